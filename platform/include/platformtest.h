@@ -1,0 +1,42 @@
+// Hooks of the platform stand-in for tests and tools. Nothing in the library uses them.
+#pragma once
+
+#include "windows.h"
+
+#include <string>
+
+namespace platformtest {
+
+// While alive, everything written to the debug sink (OutputDebugStringA/W) on any thread is
+// collected here instead of going to standard error.
+class PLATFORM_EXPORT DebugSinkCapture {
+public:
+    DebugSinkCapture();
+    ~DebugSinkCapture();
+    DebugSinkCapture(const DebugSinkCapture&) = delete;
+    DebugSinkCapture& operator=(const DebugSinkCapture&) = delete;
+
+    std::string Text() const; // everything captured so far, in order
+    void Clear();
+};
+
+// The impersonation token of the calling thread (null when it is not impersonating).
+PLATFORM_EXPORT HANDLE CurrentThreadToken();
+
+// The platform's allocators (BSTRs, task memory, memory streams and DOM nodes) count their
+// calls on each thread; with FailAllocationAt(n) the n-th call from now on this thread fails
+// (n = 1 fails the very next one). FailAllocationAt(0) turns failing off again.
+PLATFORM_EXPORT void FailAllocationAt(unsigned long n);
+// The number of allocator calls made on this thread so far.
+PLATFORM_EXPORT unsigned long AllocationCount();
+
+// Fails the n-th allocation from now while in scope, and restores normal service after.
+class AllocationFailure {
+public:
+    explicit AllocationFailure(unsigned long n) { FailAllocationAt(n); }
+    ~AllocationFailure() { FailAllocationAt(0); }
+    AllocationFailure(const AllocationFailure&) = delete;
+    AllocationFailure& operator=(const AllocationFailure&) = delete;
+};
+
+} // namespace platformtest

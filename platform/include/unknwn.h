@@ -1,0 +1,36 @@
+// IUnknown and interface identifiers.
+//
+// __uuidof(Interface) gives an interface's IID; every interface declared by the platform
+// registers its IID with PLATFORM_DECLARE_IID right after its declaration.
+#pragma once
+
+#include "windows.h"
+
+template <class Interface>
+struct PlatformInterfaceId; // specialised for every interface
+
+#define PLATFORM_DECLARE_IID(Interface, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8)                \
+    template <>                                                                                   \
+    struct PlatformInterfaceId<Interface> {                                                       \
+        static constexpr IID value{l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}};                  \
+    };                                                                                            \
+    inline constexpr IID IID_##Interface = PlatformInterfaceId<Interface>::value
+
+#define __uuidof(Interface) (::PlatformInterfaceId<Interface>::value)
+
+MIDL_INTERFACE("00000000-0000-0000-C000-000000000046") IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) = 0;
+    virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
+    virtual ULONG STDMETHODCALLTYPE Release() = 0;
+
+    template <class Q>
+    HRESULT QueryInterface(Q** object) {
+        return QueryInterface(__uuidof(Q), reinterpret_cast<void**>(object));
+    }
+
+protected:
+    ~IUnknown() = default; // released through Release(), never deleted through the interface
+};
+PLATFORM_DECLARE_IID(IUnknown, 0x00000000, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00,
+                     0x00, 0x46);
+using LPUNKNOWN = IUnknown*;

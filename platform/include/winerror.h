@@ -1,0 +1,72 @@
+// HRESULT and Win32 error codes. HRESULT is a signed 32-bit number, so FAILED() sees the
+// sign bit of codes such as 0x80004005 (a 64-bit long would not).
+#pragma once
+
+#include <cstdint>
+
+using HRESULT = int32_t;
+
+#define _HRESULT_TYPEDEF_(code) (static_cast<HRESULT>(code))
+
+#define SUCCEEDED(hr) ((static_cast<HRESULT>(hr)) >= 0)
+#define FAILED(hr) ((static_cast<HRESULT>(hr)) < 0)
+#define HRESULT_CODE(hr) ((hr) & 0xFFFF)
+#define HRESULT_FACILITY(hr) (((hr) >> 16) & 0x1fff)
+#define FACILITY_WIN32 7
+#define FACILITY_ITF 4
+#define MAKE_HRESULT(sev, fac, code)                                                              \
+    (static_cast<HRESULT>((static_cast<uint32_t>(sev) << 31) |                                   \
+                          (static_cast<uint32_t>(fac) << 16) | static_cast<uint32_t>(code)))
+
+constexpr HRESULT HRESULT_FROM_WIN32(uint32_t error) {
+    return static_cast<int32_t>(error) <= 0
+               ? static_cast<HRESULT>(error)
+               : static_cast<HRESULT>((error & 0x0000FFFFu) | (FACILITY_WIN32 << 16) | 0x80000000u);
+}
+
+#define S_OK _HRESULT_TYPEDEF_(0x00000000)
+#define S_FALSE _HRESULT_TYPEDEF_(0x00000001)
+#define E_NOTIMPL _HRESULT_TYPEDEF_(0x80004001)
+#define E_NOINTERFACE _HRESULT_TYPEDEF_(0x80004002)
+#define E_POINTER _HRESULT_TYPEDEF_(0x80004003)
+#define E_ABORT _HRESULT_TYPEDEF_(0x80004004)
+#define E_FAIL _HRESULT_TYPEDEF_(0x80004005)
+#define E_UNEXPECTED _HRESULT_TYPEDEF_(0x8000FFFF)
+#define E_PENDING _HRESULT_TYPEDEF_(0x8000000A)
+#define E_ACCESSDENIED _HRESULT_TYPEDEF_(0x80070005)
+#define E_HANDLE _HRESULT_TYPEDEF_(0x80070006)
+#define E_OUTOFMEMORY _HRESULT_TYPEDEF_(0x8007000E)
+#define E_INVALIDARG _HRESULT_TYPEDEF_(0x80070057)
+#define CLASS_E_NOAGGREGATION _HRESULT_TYPEDEF_(0x80040110)
+#define CLASS_E_CLASSNOTAVAILABLE _HRESULT_TYPEDEF_(0x80040111)
+#define REGDB_E_CLASSNOTREG _HRESULT_TYPEDEF_(0x80040154)
+#define CO_E_NOTINITIALIZED _HRESULT_TYPEDEF_(0x800401F0)
+#define RPC_E_CHANGED_MODE _HRESULT_TYPEDEF_(0x80010106)
+#define STG_E_INVALIDFUNCTION _HRESULT_TYPEDEF_(0x80030001)
+#define STG_E_INVALIDPOINTER _HRESULT_TYPEDEF_(0x80030009)
+#define STG_E_MEDIUMFULL _HRESULT_TYPEDEF_(0x80030070)
+#define STG_E_INVALIDPARAMETER _HRESULT_TYPEDEF_(0x80030057)
+#define STG_E_ACCESSDENIED _HRESULT_TYPEDEF_(0x80030005)
+#define DISP_E_TYPEMISMATCH _HRESULT_TYPEDEF_(0x80020005)
+#define DISP_E_BADVARTYPE _HRESULT_TYPEDEF_(0x80020008)
+
+#define ERROR_SUCCESS 0u
+#define NO_ERROR 0u
+#define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_PATH_NOT_FOUND 3u
+#define ERROR_ACCESS_DENIED 5u
+#define ERROR_INVALID_HANDLE 6u
+#define ERROR_NOT_ENOUGH_MEMORY 8u
+#define ERROR_OUTOFMEMORY 14u
+#define ERROR_NOT_SUPPORTED 50u
+#define ERROR_INVALID_PARAMETER 87u
+#define ERROR_INSUFFICIENT_BUFFER 122u
+#define ERROR_MOD_NOT_FOUND 126u
+#define ERROR_PROC_NOT_FOUND 127u
+#define ERROR_ALREADY_EXISTS 183u
+#define ERROR_MORE_DATA 234u
+#define ERROR_NO_MORE_ITEMS 259u
+#define ERROR_NO_UNICODE_TRANSLATION 1113u
+#define ERROR_NOT_FOUND 1168u
+#define ERROR_INVALID_PRINTER_NAME 1801u
+#define ERROR_INVALID_DATA 13u

@@ -1,0 +1,106 @@
+// Win32 basics: last error, time, impersonation, interlocked operations, text conversion.
+#include "windows.h"
+
+#include "platformtest.h"
+
+#include <atomic>
+#include <ctime>
+#include <string>
+
+namespace {
+thread_local DWORD lastError = ERROR_SUCCESS;
+thread_local HANDLE impersonationToken = nullptr;
+
+// Seconds between 1601-01-01 and 1970-01-01.
+constexpr int64_t kFileTimeEpochOffsetSeconds = 11644473600LL;
+
+void FillSystemTime(const std::tm& parts, long milliseconds, LPSYSTEMTIME out) {
+    out->wYear = static_cast<WORD>(parts.tm_year + 1900);
+    out->wMonth = static_cast<WORD>(parts.tm_mon + 1);
+    out->wDayOfWeek = static_cast<WORD>(parts.tm_wday);
+    out->wDay = static_cast<WORD>(parts.tm_mday);
+    out->wHour = static_cast<WORD>(parts.tm_hour);
+    out->wMinute = static_cast<WORD>(parts.tm_min);
+    out->wSecond = static_cast<WORD>(parts.tm_sec);
+    out->wMilliseconds = static_cast<WORD>(milliseconds);
+}
+} // namespace
+
+extern "C" {
+
+DWORD WINAPI GetLastError() { return lastError; }
+void WINAPI SetLastError(DWORD error) { lastError = error; }
+
+DWORD WINAPI GetTickCount() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u +
+                        static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+    return static_cast<DWORD>(ms);
+}
+
+void WINAPI GetSystemTime(LPSYSTEMTIME systemTime) {
+    if (!systemTime) {
+        return;
+    }
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    std::tm parts{};
+    gmtime_r(&now.tv_sec, &parts);
+    FillSystemTime(parts, now.tv_nsec / 1000000, systemTime);
+}
+
+void WINAPI GetLocalTime(LPSYSTEMTIME systemTime) {
+    if (!systemTime) {
+        return;
+    }
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    std::tm parts{};
+    localtime_r(&now.tv_sec, &parts);
+    FillSystemTime(parts, now.tv_nsec / 1000000, systemTime);
+}
+
+void WINAPI GetSystemTimeAsFileTime(LPFILETIME fileTime) {
+    if (!fileTime) {
+        return;
+    }
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const uint64_t ticks = (static_cast<uint64_t>(now.tv_sec + kFileTimeEpochOffsetSeconds)) *
+                               10000000u +
+                           static_cast<uint64_t>(now.tv_nsec) / 100u;
+    fileTime->dwLowDateTime = static_cast<DWORD>(ticks);
+    fileTime->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+}
+
+BOOL WINAPI SetThreadToken(PHANDLE thread, HANDLE token) {
+    if (thread != nullptr) {
+        // Only the calling thread can be given a token here.
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    impersonationToken = token;
+    return TRUE;
+}
+
+LONG WINAPI InterlockedIncrement(LONG volatile* addend) {
+    return __atomic_add_fetch(addend, 1, __ATOMIC_SEQ_CST);
+}
+LONG WINAPI InterlockedDecrement(LONG volatile* addend) {
+    return __atomic_sub_fetch(addend, 1, __ATOMIC_SEQ_CST);
+}
+LONG WINAPI InterlockedExchange(LONG volatile* target, LONG value) {
+    return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
+}
+LONG WINAPI InterlockedCompareExchange(LONG volatile* destination, LONG exchange, LONG comparand) {
+    __atomic_compare_exchange_n(destination, &comparand, exchange, false, __ATOMIC_SEQ_CST,
+                                __ATOMIC_SEQ_CST);
+    return comparand;
+}
+
+} // extern "C"
+
+namespace platformtest {
+HANDLE CurrentThreadToken() { return impersonationToken; }
+} // namespace platformtest
