@@ -4,7 +4,9 @@
 
 #include "objbase.h"
 
+#include <cassert>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 namespace ATL {
@@ -40,7 +42,7 @@ public:
     }
     CComPtr& operator=(const CComPtr& other) noexcept { return *this = other.p; }
     CComPtr& operator=(CComPtr&& other) noexcept {
-        if (this != &other) {
+        if (this != std::addressof(other)) {
             Release();
             p = std::exchange(other.p, nullptr);
         }
@@ -51,7 +53,10 @@ public:
     T* operator->() const noexcept { return p; }
     T& operator*() const noexcept { return *p; }
     // Address of the held pointer, for out-parameters: only valid while empty, as in ATL.
-    T** operator&() noexcept { return &p; }
+    T** operator&() noexcept {
+        assert(p == nullptr && "CComPtr address taken while it holds a reference");
+        return &p;
+    }
     bool operator!() const noexcept { return p == nullptr; }
     bool operator==(const T* other) const noexcept { return p == other; }
 
@@ -114,7 +119,7 @@ public:
     ~CComBSTR() { ::SysFreeString(m_str); }
 
     CComBSTR& operator=(const CComBSTR& other) {
-        if (this != &other) {
+        if (this != std::addressof(other)) {
             BSTR copy = other.CopyOrNull();
             ::SysFreeString(m_str);
             m_str = copy;
@@ -122,7 +127,7 @@ public:
         return *this;
     }
     CComBSTR& operator=(CComBSTR&& other) noexcept {
-        if (this != &other) {
+        if (this != std::addressof(other)) {
             ::SysFreeString(m_str);
             m_str = std::exchange(other.m_str, nullptr);
         }
