@@ -1,6 +1,7 @@
 #include <kldutil/bytebuffer.h>
 
 #include <kldutil/printfformat.h>
+#include <kldutil/raise.h>
 
 #include <cstdint>
 #include <cstring>
@@ -19,7 +20,7 @@ void ByteBuffer::appendLpbyte(const BYTE* bytes, DWORD count) {
         return;
     }
     if (!bytes) {
-        throw std::invalid_argument("ByteBuffer::appendLpbyte: null bytes");
+        kldutil::RaiseComError(E_POINTER, __FILE__, __LINE__, "ByteBuffer::appendLpbyte");
     }
     const size_t oldSize = m_bytes.size();
     if (oldSize + count > UINT32_MAX) {

@@ -1,9 +1,9 @@
 #include <kldutil/cxstring.h>
 
 #include <kldutil/printfformat.h>
+#include <kldutil/raise.h>
 
 #include <algorithm>
-#include <stdexcept>
 
 namespace {
 
@@ -26,10 +26,6 @@ std::u16string FromUtf8(const char* utf8) {
 // A position or count given as int, clamped to [0, limit].
 size_t Clamp(int value, size_t limit) noexcept {
     return value <= 0 ? 0 : std::min(static_cast<size_t>(value), limit);
-}
-
-[[noreturn]] void ThrowInvalidArgument(const char* what) {
-    throw std::invalid_argument(what);
 }
 
 } // namespace
@@ -110,7 +106,7 @@ void CXString::FormatV(const WCHAR* format, va_list args) {
     std::u16string text;
     if (kldutil::AppendFormatV(text, format, args, kldutil::NullStrings::AsEmpty) !=
         kldutil::FormatResult::Ok) {
-        ThrowInvalidArgument("CXString::Format: malformed format");
+        kldutil::RaiseComError(E_INVALIDARG, __FILE__, __LINE__, "CXString::Format");
     }
     m_text.swap(text);
 }
@@ -131,7 +127,7 @@ void CXString::AppendFormatV(const WCHAR* format, va_list args) {
     std::u16string text;
     if (kldutil::AppendFormatV(text, format, args, kldutil::NullStrings::AsEmpty) !=
         kldutil::FormatResult::Ok) {
-        ThrowInvalidArgument("CXString::AppendFormat: malformed format");
+        kldutil::RaiseComError(E_INVALIDARG, __FILE__, __LINE__, "CXString::AppendFormat");
     }
     m_text += text;
 }
@@ -265,14 +261,14 @@ void CXString::ReleaseBuffer(int newLength) {
 
 WCHAR CXString::GetAt(int index) const {
     if (index < 0 || static_cast<size_t>(index) >= m_text.size()) {
-        ThrowInvalidArgument("CXString::GetAt: index outside the text");
+        kldutil::RaiseComError(E_INVALIDARG, __FILE__, __LINE__, "CXString::GetAt");
     }
     return m_text[static_cast<size_t>(index)];
 }
 
 void CXString::SetAt(int index, WCHAR unit) {
     if (index < 0 || static_cast<size_t>(index) >= m_text.size()) {
-        ThrowInvalidArgument("CXString::SetAt: index outside the text");
+        kldutil::RaiseComError(E_INVALIDARG, __FILE__, __LINE__, "CXString::SetAt");
     }
     m_text[static_cast<size_t>(index)] = unit;
 }

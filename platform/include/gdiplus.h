@@ -5,7 +5,9 @@
 
 namespace Gdiplus {
 
-enum Status {
+// Based on int, as with MSVC, so that any int value converts to Status without undefined
+// behaviour (callers do pass values outside the list).
+enum Status : int {
     Ok = 0,
     GenericError = 1,
     InvalidParameter = 2,
