@@ -13,7 +13,8 @@ namespace {
 
 enum class Length { None, hh, h, l, ll, j, z, t, L, w };
 
-struct Spec {
+// One conversion of a format: its flags, width, precision and argument size.
+struct Field {
     bool left = false;
     bool plus = false;
     bool blank = false;
@@ -28,13 +29,13 @@ bool IsHighSurrogate(char16_t c) {
     return c >= 0xD800 && c <= 0xDBFF;
 }
 
-// Pads body to the width of the spec. prefixLength code units at the start of body (sign,
+// Pads body to the width of the field. prefixLength code units at the start of body (sign,
 // 0x) stay in front of zero padding.
-void AppendPadded(std::u16string& out, const Spec& spec, std::u16string_view body,
+void AppendPadded(std::u16string& out, const Field& field, std::u16string_view body,
                   size_t prefixLength = 0, bool zeroPad = false) {
-    const size_t width = static_cast<size_t>(spec.width);
+    const size_t width = static_cast<size_t>(field.width);
     const size_t pad = body.size() < width ? width - body.size() : 0;
-    if (spec.left) {
+    if (field.left) {
         out.append(body);
         out.append(pad, u' ');
     } else if (zeroPad) {
@@ -53,12 +54,12 @@ void AppendAscii(std::u16string& out, std::string_view text) {
     }
 }
 
-void FormatInteger(std::u16string& out, const Spec& spec, uint64_t magnitude, bool negative,
+void FormatInteger(std::u16string& out, const Field& field, uint64_t magnitude, bool negative,
                    bool isSigned, unsigned base, bool upper) {
     char digits[72];
     std::to_chars_result r = std::to_chars(digits, digits + sizeof digits, magnitude, base);
     std::string_view number(digits, static_cast<size_t>(r.ptr - digits));
-    if (spec.precision == 0 && magnitude == 0) {
+    if (field.precision == 0 && magnitude == 0) {
         number = {}; // printf: an explicit zero precision prints no digits for zero
     }
 
@@ -66,18 +67,18 @@ void FormatInteger(std::u16string& out, const Spec& spec, uint64_t magnitude, bo
     if (isSigned) {
         if (negative) {
             body += u'-';
-        } else if (spec.plus) {
+        } else if (field.plus) {
             body += u'+';
-        } else if (spec.blank) {
+        } else if (field.blank) {
             body += u' ';
         }
     }
-    if (spec.alternate && magnitude != 0 && base == 16) {
+    if (field.alternate && magnitude != 0 && base == 16) {
         body += upper ? u"0X" : u"0x";
     }
     const size_t prefixLength = body.size();
-    size_t minimumDigits = spec.precision > 0 ? static_cast<size_t>(spec.precision) : 0;
-    if (spec.alternate && base == 8 && (number.empty() || number[0] != '0')) {
+    size_t minimumDigits = field.precision > 0 ? static_cast<size_t>(field.precision) : 0;
+    if (field.alternate && base == 8 && (number.empty() || number[0] != '0')) {
         minimumDigits = std::max(minimumDigits, number.size() + 1);
     }
     if (number.size() < minimumDigits) {
@@ -86,21 +87,21 @@ void FormatInteger(std::u16string& out, const Spec& spec, uint64_t magnitude, bo
     for (char c : number) {
         body += static_cast<char16_t>(upper && c >= 'a' ? c - 'a' + 'A' : c);
     }
-    AppendPadded(out, spec, body, prefixLength, spec.zero && !spec.left && spec.precision < 0);
+    AppendPadded(out, field, body, prefixLength, field.zero && !field.left && field.precision < 0);
 }
 
-bool FormatReal(std::u16string& out, const Spec& spec, double value, char16_t conversion) {
+bool FormatReal(std::u16string& out, const Field& field, double value, char16_t conversion) {
     const bool upper = conversion == u'F' || conversion == u'E' || conversion == u'G';
     const char16_t kind = static_cast<char16_t>(upper ? conversion - u'A' + u'a' : conversion);
-    if (kind == u'g' && spec.alternate) {
+    if (kind == u'g' && field.alternate) {
         return false;
     }
     std::u16string body;
     if (std::signbit(value) && !std::isnan(value)) {
         body += u'-';
-    } else if (spec.plus) {
+    } else if (field.plus) {
         body += u'+';
-    } else if (spec.blank) {
+    } else if (field.blank) {
         body += u' ';
     }
     const size_t prefixLength = body.size();
@@ -108,11 +109,11 @@ bool FormatReal(std::u16string& out, const Spec& spec, double value, char16_t co
 
     if (!std::isfinite(value)) {
         AppendAscii(body, std::isnan(value) ? (upper ? "NAN" : "nan") : (upper ? "INF" : "inf"));
-        AppendPadded(out, spec, body);
+        AppendPadded(out, field, body);
         return true;
     }
 
-    const int precision = spec.precision < 0 ? 6 : spec.precision;
+    const int precision = field.precision < 0 ? 6 : field.precision;
     const std::chars_format format = kind == u'f'   ? std::chars_format::fixed
                                      : kind == u'e' ? std::chars_format::scientific
                                                     : std::chars_format::general;
@@ -127,31 +128,31 @@ bool FormatReal(std::u16string& out, const Spec& spec, double value, char16_t co
     const size_t exponent = number.find('e');
     for (size_t k = 0; k < number.size(); ++k) {
         if (k == (exponent == std::string_view::npos ? number.size() : exponent) &&
-            spec.alternate && number.find('.') == std::string_view::npos) {
+            field.alternate && number.find('.') == std::string_view::npos) {
             body += u'.';
         }
         const char c = number[k];
         body += static_cast<char16_t>(upper && c == 'e' ? 'E' : c);
     }
-    if (spec.alternate && exponent == std::string_view::npos &&
+    if (field.alternate && exponent == std::string_view::npos &&
         number.find('.') == std::string_view::npos) {
         body += u'.';
     }
-    AppendPadded(out, spec, body, prefixLength, spec.zero && !spec.left);
+    AppendPadded(out, field, body, prefixLength, field.zero && !field.left);
     return true;
 }
 
-// Appends text cut to the spec's precision (never between the halves of a surrogate pair)
+// Appends text cut to the field's precision (never between the halves of a surrogate pair)
 // and padded to its width.
-void FormatText(std::u16string& out, const Spec& spec, std::u16string_view text) {
-    if (spec.precision >= 0 && text.size() > static_cast<size_t>(spec.precision)) {
-        size_t keep = static_cast<size_t>(spec.precision);
+void FormatText(std::u16string& out, const Field& field, std::u16string_view text) {
+    if (field.precision >= 0 && text.size() > static_cast<size_t>(field.precision)) {
+        size_t keep = static_cast<size_t>(field.precision);
         if (keep > 0 && IsHighSurrogate(text[keep - 1])) {
             --keep;
         }
         text = text.substr(0, keep);
     }
-    AppendPadded(out, spec, text);
+    AppendPadded(out, field, text);
 }
 
 size_t WideLength(const WCHAR* text) {
@@ -231,27 +232,27 @@ FormatResult Format(std::u16string& out, std::u16string_view format, bool narrow
             continue;
         }
 
-        Spec spec;
+        Field field;
         for (bool flags = true; flags && i < format.size();) {
             switch (format[i]) {
             case u'-':
-                spec.left = true;
+                field.left = true;
                 ++i;
                 break;
             case u'+':
-                spec.plus = true;
+                field.plus = true;
                 ++i;
                 break;
             case u' ':
-                spec.blank = true;
+                field.blank = true;
                 ++i;
                 break;
             case u'#':
-                spec.alternate = true;
+                field.alternate = true;
                 ++i;
                 break;
             case u'0':
-                spec.zero = true;
+                field.zero = true;
                 ++i;
                 break;
             default:
@@ -264,9 +265,9 @@ FormatResult Format(std::u16string& out, std::u16string_view format, bool narrow
             if (width == INT_MIN) {
                 return FormatResult::InvalidFormat;
             }
-            spec.left = spec.left || width < 0;
-            spec.width = width < 0 ? -width : width;
-        } else if (!ReadNumber(format, i, spec.width)) {
+            field.left = field.left || width < 0;
+            field.width = width < 0 ? -width : width;
+        } else if (!ReadNumber(format, i, field.width)) {
             return FormatResult::InvalidFormat;
         }
         if (i < format.size() && format[i] == u'.') {
@@ -274,12 +275,12 @@ FormatResult Format(std::u16string& out, std::u16string_view format, bool narrow
             if (i < format.size() && format[i] == u'*') {
                 ++i;
                 const int precision = va_arg(args, int);
-                spec.precision = precision < 0 ? -1 : precision;
-            } else if (!ReadNumber(format, i, spec.precision)) {
+                field.precision = precision < 0 ? -1 : precision;
+            } else if (!ReadNumber(format, i, field.precision)) {
                 return FormatResult::InvalidFormat;
             }
         }
-        spec.length = ReadLength(format, i);
+        field.length = ReadLength(format, i);
         if (i >= format.size()) {
             return FormatResult::InvalidFormat;
         }
@@ -289,7 +290,7 @@ FormatResult Format(std::u16string& out, std::u16string_view format, bool narrow
         case u'd':
         case u'i': {
             int64_t value;
-            switch (spec.length) {
+            switch (field.length) {
             case Length::hh:
                 value = static_cast<signed char>(va_arg(args, int));
                 break;
@@ -312,7 +313,7 @@ FormatResult Format(std::u16string& out, std::u16string_view format, bool narrow
             }
             const uint64_t magnitude = value < 0 ? uint64_t{0} - static_cast<uint64_t>(value)
                                                  : static_cast<uint64_t>(value);
-            FormatInteger(out, spec, magnitude, value < 0, true, 10, false);
+            FormatInteger(out, field, magnitude, value < 0, true, 10, false);
             break;
         }
         case u'u':
@@ -320,7 +321,7 @@ FormatResult Format(std::u16string& out, std::u16string_view format, bool narrow
         case u'X':
         case u'o': {
             uint64_t value;
-            switch (spec.length) {
+            switch (field.length) {
             case Length::hh:
                 value = static_cast<unsigned char>(va_arg(args, unsigned));
                 break;
@@ -342,15 +343,15 @@ FormatResult Format(std::u16string& out, std::u16string_view format, bool narrow
                 break;
             }
             const unsigned base = conversion == u'u' ? 10 : conversion == u'o' ? 8 : 16;
-            FormatInteger(out, spec, value, false, false, base, conversion == u'X');
+            FormatInteger(out, field, value, false, false, base, conversion == u'X');
             break;
         }
         case u'c':
         case u'C': {
             bool wide = (conversion == u'c') != narrowFormat;
-            if (spec.length == Length::h) {
+            if (field.length == Length::h) {
                 wide = false;
-            } else if (spec.length == Length::l || spec.length == Length::w) {
+            } else if (field.length == Length::l || field.length == Length::w) {
                 wide = true;
             }
             const int value = va_arg(args, int);
@@ -361,15 +362,15 @@ FormatResult Format(std::u16string& out, std::u16string_view format, bool narrow
                 const unsigned char byte = static_cast<unsigned char>(value);
                 unit = byte < 0x80 ? byte : char16_t{0xFFFD};
             }
-            AppendPadded(out, spec, std::u16string_view(&unit, 1));
+            AppendPadded(out, field, std::u16string_view(&unit, 1));
             break;
         }
         case u's':
         case u'S': {
             bool wide = (conversion == u's') != narrowFormat;
-            if (spec.length == Length::h) {
+            if (field.length == Length::h) {
                 wide = false;
-            } else if (spec.length == Length::l || spec.length == Length::w) {
+            } else if (field.length == Length::l || field.length == Length::w) {
                 wide = true;
             }
             const void* pointer = wide ? static_cast<const void*>(va_arg(args, const WCHAR*))
@@ -378,17 +379,17 @@ FormatResult Format(std::u16string& out, std::u16string_view format, bool narrow
                 if (nulls == NullStrings::Refuse) {
                     return FormatResult::NullString;
                 }
-                AppendPadded(out, spec, {});
+                AppendPadded(out, field, {});
                 break;
             }
             if (wide) {
                 const WCHAR* text = static_cast<const WCHAR*>(pointer);
-                FormatText(out, spec, std::u16string_view(text, WideLength(text)));
+                FormatText(out, field, std::u16string_view(text, WideLength(text)));
             } else {
                 const char* text = static_cast<const char*>(pointer);
                 std::u16string converted;
                 AppendUtf8AsUtf16(converted, text, std::char_traits<char>::length(text));
-                FormatText(out, spec, converted);
+                FormatText(out, field, converted);
             }
             break;
         }
@@ -398,10 +399,10 @@ FormatResult Format(std::u16string& out, std::u16string_view format, bool narrow
         case u'E':
         case u'g':
         case u'G': {
-            const double value = spec.length == Length::L
+            const double value = field.length == Length::L
                                      ? static_cast<double>(va_arg(args, long double))
                                      : va_arg(args, double);
-            if (!FormatReal(out, spec, value, conversion)) {
+            if (!FormatReal(out, field, value, conversion)) {
                 return FormatResult::InvalidFormat;
             }
             break;
@@ -409,7 +410,7 @@ FormatResult Format(std::u16string& out, std::u16string_view format, bool narrow
         case u'p': {
             // As on Windows: every hexadecimal digit of the pointer, upper case, no prefix.
             const uintptr_t value = reinterpret_cast<uintptr_t>(va_arg(args, void*));
-            Spec digits = spec;
+            Field digits = field;
             digits.precision = static_cast<int>(sizeof(void*) * 2);
             digits.alternate = false;
             FormatInteger(out, digits, value, false, false, 16, true);

@@ -159,8 +159,11 @@ HRESULT GetGDIStatusErrorAsHResult(Gdiplus::Status status) {
         return E_PENDING;
     case Gdiplus::NotImplemented:
         return E_NOTIMPL;
-    case Gdiplus::Win32Error:
-        return GetLastErrorAsHResult();
+    case Gdiplus::Win32Error: {
+        // GDI+ failed; a thread whose last error is 0 must not turn that into success.
+        const HRESULT hr = GetLastErrorAsHResult();
+        return FAILED(hr) ? hr : E_FAIL;
+    }
     case Gdiplus::FileNotFound:
         return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     case Gdiplus::AccessDenied:

@@ -139,4 +139,5 @@ HRESULT CatchAtPipelineEntryPoint(const char* file, int line, const char* functi
 FILTERUTILITIES_API HRESULT GetLastErrorAsHResult();
 
 // The HRESULT for a GDI+ status; unknown values, negative ones included, give E_FAIL.
+// Win32Error gives GetLastErrorAsHResult(), or E_FAIL when the last error is 0.
 FILTERUTILITIES_API HRESULT GetGDIStatusErrorAsHResult(Gdiplus::Status status);

@@ -19,7 +19,9 @@ public:
     HRESULT m_hr;
 };
 
-[[noreturn]] inline void AtlThrow(HRESULT hr) { throw CAtlException(hr); }
+[[noreturn]] inline void AtlThrow(HRESULT hr) {
+    throw CAtlException(hr);
+}
 
 template <class T>
 class CComPtr {
@@ -42,7 +44,7 @@ public:
     }
     CComPtr& operator=(const CComPtr& other) noexcept { return *this = other.p; }
     CComPtr& operator=(CComPtr&& other) noexcept {
-        if (this != std::addressof(other)) {
+        if (this != std::addressof(other)) { // operator& is overloaded
             Release();
             p = std::exchange(other.p, nullptr);
         }
@@ -119,7 +121,7 @@ public:
     ~CComBSTR() { ::SysFreeString(m_str); }
 
     CComBSTR& operator=(const CComBSTR& other) {
-        if (this != std::addressof(other)) {
+        if (this != std::addressof(other)) { // operator& is overloaded
             BSTR copy = other.CopyOrNull();
             ::SysFreeString(m_str);
             m_str = copy;
@@ -127,7 +129,7 @@ public:
         return *this;
     }
     CComBSTR& operator=(CComBSTR&& other) noexcept {
-        if (this != std::addressof(other)) {
+        if (this != std::addressof(other)) { // operator& is overloaded
             ::SysFreeString(m_str);
             m_str = std::exchange(other.m_str, nullptr);
         }

@@ -1,0 +1,14 @@
+// Conversions between the library's UTF-16 text and the UTF-8 of files and terminals.
+#pragma once
+
+#include "windows.h"
+
+#include <string>
+#include <string_view>
+
+namespace filterutil {
+
+std::string ToUtf8(std::u16string_view text);
+std::u16string FromUtf8(std::string_view text);
+
+} // namespace filterutil
