@@ -3,8 +3,8 @@
 #include "xmldeclaration.h"
 #include "xmltext.h"
 
-#include <libxml/parser.h>
 #include <libxml/SAX2.h>
+#include <libxml/parser.h>
 
 #include <climits>
 #include <vector>
@@ -26,8 +26,7 @@ void Fail(ParseState& state, const char* reason, int line, int column) {
     if (!state.failed) {
         state.failed = true;
         state.failure->reason = reason;
-        while (!state.failure->reason.empty() &&
-               IsXmlWhitespace(state.failure->reason.back())) {
+        while (!state.failure->reason.empty() && IsXmlWhitespace(state.failure->reason.back())) {
             state.failure->reason.pop_back();
         }
         state.failure->line = line;
@@ -107,8 +106,7 @@ bool KeepDeclaration(xmlDocPtr doc, std::string_view bytes) {
     if (!FindXmlDeclaration(bytes, data)) {
         return true;
     }
-    xmlNodePtr pi =
-        xmlNewDocPI(doc, reinterpret_cast<const xmlChar*>("xml"), XmlChars(data));
+    xmlNodePtr pi = xmlNewDocPI(doc, reinterpret_cast<const xmlChar*>("xml"), XmlChars(data));
     if (!pi) {
         return false;
     }
@@ -148,8 +146,8 @@ xmlDocPtr ParseDocument(std::string_view bytes, const ParseOptions& options,
     if (options.textIsUtf8) {
         flags |= XML_PARSE_IGNORE_ENC;
     }
-    xmlDocPtr doc = xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()),
-                                      nullptr, options.textIsUtf8 ? "UTF-8" : nullptr, flags);
+    xmlDocPtr doc = xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()), nullptr,
+                                      options.textIsUtf8 ? "UTF-8" : nullptr, flags);
     if (doc && (!ctxt->wellFormed || !ctxt->nsWellFormed)) {
         Fail(state, "The document is not well-formed.", 0, 0);
     }

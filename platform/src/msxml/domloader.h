@@ -27,7 +27,6 @@ struct ParseOptions {
 };
 
 // A new document, or null with failure filled in.
-xmlDocPtr ParseDocument(std::string_view bytes, const ParseOptions& options,
-                        ParseFailure& failure);
+xmlDocPtr ParseDocument(std::string_view bytes, const ParseOptions& options, ParseFailure& failure);
 
 } // namespace platform::msxml

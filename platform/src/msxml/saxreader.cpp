@@ -4,8 +4,8 @@
 #include "domloader.h"
 #include "xmltext.h"
 
-#include <libxml/parser.h>
 #include <libxml/SAX2.h>
+#include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 
 #include <algorithm>
@@ -83,9 +83,8 @@ public:
         }
         return hr;
     }
-    HRESULT STDMETHODCALLTYPE getIndexFromName(const WCHAR* uri, int uriLength,
-                                               const WCHAR* local, int localLength,
-                                               int* index) override {
+    HRESULT STDMETHODCALLTYPE getIndexFromName(const WCHAR* uri, int uriLength, const WCHAR* local,
+                                               int localLength, int* index) override {
         if (!index || (!uri && uriLength) || (!local && localLength)) {
             return E_POINTER;
         }
@@ -290,10 +289,9 @@ public:
             const size_t prefixLength = run.scratch_.size();
             AppendUtf16(run.scratch_, ViewOf(namespaces[2 * i + 1]));
             run.Call([&](ISAXContentHandler* h) {
-                return h->startPrefixMapping(
-                    run.scratch_.data(), static_cast<int>(prefixLength),
-                    run.scratch_.data() + prefixLength,
-                    static_cast<int>(run.scratch_.size() - prefixLength));
+                return h->startPrefixMapping(run.scratch_.data(), static_cast<int>(prefixLength),
+                                             run.scratch_.data() + prefixLength,
+                                             static_cast<int>(run.scratch_.size() - prefixLength));
             });
         }
         SaxAttributes& list = run.attributes_;
@@ -308,8 +306,8 @@ public:
             const Span uriSpan = list.Add(ViewOf(a[2]));
             const Span localSpan = list.Add(ViewOf(a[0]));
             const Span qnameSpan = list.Add(qname);
-            const Span valueSpan = list.Add(std::string_view(
-                reinterpret_cast<const char*>(a[3]), static_cast<size_t>(a[4] - a[3])));
+            const Span valueSpan = list.Add(std::string_view(reinterpret_cast<const char*>(a[3]),
+                                                             static_cast<size_t>(a[4] - a[3])));
             list.AddEntry(uriSpan, localSpan, qnameSpan, valueSpan);
         }
         for (int i = 0; i < namespaceCount; ++i) {
@@ -347,8 +345,8 @@ public:
     static void Characters(void* user, const xmlChar* text, int length) {
         SaxRun& run = Of(user);
         run.scratch_.clear();
-        AppendUtf16(run.scratch_,
-                    std::string_view(reinterpret_cast<const char*>(text), static_cast<size_t>(length)));
+        AppendUtf16(run.scratch_, std::string_view(reinterpret_cast<const char*>(text),
+                                                   static_cast<size_t>(length)));
         run.Call([&](ISAXContentHandler* h) {
             return h->characters(run.scratch_.data(), static_cast<int>(run.scratch_.size()));
         });
@@ -369,8 +367,7 @@ public:
 
 private:
     // Element names go to the handler as spans of one buffer: not terminated.
-    void CallWithName(const xmlChar* local, const xmlChar* prefix, const xmlChar* uri,
-                      bool start) {
+    void CallWithName(const xmlChar* local, const xmlChar* prefix, const xmlChar* uri, bool start) {
         scratch_.clear();
         AppendUtf16(scratch_, ViewOf(uri));
         const size_t uriLength = scratch_.size();
