@@ -34,8 +34,20 @@ void Fail(ParseState& state, const char* reason, int line, int column) {
     }
 }
 
+// libxml2 reports a namespace name that is not a valid URI (such as one with a leading space,
+// which a published Print Schema sample has) as an error; namespace names are compared as
+// strings and need not be valid URIs, so such a document loads.
+} // namespace
+
+bool IsTolerated(const xmlError& error) {
+    return error.domain == XML_FROM_NAMESPACE &&
+           (error.code == XML_WAR_NS_URI || error.code == XML_WAR_NS_URI_RELATIVE);
+}
+
+namespace {
+
 void RecordError(void*, xmlErrorPtr error) {
-    if (currentParse && error && error->level >= XML_ERR_ERROR) {
+    if (currentParse && error && error->level >= XML_ERR_ERROR && !IsTolerated(*error)) {
         Fail(*currentParse, error->message ? error->message : "The document is not well-formed.",
              error->line, error->int2);
     }
@@ -148,7 +160,7 @@ xmlDocPtr ParseDocument(std::string_view bytes, const ParseOptions& options,
     }
     xmlDocPtr doc = xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()), nullptr,
                                       options.textIsUtf8 ? "UTF-8" : nullptr, flags);
-    if (doc && (!ctxt->wellFormed || !ctxt->nsWellFormed)) {
+    if (doc && !ctxt->wellFormed) {
         Fail(state, "The document is not well-formed.", 0, 0);
     }
     if (!doc) {

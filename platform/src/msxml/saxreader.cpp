@@ -239,6 +239,7 @@ public:
     xmlParserCtxtPtr context = nullptr;
     HRESULT handlerFailure = S_OK;
     bool refused = false;
+    bool malformed = false;
 
     static SaxRun& Of(void* user) { return *static_cast<SaxRun*>(user); }
 
@@ -363,7 +364,13 @@ public:
                                             static_cast<int>(run.scratch_.size() - targetLength));
         });
     }
-    static void IgnoreError(void*, xmlErrorPtr) {}
+    // Well-formedness errors stop libxml2 by themselves; namespace errors do not, and are
+    // failures all the same, except those a document may carry (see IsTolerated).
+    static void RecordError(void* user, xmlErrorPtr error) {
+        if (user && error && error->level >= XML_ERR_ERROR && !IsTolerated(*error)) {
+            Of(user).malformed = true;
+        }
+    }
 
 private:
     // Element names go to the handler as spans of one buffer: not terminated.
@@ -414,7 +421,7 @@ xmlSAXHandler MakeHandler() {
     sax.ignorableWhitespace = SaxRun::Characters;
     sax.cdataBlock = SaxRun::Characters;
     sax.processingInstruction = SaxRun::ProcessingInstruction;
-    sax.serror = SaxRun::IgnoreError;
+    sax.serror = SaxRun::RecordError;
     return sax;
 }
 
@@ -458,7 +465,7 @@ HRESULT Run(ISAXContentHandler* handler, bool textIsUtf8, Next&& next) {
     if (readFailure == S_OK && run.handlerFailure == S_OK && !run.refused) {
         xmlParseChunk(ctxt, nullptr, 0, 1);
     }
-    const bool wellFormed = ctxt->wellFormed && ctxt->nsWellFormed;
+    const bool wellFormed = ctxt->wellFormed && !run.malformed;
     xmlFreeParserCtxt(ctxt);
     if (FAILED(readFailure)) {
         return readFailure;
