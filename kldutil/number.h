@@ -16,7 +16,8 @@
 class KLDUTIL_API Number {
 public:
     Number() noexcept = default;
-    explicit Number(double value) noexcept : m_value(value), m_valid(true) {}
+    // Implicit: the data model hands doubles on as Numbers.
+    Number(double value) noexcept : m_value(value), m_valid(true) {}
     // Decimal text (hexadecimal false): leading white space, an optional sign, digits with an
     // optional '.' and fraction, an optional exponent (e or E, optional sign, digits).
     // Hexadecimal text (hexadecimal true): leading white space, an optional sign, an optional
