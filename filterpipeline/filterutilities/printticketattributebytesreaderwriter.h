@@ -94,16 +94,18 @@ protected:
     // Replaces the state record (the first record with id 1, when it holds at most 5400
     // bytes inside the block) with state: the records after it move to follow the new data
     // and the bytes freed at the end of the block become zero. Record 23 is set to 0 and
-    // the checksum renewed. The block stays unchanged when the devmode has no valid block or
-    // state record, or when the state and the records after it would not fit the block.
+    // the checksum renewed. The block stays unchanged when the devmode has no valid block
+    // (checksum included) or state record, when the state exceeds 5400 bytes, when the state
+    // and the records after it would not fit the block, or when the new bytes would change
+    // the offset that locates the block.
     void WritePersistedAttributesToDevmodePropertyBag(ByteBuffer state);
 
 private:
     // The block of the held devmode, or null.
     tagOEMDEV* HeldBlock();
-    // Decodes the state record of the held devmode into m_persistentAttributes; false when
-    // there is no block, no state record or the state cannot be decoded.
-    bool DecodeHeldState();
+    // Decodes the block's state record into m_persistentAttributes; false (keeping what was
+    // held) when there is no state record or the state cannot be decoded.
+    bool DecodeState(const tagOEMDEV& block);
     // Writes state into the held devmode; false when the block was left unchanged.
     bool WriteState(const ByteBuffer& state);
 
