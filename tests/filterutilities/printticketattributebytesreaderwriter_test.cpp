@@ -2,7 +2,7 @@
 // persisted attributes per namespace, writing them back into the block.
 #include <filterutilities/printticketattributebytesreaderwriter.h>
 
-#include "devmodetestsupport.h"
+#include "devmodeblocktestsupport.h"
 #include "kldutil/datamodeltesthelpers.h"
 
 #include <kldutil/crc32.h>
@@ -13,7 +13,7 @@
 #include <cstring>
 #include <functional>
 
-using namespace devmodetest;
+using namespace devmodeblocktest;
 
 namespace {
 
