@@ -95,7 +95,7 @@ public:
     // initialiser without a name stays while there are references. S_OK.
     HRESULT DeleteOrphanedParameterInits();
 
-    // Part 2.7 (devmode snapshot and job ticket payloads) adds its operations here.
+    // The devmode snapshot and job ticket payload operations belong here too.
 
 private:
     // Removes the first occurrence of the keywords prefix from *name.
