@@ -1,0 +1,110 @@
+// filterutil: print tickets and capabilities documents read and edited through FilterUtilities.
+#include "commands.h"
+#include "toolerror.h"
+
+#include <atlbase.h>
+#include <kldutil/keldanexception.h>
+#include <objbase.h>
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <functional>
+#include <iostream>
+#include <map>
+
+namespace {
+
+constexpr char kUsage[] = R"(usage: filterutil ticket COMMAND [OPTIONS] FILE
+
+Reads Print Schema documents (print tickets and print capabilities) through the FilterUtilities
+library and prints or edits what they hold.
+
+commands:
+  ticket show [--json] FILE
+      Prints the document's root (PrintTicket or PrintCapabilities), the prefixes it uses for
+      the Print Schema framework, the Print Schema keywords and the driver's private keywords
+      (a private prefix reads "pk:" after loading), every feature with its option (tickets) or
+      options (capabilities), the scored properties of the selected option, nested features,
+      and the parameter initialisers (tickets) or the default values of the parameter
+      definitions (capabilities). Values are read as the library reads them: a ParameterRef is
+      followed to its ParameterInit.
+      With --json the same as one JSON object:
+        {"root": "PrintTicket"|"PrintCapabilities",
+         "prefixes": {"framework": ..., "keywords": ..., "userKeywords": ...},
+         "features": [{"name": ..., "option": ..., "scoredProperties": {name: value},
+                       "features": [nested]}],
+         "parameterInits": {name: value}}
+      For capabilities each feature has "options": [names] in place of "option" and
+      "scoredProperties", and "parameterDefs" replaces "parameterInits".
+
+exit status: 0 done; 2 unreadable input, not a Print Schema document, or a bad command line
+(one line on standard error says why); 1 the library failed.
+Set FILTERUTILITIES_DEBUG=1 to see the library's debugger output on standard error.
+)";
+
+using Command = std::function<int(const filterutil::Arguments&)>;
+
+const std::map<std::string, Command>& TicketCommands() {
+    static const std::map<std::string, Command> commands{
+        {"show", filterutil::TicketShow},
+    };
+    return commands;
+}
+
+// Keeps a COM apartment for the run of the tool.
+class Apartment {
+public:
+    Apartment() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    ~Apartment() {
+        if (SUCCEEDED(hr_)) {
+            CoUninitialize();
+        }
+    }
+    Apartment(const Apartment&) = delete;
+    Apartment& operator=(const Apartment&) = delete;
+
+private:
+    HRESULT hr_;
+};
+
+int Run(int argc, char** argv) {
+    filterutil::Arguments arguments(argv + 1, argv + argc);
+    if (arguments.empty() || arguments[0] == "--help" || arguments[0] == "-h" ||
+        arguments[0] == "help") {
+        std::cout << kUsage;
+        return arguments.empty() ? filterutil::kExitBadInput : filterutil::kExitOk;
+    }
+    if (arguments[0] != "ticket" || arguments.size() < 2) {
+        throw filterutil::ToolError("unknown command; see filterutil --help");
+    }
+    const auto command = TicketCommands().find(arguments[1]);
+    if (command == TicketCommands().end()) {
+        throw filterutil::ToolError("unknown command ticket " + arguments[1] +
+                                    "; see filterutil --help");
+    }
+    Apartment apartment;
+    return command->second(filterutil::Arguments(arguments.begin() + 2, arguments.end()));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const filterutil::ToolError& e) {
+        std::cerr << "filterutil: " << e.what() << '\n';
+        return e.Status();
+    } catch (const KeldanComException& e) {
+        std::fprintf(stderr, "filterutil: the library failed (0x%08X)\n",
+                     static_cast<unsigned>(e.GetHresult()));
+        return filterutil::kExitFailure;
+    } catch (const ATL::CAtlException& e) {
+        std::fprintf(stderr, "filterutil: the library failed (0x%08X)\n",
+                     static_cast<unsigned>(static_cast<HRESULT>(e)));
+        return filterutil::kExitFailure;
+    } catch (const std::exception& e) {
+        std::cerr << "filterutil: " << e.what() << '\n';
+        return filterutil::kExitFailure;
+    }
+}
