@@ -38,6 +38,24 @@ commands:
       For capabilities each feature has "options": [names] in place of "option" and
       "scoredProperties", and "parameterDefs" replaces "parameterInits".
 
+  ticket set FILE FEATURE OPTION [-o OUT]
+      Selects OPTION in FEATURE: the feature is replaced where it stands (its sub-features
+      kept), or added at the end of the ticket. Names carry the prefix the document uses,
+      for example: ticket set job.xml psk:JobDuplexAllDocumentsContiguously psk:TwoSidedLongEdge
+      Features and options are named in the Print Schema keywords namespace or the driver's
+      private keywords namespace (pk:).
+
+  ticket param FILE NAME VALUE [--integer] [-o OUT]
+      Sets the ParameterInit NAME to VALUE (typed xsd:string, or xsd:integer with --integer),
+      replacing an initialiser of the same name where it stands.
+
+  ticket prune FILE [-o OUT]
+      Removes the ParameterInit elements that no ParameterRef of the ticket names.
+
+  The edit commands write the edited ticket (UTF-8, with its XML declaration) to OUT, or to
+  standard output without -o; the input file changes only when -o names it. A prefix the
+  document does not declare is an error.
+
 exit status: 0 done; 2 unreadable input, not a Print Schema document, or a bad command line
 (one line on standard error says why); 1 the library failed.
 Set FILTERUTILITIES_DEBUG=1 to see the library's debugger output on standard error.
@@ -48,6 +66,9 @@ using Command = std::function<int(const filterutil::Arguments&)>;
 const std::map<std::string, Command>& TicketCommands() {
     static const std::map<std::string, Command> commands{
         {"show", filterutil::TicketShow},
+        {"set", filterutil::TicketSet},
+        {"param", filterutil::TicketParam},
+        {"prune", filterutil::TicketPrune},
     };
     return commands;
 }
