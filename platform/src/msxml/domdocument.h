@@ -1,0 +1,100 @@
+// The DOM document (CLSID_DOMDocument60): owns the store of libxml2 trees, the selection
+// properties and the last parse error, hands out the node objects of its nodes, and is the
+// node object of its own document node.
+#pragma once
+
+#include "domloader.h"
+#include "domnode.h"
+#include "domstore.h"
+#include "xpathselection.h"
+
+namespace platform::msxml {
+
+class DomDocument final : public NodeImpl<IXMLDOMDocument2, DomDocument>,
+                          public DomNodeCore,
+                          public PlatformAllocated {
+public:
+    // A new empty document; null when memory runs out.
+    static DomDocument* Make();
+    static HRESULT CreateInstance(REFIID iid, void** object);
+
+    DomStore& Store() { return store_; }
+    const SelectionNamespaces& Namespaces() const { return namespaces_; }
+    bool PreservesWhiteSpace() const { return preserveWhiteSpace_; }
+
+    // The node object of node (one reference), made on first use.
+    HRESULT Wrap(xmlNodePtr node, IXMLDOMNode** object);
+    template <class Q>
+    HRESULT WrapAs(xmlNodePtr node, Q** object) {
+        IXMLDOMNode* made = nullptr;
+        HRESULT hr = Wrap(node, &made);
+        if (FAILED(hr)) {
+            *object = nullptr;
+            return hr;
+        }
+        hr = made->QueryInterface(__uuidof(Q), reinterpret_cast<void**>(object));
+        made->Release();
+        return hr;
+    }
+    // The node object of the declaration ns held by element.
+    HRESULT WrapDeclaration(xmlNodePtr element, xmlNsPtr ns, IXMLDOMNode** object);
+    // Hands a node just made (a detached root) to the caller as its object.
+    HRESULT Adopt(xmlNodePtr made, IXMLDOMNode** object);
+    // A deep or shallow copy of this document, with its properties.
+    HRESULT Clone(bool deep, IXMLDOMNode** clone);
+
+    // For NodeImpl.
+    DomDocument& Doc() { return *this; }
+    xmlNodePtr XmlNode() { return store_.DocNode(); }
+
+    IXMLDOMNode* AsNode() override { return this; }
+    DomDocument& Owner() override { return *this; }
+    xmlNodePtr Node() override { return store_.DocNode(); }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    HRESULT STDMETHODCALLTYPE get_documentElement(IXMLDOMElement** element) override;
+    HRESULT STDMETHODCALLTYPE createElement(BSTR tagName, IXMLDOMElement** element) override;
+    HRESULT STDMETHODCALLTYPE createTextNode(BSTR data, IXMLDOMText** text) override;
+    HRESULT STDMETHODCALLTYPE createComment(BSTR data, IXMLDOMComment** comment) override;
+    HRESULT STDMETHODCALLTYPE createCDATASection(BSTR data, IXMLDOMCDATASection** cdata) override;
+    HRESULT STDMETHODCALLTYPE createProcessingInstruction(
+        BSTR target, BSTR data, IXMLDOMProcessingInstruction** pi) override;
+    HRESULT STDMETHODCALLTYPE createAttribute(BSTR name, IXMLDOMAttribute** attribute) override;
+    HRESULT STDMETHODCALLTYPE createNode(VARIANT type, BSTR name, BSTR namespaceURI,
+                                         IXMLDOMNode** node) override;
+    HRESULT STDMETHODCALLTYPE load(VARIANT source, VARIANT_BOOL* isSuccessful) override;
+    HRESULT STDMETHODCALLTYPE get_parseError(IXMLDOMParseError** error) override;
+    HRESULT STDMETHODCALLTYPE get_async(VARIANT_BOOL* isAsync) override;
+    HRESULT STDMETHODCALLTYPE put_async(VARIANT_BOOL isAsync) override;
+    HRESULT STDMETHODCALLTYPE loadXML(BSTR xml, VARIANT_BOOL* isSuccessful) override;
+    HRESULT STDMETHODCALLTYPE get_preserveWhiteSpace(VARIANT_BOOL* isPreserving) override;
+    HRESULT STDMETHODCALLTYPE put_preserveWhiteSpace(VARIANT_BOOL isPreserving) override;
+    HRESULT STDMETHODCALLTYPE setProperty(BSTR name, VARIANT value) override;
+    HRESULT STDMETHODCALLTYPE getProperty(BSTR name, VARIANT* value) override;
+
+private:
+    DomDocument() = default;
+    ~DomDocument() = default;
+
+    // Makes a node of the given type; data fills text-like nodes.
+    HRESULT MakeNode(DOMNodeType type, std::u16string_view name, std::u16string_view uri,
+                     IXMLDOMNode** node);
+    template <class Q>
+    HRESULT MakeNodeAs(DOMNodeType type, BSTR name, BSTR data, Q** object);
+    HRESULT Parse(std::string_view bytes, bool textIsUtf8, VARIANT_BOOL* isSuccessful);
+    HRESULT Fail(const char* reason, VARIANT_BOOL* isSuccessful);
+    HRESULT StreamSnapshot(void** stream);
+
+    DomStore store_;
+    SelectionNamespaces namespaces_;
+    ParseFailure lastError_;
+    bool hasError_ = false;
+    bool preserveWhiteSpace_ = false;
+    bool async_ = true;
+    ULONG references_ = 1;
+};
+
+} // namespace platform::msxml

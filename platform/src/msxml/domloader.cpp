@@ -1,0 +1,175 @@
+#include "domloader.h"
+
+#include "xmldeclaration.h"
+#include "xmltext.h"
+
+#include <libxml/parser.h>
+#include <libxml/SAX2.h>
+
+#include <climits>
+#include <vector>
+
+namespace platform::msxml {
+namespace {
+
+struct ParseState {
+    xmlParserCtxtPtr context = nullptr;
+    ParseFailure* failure = nullptr;
+    bool failed = false;
+};
+
+// libxml2 calls back without a way to reach our state through the parser's user data (the
+// DOM builder uses it), and a parse runs start to end on one thread.
+thread_local ParseState* currentParse = nullptr;
+
+void Fail(ParseState& state, const char* reason, int line, int column) {
+    if (!state.failed) {
+        state.failed = true;
+        state.failure->reason = reason;
+        while (!state.failure->reason.empty() &&
+               IsXmlWhitespace(state.failure->reason.back())) {
+            state.failure->reason.pop_back();
+        }
+        state.failure->line = line;
+        state.failure->column = column;
+    }
+}
+
+void RecordError(void*, xmlErrorPtr error) {
+    if (currentParse && error && error->level >= XML_ERR_ERROR) {
+        Fail(*currentParse, error->message ? error->message : "The document is not well-formed.",
+             error->line, error->int2);
+    }
+}
+
+void RefuseDtd(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
+    auto ctxt = static_cast<xmlParserCtxtPtr>(context);
+    if (currentParse) {
+        Fail(*currentParse, "A document type definition (DTD) is not allowed.",
+             xmlSAX2GetLineNumber(ctxt), xmlSAX2GetColumnNumber(ctxt));
+    }
+    xmlStopParser(ctxt);
+}
+
+bool IsPreservingSpace(xmlNodePtr element, bool inherited, bool documentDefault) {
+    for (xmlAttrPtr attr = element->properties; attr; attr = attr->next) {
+        if (attr->ns && Equal(attr->name, "space") &&
+            Equal(attr->ns->href, reinterpret_cast<const char*>(XML_XML_NAMESPACE))) {
+            const xmlChar* value = attr->children ? attr->children->content : nullptr;
+            if (Equal(value, "preserve")) {
+                return true;
+            }
+            if (Equal(value, "default")) {
+                return documentDefault;
+            }
+        }
+    }
+    return inherited;
+}
+
+// Drops whitespace-only text outside xml:space="preserve" and checks the depth, in one walk.
+bool Tidy(xmlDocPtr doc, bool preserveWhiteSpace, ParseState& state) {
+    std::vector<bool> preserving{preserveWhiteSpace};
+    auto leave = [&]() { preserving.pop_back(); };
+    xmlNodePtr node = doc->children;
+    while (node) {
+        if (node->type == XML_ELEMENT_NODE) {
+            if (preserving.size() > kMaxElementDepth) {
+                Fail(state, "Elements are nested deeper than 256.", node->line, 0);
+                return false;
+            }
+            preserving.push_back(IsPreservingSpace(node, preserving.back(), preserveWhiteSpace));
+            if (node->children) {
+                node = node->children;
+                continue;
+            }
+            leave();
+        }
+        xmlNodePtr parent = node->parent;
+        xmlNodePtr next = node->next;
+        if (node->type == XML_TEXT_NODE && !preserving.back() &&
+            IsXmlWhitespace(ViewOf(node->content))) {
+            xmlUnlinkNode(node);
+            xmlFreeNode(node);
+        }
+        while (!next && parent && parent->type == XML_ELEMENT_NODE) {
+            leave();
+            next = parent->next;
+            parent = parent->parent;
+        }
+        node = next;
+    }
+    return true;
+}
+
+bool KeepDeclaration(xmlDocPtr doc, std::string_view bytes) {
+    std::string data;
+    if (!FindXmlDeclaration(bytes, data)) {
+        return true;
+    }
+    xmlNodePtr pi =
+        xmlNewDocPI(doc, reinterpret_cast<const xmlChar*>("xml"), XmlChars(data));
+    if (!pi) {
+        return false;
+    }
+    pi->parent = reinterpret_cast<xmlNodePtr>(doc);
+    pi->next = doc->children;
+    if (doc->children) {
+        doc->children->prev = pi;
+    } else {
+        doc->last = pi;
+    }
+    doc->children = pi;
+    return true;
+}
+
+} // namespace
+
+xmlDocPtr ParseDocument(std::string_view bytes, const ParseOptions& options,
+                        ParseFailure& failure) {
+    failure = ParseFailure{};
+    if (bytes.size() > kMaxDocumentBytes || bytes.size() > INT_MAX) {
+        failure.reason = "The document is too large.";
+        return nullptr;
+    }
+    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+    if (!ctxt) {
+        failure.reason = "Out of memory.";
+        return nullptr;
+    }
+    ctxt->sax->internalSubset = RefuseDtd;
+    ctxt->sax->serror = RecordError;
+    ParseState state;
+    state.context = ctxt;
+    state.failure = &failure;
+    currentParse = &state;
+
+    int flags = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    if (options.textIsUtf8) {
+        flags |= XML_PARSE_IGNORE_ENC;
+    }
+    xmlDocPtr doc = xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()),
+                                      nullptr, options.textIsUtf8 ? "UTF-8" : nullptr, flags);
+    if (doc && (!ctxt->wellFormed || !ctxt->nsWellFormed)) {
+        Fail(state, "The document is not well-formed.", 0, 0);
+    }
+    if (!doc) {
+        Fail(state, "The document is not well-formed.", 0, 0);
+    }
+    if (doc && !state.failed) {
+        if (!Tidy(doc, options.preserveWhiteSpace, state)) {
+            // Tidy has recorded why.
+        } else if (!KeepDeclaration(doc, bytes)) {
+            Fail(state, "Out of memory.", 0, 0);
+        }
+    }
+    currentParse = nullptr;
+    xmlFreeParserCtxt(ctxt);
+    if (state.failed) {
+        xmlFreeDoc(doc);
+        return nullptr;
+    }
+    return doc;
+}
+
+} // namespace platform::msxml

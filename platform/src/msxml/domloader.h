@@ -1,0 +1,33 @@
+// Parses bytes into a libxml2 document the way the DOM loads: DTDs refused, nothing fetched,
+// depth capped, whitespace-only text dropped, the XML declaration kept as a node.
+#pragma once
+
+#include "windows.h"
+
+#include <libxml/tree.h>
+
+#include <string>
+#include <string_view>
+
+namespace platform::msxml {
+
+inline constexpr unsigned kMaxElementDepth = 256;
+// Larger input is refused rather than read into memory.
+inline constexpr size_t kMaxDocumentBytes = size_t{64} << 20;
+
+struct ParseFailure {
+    std::string reason;
+    LONG line = 0;
+    LONG column = 0;
+};
+
+struct ParseOptions {
+    bool textIsUtf8 = false; // UTF-8 whatever the bytes declare (text from loadXML)
+    bool preserveWhiteSpace = false;
+};
+
+// A new document, or null with failure filled in.
+xmlDocPtr ParseDocument(std::string_view bytes, const ParseOptions& options,
+                        ParseFailure& failure);
+
+} // namespace platform::msxml

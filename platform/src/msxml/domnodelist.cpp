@@ -1,0 +1,86 @@
+#include "domnodelist.h"
+
+namespace platform::msxml {
+
+NodeList* NodeList::Make(LONG capacity) {
+    auto* list = new NodeList();
+    if (!list) {
+        return nullptr;
+    }
+    if (capacity > 0) {
+        list->items_ = static_cast<IXMLDOMNode**>(
+            platform::Allocate(static_cast<size_t>(capacity) * sizeof(IXMLDOMNode*)));
+        if (!list->items_) {
+            delete list;
+            return nullptr;
+        }
+    }
+    return list;
+}
+
+NodeList::~NodeList() {
+    for (LONG i = 0; i < count_; ++i) {
+        items_[i]->Release();
+    }
+    platform::Free(items_);
+}
+
+HRESULT NodeList::QueryInterface(REFIID riid, void** object) {
+    if (!object) {
+        return E_POINTER;
+    }
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IXMLDOMNodeList)) {
+        *object = static_cast<IXMLDOMNodeList*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG NodeList::Release() {
+    const ULONG left = --references_;
+    if (left == 0) {
+        delete this;
+    }
+    return left;
+}
+
+HRESULT NodeList::get_item(LONG index, IXMLDOMNode** item) {
+    if (!item) {
+        return E_INVALIDARG;
+    }
+    if (index < 0 || index >= count_) {
+        *item = nullptr;
+        return S_FALSE;
+    }
+    *item = items_[index];
+    (*item)->AddRef();
+    return S_OK;
+}
+
+HRESULT NodeList::get_length(LONG* length) {
+    if (!length) {
+        return E_INVALIDARG;
+    }
+    *length = count_;
+    return S_OK;
+}
+
+HRESULT NodeList::nextNode(IXMLDOMNode** next) {
+    if (!next) {
+        return E_INVALIDARG;
+    }
+    const HRESULT hr = get_item(cursor_, next);
+    if (hr == S_OK) {
+        ++cursor_;
+    }
+    return hr;
+}
+
+HRESULT NodeList::reset() {
+    cursor_ = 0;
+    return S_OK;
+}
+
+} // namespace platform::msxml

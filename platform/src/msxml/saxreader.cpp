@@ -1,0 +1,561 @@
+#include "saxreader.h"
+
+#include "classregistry.h"
+#include "domloader.h"
+#include "xmltext.h"
+
+#include <libxml/parser.h>
+#include <libxml/SAX2.h>
+#include <libxml/parserInternals.h>
+
+#include <algorithm>
+
+#include <string>
+#include <vector>
+
+namespace platform::msxml {
+namespace {
+
+// A span of UTF-16 text inside a buffer that may still grow.
+struct Span {
+    size_t offset = 0;
+    int length = 0;
+};
+
+// The attributes of the element being started. Lives for one parse and is refilled for each
+// element; the handler may only use it during its startElement callback.
+class SaxAttributes final : public ISAXAttributes {
+public:
+    void Clear() {
+        text_.clear();
+        entries_.clear();
+    }
+    Span Add(std::string_view utf8) {
+        Span span{text_.size(), 0};
+        AppendUtf16(text_, utf8);
+        span.length = static_cast<int>(text_.size() - span.offset);
+        return span;
+    }
+    void AddEntry(Span uri, Span local, Span qname, Span value) {
+        entries_.push_back({uri, local, qname, value});
+    }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (!object) {
+            return E_POINTER;
+        }
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISAXAttributes)) {
+            *object = static_cast<ISAXAttributes*>(this);
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    // Owned by the parse, not by references.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+    HRESULT STDMETHODCALLTYPE getLength(int* length) override {
+        if (!length) {
+            return E_POINTER;
+        }
+        *length = static_cast<int>(entries_.size());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE getURI(int index, const WCHAR** uri, int* length) override {
+        return Give(index, &Entry::uri, uri, length);
+    }
+    HRESULT STDMETHODCALLTYPE getLocalName(int index, const WCHAR** local, int* length) override {
+        return Give(index, &Entry::local, local, length);
+    }
+    HRESULT STDMETHODCALLTYPE getQName(int index, const WCHAR** qname, int* length) override {
+        return Give(index, &Entry::qname, qname, length);
+    }
+    HRESULT STDMETHODCALLTYPE getName(int index, const WCHAR** uri, int* uriLength,
+                                      const WCHAR** local, int* localLength, const WCHAR** qname,
+                                      int* qnameLength) override {
+        HRESULT hr = Give(index, &Entry::uri, uri, uriLength);
+        if (SUCCEEDED(hr)) {
+            hr = Give(index, &Entry::local, local, localLength);
+        }
+        if (SUCCEEDED(hr)) {
+            hr = Give(index, &Entry::qname, qname, qnameLength);
+        }
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE getIndexFromName(const WCHAR* uri, int uriLength,
+                                               const WCHAR* local, int localLength,
+                                               int* index) override {
+        if (!index || (!uri && uriLength) || (!local && localLength)) {
+            return E_POINTER;
+        }
+        for (size_t i = 0; i < entries_.size(); ++i) {
+            if (Is(entries_[i].uri, uri, uriLength) && Is(entries_[i].local, local, localLength)) {
+                *index = static_cast<int>(i);
+                return S_OK;
+            }
+        }
+        *index = -1;
+        return E_INVALIDARG;
+    }
+    HRESULT STDMETHODCALLTYPE getIndexFromQName(const WCHAR* qname, int qnameLength,
+                                                int* index) override {
+        if (!index || (!qname && qnameLength)) {
+            return E_POINTER;
+        }
+        for (size_t i = 0; i < entries_.size(); ++i) {
+            if (Is(entries_[i].qname, qname, qnameLength)) {
+                *index = static_cast<int>(i);
+                return S_OK;
+            }
+        }
+        *index = -1;
+        return E_INVALIDARG;
+    }
+    HRESULT STDMETHODCALLTYPE getType(int index, const WCHAR** type, int* length) override {
+        if (!type || !length) {
+            return E_POINTER;
+        }
+        if (index < 0 || static_cast<size_t>(index) >= entries_.size()) {
+            return E_INVALIDARG;
+        }
+        *type = u"CDATA"; // without a DTD every attribute is CDATA
+        *length = 5;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE getTypeFromName(const WCHAR* uri, int uriLength, const WCHAR* local,
+                                              int localLength, const WCHAR** type,
+                                              int* length) override {
+        int index = -1;
+        const HRESULT hr = getIndexFromName(uri, uriLength, local, localLength, &index);
+        return FAILED(hr) ? hr : getType(index, type, length);
+    }
+    HRESULT STDMETHODCALLTYPE getTypeFromQName(const WCHAR* qname, int qnameLength,
+                                               const WCHAR** type, int* length) override {
+        int index = -1;
+        const HRESULT hr = getIndexFromQName(qname, qnameLength, &index);
+        return FAILED(hr) ? hr : getType(index, type, length);
+    }
+    HRESULT STDMETHODCALLTYPE getValue(int index, const WCHAR** value, int* length) override {
+        return Give(index, &Entry::value, value, length);
+    }
+    HRESULT STDMETHODCALLTYPE getValueFromName(const WCHAR* uri, int uriLength, const WCHAR* local,
+                                               int localLength, const WCHAR** value,
+                                               int* length) override {
+        int index = -1;
+        const HRESULT hr = getIndexFromName(uri, uriLength, local, localLength, &index);
+        return FAILED(hr) ? hr : getValue(index, value, length);
+    }
+    HRESULT STDMETHODCALLTYPE getValueFromQName(const WCHAR* qname, int qnameLength,
+                                                const WCHAR** value, int* length) override {
+        int index = -1;
+        const HRESULT hr = getIndexFromQName(qname, qnameLength, &index);
+        return FAILED(hr) ? hr : getValue(index, value, length);
+    }
+
+private:
+    struct Entry {
+        Span uri;
+        Span local;
+        Span qname;
+        Span value;
+    };
+
+    HRESULT Give(int index, Span Entry::*field, const WCHAR** text, int* length) const {
+        if (!text || !length) {
+            return E_POINTER;
+        }
+        if (index < 0 || static_cast<size_t>(index) >= entries_.size()) {
+            return E_INVALIDARG;
+        }
+        const Span span = entries_[static_cast<size_t>(index)].*field;
+        *text = text_.data() + span.offset;
+        *length = span.length;
+        return S_OK;
+    }
+    bool Is(Span span, const WCHAR* text, int length) const {
+        return length == span.length &&
+               std::u16string_view(text_.data() + span.offset, static_cast<size_t>(span.length)) ==
+                   std::u16string_view(text, static_cast<size_t>(length));
+    }
+
+    std::u16string text_;
+    std::vector<Entry> entries_;
+};
+
+class SaxLocator final : public ISAXLocator {
+public:
+    xmlParserCtxtPtr context = nullptr;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (!object) {
+            return E_POINTER;
+        }
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISAXLocator)) {
+            *object = static_cast<ISAXLocator*>(this);
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    // Owned by the parse, not by references.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+    HRESULT STDMETHODCALLTYPE getColumnNumber(int* column) override {
+        if (!column) {
+            return E_POINTER;
+        }
+        *column = context ? xmlSAX2GetColumnNumber(context) : 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE getLineNumber(int* line) override {
+        if (!line) {
+            return E_POINTER;
+        }
+        *line = context ? xmlSAX2GetLineNumber(context) : 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE getPublicId(const WCHAR** publicId) override {
+        if (!publicId) {
+            return E_POINTER;
+        }
+        *publicId = nullptr;
+        return S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE getSystemId(const WCHAR** systemId) override {
+        if (!systemId) {
+            return E_POINTER;
+        }
+        *systemId = nullptr;
+        return S_FALSE;
+    }
+};
+
+// One parse: the bridge from libxml2's SAX2 callbacks to the content handler.
+class SaxRun {
+public:
+    explicit SaxRun(ISAXContentHandler* handler) : handler_(handler) {}
+
+    xmlParserCtxtPtr context = nullptr;
+    HRESULT handlerFailure = S_OK;
+    bool refused = false;
+
+    static SaxRun& Of(void* user) { return *static_cast<SaxRun*>(user); }
+
+    // Runs a handler call; a failure stops the parse and becomes its result.
+    template <class Fn>
+    void Call(Fn&& call) {
+        if (handler_ && handlerFailure == S_OK) {
+            const HRESULT hr = call(handler_);
+            if (FAILED(hr)) {
+                handlerFailure = hr;
+                xmlStopParser(context);
+            }
+        }
+    }
+    void Refuse() {
+        refused = true;
+        xmlStopParser(context);
+    }
+
+    static void SetDocumentLocator(void* user, xmlSAXLocatorPtr) {
+        SaxRun& run = Of(user);
+        run.locator_.context = run.context;
+        run.Call([&](ISAXContentHandler* h) { return h->putDocumentLocator(&run.locator_); });
+    }
+    static void StartDocument(void* user) {
+        Of(user).Call([](ISAXContentHandler* h) { return h->startDocument(); });
+    }
+    static void EndDocument(void* user) {
+        Of(user).Call([](ISAXContentHandler* h) { return h->endDocument(); });
+    }
+    static void InternalSubset(void* user, const xmlChar*, const xmlChar*, const xmlChar*) {
+        Of(user).Refuse(); // DTDs are refused
+    }
+    static void StartElement(void* user, const xmlChar* local, const xmlChar* prefix,
+                             const xmlChar* uri, int namespaceCount, const xmlChar** namespaces,
+                             int attributeCount, int, const xmlChar** attributes) {
+        SaxRun& run = Of(user);
+        if (++run.depth_ > kMaxElementDepth) {
+            run.Refuse();
+            return;
+        }
+        run.prefixCounts_.push_back(namespaceCount);
+        for (int i = 0; i < namespaceCount; ++i) {
+            const xmlChar* declaredPrefix = namespaces[2 * i];
+            run.prefixes_.push_back(std::string(Chars(declaredPrefix)));
+            run.scratch_.clear();
+            AppendUtf16(run.scratch_, ViewOf(declaredPrefix));
+            const size_t prefixLength = run.scratch_.size();
+            AppendUtf16(run.scratch_, ViewOf(namespaces[2 * i + 1]));
+            run.Call([&](ISAXContentHandler* h) {
+                return h->startPrefixMapping(
+                    run.scratch_.data(), static_cast<int>(prefixLength),
+                    run.scratch_.data() + prefixLength,
+                    static_cast<int>(run.scratch_.size() - prefixLength));
+            });
+        }
+        SaxAttributes& list = run.attributes_;
+        list.Clear();
+        for (int i = 0; i < attributeCount; ++i) {
+            const xmlChar** a = attributes + 5 * i; // local, prefix, URI, value, value end
+            std::string qname = Chars(a[1]);
+            if (a[1]) {
+                qname += ':';
+            }
+            qname += Chars(a[0]);
+            const Span uriSpan = list.Add(ViewOf(a[2]));
+            const Span localSpan = list.Add(ViewOf(a[0]));
+            const Span qnameSpan = list.Add(qname);
+            const Span valueSpan = list.Add(std::string_view(
+                reinterpret_cast<const char*>(a[3]), static_cast<size_t>(a[4] - a[3])));
+            list.AddEntry(uriSpan, localSpan, qnameSpan, valueSpan);
+        }
+        for (int i = 0; i < namespaceCount; ++i) {
+            const xmlChar* declaredPrefix = namespaces[2 * i];
+            std::string qname = declaredPrefix ? "xmlns:" : "xmlns";
+            qname += Chars(declaredPrefix);
+            const Span uriSpan = list.Add("");
+            const Span localSpan = list.Add(declaredPrefix ? ViewOf(declaredPrefix) : "xmlns");
+            const Span qnameSpan = list.Add(qname);
+            const Span valueSpan = list.Add(ViewOf(namespaces[2 * i + 1]));
+            list.AddEntry(uriSpan, localSpan, qnameSpan, valueSpan);
+        }
+        run.CallWithName(local, prefix, uri, true);
+    }
+    static void EndElement(void* user, const xmlChar* local, const xmlChar* prefix,
+                           const xmlChar* uri) {
+        SaxRun& run = Of(user);
+        --run.depth_;
+        run.CallWithName(local, prefix, uri, false);
+        const int count = run.prefixCounts_.empty() ? 0 : run.prefixCounts_.back();
+        if (!run.prefixCounts_.empty()) {
+            run.prefixCounts_.pop_back();
+        }
+        const size_t first = run.prefixes_.size() - static_cast<size_t>(count);
+        for (size_t i = first; i < run.prefixes_.size(); ++i) {
+            run.scratch_.clear();
+            AppendUtf16(run.scratch_, run.prefixes_[i]);
+            run.Call([&](ISAXContentHandler* h) {
+                return h->endPrefixMapping(run.scratch_.data(),
+                                           static_cast<int>(run.scratch_.size()));
+            });
+        }
+        run.prefixes_.resize(first);
+    }
+    static void Characters(void* user, const xmlChar* text, int length) {
+        SaxRun& run = Of(user);
+        run.scratch_.clear();
+        AppendUtf16(run.scratch_,
+                    std::string_view(reinterpret_cast<const char*>(text), static_cast<size_t>(length)));
+        run.Call([&](ISAXContentHandler* h) {
+            return h->characters(run.scratch_.data(), static_cast<int>(run.scratch_.size()));
+        });
+    }
+    static void ProcessingInstruction(void* user, const xmlChar* target, const xmlChar* data) {
+        SaxRun& run = Of(user);
+        run.scratch_.clear();
+        AppendUtf16(run.scratch_, ViewOf(target));
+        const size_t targetLength = run.scratch_.size();
+        AppendUtf16(run.scratch_, ViewOf(data));
+        run.Call([&](ISAXContentHandler* h) {
+            return h->processingInstruction(run.scratch_.data(), static_cast<int>(targetLength),
+                                            run.scratch_.data() + targetLength,
+                                            static_cast<int>(run.scratch_.size() - targetLength));
+        });
+    }
+    static void IgnoreError(void*, xmlErrorPtr) {}
+
+private:
+    // Element names go to the handler as spans of one buffer: not terminated.
+    void CallWithName(const xmlChar* local, const xmlChar* prefix, const xmlChar* uri,
+                      bool start) {
+        scratch_.clear();
+        AppendUtf16(scratch_, ViewOf(uri));
+        const size_t uriLength = scratch_.size();
+        AppendUtf16(scratch_, ViewOf(local));
+        const size_t localLength = scratch_.size() - uriLength;
+        if (prefix) {
+            AppendUtf16(scratch_, ViewOf(prefix));
+            scratch_ += u':';
+        }
+        AppendUtf16(scratch_, ViewOf(local));
+        const size_t qnameLength = scratch_.size() - uriLength - localLength;
+        const WCHAR* base = scratch_.data();
+        Call([&](ISAXContentHandler* h) {
+            return start ? h->startElement(base, static_cast<int>(uriLength), base + uriLength,
+                                           static_cast<int>(localLength),
+                                           base + uriLength + localLength,
+                                           static_cast<int>(qnameLength), &attributes_)
+                         : h->endElement(base, static_cast<int>(uriLength), base + uriLength,
+                                         static_cast<int>(localLength),
+                                         base + uriLength + localLength,
+                                         static_cast<int>(qnameLength));
+        });
+    }
+
+    ISAXContentHandler* handler_;
+    SaxAttributes attributes_;
+    SaxLocator locator_;
+    std::u16string scratch_;
+    std::vector<int> prefixCounts_;
+    std::vector<std::string> prefixes_;
+    unsigned depth_ = 0;
+};
+
+xmlSAXHandler MakeHandler() {
+    xmlSAXHandler sax{};
+    sax.initialized = XML_SAX2_MAGIC;
+    sax.setDocumentLocator = SaxRun::SetDocumentLocator;
+    sax.startDocument = SaxRun::StartDocument;
+    sax.endDocument = SaxRun::EndDocument;
+    sax.internalSubset = SaxRun::InternalSubset;
+    sax.startElementNs = SaxRun::StartElement;
+    sax.endElementNs = SaxRun::EndElement;
+    sax.characters = SaxRun::Characters;
+    sax.ignorableWhitespace = SaxRun::Characters;
+    sax.cdataBlock = SaxRun::Characters;
+    sax.processingInstruction = SaxRun::ProcessingInstruction;
+    sax.serror = SaxRun::IgnoreError;
+    return sax;
+}
+
+// Feeds chunks from next(buffer, size, &read) to the parser until it gives no more.
+template <class Next>
+HRESULT Run(ISAXContentHandler* handler, bool textIsUtf8, Next&& next) {
+    constexpr ULONG kChunk = 64 * 1024;
+    std::string buffer(kChunk, '\0');
+    ULONG read = 0;
+    HRESULT hr = next(buffer.data(), kChunk, &read);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    SaxRun run(handler);
+    xmlSAXHandler sax = MakeHandler();
+    const int first = textIsUtf8 ? 0 : static_cast<int>(read < 4 ? read : 4);
+    xmlParserCtxtPtr ctxt = xmlCreatePushParserCtxt(&sax, &run, buffer.data(), first, nullptr);
+    if (!ctxt) {
+        return E_OUTOFMEMORY;
+    }
+    run.context = ctxt;
+    int options = XML_PARSE_NONET | XML_PARSE_NOENT | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    if (textIsUtf8) {
+        options |= XML_PARSE_IGNORE_ENC;
+        xmlSwitchEncoding(ctxt, XML_CHAR_ENCODING_UTF8);
+    }
+    xmlCtxtUseOptions(ctxt, options);
+    const char* rest = buffer.data() + first;
+    ULONG restSize = read - static_cast<ULONG>(first);
+    HRESULT readFailure = S_OK;
+    while (read > 0 && !ctxt->disableSAX && run.handlerFailure == S_OK && !run.refused) {
+        xmlParseChunk(ctxt, rest, static_cast<int>(restSize), 0);
+        hr = next(buffer.data(), kChunk, &read);
+        if (FAILED(hr)) {
+            readFailure = hr;
+            break;
+        }
+        rest = buffer.data();
+        restSize = read;
+    }
+    if (readFailure == S_OK && run.handlerFailure == S_OK && !run.refused) {
+        xmlParseChunk(ctxt, nullptr, 0, 1);
+    }
+    const bool wellFormed = ctxt->wellFormed && ctxt->nsWellFormed;
+    xmlFreeParserCtxt(ctxt);
+    if (FAILED(readFailure)) {
+        return readFailure;
+    }
+    if (FAILED(run.handlerFailure)) {
+        return run.handlerFailure;
+    }
+    return run.refused || !wellFormed ? E_FAIL : S_OK;
+}
+
+const platform::ClassRegistration registration(CLSID_SAXXMLReader60, u"Msxml2.SAXXMLReader.6.0",
+                                               &SaxReader::CreateInstance);
+
+} // namespace
+
+HRESULT SaxReader::CreateInstance(REFIID iid, void** object) {
+    xmlInitParser();
+    auto* reader = new SaxReader();
+    if (!reader) {
+        return E_OUTOFMEMORY;
+    }
+    const HRESULT hr = reader->QueryInterface(iid, object);
+    reader->Release();
+    return hr;
+}
+
+HRESULT SaxReader::QueryInterface(REFIID riid, void** object) {
+    if (!object) {
+        return E_POINTER;
+    }
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISAXXMLReader)) {
+        *object = static_cast<ISAXXMLReader*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG SaxReader::Release() {
+    const ULONG left = --references_;
+    if (left == 0) {
+        delete this;
+    }
+    return left;
+}
+
+HRESULT SaxReader::getContentHandler(ISAXContentHandler** handler) {
+    if (!handler) {
+        return E_POINTER;
+    }
+    return handler_.CopyTo(handler);
+}
+
+HRESULT SaxReader::putContentHandler(ISAXContentHandler* handler) {
+    handler_ = handler;
+    return S_OK;
+}
+
+HRESULT SaxReader::parse(VARIANT input) {
+    CComPtr<ISAXContentHandler> handler = handler_; // kept while the parse runs
+    if (input.vt == VT_BSTR) {
+        std::u16string_view text = View(input.bstrVal);
+        if (!text.empty() && text.front() == u'\xFEFF') {
+            text.remove_prefix(1);
+        }
+        std::string bytes;
+        if (!AppendXmlUtf8(bytes, text)) {
+            return E_FAIL;
+        }
+        size_t offset = 0;
+        return Run(handler, true, [&](char* buffer, ULONG size, ULONG* read) {
+            const size_t count = std::min<size_t>(size, bytes.size() - offset);
+            bytes.copy(buffer, count, offset);
+            offset += count;
+            *read = static_cast<ULONG>(count);
+            return S_OK;
+        });
+    }
+    if ((input.vt != VT_UNKNOWN && input.vt != VT_DISPATCH) || !input.punkVal) {
+        return E_INVALIDARG;
+    }
+    CComPtr<ISequentialStream> stream;
+    if (FAILED(input.punkVal->QueryInterface(&stream))) {
+        return E_INVALIDARG;
+    }
+    return Run(handler, false, [&](char* buffer, ULONG size, ULONG* read) {
+        *read = 0;
+        const HRESULT hr = stream->Read(buffer, size, read);
+        if (*read > size) {
+            *read = 0;
+        }
+        return FAILED(hr) ? hr : S_OK;
+    });
+}
+
+} // namespace platform::msxml

@@ -1,0 +1,234 @@
+#include "xmltext.h"
+
+#include <cstdio>
+
+namespace platform::msxml {
+namespace {
+
+bool IsXmlChar(char32_t c) {
+    if (c < 0x20) {
+        return c == 0x9 || c == 0xA || c == 0xD;
+    }
+    return (c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// Decodes the UTF-8 sequence at text[i]. libxml2 hands out checked UTF-8, so a malformed
+// sequence (consumed one byte at a time) only guards against surprises.
+char32_t DecodeUtf8(std::string_view text, size_t& i) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    size_t extra = 0;
+    char32_t cp = 0;
+    if (lead < 0x80) {
+        ++i;
+        return lead;
+    } else if ((lead & 0xE0) == 0xC0) {
+        extra = 1;
+        cp = lead & 0x1F;
+    } else if ((lead & 0xF0) == 0xE0) {
+        extra = 2;
+        cp = lead & 0x0F;
+    } else if ((lead & 0xF8) == 0xF0) {
+        extra = 3;
+        cp = lead & 0x07;
+    } else {
+        ++i;
+        return 0xFFFD;
+    }
+    if (i + extra >= text.size()) {
+        ++i;
+        return 0xFFFD;
+    }
+    for (size_t k = 1; k <= extra; ++k) {
+        const auto next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80) {
+            ++i;
+            return 0xFFFD;
+        }
+        cp = (cp << 6) | (next & 0x3F);
+    }
+    i += extra + 1;
+    return cp;
+}
+
+size_t Utf16Length(std::string_view utf8) {
+    size_t units = 0;
+    for (size_t i = 0; i < utf8.size();) {
+        units += DecodeUtf8(utf8, i) >= 0x10000 ? 2 : 1;
+    }
+    return units;
+}
+
+} // namespace
+
+bool AppendXmlUtf8(std::string& out, std::u16string_view text) {
+    out.reserve(out.size() + text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c < 0x80) {
+            if (c < 0x20 && c != 0x9 && c != 0xA && c != 0xD) {
+                return false;
+            }
+            out += static_cast<char>(c);
+            continue;
+        }
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) {
+                return false;
+            }
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        } else if (c >= 0xDC00 && c <= 0xDFFF) {
+            return false;
+        }
+        if (!IsXmlChar(c)) {
+            return false;
+        }
+        if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return true;
+}
+
+void AppendUtf16(std::u16string& out, std::string_view utf8) {
+    out.reserve(out.size() + utf8.size());
+    for (size_t i = 0; i < utf8.size();) {
+        char32_t c = DecodeUtf8(utf8, i);
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (c >> 10));
+            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+    }
+}
+
+BSTR AllocBstr(std::string_view utf8) {
+    const size_t units = Utf16Length(utf8);
+    if (units > 0x7FFFFFF0u / sizeof(OLECHAR)) {
+        return nullptr;
+    }
+    BSTR result = SysAllocStringLen(nullptr, static_cast<UINT>(units));
+    if (!result) {
+        return nullptr;
+    }
+    OLECHAR* write = result;
+    for (size_t i = 0; i < utf8.size();) {
+        char32_t c = DecodeUtf8(utf8, i);
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            *write++ = static_cast<OLECHAR>(0xD800 + (c >> 10));
+            *write++ = static_cast<OLECHAR>(0xDC00 + (c & 0x3FF));
+        } else {
+            *write++ = static_cast<OLECHAR>(c);
+        }
+    }
+    return result;
+}
+
+HRESULT ReturnBstr(std::string_view utf8, BSTR* out) {
+    *out = AllocBstr(utf8);
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT ReturnVariantBstr(std::string_view utf8, VARIANT* out) {
+    VariantInit(out);
+    BSTR text = AllocBstr(utf8);
+    if (!text) {
+        return E_OUTOFMEMORY;
+    }
+    out->vt = VT_BSTR;
+    out->bstrVal = text;
+    return S_OK;
+}
+
+bool IsXmlWhitespace(std::string_view text) {
+    for (char c : text) {
+        if (!IsXmlWhitespace(c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string_view TrimXmlWhitespace(std::string_view text) {
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && IsXmlWhitespace(text[begin])) {
+        ++begin;
+    }
+    while (end > begin && IsXmlWhitespace(text[end - 1])) {
+        --end;
+    }
+    return text.substr(begin, end - begin);
+}
+
+bool IsNcName(const std::string& name) {
+    return !name.empty() && xmlValidateNCName(XmlChars(name), 0) == 0;
+}
+
+bool SplitQName(const std::string& qname, std::string& prefix, std::string& local) {
+    const size_t colon = qname.find(':');
+    if (colon == std::string::npos) {
+        prefix.clear();
+        local = qname;
+    } else {
+        prefix = qname.substr(0, colon);
+        local = qname.substr(colon + 1);
+        if (!IsNcName(prefix)) {
+            return false;
+        }
+    }
+    return IsNcName(local);
+}
+
+HRESULT VariantToXmlUtf8(const VARIANT& value, std::string& out) {
+    out.clear();
+    char number[32];
+    switch (value.vt) {
+    case VT_BSTR:
+        return AppendXmlUtf8(out, View(value.bstrVal)) ? S_OK : E_INVALIDARG;
+    case VT_I1:
+        std::snprintf(number, sizeof number, "%d", value.cVal);
+        break;
+    case VT_I2:
+        std::snprintf(number, sizeof number, "%d", value.iVal);
+        break;
+    case VT_I4:
+    case VT_INT:
+        std::snprintf(number, sizeof number, "%d", value.lVal);
+        break;
+    case VT_I8:
+        std::snprintf(number, sizeof number, "%lld", static_cast<long long>(value.llVal));
+        break;
+    case VT_UI1:
+        std::snprintf(number, sizeof number, "%u", value.bVal);
+        break;
+    case VT_UI2:
+        std::snprintf(number, sizeof number, "%u", value.uiVal);
+        break;
+    case VT_UI4:
+    case VT_UINT:
+        std::snprintf(number, sizeof number, "%u", value.ulVal);
+        break;
+    case VT_UI8:
+        std::snprintf(number, sizeof number, "%llu", static_cast<unsigned long long>(value.ullVal));
+        break;
+    default:
+        return E_INVALIDARG;
+    }
+    out = number;
+    return S_OK;
+}
+
+} // namespace platform::msxml
