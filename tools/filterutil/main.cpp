@@ -35,8 +35,9 @@ commands:
          "features": [{"name": ..., "option": ..., "scoredProperties": {name: value},
                        "features": [nested]}],
          "parameterInits": {name: value}}
-      For capabilities each feature has "options": [names] in place of "option" and
-      "scoredProperties", and "parameterDefs" replaces "parameterInits".
+      For capabilities each feature has "options": [{"name": ..., "scoredProperties": {...}}]
+      in place of "option" and "scoredProperties", and "parameterDefs" (name: default value)
+      replaces "parameterInits". A name or value the document does not give is null.
 
   ticket set FILE FEATURE OPTION [-o OUT]
       Selects OPTION in FEATURE: the feature is replaced where it stands (its sub-features

@@ -23,11 +23,15 @@ struct NamedValue {
     OptionalText value;
 };
 
+struct OptionView {
+    OptionalText name;
+    std::vector<NamedValue> scoredProperties;
+};
+
 struct FeatureView {
     OptionalText name;
-    OptionalText option;               // print ticket: the selected option
-    std::vector<OptionalText> options; // print capabilities: every option
-    std::vector<NamedValue> scoredProperties;
+    OptionView option;                // print ticket: the selected option
+    std::vector<OptionView> options; // print capabilities: every option
     std::vector<FeatureView> features;
 };
 
@@ -65,21 +69,26 @@ OptionalText LibraryValue(PrintSchemaXmlDocument& document, IXMLDOMNode* element
     return Utf8(value);
 }
 
+OptionView ReadOption(PrintSchemaFile& file, IXMLDOMNode* option) {
+    OptionView view{Utf8(NameAttribute(option)), {}};
+    for (const auto& scored : FrameworkChildren(option, u"ScoredProperty")) {
+        view.scoredProperties.push_back(
+            {Utf8(NameAttribute(scored)).value_or(""), LibraryValue(file.Document(), scored)});
+    }
+    return view;
+}
+
 FeatureView ReadFeature(PrintSchemaFile& file, IXMLDOMNode* feature) {
     FeatureView view;
     view.name = Utf8(NameAttribute(feature));
     const auto options = FrameworkChildren(feature, u"Option");
     if (file.kind == PrintSchemaKind::Ticket) {
         if (!options.empty()) {
-            view.option = Utf8(NameAttribute(options.front()));
-            for (const auto& scored : FrameworkChildren(options.front(), u"ScoredProperty")) {
-                view.scoredProperties.push_back({Utf8(NameAttribute(scored)).value_or(""),
-                                                 LibraryValue(file.Document(), scored)});
-            }
+            view.option = ReadOption(file, options.front());
         }
     } else {
         for (const auto& option : options) {
-            view.options.push_back(Utf8(NameAttribute(option)));
+            view.options.push_back(ReadOption(file, option));
         }
     }
     for (const auto& child : FrameworkChildren(feature, u"Feature")) {
@@ -151,13 +160,17 @@ void WriteFeatureJson(JsonWriter& json, const FeatureView& feature, PrintSchemaK
     WriteText(json, feature.name);
     if (kind == PrintSchemaKind::Ticket) {
         json.Key("option");
-        WriteText(json, feature.option);
+        WriteText(json, feature.option.name);
         json.Key("scoredProperties");
-        WriteNamedValues(json, feature.scoredProperties);
+        WriteNamedValues(json, feature.option.scoredProperties);
     } else {
         json.Key("options").BeginArray();
-        for (const OptionalText& option : feature.options) {
-            WriteText(json, option);
+        for (const OptionView& option : feature.options) {
+            json.BeginObject().Key("name");
+            WriteText(json, option.name);
+            json.Key("scoredProperties");
+            WriteNamedValues(json, option.scoredProperties);
+            json.EndObject();
         }
         json.EndArray();
     }
@@ -194,18 +207,23 @@ void PrintJson(const DocumentView& view) {
 
 std::string Shown(const OptionalText& text) { return text ? *text : "(none)"; }
 
+void PrintScoredText(const std::vector<NamedValue>& scoredProperties, const std::string& indent) {
+    for (const NamedValue& scored : scoredProperties) {
+        std::cout << indent << scored.name << " = " << Shown(scored.value) << '\n';
+    }
+}
+
 void PrintFeatureText(const FeatureView& feature, PrintSchemaKind kind, int depth) {
     const std::string indent(static_cast<size_t>(depth) * 2, ' ');
     std::cout << indent << "feature " << Shown(feature.name);
     if (kind == PrintSchemaKind::Ticket) {
-        std::cout << ": " << Shown(feature.option) << '\n';
-        for (const NamedValue& scored : feature.scoredProperties) {
-            std::cout << indent << "    " << scored.name << " = " << Shown(scored.value) << '\n';
-        }
+        std::cout << ": " << Shown(feature.option.name) << '\n';
+        PrintScoredText(feature.option.scoredProperties, indent + "    ");
     } else {
         std::cout << " (" << feature.options.size() << " options)\n";
-        for (const OptionalText& option : feature.options) {
-            std::cout << indent << "    option " << Shown(option) << '\n';
+        for (const OptionView& option : feature.options) {
+            std::cout << indent << "    option " << Shown(option.name) << '\n';
+            PrintScoredText(option.scoredProperties, indent + "      ");
         }
     }
     for (const FeatureView& child : feature.features) {
