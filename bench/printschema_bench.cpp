@@ -25,11 +25,16 @@ namespace {
 constexpr char kFrameworkUri[] =
     "http://schemas.microsoft.com/windows/2003/08/printing/printschemaframework";
 
-constexpr std::array<const char16_t*, 10> kFeatures = {
-    u"JobCollateAllDocuments", u"JobDuplexAllDocumentsContiguously", u"JobInputBin",
-    u"JobPageOrder",           u"PageMediaSize",                     u"PageMediaType",
-    u"PageOrientation",        u"PageOutputColor",                   u"PageOutputQuality",
-    u"PageResolution"};
+constexpr std::array<const char16_t*, 10> kFeatures = {u"JobCollateAllDocuments",
+                                                       u"JobDuplexAllDocumentsContiguously",
+                                                       u"JobInputBin",
+                                                       u"JobPageOrder",
+                                                       u"PageMediaSize",
+                                                       u"PageMediaType",
+                                                       u"PageOrientation",
+                                                       u"PageOutputColor",
+                                                       u"PageOutputQuality",
+                                                       u"PageResolution"};
 
 struct ScoredValue {
     const char16_t* feature;
@@ -102,12 +107,13 @@ void FloorRead(benchmark::State& state) {
             xmlFree(option);
         }
         for (const ScoredValue& scored : kScoredValues) {
-            const std::string property = "//psf:Feature[@name='psk:" + Narrow(scored.feature) +
-                                         "']//psf:ScoredProperty[@name='psk:" +
-                                         Narrow(scored.property) + "']";
+            const std::string property =
+                "//psf:Feature[@name='psk:" + Narrow(scored.feature) +
+                "']//psf:ScoredProperty[@name='psk:" + Narrow(scored.property) + "']";
             xmlChar* value = FirstText(context, property + "/psf:Value");
             if (!value) {
-                xmlChar* reference = FirstAttribute(context, property + "/psf:ParameterRef", "name");
+                xmlChar* reference =
+                    FirstAttribute(context, property + "/psf:ParameterRef", "name");
                 if (reference) {
                     value = FirstText(context, "//psf:ParameterInit[@name='" +
                                                    std::string(reinterpret_cast<char*>(reference)) +
@@ -132,7 +138,8 @@ void FloorEdit(benchmark::State& state) {
         xmlNodePtr root = xmlDocGetRootElement(document);
         xmlNsPtr framework = xmlSearchNsByHref(document, root, BAD_CAST kFrameworkUri);
         for (const char16_t* feature : kFeatures) {
-            xmlNodePtr featureNode = xmlNewDocNode(document, framework, BAD_CAST "Feature", nullptr);
+            xmlNodePtr featureNode =
+                xmlNewDocNode(document, framework, BAD_CAST "Feature", nullptr);
             xmlSetProp(featureNode, BAD_CAST "name",
                        BAD_CAST("psk:" + Narrow(feature) + "Copy").c_str());
             xmlNodePtr optionNode = xmlNewDocNode(document, framework, BAD_CAST "Option", nullptr);
