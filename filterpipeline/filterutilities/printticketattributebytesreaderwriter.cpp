@@ -1,6 +1,7 @@
 #include <filterutilities/printticketattributebytesreaderwriter.h>
 
 #include <filterutilities/errorconvention.h>
+#include <filterutilities/printticketxmldocument.h>
 
 #include <kldutil/attributebytesnamespaces.h>
 #include <kldutil/attributebytesrawlist.h>
@@ -184,6 +185,11 @@ AttributeBytesIndexedList& PrintTicketAttributeBytesReaderWriter::GetAttributeBy
     m_listNameSpace = nameSpace.GetId();
     AttributeBytesIndexedList& list = *m_indexedList;
 
+    if (m_devmode.isEmpty() && m_ticket != nullptr) {
+        // A missing or foreign snapshot leaves the buffer empty, and the next request asks
+        // the ticket again.
+        static_cast<void>(m_ticket->GetDevmodeFromPrintTicket(m_devmode));
+    }
     tagOEMDEV* block = HeldBlock();
     if (block == nullptr || !ChecksumMatches(*block)) {
         return list;
@@ -259,6 +265,10 @@ void PrintTicketAttributeBytesReaderWriter::CommitChangesToPrintTicket() {
         return;
     }
     *m_persistentAttributes = std::move(updated);
+    if (m_ticket != nullptr) {
+        FU_THROW_IF_FAILED(
+            m_ticket->AddOrReplacePageDevmodeSnapshotInPrintTicket(GetPublicDevmodePtr()));
+    }
 }
 
 void PrintTicketAttributeBytesReaderWriter::WritePersistedAttributesToDevmodePropertyBag(
