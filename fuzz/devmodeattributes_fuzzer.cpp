@@ -40,6 +40,9 @@ ByteBuffer DecodeSnapshot(const uint8_t* data, size_t size) {
 }
 
 void FixChecksum(ByteBuffer& devmode) {
+    if (devmode.isEmpty()) {
+        return;
+    }
     tagOEMDEV* block = PrintTicketAttributeBytesReaderWriter::GetOemDevmodeFromDevmode(
         reinterpret_cast<DEVMODEW*>(devmode.getLpbyte()), devmode.getDword());
     if (block != nullptr) {
