@@ -170,7 +170,8 @@ PrintTicketAttributeBytesReaderWriter::GetAttributeBytesIndexedListRef(
 
 AttributeBytesIndexedList& PrintTicketAttributeBytesReaderWriter::GetAttributeBytesIndexedListRef(
     AttributeBytesNameSpacesId nameSpace) {
-    if (m_indexedList != nullptr && m_cachedNameSpace == nameSpace.GetId()) {
+    if (m_indexedList != nullptr && m_cachedNameSpace >= 0 &&
+        m_cachedNameSpace == nameSpace.GetId()) {
         return *m_indexedList;
     }
     // A list that came out empty is decoded again, unless it has been edited since: that

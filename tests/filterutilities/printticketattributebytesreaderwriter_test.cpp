@@ -141,6 +141,10 @@ TEST(PrintTicketAttributeBytesReaderWriter, DecodesEachNamespaceOfAValidDevmode)
     const Bridge& constBridge = bridge;
     EXPECT_EQ(DocProps(), constBridge.GetAttributeBytesIndexedListRef(DocPropNs()));
     EXPECT_TRUE(bridge.GetAttributeBytesIndexedListRef(AttributeBytesNameSpacesId(77)).IsEmpty());
+
+    // -1 is no namespace: not even the held list of a namespace that came out empty.
+    bridge.GetAttributeBytesIndexedListRef(AttributeBytesNameSpacesId(77)).SetIntegerValue(F(1), 1);
+    EXPECT_TRUE(bridge.GetAttributeBytesIndexedListRef(AttributeBytesNameSpacesId(-1)).IsEmpty());
 }
 
 // Every hostile devmode gives an empty list, read only inside its buffer.
