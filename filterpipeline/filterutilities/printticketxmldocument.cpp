@@ -1,6 +1,7 @@
 #include <filterutilities/printticketxmldocument.h>
 
 #include <filterutilities/errorconvention.h>
+#include <filterutilities/printticketattributebytesreaderwriter.h>
 #include <filterutilities/schematext.h>
 
 #include <kldutil/kdevmode.h>
@@ -483,48 +484,15 @@ constexpr WCHAR kPageDevmodeSnapshot[] = u"PageDevmodeSnapshot";
 constexpr WCHAR kKjtfJobTicket[] = u"JobKeldanKjtfJobTicket";
 constexpr HRESULT kSnapshotNotBase64 = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
 
-// The devmode's two 16-bit size fields, read from bytes that hold at least their end.
-WORD ReadDevmodeWord(const BYTE* devmode, size_t offset) noexcept {
-    return static_cast<WORD>(devmode[offset] | (devmode[offset + 1] << 8));
-}
-
-DWORD ReadDword(const BYTE* bytes) noexcept {
-    return DWORD{bytes[0]} | (DWORD{bytes[1]} << 8) | (DWORD{bytes[2]} << 16) |
-           (DWORD{bytes[3]} << 24);
-}
-
-// Whether the bytes are a devmode of this driver: its size fields fit the bytes, and its
-// private data holds the driver's block (found through the offset at private offset 114, else
-// the one at 8) with the expected size, signature, version and checksummed size. Every read
-// stays inside the bytes, whatever the fields claim.
-bool IsDriverDevmode(const ByteBuffer& devmode) noexcept {
-    const DWORD length = devmode.getDword();
-    if (length < sizeof(DEVMODEW)) {
-        return false;
-    }
-    const BYTE* bytes = devmode.getLpbyte();
-    const DWORD size = ReadDevmodeWord(bytes, offsetof(DEVMODEW, dmSize));
-    const DWORD driverExtra = ReadDevmodeWord(bytes, offsetof(DEVMODEW, dmDriverExtra));
-    if (size < offsetof(DEVMODEW, dmDriverExtra) + sizeof(WORD) || size + driverExtra > length) {
-        return false;
-    }
-    const BYTE* privateData = bytes + size;
-    for (const DWORD field : {KDevmode::kBlockOffsetField, KDevmode::kLegacyBlockOffsetField}) {
-        if (driverExtra <= field + sizeof(WORD)) {
-            continue;
-        }
-        const DWORD offset = ReadDevmodeWord(privateData, field);
-        if (offset == 0 || driverExtra < offset + KDevmode::kBlockSize) {
-            continue;
-        }
-        const BYTE* block = privateData + offset;
-        if (ReadDword(block) == KDevmode::kBlockSize &&
-            ReadDword(block + 4) == KDevmode::kSignature) {
-            return ReadDword(block + 8) == KDevmode::kVersion &&
-                   ReadDword(block + 12) == KDevmode::kChecksummedSize;
-        }
-    }
-    return false;
+// Whether the bytes are a devmode of this driver: its private data holds the driver's block
+// with the expected size, signature, version and checksummed size. The block is located
+// within the bytes whatever the devmode's size fields claim.
+bool IsDriverDevmode(ByteBuffer& devmode) {
+    const tagOEMDEV* block = PrintTicketAttributeBytesReaderWriter::GetOemDevmodeFromDevmode(
+        reinterpret_cast<DEVMODEW*>(devmode.getLpbyte()), devmode.getDword());
+    return block && block->dwSize == KDevmode::kBlockSize &&
+           block->dwSignature == KDevmode::kSignature && block->dwVersion == KDevmode::kVersion &&
+           block->dwChecksummedSize == KDevmode::kChecksummedSize;
 }
 
 // Characters that XML 1.0 cannot carry in a document, not even as character references.
