@@ -450,6 +450,11 @@ HRESULT Run(ISAXContentHandler* handler, bool textIsUtf8, Next&& next) {
         return E_OUTOFMEMORY;
     }
     run.context = ctxt;
+    // Errors raised outside the parser context (the encoding converters) reach the thread's
+    // handler: count them too, rather than letting them reach standard error.
+    void* oldErrorContext = xmlStructuredErrorContext;
+    xmlStructuredErrorFunc oldError = xmlStructuredError;
+    xmlSetStructuredErrorFunc(&run, SaxRun::RecordError);
     int options = XML_PARSE_NONET | XML_PARSE_NOENT | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
     if (textIsUtf8) {
         options |= XML_PARSE_IGNORE_ENC;
@@ -473,6 +478,7 @@ HRESULT Run(ISAXContentHandler* handler, bool textIsUtf8, Next&& next) {
         xmlParseChunk(ctxt, nullptr, 0, 1);
     }
     const bool wellFormed = ctxt->wellFormed && !run.malformed;
+    xmlSetStructuredErrorFunc(oldErrorContext, oldError);
     xmlFreeParserCtxt(ctxt);
     if (FAILED(readFailure)) {
         return readFailure;
