@@ -1,0 +1,17 @@
+// The tool's commands. Each takes the arguments after its own name and answers an exit
+// status; bad input is thrown as ToolError.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace filterutil {
+
+using Arguments = std::vector<std::string>;
+
+int TicketShow(const Arguments& arguments);
+int TicketSet(const Arguments& arguments);
+int TicketParam(const Arguments& arguments);
+int TicketPrune(const Arguments& arguments);
+
+} // namespace filterutil

@@ -1,0 +1,232 @@
+// filterutil ticket set / param / prune: edits of a print ticket made through the library.
+// The result goes to -o OUT, or to standard output; the input file is never changed unless
+// -o names it.
+#include "commands.h"
+
+#include "domwalk.h"
+#include "printschemafile.h"
+#include "text.h"
+#include "toolerror.h"
+#include "xmlfile.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <iostream>
+#include <optional>
+
+namespace filterutil {
+namespace {
+
+// The positional arguments and the -o target of an edit command.
+struct EditArguments {
+    std::vector<std::string> positional;
+    std::optional<std::string> output;
+    bool integer = false;
+};
+
+EditArguments ParseEditArguments(const std::string& command, const Arguments& arguments,
+                                 bool allowInteger) {
+    EditArguments parsed;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument == "-o" || argument == "--output") {
+            if (i + 1 >= arguments.size()) {
+                throw ToolError(command + ": -o needs a file name");
+            }
+            parsed.output = arguments[++i];
+        } else if (allowInteger && argument == "--integer") {
+            parsed.integer = true;
+        } else if (argument.size() > 1 && argument[0] == '-' &&
+                   !(argument[1] >= '0' && argument[1] <= '9')) {
+            throw ToolError(command + ": unknown option " + argument);
+        } else {
+            parsed.positional.push_back(argument);
+        }
+    }
+    return parsed;
+}
+
+void WriteResult(PrintSchemaFile& file, const EditArguments& arguments) {
+    if (arguments.output) {
+        SaveXmlFile(file.dom, *arguments.output);
+        return;
+    }
+    std::string bytes = SerialiseDocument(file.dom);
+    if (bytes.compare(0, 5, "<?xml") != 0) {
+        bytes.insert(0, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+    }
+    std::cout << bytes;
+    if (!bytes.empty() && bytes.back() != '\n') {
+        std::cout << '\n';
+    }
+}
+
+// A name as the document writes it, split at its colon: "psk:PageMediaSize" gives the
+// prefix "psk:" (with its colon, as the library holds prefixes) and "PageMediaSize".
+struct QualifiedName {
+    std::u16string prefix;
+    std::u16string local;
+};
+
+bool RootDeclaresPrefix(PrintSchemaXmlDocument& document, const std::u16string& prefix) {
+    CComPtr<IXMLDOMNamedNodeMap> attributes;
+    if (FAILED(document.GetRootNode()->get_attributes(&attributes)) || !attributes) {
+        return false;
+    }
+    const std::u16string declaration = u"xmlns:" + prefix.substr(0, prefix.size() - 1);
+    CComBSTR name(declaration.c_str());
+    CComPtr<IXMLDOMNode> found;
+    return attributes->getNamedItem(name, &found) == S_OK && found;
+}
+
+QualifiedName SplitName(PrintSchemaXmlDocument& document, const std::string& command,
+                        const std::string& text) {
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size() ||
+        text.find(':', colon + 1) != std::string::npos) {
+        throw ToolError(command + ": \"" + text +
+                        "\" is not a prefixed name such as psk:PageMediaSize");
+    }
+    QualifiedName name{FromUtf8(text.substr(0, colon + 1)), FromUtf8(text.substr(colon + 1))};
+    if (!RootDeclaresPrefix(document, name.prefix)) {
+        throw ToolError(command + ": the document does not declare the prefix \"" +
+                        text.substr(0, colon) + "\"");
+    }
+    return name;
+}
+
+bool SamePrefix(const std::u16string& prefix, const CComBSTR& held) {
+    return held.m_str && prefix == std::u16string_view(held.m_str, held.Length());
+}
+
+// CreateFeatureOptionPair names features and options in the Print Schema keywords namespace
+// or in the driver's private one; true for keywords, false for private.
+bool IsKeywordPrefix(PrintSchemaXmlDocument& document, const std::string& command,
+                     const QualifiedName& name) {
+    if (SamePrefix(name.prefix, document.GetKeywordsNsPrefix())) {
+        return true;
+    }
+    if (SamePrefix(name.prefix, document.GetUserKeywordsNsPrefix())) {
+        return false;
+    }
+    throw ToolError(command +
+                    ": only names in the Print Schema keywords namespace or the "
+                    "driver's private keywords namespace can be set, not " +
+                    ToUtf8(name.prefix) + ToUtf8(name.local));
+}
+
+// Puts replacement where original stands, or appends it to the root when there is none.
+void PlaceElement(PrintTicketXmlDocument& ticket, IXMLDOMNode* original,
+                  IXMLDOMElement* replacement) {
+    if (!original) {
+        ticket.AppendChildToRootNode(replacement);
+        return;
+    }
+    CComPtr<IXMLDOMNode> parent;
+    CComPtr<IXMLDOMNode> removed;
+    if (original->get_parentNode(&parent) != S_OK ||
+        FAILED(parent->replaceChild(replacement, original, &removed))) {
+        throw ToolError("the library's document refused the replacement", kExitFailure);
+    }
+}
+
+std::string RequirePositional(const EditArguments& arguments, const std::string& command,
+                              size_t count, const char* usage) {
+    if (arguments.positional.size() != count) {
+        throw ToolError(command + ": usage: filterutil " + usage);
+    }
+    return arguments.positional[0];
+}
+
+} // namespace
+
+int TicketSet(const Arguments& arguments) {
+    const std::string command = "ticket set";
+    const EditArguments parsed = ParseEditArguments(command, arguments, false);
+    const std::string path =
+        RequirePositional(parsed, command, 3, "ticket set FILE FEATURE OPTION [-o OUT]");
+    PrintSchemaFile file = LoadPrintTicketFile(path);
+    PrintTicketXmlDocument& ticket = *file.ticket;
+
+    const QualifiedName feature = SplitName(ticket, command, parsed.positional[1]);
+    const QualifiedName option = SplitName(ticket, command, parsed.positional[2]);
+    const bool featureKeyword = IsKeywordPrefix(ticket, command, feature);
+    const bool optionKeyword = IsKeywordPrefix(ticket, command, option);
+
+    CComBSTR featurePrefix(feature.prefix.c_str());
+    CComBSTR featureName(feature.local.c_str());
+    CComBSTR optionName(option.local.c_str());
+    CComPtr<IXMLDOMNode> existing;
+    ticket.GetFeatureNodeIfExists(featurePrefix, featureName, &existing);
+
+    CComPtr<IXMLDOMElement> newFeature;
+    CComPtr<IXMLDOMElement> newOption;
+    const HRESULT created = ticket.CreateFeatureOptionPair(
+        featureKeyword, featureName, optionKeyword, optionName, &newFeature, &newOption);
+    if (FAILED(created)) {
+        throw ToolError(command + ": the library could not make the feature", kExitFailure);
+    }
+    ticket.AppendChild(newFeature, newOption);
+    if (existing) {
+        // Sub-features belong to the feature, not to its option: they stay.
+        for (const auto& subFeature : FrameworkChildren(existing, u"Feature")) {
+            CComPtr<IXMLDOMNode> moved;
+            newFeature->appendChild(subFeature, &moved);
+        }
+    }
+    PlaceElement(ticket, existing, newFeature);
+    WriteResult(file, parsed);
+    return kExitOk;
+}
+
+int TicketParam(const Arguments& arguments) {
+    const std::string command = "ticket param";
+    const EditArguments parsed = ParseEditArguments(command, arguments, true);
+    const std::string path =
+        RequirePositional(parsed, command, 3, "ticket param FILE NAME VALUE [--integer] [-o OUT]");
+    PrintSchemaFile file = LoadPrintTicketFile(path);
+    PrintTicketXmlDocument& ticket = *file.ticket;
+
+    const QualifiedName name = SplitName(ticket, command, parsed.positional[1]);
+    const std::string& valueText = parsed.positional[2];
+    CComBSTR prefix(name.prefix.c_str());
+    CComBSTR local(name.local.c_str());
+
+    CComPtr<IXMLDOMElement> initialiser;
+    if (parsed.integer) {
+        errno = 0;
+        char* end = nullptr;
+        const long long value = std::strtoll(valueText.c_str(), &end, 10);
+        if (valueText.empty() || *end != '\0' || errno == ERANGE || value < INT_MIN ||
+            value > INT_MAX) {
+            throw ToolError(command + ": \"" + valueText + "\" is not a 32-bit integer");
+        }
+        ticket.CreateIntegerParameterInit(prefix, local, static_cast<int>(value), &initialiser);
+    } else {
+        CComBSTR value(FromUtf8(valueText).c_str());
+        if (!value.m_str) {
+            value = u"";
+        }
+        ticket.CreateStringParameterInit(prefix, local, value, &initialiser);
+    }
+    CComPtr<IXMLDOMNode> existing;
+    ticket.GetParameterInitNodeIfExists(prefix, local, &existing);
+    PlaceElement(ticket, existing, initialiser);
+    WriteResult(file, parsed);
+    return kExitOk;
+}
+
+int TicketPrune(const Arguments& arguments) {
+    const std::string command = "ticket prune";
+    const EditArguments parsed = ParseEditArguments(command, arguments, false);
+    const std::string path = RequirePositional(parsed, command, 1, "ticket prune FILE [-o OUT]");
+    PrintSchemaFile file = LoadPrintTicketFile(path);
+    if (FAILED(file.ticket->DeleteOrphanedParameterInits())) {
+        throw ToolError(command + ": the library could not remove the initialisers", kExitFailure);
+    }
+    WriteResult(file, parsed);
+    return kExitOk;
+}
+
+} // namespace filterutil

@@ -1,0 +1,132 @@
+// filterutil: print tickets and capabilities documents read and edited through FilterUtilities.
+#include "commands.h"
+#include "toolerror.h"
+
+#include <atlbase.h>
+#include <kldutil/keldanexception.h>
+#include <objbase.h>
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <functional>
+#include <iostream>
+#include <map>
+
+namespace {
+
+constexpr char kUsage[] = R"(usage: filterutil ticket COMMAND [OPTIONS] FILE
+
+Reads Print Schema documents (print tickets and print capabilities) through the FilterUtilities
+library and prints or edits what they hold.
+
+commands:
+  ticket show [--json] FILE
+      Prints the document's root (PrintTicket or PrintCapabilities), the prefixes it uses for
+      the Print Schema framework, the Print Schema keywords and the driver's private keywords
+      (a private prefix reads "pk:" after loading), every feature with its option (tickets) or
+      options (capabilities), the scored properties of the selected option, nested features,
+      and the parameter initialisers (tickets) or the default values of the parameter
+      definitions (capabilities). Values are read as the library reads them: a ParameterRef is
+      followed to its ParameterInit.
+      With --json the same as one JSON object:
+        {"root": "PrintTicket"|"PrintCapabilities",
+         "prefixes": {"framework": ..., "keywords": ..., "userKeywords": ...},
+         "features": [{"name": ..., "option": ..., "scoredProperties": {name: value},
+                       "features": [nested]}],
+         "parameterInits": {name: value}}
+      For capabilities each feature has "options": [{"name": ..., "scoredProperties": {...}}]
+      in place of "option" and "scoredProperties", and "parameterDefs" (name: default value)
+      replaces "parameterInits". A name or value the document does not give is null.
+
+  ticket set FILE FEATURE OPTION [-o OUT]
+      Selects OPTION in FEATURE: the feature is replaced where it stands (its sub-features
+      kept), or added at the end of the ticket. Names carry the prefix the document uses,
+      for example: ticket set job.xml psk:JobDuplexAllDocumentsContiguously psk:TwoSidedLongEdge
+      Features and options are named in the Print Schema keywords namespace or the driver's
+      private keywords namespace (pk:).
+
+  ticket param FILE NAME VALUE [--integer] [-o OUT]
+      Sets the ParameterInit NAME to VALUE (typed xsd:string, or xsd:integer with --integer),
+      replacing an initialiser of the same name where it stands.
+
+  ticket prune FILE [-o OUT]
+      Removes the ParameterInit elements that no ParameterRef of the ticket names.
+
+  The edit commands write the edited ticket (UTF-8, with its XML declaration) to OUT, or to
+  standard output without -o; the input file changes only when -o names it. A prefix the
+  document does not declare is an error.
+
+exit status: 0 done; 2 unreadable input, not a Print Schema document, or a bad command line
+(one line on standard error says why); 1 the library failed.
+Set FILTERUTILITIES_DEBUG=1 to see the library's debugger output on standard error.
+)";
+
+using Command = std::function<int(const filterutil::Arguments&)>;
+
+const std::map<std::string, Command>& TicketCommands() {
+    static const std::map<std::string, Command> commands{
+        {"show", filterutil::TicketShow},
+        {"set", filterutil::TicketSet},
+        {"param", filterutil::TicketParam},
+        {"prune", filterutil::TicketPrune},
+    };
+    return commands;
+}
+
+// Keeps a COM apartment for the run of the tool.
+class Apartment {
+public:
+    Apartment() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    ~Apartment() {
+        if (SUCCEEDED(hr_)) {
+            CoUninitialize();
+        }
+    }
+    Apartment(const Apartment&) = delete;
+    Apartment& operator=(const Apartment&) = delete;
+
+private:
+    HRESULT hr_;
+};
+
+int Run(int argc, char** argv) {
+    filterutil::Arguments arguments(argv + 1, argv + argc);
+    if (arguments.empty() || arguments[0] == "--help" || arguments[0] == "-h" ||
+        arguments[0] == "help") {
+        std::cout << kUsage;
+        return arguments.empty() ? filterutil::kExitBadInput : filterutil::kExitOk;
+    }
+    if (arguments[0] != "ticket" || arguments.size() < 2) {
+        throw filterutil::ToolError("unknown command; see filterutil --help");
+    }
+    const auto command = TicketCommands().find(arguments[1]);
+    if (command == TicketCommands().end()) {
+        throw filterutil::ToolError("unknown command ticket " + arguments[1] +
+                                    "; see filterutil --help");
+    }
+    Apartment apartment;
+    return command->second(filterutil::Arguments(arguments.begin() + 2, arguments.end()));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const filterutil::ToolError& e) {
+        std::cerr << "filterutil: " << e.what() << '\n';
+        return e.Status();
+    } catch (const KeldanComException& e) {
+        std::fprintf(stderr, "filterutil: the library failed (0x%08X)\n",
+                     static_cast<unsigned>(e.GetHresult()));
+        return filterutil::kExitFailure;
+    } catch (const ATL::CAtlException& e) {
+        std::fprintf(stderr, "filterutil: the library failed (0x%08X)\n",
+                     static_cast<unsigned>(static_cast<HRESULT>(e)));
+        return filterutil::kExitFailure;
+    } catch (const std::exception& e) {
+        std::cerr << "filterutil: " << e.what() << '\n';
+        return filterutil::kExitFailure;
+    }
+}
