@@ -43,7 +43,7 @@ public:
             return E_INVALIDARG;
         }
         *errorCode = failed_ ? E_FAIL : S_OK;
-        return failed_ ? S_OK : S_FALSE;
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_reason(BSTR* reason) override {
         if (!reason) {
@@ -75,18 +75,6 @@ private:
     ParseFailure failure_;
     ULONG references_ = 1;
 };
-
-xmlDocPtr NewEmptyDoc() {
-    xmlDocPtr doc = xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0"));
-    if (doc) {
-        doc->dict = xmlDictCreate();
-        if (!doc->dict) {
-            xmlFreeDoc(doc);
-            doc = nullptr;
-        }
-    }
-    return doc;
-}
 
 bool NodeTypeFrom(const VARIANT& type, DOMNodeType& result) {
     LONG value = -1;
@@ -491,7 +479,7 @@ HRESULT DomDocument::createNode(VARIANT type, BSTR name, BSTR namespaceURI, IXML
 HRESULT DomDocument::Fail(const char* reason, VARIANT_BOOL* isSuccessful) {
     ParseFailure failure;
     failure.reason = reason;
-    xmlDocPtr empty = NewEmptyDoc();
+    xmlDocPtr empty = NewEmptyDocument();
     if (!empty) {
         return E_OUTOFMEMORY;
     }

@@ -65,13 +65,21 @@ DomStore::~DomStore() {
     }
 }
 
-bool DomStore::Initialise() {
-    doc_ = xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0"));
-    if (!doc_) {
-        return false;
+xmlDocPtr NewEmptyDocument() {
+    xmlDocPtr doc = xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0"));
+    if (doc) {
+        doc->dict = xmlDictCreate();
+        if (!doc->dict) {
+            xmlFreeDoc(doc);
+            doc = nullptr;
+        }
     }
-    doc_->dict = xmlDictCreate();
-    return doc_->dict != nullptr;
+    return doc;
+}
+
+bool DomStore::Initialise() {
+    doc_ = NewEmptyDocument();
+    return doc_ != nullptr;
 }
 
 void DomStore::ReplaceDoc(xmlDocPtr doc) {

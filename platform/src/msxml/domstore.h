@@ -107,6 +107,9 @@ private:
     uint64_t attributeEpoch_ = 0;
 };
 
+// A new empty document with its own name dictionary; null when memory runs out.
+xmlDocPtr NewEmptyDocument();
+
 // A new xmlNs that belongs to no element (null prefix: the default namespace); null when
 // memory runs out. Freed with xmlFreeNs.
 xmlNsPtr NewNamespace(const xmlChar* prefix, const xmlChar* href);
