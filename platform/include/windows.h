@@ -55,6 +55,7 @@ using PCWSTR = const WCHAR*;
 
 using HANDLE = void*;
 using PHANDLE = HANDLE*;
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)))
 using HMODULE = struct HINSTANCE__*;
 using HINSTANCE = HMODULE;
 using HDC = struct HDC__*;

@@ -9,7 +9,9 @@
 namespace filterutil {
 namespace {
 
-std::u16string Text(const CComBSTR& text) { return std::u16string(text.m_str, text.Length()); }
+std::u16string Text(const CComBSTR& text) {
+    return std::u16string(text.m_str, text.Length());
+}
 
 bool IsElement(IXMLDOMNode* node) {
     DOMNodeType type = NODE_INVALID;

@@ -110,8 +110,9 @@ bool IsKeywordPrefix(PrintSchemaXmlDocument& document, const std::string& comman
     if (SamePrefix(name.prefix, document.GetUserKeywordsNsPrefix())) {
         return false;
     }
-    throw ToolError(command + ": only names in the Print Schema keywords namespace or the "
-                              "driver's private keywords namespace can be set, not " +
+    throw ToolError(command +
+                    ": only names in the Print Schema keywords namespace or the "
+                    "driver's private keywords namespace can be set, not " +
                     ToUtf8(name.prefix) + ToUtf8(name.local));
 }
 
@@ -182,8 +183,8 @@ int TicketSet(const Arguments& arguments) {
 int TicketParam(const Arguments& arguments) {
     const std::string command = "ticket param";
     const EditArguments parsed = ParseEditArguments(command, arguments, true);
-    const std::string path = RequirePositional(
-        parsed, command, 3, "ticket param FILE NAME VALUE [--integer] [-o OUT]");
+    const std::string path =
+        RequirePositional(parsed, command, 3, "ticket param FILE NAME VALUE [--integer] [-o OUT]");
     PrintSchemaFile file = LoadPrintTicketFile(path);
     PrintTicketXmlDocument& ticket = *file.ticket;
 
@@ -222,8 +223,7 @@ int TicketPrune(const Arguments& arguments) {
     const std::string path = RequirePositional(parsed, command, 1, "ticket prune FILE [-o OUT]");
     PrintSchemaFile file = LoadPrintTicketFile(path);
     if (FAILED(file.ticket->DeleteOrphanedParameterInits())) {
-        throw ToolError(command + ": the library could not remove the initialisers",
-                        kExitFailure);
+        throw ToolError(command + ": the library could not remove the initialisers", kExitFailure);
     }
     WriteResult(file, parsed);
     return kExitOk;

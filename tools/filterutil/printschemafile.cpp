@@ -11,7 +11,9 @@ namespace {
 
 constexpr std::u16string_view kFrameworkUri = PrintSchema::FrameworkNamespaceUri;
 
-std::u16string Text(const CComBSTR& text) { return std::u16string(text.m_str, text.Length()); }
+std::u16string Text(const CComBSTR& text) {
+    return std::u16string(text.m_str, text.Length());
+}
 
 std::string DescribeConstructionFailure(HRESULT hr, const std::u16string& root) {
     if (hr == S_FALSE) {
@@ -48,9 +50,8 @@ PrintSchemaFile LoadPrintSchemaFile(const std::string& path) {
     const std::u16string rootName = Text(localName);
     if (Text(namespaceUri) != kFrameworkUri ||
         (rootName != u"PrintTicket" && rootName != u"PrintCapabilities")) {
-        throw ToolError(path + ": not a Print Schema document (root element " +
-                        ToUtf8(rootName) + " in namespace \"" + ToUtf8(Text(namespaceUri)) +
-                        "\")");
+        throw ToolError(path + ": not a Print Schema document (root element " + ToUtf8(rootName) +
+                        " in namespace \"" + ToUtf8(Text(namespaceUri)) + "\")");
     }
     try {
         if (rootName == u"PrintTicket") {

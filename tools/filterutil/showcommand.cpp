@@ -30,7 +30,7 @@ struct OptionView {
 
 struct FeatureView {
     OptionalText name;
-    OptionView option;                // print ticket: the selected option
+    OptionView option;               // print ticket: the selected option
     std::vector<OptionView> options; // print capabilities: every option
     std::vector<FeatureView> features;
 };
@@ -205,7 +205,9 @@ void PrintJson(const DocumentView& view) {
     json.EndObject();
 }
 
-std::string Shown(const OptionalText& text) { return text ? *text : "(none)"; }
+std::string Shown(const OptionalText& text) {
+    return text ? *text : "(none)";
+}
 
 void PrintScoredText(const std::vector<NamedValue>& scoredProperties, const std::string& indent) {
     for (const NamedValue& scored : scoredProperties) {
@@ -235,14 +237,14 @@ void PrintText(const DocumentView& view) {
     const bool ticket = view.kind == PrintSchemaKind::Ticket;
     std::cout << (ticket ? "PrintTicket" : "PrintCapabilities") << '\n'
               << "prefixes: framework " << Shown(view.frameworkPrefix) << ", keywords "
-              << Shown(view.keywordsPrefix) << ", user keywords "
-              << Shown(view.userKeywordsPrefix) << '\n';
+              << Shown(view.keywordsPrefix) << ", user keywords " << Shown(view.userKeywordsPrefix)
+              << '\n';
     for (const FeatureView& feature : view.features) {
         PrintFeatureText(feature, view.kind, 0);
     }
     for (const NamedValue& parameter : view.parameters) {
-        std::cout << (ticket ? "parameter " : "parameter definition ") << parameter.name
-                  << " = " << Shown(parameter.value) << '\n';
+        std::cout << (ticket ? "parameter " : "parameter definition ") << parameter.name << " = "
+                  << Shown(parameter.value) << '\n';
     }
 }
 

@@ -8,7 +8,7 @@ namespace filterutil {
 
 enum ExitStatus {
     kExitOk = 0,
-    kExitFailure = 1, // the library failed on good input
+    kExitFailure = 1,  // the library failed on good input
     kExitBadInput = 2, // unreadable input, not Print Schema, or a bad command line
 };
 

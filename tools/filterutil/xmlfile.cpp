@@ -68,9 +68,9 @@ CComPtr<IXMLDOMDocument2> LoadXmlFile(const std::string& path) {
     stream->Seek(start, STREAM_SEEK_SET, nullptr);
 
     CComPtr<IXMLDOMDocument2> document;
-    const HRESULT created = CoCreateInstance(CLSID_DOMDocument60, nullptr, CLSCTX_INPROC_SERVER,
-                                             IID_IXMLDOMDocument2,
-                                             reinterpret_cast<void**>(&document));
+    const HRESULT created =
+        CoCreateInstance(CLSID_DOMDocument60, nullptr, CLSCTX_INPROC_SERVER, IID_IXMLDOMDocument2,
+                         reinterpret_cast<void**>(&document));
     if (FAILED(created)) {
         throw ToolError("cannot create an XML document", kExitFailure);
     }

@@ -5,7 +5,9 @@
 
 namespace platform::msxml {
 
-AttributeMap* AttributeMap::Make(DomNodeCore& element) { return new AttributeMap(element); }
+AttributeMap* AttributeMap::Make(DomNodeCore& element) {
+    return new AttributeMap(element);
+}
 
 AttributeMap::AttributeMap(DomNodeCore& element)
     : element_(element), elementObject_(element.AsNode()) {}

@@ -52,7 +52,9 @@ bool IsDeclarationName(std::string_view qname, std::string_view& prefix) {
     return false;
 }
 
-DeclarationNode* ObjectOf(xmlNsPtr ns) { return static_cast<DeclarationNode*>(ns->_private); }
+DeclarationNode* ObjectOf(xmlNsPtr ns) {
+    return static_cast<DeclarationNode*>(ns->_private);
+}
 
 } // namespace
 
@@ -73,8 +75,8 @@ AttributeEntry Find(xmlNodePtr element, std::u16string_view qname) {
     std::string_view prefix;
     if (IsDeclarationName(name, prefix)) {
         const std::string prefixText(prefix);
-        entry.declaration = FindDeclaration(
-            element, prefix.empty() ? nullptr : XmlChars(prefixText));
+        entry.declaration =
+            FindDeclaration(element, prefix.empty() ? nullptr : XmlChars(prefixText));
         return entry;
     }
     for (xmlAttrPtr attr = element->properties; attr; attr = attr->next) {

@@ -120,7 +120,9 @@ HRESULT DeclarationNode::get_nodeType(DOMNodeType* type) {
     return S_OK;
 }
 
-HRESULT DeclarationNode::get_parentNode(IXMLDOMNode** parent) { return Nothing(parent); }
+HRESULT DeclarationNode::get_parentNode(IXMLDOMNode** parent) {
+    return Nothing(parent);
+}
 
 HRESULT DeclarationNode::get_childNodes(IXMLDOMNodeList** children) {
     if (!children) {
@@ -130,10 +132,18 @@ HRESULT DeclarationNode::get_childNodes(IXMLDOMNodeList** children) {
     return *children ? S_OK : E_OUTOFMEMORY;
 }
 
-HRESULT DeclarationNode::get_firstChild(IXMLDOMNode** child) { return Nothing(child); }
-HRESULT DeclarationNode::get_lastChild(IXMLDOMNode** child) { return Nothing(child); }
-HRESULT DeclarationNode::get_previousSibling(IXMLDOMNode** sibling) { return Nothing(sibling); }
-HRESULT DeclarationNode::get_nextSibling(IXMLDOMNode** sibling) { return Nothing(sibling); }
+HRESULT DeclarationNode::get_firstChild(IXMLDOMNode** child) {
+    return Nothing(child);
+}
+HRESULT DeclarationNode::get_lastChild(IXMLDOMNode** child) {
+    return Nothing(child);
+}
+HRESULT DeclarationNode::get_previousSibling(IXMLDOMNode** sibling) {
+    return Nothing(sibling);
+}
+HRESULT DeclarationNode::get_nextSibling(IXMLDOMNode** sibling) {
+    return Nothing(sibling);
+}
 
 HRESULT DeclarationNode::get_attributes(IXMLDOMNamedNodeMap** attributes) {
     if (!attributes) {
@@ -217,7 +227,9 @@ HRESULT DeclarationNode::put_text(BSTR text) {
     return SetUri(uri);
 }
 
-HRESULT DeclarationNode::get_nodeTypedValue(VARIANT* value) { return get_nodeValue(value); }
+HRESULT DeclarationNode::get_nodeTypedValue(VARIANT* value) {
+    return get_nodeValue(value);
+}
 
 HRESULT DeclarationNode::get_xml(BSTR* xml) {
     if (!xml) {
@@ -269,8 +281,14 @@ HRESULT DeclarationNode::get_baseName(BSTR* name) {
     return ns_->prefix ? ReturnBstr(ns_->prefix, name) : ReturnBstr("xmlns", name);
 }
 
-HRESULT DeclarationNode::get_name(BSTR* name) { return get_nodeName(name); }
-HRESULT DeclarationNode::get_value(VARIANT* value) { return get_nodeValue(value); }
-HRESULT DeclarationNode::put_value(VARIANT value) { return put_nodeValue(value); }
+HRESULT DeclarationNode::get_name(BSTR* name) {
+    return get_nodeName(name);
+}
+HRESULT DeclarationNode::get_value(VARIANT* value) {
+    return get_nodeValue(value);
+}
+HRESULT DeclarationNode::put_value(VARIANT value) {
+    return put_nodeValue(value);
+}
 
 } // namespace platform::msxml

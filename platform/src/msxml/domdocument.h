@@ -60,8 +60,8 @@ public:
     HRESULT STDMETHODCALLTYPE createTextNode(BSTR data, IXMLDOMText** text) override;
     HRESULT STDMETHODCALLTYPE createComment(BSTR data, IXMLDOMComment** comment) override;
     HRESULT STDMETHODCALLTYPE createCDATASection(BSTR data, IXMLDOMCDATASection** cdata) override;
-    HRESULT STDMETHODCALLTYPE createProcessingInstruction(
-        BSTR target, BSTR data, IXMLDOMProcessingInstruction** pi) override;
+    HRESULT STDMETHODCALLTYPE
+    createProcessingInstruction(BSTR target, BSTR data, IXMLDOMProcessingInstruction** pi) override;
     HRESULT STDMETHODCALLTYPE createAttribute(BSTR name, IXMLDOMAttribute** attribute) override;
     HRESULT STDMETHODCALLTYPE createNode(VARIANT type, BSTR name, BSTR namespaceURI,
                                          IXMLDOMNode** node) override;

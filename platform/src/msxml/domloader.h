@@ -26,8 +26,10 @@ struct ParseOptions {
     bool preserveWhiteSpace = false;
 };
 
+// Whether a libxml2 error leaves the document acceptable.
+bool IsTolerated(const xmlError& error);
+
 // A new document, or null with failure filled in.
-xmlDocPtr ParseDocument(std::string_view bytes, const ParseOptions& options,
-                        ParseFailure& failure);
+xmlDocPtr ParseDocument(std::string_view bytes, const ParseOptions& options, ParseFailure& failure);
 
 } // namespace platform::msxml

@@ -93,7 +93,9 @@ IXMLDOMNode* MakeNodeObject(DomDocument& doc, xmlNodePtr node) {
 
 // ---- elements ----
 
-HRESULT ElementNode::get_tagName(BSTR* tagName) { return nodeops::NodeName(node_, tagName); }
+HRESULT ElementNode::get_tagName(BSTR* tagName) {
+    return nodeops::NodeName(node_, tagName);
+}
 
 HRESULT ElementNode::getAttribute(BSTR name, VARIANT* value) {
     if (!value) {
@@ -148,8 +150,7 @@ HRESULT ElementNode::getAttributeNode(BSTR name, IXMLDOMAttribute** attribute) {
     return FAILED(hr) ? hr : found.QueryInterface(attribute);
 }
 
-HRESULT ElementNode::setAttributeNode(IXMLDOMAttribute* newAttribute,
-                                      IXMLDOMAttribute** replaced) {
+HRESULT ElementNode::setAttributeNode(IXMLDOMAttribute* newAttribute, IXMLDOMAttribute** replaced) {
     if (replaced) {
         *replaced = nullptr;
     }
@@ -192,9 +193,13 @@ HRESULT ElementNode::removeAttributeNode(IXMLDOMAttribute* oldAttribute,
 
 // ---- attributes ----
 
-HRESULT AttributeNode::get_name(BSTR* name) { return nodeops::NodeName(node_, name); }
+HRESULT AttributeNode::get_name(BSTR* name) {
+    return nodeops::NodeName(node_, name);
+}
 
-HRESULT AttributeNode::get_value(VARIANT* value) { return nodeops::NodeValue(node_, value); }
+HRESULT AttributeNode::get_value(VARIANT* value) {
+    return nodeops::NodeValue(node_, value);
+}
 
 HRESULT AttributeNode::put_value(VARIANT value) {
     return nodeops::PutNodeValue(*doc_, node_, value);

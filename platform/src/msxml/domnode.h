@@ -66,8 +66,7 @@ HRESULT InsertBefore(DomDocument& doc, xmlNodePtr node, IXMLDOMNode* newChild,
                      const VARIANT& refChild, IXMLDOMNode** outNewChild);
 HRESULT ReplaceChild(DomDocument& doc, xmlNodePtr node, IXMLDOMNode* newChild,
                      IXMLDOMNode* oldChild, IXMLDOMNode** outOldChild);
-HRESULT RemoveChild(DomDocument& doc, xmlNodePtr node, IXMLDOMNode* child,
-                    IXMLDOMNode** oldChild);
+HRESULT RemoveChild(DomDocument& doc, xmlNodePtr node, IXMLDOMNode* child, IXMLDOMNode** oldChild);
 HRESULT HasChildNodes(xmlNodePtr node, VARIANT_BOOL* hasChild);
 HRESULT OwnerDocument(DomDocument& doc, xmlNodePtr node, IXMLDOMDocument** owner);
 HRESULT CloneNode(DomDocument& doc, xmlNodePtr node, VARIANT_BOOL deep, IXMLDOMNode** clone);

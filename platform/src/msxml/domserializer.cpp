@@ -165,7 +165,9 @@ void AppendTree(std::string& out, xmlNodePtr root, NamespaceScope& scope, bool u
 
 } // namespace
 
-bool IsXmlPrefix(const xmlChar* prefix) { return prefix && Equal(prefix, "xml"); }
+bool IsXmlPrefix(const xmlChar* prefix) {
+    return prefix && Equal(prefix, "xml");
+}
 
 const xmlChar* NamespaceScope::Lookup(const xmlChar* prefix) const {
     if (IsXmlPrefix(prefix)) {
@@ -190,8 +192,8 @@ void NamespaceScope::EnterAncestorsOf(xmlNodePtr node) {
 }
 
 void AppendQName(xmlNodePtr node, std::string& out) {
-    xmlNsPtr ns = node->type == XML_ATTRIBUTE_NODE ? reinterpret_cast<xmlAttrPtr>(node)->ns
-                                                   : node->ns;
+    xmlNsPtr ns =
+        node->type == XML_ATTRIBUTE_NODE ? reinterpret_cast<xmlAttrPtr>(node)->ns : node->ns;
     if (ns && ns->prefix) {
         out += Chars(ns->prefix);
         out += ':';

@@ -10,7 +10,9 @@ namespace {
 // Marks the store's pooled namespaces (xmlNs::_private), which never carry a node object.
 int pooledMarker;
 
-bool IsPooled(xmlNsPtr ns) { return ns->_private == &pooledMarker; }
+bool IsPooled(xmlNsPtr ns) {
+    return ns->_private == &pooledMarker;
+}
 
 xmlNsPtr& NsOf(xmlNodePtr node) {
     return node->type == XML_ATTRIBUTE_NODE ? reinterpret_cast<xmlAttrPtr>(node)->ns : node->ns;
@@ -119,7 +121,9 @@ void DomStore::Unregister(xmlNodePtr node) {
     }
 }
 
-void DomStore::AdoptDetached(xmlNodePtr root) { detached_.emplace(root, 0); }
+void DomStore::AdoptDetached(xmlNodePtr root) {
+    detached_.emplace(root, 0);
+}
 
 void DomStore::DiscardUnreferenced(xmlNodePtr root) {
     detached_.erase(root);
@@ -195,8 +199,7 @@ void DomStore::Repoint(xmlNodePtr root, xmlNsPtr from, xmlNsPtr to) {
 void DomStore::InsertChild(xmlNodePtr parent, xmlNodePtr child, xmlNodePtr before) {
     xmlNodePtr oldTop = child->parent ? Top(child) : child;
     xmlNodePtr newTop = Top(parent);
-    const bool accounting =
-        oldTop != newTop && (IsDetachedRoot(oldTop) || IsDetachedRoot(newTop));
+    const bool accounting = oldTop != newTop && (IsDetachedRoot(oldTop) || IsDetachedRoot(newTop));
     uint32_t moving = 0;
     if (accounting) {
         if (child == oldTop) {

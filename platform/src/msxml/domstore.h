@@ -44,7 +44,9 @@ public:
     void ReplaceDoc(xmlDocPtr doc);
 
     // ---- node objects ----
-    static IXMLDOMNode* Cached(xmlNodePtr node) { return static_cast<IXMLDOMNode*>(node->_private); }
+    static IXMLDOMNode* Cached(xmlNodePtr node) {
+        return static_cast<IXMLDOMNode*>(node->_private);
+    }
     // Records the object of a node (which has none yet).
     void Register(xmlNodePtr node, IXMLDOMNode* object);
     // Forgets it; frees the detached tree the node is in when it was the last object there.

@@ -66,8 +66,7 @@ xmlNodePtr OurNode(DomDocument& doc, IXMLDOMNode* node) {
 }
 
 // Whether child may go under parent before `before` (null: last), `replacing` leaving.
-HRESULT CheckInsert(xmlNodePtr parent, xmlNodePtr child, xmlNodePtr before,
-                    xmlNodePtr replacing) {
+HRESULT CheckInsert(xmlNodePtr parent, xmlNodePtr child, xmlNodePtr before, xmlNodePtr replacing) {
     if (parent->type != XML_ELEMENT_NODE && parent->type != XML_DOCUMENT_NODE) {
         return E_FAIL;
     }
@@ -389,8 +388,7 @@ HRESULT ReplaceChild(DomDocument& doc, xmlNodePtr node, IXMLDOMNode* newChild,
     return S_OK;
 }
 
-HRESULT RemoveChild(DomDocument& doc, xmlNodePtr node, IXMLDOMNode* child,
-                    IXMLDOMNode** oldChild) {
+HRESULT RemoveChild(DomDocument& doc, xmlNodePtr node, IXMLDOMNode* child, IXMLDOMNode** oldChild) {
     if (oldChild) {
         *oldChild = nullptr;
     }

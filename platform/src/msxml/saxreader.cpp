@@ -4,8 +4,8 @@
 #include "domloader.h"
 #include "xmltext.h"
 
-#include <libxml/parser.h>
 #include <libxml/SAX2.h>
+#include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 
 #include <algorithm>
@@ -83,9 +83,8 @@ public:
         }
         return hr;
     }
-    HRESULT STDMETHODCALLTYPE getIndexFromName(const WCHAR* uri, int uriLength,
-                                               const WCHAR* local, int localLength,
-                                               int* index) override {
+    HRESULT STDMETHODCALLTYPE getIndexFromName(const WCHAR* uri, int uriLength, const WCHAR* local,
+                                               int localLength, int* index) override {
         if (!index || (!uri && uriLength) || (!local && localLength)) {
             return E_POINTER;
         }
@@ -240,6 +239,7 @@ public:
     xmlParserCtxtPtr context = nullptr;
     HRESULT handlerFailure = S_OK;
     bool refused = false;
+    bool malformed = false;
 
     static SaxRun& Of(void* user) { return *static_cast<SaxRun*>(user); }
 
@@ -290,10 +290,9 @@ public:
             const size_t prefixLength = run.scratch_.size();
             AppendUtf16(run.scratch_, ViewOf(namespaces[2 * i + 1]));
             run.Call([&](ISAXContentHandler* h) {
-                return h->startPrefixMapping(
-                    run.scratch_.data(), static_cast<int>(prefixLength),
-                    run.scratch_.data() + prefixLength,
-                    static_cast<int>(run.scratch_.size() - prefixLength));
+                return h->startPrefixMapping(run.scratch_.data(), static_cast<int>(prefixLength),
+                                             run.scratch_.data() + prefixLength,
+                                             static_cast<int>(run.scratch_.size() - prefixLength));
             });
         }
         SaxAttributes& list = run.attributes_;
@@ -308,8 +307,8 @@ public:
             const Span uriSpan = list.Add(ViewOf(a[2]));
             const Span localSpan = list.Add(ViewOf(a[0]));
             const Span qnameSpan = list.Add(qname);
-            const Span valueSpan = list.Add(std::string_view(
-                reinterpret_cast<const char*>(a[3]), static_cast<size_t>(a[4] - a[3])));
+            const Span valueSpan = list.Add(std::string_view(reinterpret_cast<const char*>(a[3]),
+                                                             static_cast<size_t>(a[4] - a[3])));
             list.AddEntry(uriSpan, localSpan, qnameSpan, valueSpan);
         }
         for (int i = 0; i < namespaceCount; ++i) {
@@ -347,8 +346,8 @@ public:
     static void Characters(void* user, const xmlChar* text, int length) {
         SaxRun& run = Of(user);
         run.scratch_.clear();
-        AppendUtf16(run.scratch_,
-                    std::string_view(reinterpret_cast<const char*>(text), static_cast<size_t>(length)));
+        AppendUtf16(run.scratch_, std::string_view(reinterpret_cast<const char*>(text),
+                                                   static_cast<size_t>(length)));
         run.Call([&](ISAXContentHandler* h) {
             return h->characters(run.scratch_.data(), static_cast<int>(run.scratch_.size()));
         });
@@ -365,12 +364,17 @@ public:
                                             static_cast<int>(run.scratch_.size() - targetLength));
         });
     }
-    static void IgnoreError(void*, xmlErrorPtr) {}
+    // Well-formedness errors stop libxml2 by themselves; namespace errors do not, and are
+    // failures all the same, except those a document may carry (see IsTolerated).
+    static void RecordError(void* user, xmlErrorPtr error) {
+        if (user && error && error->level >= XML_ERR_ERROR && !IsTolerated(*error)) {
+            Of(user).malformed = true;
+        }
+    }
 
 private:
     // Element names go to the handler as spans of one buffer: not terminated.
-    void CallWithName(const xmlChar* local, const xmlChar* prefix, const xmlChar* uri,
-                      bool start) {
+    void CallWithName(const xmlChar* local, const xmlChar* prefix, const xmlChar* uri, bool start) {
         scratch_.clear();
         AppendUtf16(scratch_, ViewOf(uri));
         const size_t uriLength = scratch_.size();
@@ -417,7 +421,7 @@ xmlSAXHandler MakeHandler() {
     sax.ignorableWhitespace = SaxRun::Characters;
     sax.cdataBlock = SaxRun::Characters;
     sax.processingInstruction = SaxRun::ProcessingInstruction;
-    sax.serror = SaxRun::IgnoreError;
+    sax.serror = SaxRun::RecordError;
     return sax;
 }
 
@@ -461,7 +465,7 @@ HRESULT Run(ISAXContentHandler* handler, bool textIsUtf8, Next&& next) {
     if (readFailure == S_OK && run.handlerFailure == S_OK && !run.refused) {
         xmlParseChunk(ctxt, nullptr, 0, 1);
     }
-    const bool wellFormed = ctxt->wellFormed && ctxt->nsWellFormed;
+    const bool wellFormed = ctxt->wellFormed && !run.malformed;
     xmlFreeParserCtxt(ctxt);
     if (FAILED(readFailure)) {
         return readFailure;

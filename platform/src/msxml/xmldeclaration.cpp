@@ -51,8 +51,12 @@ private:
     size_t pos_ = 0;
 };
 
-bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsAsciiLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool IsAsciiDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 bool IsVersion(std::string_view v) {
     if (v.size() < 3 || v.substr(0, 2) != "1.") {
@@ -129,7 +133,7 @@ bool ParseXmlDeclaration(std::string_view data, XmlDeclaration& declaration) {
 
 bool FindXmlDeclaration(std::string_view bytes, std::string& data) {
     size_t pos = 0;
-    int unit = 1;       // bytes per character
+    int unit = 1; // bytes per character
     bool bigEndian = false;
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
         pos = 3;
@@ -166,7 +170,8 @@ bool FindXmlDeclaration(std::string_view bytes, std::string& data) {
             return false;
         }
         if (text.size() > 6 && text.substr(text.size() - 2) == "?>") {
-            data = std::string(TrimXmlWhitespace(std::string_view(text).substr(5, text.size() - 7)));
+            data =
+                std::string(TrimXmlWhitespace(std::string_view(text).substr(5, text.size() - 7)));
             return true;
         }
     }

@@ -36,7 +36,9 @@ void AppendUtf16(std::u16string& out, std::string_view utf8);
 
 // A new BSTR holding UTF-8 text; null when memory runs out.
 BSTR AllocBstr(std::string_view utf8);
-inline BSTR AllocBstr(const xmlChar* utf8) { return AllocBstr(std::string_view(Chars(utf8))); }
+inline BSTR AllocBstr(const xmlChar* utf8) {
+    return AllocBstr(std::string_view(Chars(utf8)));
+}
 
 // Stores a new BSTR in *out: S_OK, or E_OUTOFMEMORY with *out null.
 HRESULT ReturnBstr(std::string_view utf8, BSTR* out);
@@ -46,7 +48,9 @@ inline HRESULT ReturnBstr(const xmlChar* utf8, BSTR* out) {
 // *out becomes a VT_BSTR variant of the text.
 HRESULT ReturnVariantBstr(std::string_view utf8, VARIANT* out);
 
-inline bool IsXmlWhitespace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+inline bool IsXmlWhitespace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 bool IsXmlWhitespace(std::string_view text);
 std::string_view TrimXmlWhitespace(std::string_view text);
 
@@ -59,6 +63,8 @@ bool SplitQName(const std::string& qname, std::string& prefix, std::string& loca
 HRESULT VariantToXmlUtf8(const VARIANT& value, std::string& out);
 
 // libxml2 names and contents as std::string_view.
-inline std::string_view ViewOf(const xmlChar* text) { return std::string_view(Chars(text)); }
+inline std::string_view ViewOf(const xmlChar* text) {
+    return std::string_view(Chars(text));
+}
 
 } // namespace platform::msxml

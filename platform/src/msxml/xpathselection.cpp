@@ -92,8 +92,8 @@ public:
     bool AtEnd() const { return pos_ >= text_.size(); }
     bool SkipSpace() {
         const size_t start = pos_;
-        while (!AtEnd() && (text_[pos_] == u' ' || text_[pos_] == u'\t' ||
-                            text_[pos_] == u'\r' || text_[pos_] == u'\n')) {
+        while (!AtEnd() && (text_[pos_] == u' ' || text_[pos_] == u'\t' || text_[pos_] == u'\r' ||
+                            text_[pos_] == u'\n')) {
             ++pos_;
         }
         return pos_ > start;

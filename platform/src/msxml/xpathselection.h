@@ -41,9 +41,7 @@ public:
     // result that is not a node-set.
     HRESULT Run(const SelectionNamespaces& namespaces, xmlNodePtr context, BSTR query);
 
-    int Count() const {
-        return result_ && result_->nodesetval ? result_->nodesetval->nodeNr : 0;
-    }
+    int Count() const { return result_ && result_->nodesetval ? result_->nodesetval->nodeNr : 0; }
     xmlNodePtr Node(int i) const { return result_->nodesetval->nodeTab[i]; }
 
 private:

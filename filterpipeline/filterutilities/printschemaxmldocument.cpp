@@ -1,0 +1,982 @@
+#include <filterutilities/printschemaxmldocument.h>
+
+#include <filterutilities/errorconvention.h>
+#include <filterutilities/schematext.h>
+
+#include <kldutil/number.h>
+
+#include <cmath>
+
+using SchemaText::IsEmpty;
+using SchemaText::Join;
+using SchemaText::View;
+
+namespace {
+
+constexpr std::u16string_view kPrivatePrefix = u"pk:";
+constexpr std::u16string_view kUndeclaredPrivatePrefix = u"ns0000:";
+constexpr std::u16string_view kDeclarationPrefix = u"xmlns:";
+
+// A VARIANT that clears itself.
+struct ScopedVariant : VARIANT {
+    ScopedVariant() noexcept { ::VariantInit(this); }
+    ~ScopedVariant() { ::VariantClear(this); }
+    ScopedVariant(const ScopedVariant&) = delete;
+    ScopedVariant& operator=(const ScopedVariant&) = delete;
+};
+
+// A VARIANT that lends a string to a call; the callee copies what it keeps.
+VARIANT BorrowedText(BSTR text) noexcept {
+    VARIANT variant;
+    ::VariantInit(&variant);
+    variant.vt = VT_BSTR;
+    variant.bstrVal = text;
+    return variant;
+}
+
+VARIANT NodeTypeVariant(DOMNodeType type) noexcept {
+    VARIANT variant;
+    ::VariantInit(&variant);
+    variant.vt = VT_I4;
+    variant.lVal = type;
+    return variant;
+}
+
+bool Equal(BSTR left, BSTR right) noexcept {
+    return ::VarBstrCmp(left, right, LOCALE_USER_DEFAULT, 0) == VARCMP_EQ;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Construction, copying, namespaces
+
+PrintSchemaXmlDocument::PrintSchemaXmlDocument(const WCHAR* rootElementName,
+                                               IXMLDOMDocument2* document)
+    : m_domDocument(document), m_rootElementName(rootElementName) {
+    if (!m_domDocument) {
+        return; // an empty object
+    }
+    const CComBSTR language(u"SelectionLanguage");
+    const CComBSTR xpath(u"XPath");
+    FU_THROW_IF_FAILED(m_domDocument->setProperty(language, BorrowedText(xpath)));
+    SetSelectionNamespaces(u"psf");
+    FindRootNode();
+
+    const CComBSTR privateUri(PrintSchema::UserKeywordsNamespaceUri);
+    if (GetPrefixFromURI(privateUri, &m_userKeywordsPrefix) == S_OK) {
+        FU_THROW_IF_FAILED(FixPrivateNameSpacePrefix());
+    } else {
+        m_userKeywordsPrefix = kUndeclaredPrivatePrefix.data();
+    }
+    GetPrefixFromURI(CComBSTR(PrintSchema::FrameworkNamespaceUri), &m_frameworkPrefix);
+    GetPrefixFromURI(CComBSTR(PrintSchema::KeywordsNamespaceUri), &m_keywordsPrefix);
+    GetPrefixFromURI(CComBSTR(PrintSchema::XmlSchemaInstanceNamespaceUri), &m_xsiPrefix);
+    GetPrefixFromURI(CComBSTR(PrintSchema::XmlSchemaNamespaceUri), &m_xsdPrefix);
+
+    // Queries name framework elements with the document's own prefix from here on.
+    const std::u16string_view framework = View(m_frameworkPrefix);
+    const size_t colon = framework.find(u':');
+    if (colon == std::u16string_view::npos || framework.size() == 1) {
+        FU_THROW_HR(E_FAIL); // no framework declaration with a prefix on the root
+    }
+    const std::u16string_view withoutColon = framework.substr(0, colon);
+    if (withoutColon != u"psf") {
+        SetSelectionNamespaces(withoutColon);
+    }
+}
+
+void PrintSchemaXmlDocument::SetSelectionNamespaces(std::u16string_view prefixWithoutColon) {
+    const CComBSTR name(u"SelectionNamespaces");
+    const CComBSTR declaration =
+        Join({u"xmlns:", prefixWithoutColon, u"='", PrintSchema::FrameworkNamespaceUri, u"'"});
+    FU_THROW_IF_FAILED(m_domDocument->setProperty(name, BorrowedText(declaration)));
+}
+
+void PrintSchemaXmlDocument::FindRootNode() {
+    // The first framework element of that name in document order. The document element,
+    // when it matches, is that element, and is found without walking the whole tree.
+    const std::u16string_view name = View(m_rootElementName);
+    if (GetNode(Join({u"/psf:", name}), &m_rootNode) == S_OK) {
+        return;
+    }
+    if (GetNode(Join({u"//psf:", name}), &m_rootNode) != S_OK) {
+        FU_THROW_HR(S_FALSE); // not a document of this kind
+    }
+}
+
+PrintSchemaXmlDocument::PrintSchemaXmlDocument(const PrintSchemaXmlDocument& other) = default;
+
+PrintSchemaXmlDocument&
+PrintSchemaXmlDocument::operator=(const PrintSchemaXmlDocument& other) = default;
+
+PrintSchemaXmlDocument::~PrintSchemaXmlDocument() = default;
+
+HRESULT PrintSchemaXmlDocument::get_xml(BSTR* xml) const {
+    if (!xml) {
+        return E_POINTER;
+    }
+    if (!m_domDocument) {
+        return E_FAIL;
+    }
+    return m_domDocument->get_xml(xml);
+}
+
+std::u16string_view
+PrintSchemaXmlDocument::PrefixOf(PrintSchema::MsPrintTicketNamespacesEnum ns) const {
+    switch (ns) {
+    case PrintSchema::FrameworkNs:
+        return View(m_frameworkPrefix);
+    case PrintSchema::KeywordsNs:
+        return View(m_keywordsPrefix);
+    case PrintSchema::UserKeywordsNs:
+        return View(m_userKeywordsPrefix);
+    }
+    FU_THROW_HR(E_INVALIDARG);
+}
+
+CComBSTR PrintSchemaXmlDocument::GetNsPrefix(PrintSchema::MsPrintTicketNamespacesEnum ns) const {
+    switch (ns) {
+    case PrintSchema::FrameworkNs:
+        return m_frameworkPrefix;
+    case PrintSchema::KeywordsNs:
+        return m_keywordsPrefix;
+    case PrintSchema::UserKeywordsNs:
+        return m_userKeywordsPrefix;
+    }
+    FU_THROW_HR(E_INVALIDARG);
+}
+
+HRESULT PrintSchemaXmlDocument::GetPrefixFromURI(BSTR uri, BSTR* prefix) {
+    if (!prefix) {
+        FU_THROW_HR(E_POINTER);
+    }
+    if (IsEmpty(uri)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    if (!m_rootNode) {
+        FU_THROW_HR(E_PENDING); // an empty object has no root element to ask
+    }
+    CComPtr<IXMLDOMNamedNodeMap> attributes;
+    FU_THROW_IF_FAILED(m_rootNode->get_attributes(&attributes));
+    if (!attributes) {
+        return S_FALSE;
+    }
+    FU_THROW_IF_FAILED(attributes->reset());
+    for (;;) {
+        CComPtr<IXMLDOMNode> attribute;
+        FU_THROW_IF_FAILED(attributes->nextNode(&attribute));
+        if (!attribute) {
+            return S_FALSE;
+        }
+        ScopedVariant value;
+        FU_THROW_IF_FAILED(attribute->get_nodeValue(&value));
+        if (value.vt != VT_BSTR || !Equal(value.bstrVal, uri)) {
+            continue;
+        }
+        // The first attribute with that value decides: it must declare a prefix.
+        CComBSTR name;
+        FU_THROW_IF_FAILED(attribute->get_nodeName(&name));
+        const std::u16string_view qualified = View(name);
+        if (!qualified.starts_with(kDeclarationPrefix) ||
+            qualified.size() == kDeclarationPrefix.size()) {
+            FU_THROW_HR(E_FAIL);
+        }
+        CComBSTR found = Join({qualified.substr(kDeclarationPrefix.size()), u":"});
+        ::SysFreeString(*prefix);
+        *prefix = found.Detach();
+        return S_OK;
+    }
+}
+
+HRESULT PrintSchemaXmlDocument::FixPrivateNameSpacePrefix() {
+    if (View(m_userKeywordsPrefix) == kPrivatePrefix) {
+        return S_OK;
+    }
+    RequireDocument();
+    if (!m_rootNode) {
+        FU_THROW_HR(E_PENDING);
+    }
+    const CComBSTR oldPrefix(m_userKeywordsPrefix);
+    const std::u16string_view old = View(oldPrefix);
+    const CComBSTR newDeclaration(u"xmlns:pk");
+    const CComBSTR privateUri(PrintSchema::UserKeywordsNamespaceUri);
+
+    // A root that already binds pk to another namespace keeps it: renaming would move that
+    // namespace's names into the private one.
+    CComPtr<IXMLDOMNamedNodeMap> rootAttributes;
+    HRESULT hr = m_rootNode->get_attributes(&rootAttributes);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    if (!rootAttributes) {
+        return E_FAIL;
+    }
+    CComPtr<IXMLDOMNode> existing;
+    if (FAILED(hr = rootAttributes->getNamedItem(newDeclaration, &existing))) {
+        return hr;
+    }
+    if (existing) {
+        ScopedVariant uri;
+        if (FAILED(hr = existing->get_nodeValue(&uri))) {
+            return hr;
+        }
+        if (uri.vt != VT_BSTR || !Equal(uri.bstrVal, privateUri)) {
+            return E_FAIL;
+        }
+    }
+
+    // Rewrite every name value in the private namespace. Only the leading prefix is replaced:
+    // the local part of a name is the driver's data.
+    CComPtr<IXMLDOMNodeList> named;
+    hr = m_rootNode->selectNodes(CComBSTR(u"//*[@name]"), &named);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    if (!named) {
+        return E_FAIL;
+    }
+    if (FAILED(hr = named->reset())) {
+        return hr;
+    }
+    const CComBSTR nameAttribute(u"name");
+    for (;;) {
+        CComPtr<IXMLDOMNode> element;
+        if (FAILED(hr = named->nextNode(&element))) {
+            return hr;
+        }
+        if (!element) {
+            break;
+        }
+        CComPtr<IXMLDOMNamedNodeMap> attributes;
+        if (FAILED(hr = element->get_attributes(&attributes))) {
+            return hr;
+        }
+        CComPtr<IXMLDOMNode> attribute;
+        if (!attributes || FAILED(hr = attributes->getNamedItem(nameAttribute, &attribute))) {
+            return FAILED(hr) ? hr : E_FAIL;
+        }
+        if (!attribute) {
+            continue;
+        }
+        ScopedVariant value;
+        if (FAILED(hr = attribute->get_nodeValue(&value))) {
+            return hr;
+        }
+        if (value.vt != VT_BSTR || !View(value.bstrVal).starts_with(old)) {
+            continue;
+        }
+        const CComBSTR renamed = Join({kPrivatePrefix, View(value.bstrVal).substr(old.size())});
+        if (FAILED(hr = attribute->put_nodeValue(BorrowedText(renamed)))) {
+            return hr;
+        }
+    }
+
+    // Move the root's declaration from the old prefix to pk.
+    const CComBSTR oldDeclaration = Join({kDeclarationPrefix, old.substr(0, old.size() - 1)});
+    CComPtr<IXMLDOMNode> declaration;
+    if (SUCCEEDED(hr = rootAttributes->getNamedItem(oldDeclaration, &declaration)) && declaration) {
+        ScopedVariant uri;
+        if (FAILED(hr = declaration->get_nodeValue(&uri))) {
+            return hr;
+        }
+        CComPtr<IXMLDOMElement> root;
+        if (FAILED(hr = m_rootNode->QueryInterface(&root))) {
+            return hr;
+        }
+        try {
+            hr = AppendXMLAttribute(root, newDeclaration, CComBSTR(u""),
+                                    uri.vt == VT_BSTR ? uri.bstrVal : nullptr);
+        } catch (const KeldanComException& exception) {
+            hr = exception.GetHresult();
+        }
+        if (SUCCEEDED(hr)) {
+            CComPtr<IXMLDOMNode> removed;
+            rootAttributes->removeNamedItem(oldDeclaration, &removed);
+        }
+    }
+    if (SUCCEEDED(hr)) {
+        m_userKeywordsPrefix = kPrivatePrefix.data();
+    }
+    return hr;
+}
+
+HRESULT PrintSchemaXmlDocument::SetProcessingInstructionsEncodingUtf8() {
+    if (!m_domDocument) {
+        return S_FALSE;
+    }
+    CComPtr<IXMLDOMProcessingInstruction> declaration;
+    HRESULT hr = m_domDocument->createProcessingInstruction(
+        CComBSTR(u"xml"), CComBSTR(u" version='1.0' encoding='UTF-8'"), &declaration);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    CComPtr<IXMLDOMNode> first;
+    if (FAILED(hr = m_domDocument->get_firstChild(&first))) {
+        return hr;
+    }
+    // Only the XML declaration itself is replaced; another first child (a comment, the root
+    // element) is document content.
+    DOMNodeType type = NODE_INVALID;
+    CComBSTR target;
+    if (!first || FAILED(first->get_nodeType(&type)) || type != NODE_PROCESSING_INSTRUCTION ||
+        FAILED(first->get_nodeName(&target)) || View(target) != u"xml") {
+        return E_FAIL;
+    }
+    CComPtr<IXMLDOMNode> replaced;
+    return m_domDocument->replaceChild(declaration, first, &replaced);
+}
+
+HRESULT PrintSchemaXmlDocument::DebugDumpXmlToFileInTempDirectory(CXString, CXString) {
+    return S_OK;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Node queries
+
+void PrintSchemaXmlDocument::RequireDocument() const {
+    if (!m_domDocument) {
+        FU_THROW_HR(E_PENDING);
+    }
+}
+
+PrintTicketQueryBuilder PrintSchemaXmlDocument::MakeQueryBuilder() const {
+    return PrintTicketQueryBuilder(m_frameworkPrefix);
+}
+
+HRESULT PrintSchemaXmlDocument::GetNode(BSTR query, IXMLDOMNode** node) {
+    if (!node) {
+        FU_THROW_HR(E_POINTER);
+    }
+    RequireDocument();
+    *node = nullptr;
+    if (IsEmpty(query)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    return SelectSingle(m_domDocument, query, node);
+}
+
+HRESULT PrintSchemaXmlDocument::SelectSingle(IXMLDOMNode* context, BSTR query, IXMLDOMNode** node) {
+    const HRESULT hr = context->selectSingleNode(query, node);
+    FU_THROW_IF_FAILED(hr);
+    return *node ? S_OK : S_FALSE;
+}
+
+CComPtr<IXMLDOMNodeList> PrintSchemaXmlDocument::SelectAll(IXMLDOMNode* context, BSTR query) {
+    CComPtr<IXMLDOMNodeList> list;
+    FU_THROW_IF_FAILED(context->selectNodes(query, &list));
+    if (!list) {
+        FU_THROW_HR(E_FAIL);
+    }
+    return list;
+}
+
+HRESULT PrintSchemaXmlDocument::GetNodes(BSTR name, IXMLDOMNodeList** list) {
+    if (!list) {
+        FU_THROW_HR(E_POINTER);
+    }
+    if (IsEmpty(name)) {
+        FU_THROW_HR(E_FAIL);
+    }
+    *list = nullptr;
+    RequireDocument();
+    *list = SelectAll(m_domDocument, Join({u"//", View(m_frameworkPrefix), View(name)})).Detach();
+    return S_OK;
+}
+
+HRESULT PrintSchemaXmlDocument::GetFeatureNodeIfExists(BSTR prefix, BSTR name, IXMLDOMNode** node) {
+    PrintTicketQueryBuilder builder = MakeQueryBuilder();
+    builder.AddFeature(prefix, name);
+    return GetNode(builder.QueryText(), node);
+}
+
+void PrintSchemaXmlDocument::GetFeatureNode(BSTR prefix, BSTR name, IXMLDOMNode** node) {
+    if (GetFeatureNodeIfExists(prefix, name, node) != S_OK) {
+        FU_THROW_HR(E_FAIL);
+    }
+}
+
+HRESULT PrintSchemaXmlDocument::QueryNode(BSTR query) {
+    if (IsEmpty(query)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    CComPtr<IXMLDOMNode> node;
+    return GetNode(query, &node) == S_OK ? S_OK : PrintSchema::E_ELEMENT_NOT_FOUND;
+}
+
+HRESULT PrintSchemaXmlDocument::QueryNodeValue(BSTR query, BSTR* value) {
+    if (!value) {
+        FU_THROW_HR(E_POINTER);
+    }
+    *value = nullptr;
+    if (IsEmpty(query)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    return GetNodeValue(query, value) == S_OK ? S_OK : PrintSchema::E_ELEMENT_NOT_FOUND;
+}
+
+HRESULT PrintSchemaXmlDocument::QueryNodeValue(BSTR query, int* value) {
+    if (!value) {
+        FU_THROW_HR(E_POINTER);
+    }
+    if (IsEmpty(query)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    CComBSTR text;
+    const HRESULT hr = QueryNodeValue(query, &text);
+    if (hr == S_OK) {
+        *value = Number::ParseInt(text.m_str);
+    }
+    return hr;
+}
+
+HRESULT PrintSchemaXmlDocument::QueryNodeValue(BSTR query, float* value) {
+    if (!value) {
+        FU_THROW_HR(E_POINTER);
+    }
+    if (IsEmpty(query)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    CComBSTR text;
+    const HRESULT hr = QueryNodeValue(query, &text);
+    if (hr == S_OK) {
+        *value = Number(View(text), false).GetFloatValue();
+    }
+    return hr;
+}
+
+CComBSTR PrintSchemaXmlDocument::GetTypedValueText(IXMLDOMNode* node) {
+    ScopedVariant typed;
+    FU_THROW_IF_FAILED(node->get_nodeTypedValue(&typed));
+    CComBSTR text;
+    if (typed.vt == VT_BSTR) {
+        text.Attach(typed.bstrVal);
+        typed.vt = VT_EMPTY;
+    } else {
+        // Print Schema documents carry no DOM data types; read such a node as plain text.
+        FU_THROW_IF_FAILED(node->get_text(&text));
+    }
+    if (text.m_str && text.Length() == 0) {
+        text.Empty();
+    }
+    return text;
+}
+
+HRESULT PrintSchemaXmlDocument::GetNodeValue(BSTR query, BSTR* value) {
+    if (!value) {
+        FU_THROW_HR(E_POINTER);
+    }
+    ::SysFreeString(*value);
+    *value = nullptr;
+    if (IsEmpty(query)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    CComPtr<IXMLDOMNode> node;
+    if (GetNode(query, &node) != S_OK) {
+        return S_FALSE;
+    }
+    const std::u16string_view framework = View(m_frameworkPrefix);
+    CComBSTR text;
+    CComPtr<IXMLDOMNode> valueNode;
+    // A selection that fails counts as no Value child.
+    if (SUCCEEDED(node->selectSingleNode(Join({framework, u"Value"}), &valueNode)) && valueNode) {
+        text = GetTypedValueText(valueNode);
+    } else {
+        CComPtr<IXMLDOMNode> reference;
+        if (SelectSingle(node, Join({framework, u"ParameterRef"}), &reference) != S_OK) {
+            return S_FALSE;
+        }
+        const CComBSTR nameAttribute(u"name");
+        CComBSTR referenced;
+        if (GetAttributeValue(reference, nameAttribute, &referenced) != S_OK) {
+            return S_FALSE;
+        }
+        CComPtr<IXMLDOMNodeList> initialisers;
+        GetNodes(CComBSTR(u"ParameterInit"), &initialisers);
+        FU_THROW_IF_FAILED(initialisers->reset());
+        bool found = false;
+        for (;;) {
+            CComPtr<IXMLDOMNode> initialiser;
+            FU_THROW_IF_FAILED(initialisers->nextNode(&initialiser));
+            if (!initialiser) {
+                break;
+            }
+            CComBSTR name;
+            if (GetAttributeValue(initialiser, nameAttribute, &name) == S_OK &&
+                Equal(name, referenced)) {
+                text = GetTypedValueText(initialiser);
+                found = true;
+                break;
+            }
+        }
+        if (!found) {
+            return S_FALSE;
+        }
+    }
+    *value = text.Length() ? text.Detach() : nullptr;
+    return S_OK;
+}
+
+HRESULT PrintSchemaXmlDocument::GetAttributeValue(const IXMLDOMNode* node, BSTR name, BSTR* text) {
+    if (!node || !text) {
+        FU_THROW_HR(E_POINTER);
+    }
+    if (IsEmpty(name)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    // COM methods are not const; reading the attributes does not change the node.
+    IXMLDOMNode* const readable = const_cast<IXMLDOMNode*>(node);
+    CComPtr<IXMLDOMNamedNodeMap> attributes;
+    const HRESULT hr = readable->get_attributes(&attributes);
+    FU_THROW_IF_FAILED(hr);
+    if (!attributes) {
+        return S_FALSE;
+    }
+    CComPtr<IXMLDOMNode> attribute;
+    FU_THROW_IF_FAILED(attributes->getNamedItem(name, &attribute));
+    if (!attribute) {
+        return S_FALSE;
+    }
+    FU_THROW_IF_FAILED(attribute->get_text(text));
+    return S_OK;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Element construction
+
+HRESULT PrintSchemaXmlDocument::CreateXMLElement(BSTR qualifiedName, BSTR namespaceUri,
+                                                 IXMLDOMElement** element) {
+    if (!qualifiedName || !namespaceUri) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    RequireDocument();
+    CComPtr<IXMLDOMNode> node;
+    FU_THROW_IF_FAILED(m_domDocument->createNode(NodeTypeVariant(NODE_ELEMENT), qualifiedName,
+                                                 namespaceUri, &node));
+    if (!node) {
+        FU_THROW_HR(E_FAIL);
+    }
+    if (element) {
+        FU_THROW_IF_FAILED(node->QueryInterface(element));
+    }
+    return S_OK;
+}
+
+HRESULT PrintSchemaXmlDocument::AppendXMLAttribute(IXMLDOMElement* element, BSTR qualifiedName,
+                                                   BSTR namespaceUri, BSTR value) {
+    if (!element || !qualifiedName || !value) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    RequireDocument();
+    CComPtr<IXMLDOMNode> node;
+    FU_THROW_IF_FAILED(m_domDocument->createNode(NodeTypeVariant(NODE_ATTRIBUTE), qualifiedName,
+                                                 namespaceUri, &node));
+    CComPtr<IXMLDOMAttribute> attribute;
+    if (!node) {
+        FU_THROW_HR(E_FAIL);
+    }
+    FU_THROW_IF_FAILED(node->QueryInterface(&attribute));
+    FU_THROW_IF_FAILED(attribute->put_value(BorrowedText(value)));
+    CComPtr<IXMLDOMAttribute> replaced;
+    FU_THROW_IF_FAILED(element->setAttributeNode(attribute, &replaced));
+    return S_OK;
+}
+
+CComPtr<IXMLDOMElement>
+PrintSchemaXmlDocument::MakeFrameworkElement(std::u16string_view localName) {
+    CComPtr<IXMLDOMElement> element;
+    CreateXMLElement(Join({View(m_frameworkPrefix), localName}),
+                     CComBSTR(PrintSchema::FrameworkNamespaceUri), &element);
+    if (!element) {
+        FU_THROW_HR(E_FAIL);
+    }
+    return element;
+}
+
+void PrintSchemaXmlDocument::SetNameAttribute(IXMLDOMElement* element, std::u16string_view prefix,
+                                              std::u16string_view name) {
+    AppendXMLAttribute(element, CComBSTR(u"name"), nullptr, Join({prefix, name}));
+}
+
+void PrintSchemaXmlDocument::SetPlainAttribute(IXMLDOMElement* element,
+                                               std::u16string_view qualifiedName,
+                                               std::u16string_view value) {
+    AppendXMLAttribute(element, Join({qualifiedName}), nullptr, Join({value}));
+}
+
+std::u16string_view PrintSchemaXmlDocument::SchemaPrefix() const noexcept {
+    return m_xsdPrefix.Length() ? View(m_xsdPrefix) : std::u16string_view(u"xsd:");
+}
+
+CComPtr<IXMLDOMElement> PrintSchemaXmlDocument::MakeValue(std::u16string_view type,
+                                                          std::u16string_view value) {
+    CComPtr<IXMLDOMElement> element = MakeFrameworkElement(u"Value");
+    if (!type.empty()) {
+        // A type attribute needs a prefix for its namespace, and a type QName needs the XML
+        // Schema namespace in scope: the Value declares what the root does not.
+        std::u16string_view instancePrefix = View(m_xsiPrefix);
+        if (instancePrefix.empty()) {
+            instancePrefix = u"xsi:";
+        }
+        const std::u16string_view schemaPrefix = SchemaPrefix();
+        if (m_xsdPrefix.Length() == 0) {
+            AppendXMLAttribute(element, CComBSTR(u"xmlns:xsd"), CComBSTR(u""),
+                               CComBSTR(PrintSchema::XmlSchemaNamespaceUri));
+        }
+        AppendXMLAttribute(element, Join({instancePrefix, u"type"}),
+                           CComBSTR(PrintSchema::XmlSchemaInstanceNamespaceUri),
+                           Join({schemaPrefix, type}));
+    }
+    if (!value.empty()) {
+        FU_THROW_IF_FAILED(element->put_text(Join({value})));
+    }
+    return element;
+}
+
+CComPtr<IXMLDOMElement> PrintSchemaXmlDocument::MakeProperty(std::u16string_view prefix,
+                                                             std::u16string_view name) {
+    CComPtr<IXMLDOMElement> property = MakeFrameworkElement(u"Property");
+    SetNameAttribute(property, prefix, name);
+    return property;
+}
+
+CComPtr<IXMLDOMElement> PrintSchemaXmlDocument::MakeTypedProperty(std::u16string_view prefix,
+                                                                  std::u16string_view name,
+                                                                  std::u16string_view type,
+                                                                  std::u16string_view value) {
+    CComPtr<IXMLDOMElement> property = MakeProperty(prefix, name);
+    AppendNode(property, MakeValue(type, value));
+    return property;
+}
+
+CComPtr<IXMLDOMElement> PrintSchemaXmlDocument::MakeScoredProperty(std::u16string_view name) {
+    CComPtr<IXMLDOMElement> scored = MakeFrameworkElement(u"ScoredProperty");
+    SetNameAttribute(scored, View(m_keywordsPrefix), name);
+    return scored;
+}
+
+CComPtr<IXMLDOMElement> PrintSchemaXmlDocument::MakeTypedScoredProperty(std::u16string_view name,
+                                                                        std::u16string_view type,
+                                                                        std::u16string_view value) {
+    CComPtr<IXMLDOMElement> scored = MakeScoredProperty(name);
+    AppendNode(scored, MakeValue(type, value));
+    return scored;
+}
+
+void PrintSchemaXmlDocument::AppendNode(IXMLDOMNode* parent, IXMLDOMNode* child) {
+    CComPtr<IXMLDOMNode> appended;
+    FU_THROW_IF_FAILED(parent->appendChild(child, &appended));
+}
+
+HRESULT PrintSchemaXmlDocument::CreateProperty(PrintSchema::MsPrintTicketNamespacesEnum ns,
+                                               BSTR name, IXMLDOMElement** property) {
+    if (!property) {
+        FU_THROW_HR(E_POINTER);
+    }
+    *property = nullptr;
+    if (IsEmpty(name)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    *property = MakeProperty(PrefixOf(ns), View(name)).Detach();
+    return S_OK;
+}
+
+HRESULT PrintSchemaXmlDocument::CreateProperty(PrintSchema::MsPrintTicketNamespacesEnum ns,
+                                               BSTR name, BSTR type, BSTR value,
+                                               IXMLDOMElement** property) {
+    if (!property) {
+        FU_THROW_HR(E_POINTER);
+    }
+    *property = nullptr;
+    if (IsEmpty(name) || IsEmpty(type)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    *property = MakeTypedProperty(PrefixOf(ns), View(name), View(type), View(value)).Detach();
+    return S_OK;
+}
+
+HRESULT PrintSchemaXmlDocument::CreateScoredProperty(BSTR name, IXMLDOMElement** scoredProperty) {
+    if (!scoredProperty) {
+        FU_THROW_HR(E_POINTER);
+    }
+    *scoredProperty = nullptr;
+    if (IsEmpty(name)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    *scoredProperty = MakeScoredProperty(View(name)).Detach();
+    return S_OK;
+}
+
+HRESULT PrintSchemaXmlDocument::CreateScoredProperty(BSTR name, BSTR type, BSTR value,
+                                                     IXMLDOMElement** scoredProperty) {
+    if (!scoredProperty) {
+        FU_THROW_HR(E_POINTER);
+    }
+    *scoredProperty = nullptr;
+    if (IsEmpty(name) || IsEmpty(type) || IsEmpty(value)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    *scoredProperty = MakeTypedScoredProperty(View(name), View(type), View(value)).Detach();
+    return S_OK;
+}
+
+HRESULT PrintSchemaXmlDocument::CreateScoredProperty(BSTR name, IXMLDOMNode* child,
+                                                     IXMLDOMElement** scoredProperty) {
+    if (!child || !scoredProperty) {
+        FU_THROW_HR(E_POINTER);
+    }
+    *scoredProperty = nullptr;
+    if (IsEmpty(name)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    CComPtr<IXMLDOMElement> scored = MakeScoredProperty(View(name));
+    AppendNode(scored, child);
+    *scoredProperty = scored.Detach();
+    return S_OK;
+}
+
+HRESULT PrintSchemaXmlDocument::CreateStringScoredProperty(BSTR name, BSTR value,
+                                                           IXMLDOMElement** scoredProperty) {
+    if (!scoredProperty) {
+        FU_THROW_HR(E_POINTER);
+    }
+    *scoredProperty = nullptr;
+    if (IsEmpty(name) || IsEmpty(value)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    *scoredProperty = MakeTypedScoredProperty(View(name), u"string", View(value)).Detach();
+    return S_OK;
+}
+
+HRESULT PrintSchemaXmlDocument::CreateIntegerScoredProperty(BSTR name, int value,
+                                                            IXMLDOMElement** scoredProperty) {
+    if (!scoredProperty) {
+        FU_THROW_HR(E_POINTER);
+    }
+    *scoredProperty = nullptr;
+    if (IsEmpty(name)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    *scoredProperty =
+        MakeTypedScoredProperty(View(name), u"integer", SchemaText::NumberText::Integer(value))
+            .Detach();
+    return S_OK;
+}
+
+HRESULT PrintSchemaXmlDocument::CreateRealScoredProperty(BSTR name, float value,
+                                                         IXMLDOMElement** scoredProperty) {
+    if (!scoredProperty) {
+        FU_THROW_HR(E_POINTER);
+    }
+    *scoredProperty = nullptr;
+    if (IsEmpty(name) || !std::isfinite(value)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    *scoredProperty =
+        MakeTypedScoredProperty(View(name), u"decimal",
+                                SchemaText::NumberText::Fixed2(static_cast<double>(value)))
+            .Detach();
+    return S_OK;
+}
+
+void PrintSchemaXmlDocument::CreateParameterRef(BSTR prefix, BSTR name,
+                                                IXMLDOMElement** reference) {
+    if (IsEmpty(name) || IsEmpty(prefix)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    if (!reference) {
+        FU_THROW_HR(E_POINTER);
+    }
+    *reference = nullptr;
+    CComPtr<IXMLDOMElement> element = MakeFrameworkElement(u"ParameterRef");
+    SetNameAttribute(element, View(prefix), View(name));
+    *reference = element.Detach();
+}
+
+void PrintSchemaXmlDocument::CreateParameterRefScoredProperty(BSTR scoredPrefix, BSTR scoredName,
+                                                              BSTR referencePrefix,
+                                                              BSTR referenceName,
+                                                              IXMLDOMElement** scoredProperty) {
+    if (!scoredProperty) {
+        FU_THROW_HR(E_POINTER);
+    }
+    *scoredProperty = nullptr;
+    CComPtr<IXMLDOMElement> scored = MakeFrameworkElement(u"ScoredProperty");
+    SetNameAttribute(scored, View(scoredPrefix), View(scoredName));
+    CComPtr<IXMLDOMElement> reference;
+    CreateParameterRef(referencePrefix, referenceName, &reference);
+    AppendNode(scored, reference);
+    *scoredProperty = scored.Detach();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Appends
+
+void PrintSchemaXmlDocument::AppendChildToRootNode(IXMLDOMElement* child) {
+    if (!child) {
+        FU_THROW_HR(E_POINTER);
+    }
+    RequireDocument();
+    AppendNode(m_rootNode, child);
+}
+
+void PrintSchemaXmlDocument::AppendChild(IXMLDOMElement* parent, IXMLDOMElement* child) {
+    if (!parent || !child) {
+        FU_THROW_HR(E_POINTER);
+    }
+    AppendNode(parent, child);
+}
+
+void PrintSchemaXmlDocument::AppendChildIntegerProperty(IXMLDOMElement* parent,
+                                                        PrintSchema::MsPrintTicketNamespacesEnum ns,
+                                                        BSTR name, int value) {
+    if (!parent) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    if (IsEmpty(name)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    AppendNode(parent, MakeTypedProperty(PrefixOf(ns), View(name), u"integer",
+                                         SchemaText::NumberText::Integer(value)));
+}
+
+void PrintSchemaXmlDocument::AppendChildStringProperty(IXMLDOMElement* parent,
+                                                       PrintSchema::MsPrintTicketNamespacesEnum ns,
+                                                       BSTR name, BSTR value) {
+    if (!parent) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    if (IsEmpty(name)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    AppendNode(parent, MakeTypedProperty(PrefixOf(ns), View(name), u"string", View(value)));
+}
+
+void PrintSchemaXmlDocument::AppendChildIntegerScoredProperty(IXMLDOMElement* parent, BSTR name,
+                                                              int value) {
+    if (!parent) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    CComPtr<IXMLDOMElement> scored;
+    CreateIntegerScoredProperty(name, value, &scored);
+    AppendNode(parent, scored);
+}
+
+void PrintSchemaXmlDocument::AppendChildQNameScoredProperty(IXMLDOMElement* parent, BSTR name,
+                                                            BSTR value) {
+    if (!parent) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    if (IsEmpty(name) || IsEmpty(value)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    const CComBSTR keyword = Join({View(m_keywordsPrefix), View(value)});
+    AppendNode(parent, MakeTypedScoredProperty(View(name), u"QName", View(keyword)));
+}
+
+void PrintSchemaXmlDocument::AppendChildParameterRefScoredProperty(IXMLDOMElement* parent,
+                                                                   BSTR scoredPrefix,
+                                                                   BSTR scoredName,
+                                                                   BSTR referencePrefix,
+                                                                   BSTR referenceName) {
+    if (!parent) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    CComPtr<IXMLDOMElement> scored;
+    CreateParameterRefScoredProperty(scoredPrefix, scoredName, referencePrefix, referenceName,
+                                     &scored);
+    AppendNode(parent, scored);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Removal
+
+HRESULT PrintSchemaXmlDocument::DeleteNode(IXMLDOMNode* node) {
+    if (!node) {
+        FU_THROW_HR(E_POINTER);
+    }
+    CComPtr<IXMLDOMNode> parent;
+    FU_THROW_IF_FAILED(node->get_parentNode(&parent));
+    if (!parent) {
+        return S_FALSE;
+    }
+    CComPtr<IXMLDOMNode> removed;
+    FU_THROW_IF_FAILED(parent->removeChild(node, &removed));
+    if (!removed) {
+        FU_THROW_HR(E_FAIL);
+    }
+    return S_OK;
+}
+
+HRESULT PrintSchemaXmlDocument::DeleteFeatureNodeIfExists(BSTR prefix, BSTR name) {
+    CComPtr<IXMLDOMNode> feature;
+    if (GetFeatureNodeIfExists(prefix, name, &feature) != S_OK) {
+        return S_FALSE;
+    }
+    return DeleteNode(feature);
+}
+
+HRESULT PrintSchemaXmlDocument::DeleteFeatureNodeIfADuplicateExists(BSTR prefix, BSTR name) {
+    RequireDocument();
+    PrintTicketQueryBuilder builder = MakeQueryBuilder();
+    builder.AddFeature(prefix, name);
+    CComPtr<IXMLDOMNodeList> features = SelectAll(m_domDocument, builder.QueryText());
+    LONG count = 0;
+    FU_THROW_IF_FAILED(features->get_length(&count));
+    if (count >= 2) {
+        CComPtr<IXMLDOMNode> first;
+        FU_THROW_IF_FAILED(features->get_item(0, &first));
+        if (first) {
+            DeleteNode(first);
+        }
+    }
+    return S_OK;
+}
+
+HRESULT PrintSchemaXmlDocument::DeletePropertyNodesIfExist(BSTR prefix, BSTR name) {
+    if (IsEmpty(name)) {
+        FU_THROW_HR(E_FAIL);
+    }
+    RequireDocument();
+    PrintTicketQueryBuilder builder = MakeQueryBuilder();
+    builder.AddProperty(prefix, name);
+    CComPtr<IXMLDOMNodeList> properties = SelectAll(m_domDocument, builder.QueryText());
+    LONG count = 0;
+    FU_THROW_IF_FAILED(properties->get_length(&count));
+    HRESULT hr = S_OK;
+    for (LONG i = 0; i < count; ++i) {
+        CComPtr<IXMLDOMNode> property;
+        FU_THROW_IF_FAILED(properties->get_item(i, &property));
+        if (property) {
+            hr = DeleteNode(property);
+        }
+    }
+    return hr;
+}
+
+HRESULT PrintSchemaXmlDocument::DeletePrivateFeatures(BSTR uri) {
+    if (IsEmpty(uri)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    RequireDocument();
+    CComBSTR prefix;
+    if (GetPrefixFromURI(uri, &prefix) != S_OK || prefix.Length() == 0) {
+        return S_FALSE; // no feature can be named in an undeclared namespace
+    }
+    CComPtr<IXMLDOMNodeList> features =
+        SelectAll(m_domDocument, Join({u"//", View(m_frameworkPrefix), u"Feature"}));
+    FU_THROW_IF_FAILED(features->reset());
+    const CComBSTR nameAttribute(u"name");
+    for (;;) {
+        CComPtr<IXMLDOMNode> feature;
+        FU_THROW_IF_FAILED(features->nextNode(&feature));
+        if (!feature) {
+            return S_FALSE;
+        }
+        CComBSTR name;
+        if (GetAttributeValue(feature, nameAttribute, &name) == S_OK &&
+            View(name).starts_with(View(prefix))) {
+            DeleteNode(feature);
+        }
+    }
+}

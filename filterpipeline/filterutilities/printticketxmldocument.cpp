@@ -1,0 +1,469 @@
+#include <filterutilities/printticketxmldocument.h>
+
+#include <filterutilities/errorconvention.h>
+#include <filterutilities/schematext.h>
+
+#include <kldutil/number.h>
+
+#include <vector>
+
+using SchemaText::IsEmpty;
+using SchemaText::Join;
+using SchemaText::View;
+
+namespace {
+
+bool Equal(BSTR left, BSTR right) noexcept {
+    return ::VarBstrCmp(left, right, LOCALE_USER_DEFAULT, 0) == VARCMP_EQ;
+}
+
+} // namespace
+
+PrintTicketXmlDocument::PrintTicketXmlDocument(IXMLDOMDocument2* document)
+    : PrintSchemaXmlDocument(CComBSTR(u"PrintTicket"), document) {}
+
+PrintTicketXmlDocument::~PrintTicketXmlDocument() = default;
+
+void PrintTicketXmlDocument::DebugDumpXmlToFileInTempDirectory(CXString name) {
+    PrintSchemaXmlDocument::DebugDumpXmlToFileInTempDirectory(CXString(u"PrintTicket_"),
+                                                              std::move(name));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+HRESULT PrintTicketXmlDocument::QueryNodeOption(BSTR query, BSTR* name) {
+    if (!name) {
+        FU_THROW_HR(E_POINTER);
+    }
+    *name = nullptr;
+    if (IsEmpty(query)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    CComPtr<IXMLDOMNode> node;
+    if (GetNode(query, &node) != S_OK || GetAttributeValue(node, CComBSTR(u"name"), name) != S_OK) {
+        return PrintSchema::E_ELEMENT_NOT_FOUND;
+    }
+    return StripKeywordNamespace(name);
+}
+
+HRESULT PrintTicketXmlDocument::FeaturePresent(BSTR feature, IXMLDOMNode** node) {
+    if (IsEmpty(feature)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    PrintTicketQueryBuilder builder = MakeQueryBuilder();
+    builder.AddFeature(m_keywordsPrefix, feature);
+    CComPtr<IXMLDOMNode> local;
+    const HRESULT hr = GetNode(builder.QueryText(), node ? node : &local);
+    return hr == S_OK ? S_OK : PrintSchema::E_ELEMENT_NOT_FOUND;
+}
+
+PrintTicketQueryBuilder PrintTicketXmlDocument::OptionQuery(BSTR feature, BSTR subFeature) const {
+    PrintTicketQueryBuilder builder = MakeQueryBuilder();
+    builder.AddFeature(m_keywordsPrefix, feature);
+    if (subFeature) {
+        builder.AddFeature(m_keywordsPrefix, subFeature);
+    }
+    builder.AddOption(m_keywordsPrefix);
+    return builder;
+}
+
+HRESULT PrintTicketXmlDocument::GetFeatureOption(BSTR feature, BSTR* option, BSTR* prefix) {
+    if (!option) {
+        FU_THROW_HR(E_POINTER);
+    }
+    if (IsEmpty(feature)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    const PrintTicketQueryBuilder builder = OptionQuery(feature, nullptr);
+    CComPtr<IXMLDOMNode> node;
+    if (GetNode(builder.QueryText(), &node) != S_OK) {
+        return PrintSchema::E_ELEMENT_NOT_FOUND;
+    }
+    // An Option carries its name in the attribute; the OptionName scored property's Value
+    // carries it as text.
+    CComBSTR fullName;
+    if (GetAttributeValue(node, CComBSTR(u"name"), &fullName) != S_OK) {
+        fullName = GetTypedValueText(node);
+    }
+    const std::u16string_view full = View(fullName);
+    const size_t colon = full.find(u':');
+    if (colon == std::u16string_view::npos) {
+        FU_THROW_HR(E_FAIL);
+    }
+    CComBSTR local = Join({full.substr(colon + 1)});
+    CComBSTR namePrefix;
+    if (prefix) {
+        namePrefix = Join({full.substr(0, colon + 1)});
+    }
+    *option = local.Detach();
+    if (prefix) {
+        *prefix = namePrefix.Detach();
+    }
+    return S_OK;
+}
+
+HRESULT PrintTicketXmlDocument::GetSubFeatureOption(BSTR feature, BSTR subFeature, BSTR* option) {
+    if (!option) {
+        FU_THROW_HR(E_POINTER);
+    }
+    *option = nullptr;
+    if (IsEmpty(subFeature) || IsEmpty(feature)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    const PrintTicketQueryBuilder builder = OptionQuery(feature, subFeature);
+    CComPtr<IXMLDOMNode> node;
+    if (GetNode(builder.QueryText(), &node) != S_OK ||
+        GetAttributeValue(node, CComBSTR(u"name"), option) != S_OK) {
+        return PrintSchema::E_ELEMENT_NOT_FOUND;
+    }
+    return StripKeywordNamespace(option);
+}
+
+HRESULT PrintTicketXmlDocument::GetScoredPropertyValue(BSTR feature, BSTR property, BSTR* value) {
+    if (!value) {
+        FU_THROW_HR(E_POINTER);
+    }
+    *value = nullptr;
+    if (IsEmpty(property) || IsEmpty(feature)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    PrintTicketQueryBuilder builder = MakeQueryBuilder();
+    builder.AddFeature(m_keywordsPrefix, feature);
+    builder.AddScoredProperty(m_keywordsPrefix, property);
+    return GetNodeValue(builder.QueryText(), value) == S_OK ? S_OK
+                                                            : PrintSchema::E_ELEMENT_NOT_FOUND;
+}
+
+HRESULT PrintTicketXmlDocument::GetScoredPropertyValue(BSTR feature, BSTR property, int* value) {
+    if (!value) {
+        FU_THROW_HR(E_POINTER);
+    }
+    if (IsEmpty(feature) || IsEmpty(property)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    CComBSTR text;
+    const HRESULT hr = GetScoredPropertyValue(feature, property, &text);
+    if (hr == S_OK) {
+        *value = Number::ParseInt(text.m_str);
+    }
+    return hr;
+}
+
+HRESULT PrintTicketXmlDocument::GetScoredPropertyValue(BSTR feature, BSTR property, float* value) {
+    if (!value) {
+        FU_THROW_HR(E_POINTER);
+    }
+    if (IsEmpty(feature) || IsEmpty(property)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    CComBSTR text;
+    const HRESULT hr = GetScoredPropertyValue(feature, property, &text);
+    if (hr == S_OK) {
+        *value = Number(View(text), false).GetFloatValue();
+    }
+    return hr;
+}
+
+HRESULT PrintTicketXmlDocument::StripKeywordNamespace(BSTR* name) {
+    if (!name) {
+        FU_THROW_HR(E_POINTER);
+    }
+    if (IsEmpty(*name)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    // A ticket that does not declare the keywords namespace has no keyword names to strip.
+    const std::u16string_view keywords = View(m_keywordsPrefix);
+    const std::u16string_view text = View(*name);
+    const size_t at = keywords.empty() ? std::u16string_view::npos : text.find(keywords);
+    if (at == std::u16string_view::npos) {
+        return S_OK;
+    }
+    CComBSTR stripped = Join({text.substr(0, at), text.substr(at + keywords.size())});
+    ::SysFreeString(*name);
+    *name = stripped.Detach();
+    return S_OK;
+}
+
+HRESULT PrintTicketXmlDocument::GetParameterInitNodeIfExists(BSTR prefix, BSTR name,
+                                                             IXMLDOMNode** node) {
+    PrintTicketQueryBuilder builder = MakeQueryBuilder();
+    builder.AddParameterInit(prefix, name);
+    return GetNode(builder.QueryText(), node);
+}
+
+HRESULT PrintTicketXmlDocument::GetParameterInitValueNodeIfExists(BSTR prefix, BSTR name,
+                                                                  IXMLDOMNode** node) {
+    PrintTicketQueryBuilder builder = MakeQueryBuilder();
+    builder.AddParameterInit(prefix, name);
+    builder.AddValue();
+    return GetNode(builder.QueryText(), node);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Editing
+
+HRESULT PrintTicketXmlDocument::CreateFeatureOptionPair(bool keyword, BSTR feature,
+                                                        IXMLDOMElement** featureElement,
+                                                        IXMLDOMElement** optionElement) {
+    if (!featureElement || !optionElement) {
+        FU_THROW_HR(E_POINTER);
+    }
+    *featureElement = nullptr;
+    *optionElement = nullptr;
+    if (IsEmpty(feature)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    CComPtr<IXMLDOMElement> featureNode = MakeFrameworkElement(u"Feature");
+    CComPtr<IXMLDOMElement> optionNode = MakeFrameworkElement(u"Option");
+    SetNameAttribute(featureNode, View(keyword ? m_keywordsPrefix : m_userKeywordsPrefix),
+                     View(feature));
+    AppendNode(featureNode, optionNode);
+    *featureElement = featureNode.Detach();
+    *optionElement = optionNode.Detach();
+    return S_OK;
+}
+
+HRESULT PrintTicketXmlDocument::CreateFeatureOptionPair(bool featureKeyword, BSTR feature,
+                                                        bool optionKeyword, BSTR option,
+                                                        IXMLDOMElement** featureElement,
+                                                        IXMLDOMElement** optionElement) {
+    if (!featureElement || !optionElement) {
+        FU_THROW_HR(E_POINTER);
+    }
+    *featureElement = nullptr;
+    *optionElement = nullptr;
+    if (IsEmpty(feature) || IsEmpty(option)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    CComPtr<IXMLDOMElement> featureNode;
+    CComPtr<IXMLDOMElement> optionNode;
+    CreateFeatureOptionPair(featureKeyword, feature, &featureNode, &optionNode);
+    SetNameAttribute(optionNode, View(optionKeyword ? m_keywordsPrefix : m_userKeywordsPrefix),
+                     View(option));
+    *featureElement = featureNode.Detach();
+    *optionElement = optionNode.Detach();
+    return S_OK;
+}
+
+CComPtr<IXMLDOMElement> PrintTicketXmlDocument::MakeParameterInit(std::u16string_view prefix,
+                                                                  std::u16string_view name,
+                                                                  std::u16string_view type,
+                                                                  std::u16string_view value) {
+    CComPtr<IXMLDOMElement> initialiser = MakeFrameworkElement(u"ParameterInit");
+    SetNameAttribute(initialiser, prefix, name);
+    AppendNode(initialiser, MakeValue(type, value));
+    return initialiser;
+}
+
+HRESULT PrintTicketXmlDocument::MakeParamRefInitPair(BSTR name, std::u16string_view type,
+                                                     std::u16string_view value,
+                                                     IXMLDOMElement** reference,
+                                                     IXMLDOMElement** initialiser) {
+    const std::u16string_view keywords = View(m_keywordsPrefix);
+    CComPtr<IXMLDOMElement> referenceNode = MakeFrameworkElement(u"ParameterRef");
+    SetNameAttribute(referenceNode, keywords, View(name));
+    CComPtr<IXMLDOMElement> initialiserNode = MakeParameterInit(keywords, View(name), type, value);
+    *reference = referenceNode.Detach();
+    *initialiser = initialiserNode.Detach();
+    return S_OK;
+}
+
+HRESULT PrintTicketXmlDocument::CreateParamRefInitPair(BSTR name, BSTR type, BSTR value,
+                                                       IXMLDOMElement** reference,
+                                                       IXMLDOMElement** initialiser) {
+    if (!reference || !initialiser) {
+        FU_THROW_HR(E_POINTER);
+    }
+    *reference = nullptr;
+    *initialiser = nullptr;
+    if (IsEmpty(name) || IsEmpty(type) || IsEmpty(value)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    return MakeParamRefInitPair(name, View(type), View(value), reference, initialiser);
+}
+
+HRESULT PrintTicketXmlDocument::CreateParamRefInitPair(BSTR name, int value,
+                                                       IXMLDOMElement** reference,
+                                                       IXMLDOMElement** initialiser) {
+    if (!reference || !initialiser) {
+        FU_THROW_HR(E_POINTER);
+    }
+    *reference = nullptr;
+    *initialiser = nullptr;
+    if (IsEmpty(name)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    return MakeParamRefInitPair(name, u"integer", SchemaText::NumberText::Integer(value), reference,
+                                initialiser);
+}
+
+HRESULT PrintTicketXmlDocument::AppendToElement(BSTR name, IXMLDOMNode* child) {
+    if (!child) {
+        FU_THROW_HR(E_POINTER);
+    }
+    if (IsEmpty(name)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    CComPtr<IXMLDOMNode> target;
+    if (GetNode(Join({View(m_frameworkPrefix), View(name)}), &target) != S_OK) {
+        // Nothing to append to: a silent success would lose the child.
+        FU_THROW_HR(PrintSchema::E_ELEMENT_NOT_FOUND);
+    }
+    CComPtr<IXMLDOMNode> appended;
+    const HRESULT hr = target->appendChild(child, &appended);
+    FU_THROW_IF_FAILED(hr);
+    return hr;
+}
+
+void PrintTicketXmlDocument::CreateStringParameterInit(BSTR prefix, BSTR name, BSTR value,
+                                                       IXMLDOMElement** initialiser) {
+    if (!initialiser) {
+        FU_THROW_HR(E_POINTER);
+    }
+    *initialiser = nullptr;
+    if (IsEmpty(prefix) || IsEmpty(name) || IsEmpty(value)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    *initialiser = MakeParameterInit(View(prefix), View(name), u"string", View(value)).Detach();
+}
+
+void PrintTicketXmlDocument::CreateIntegerParameterInit(BSTR prefix, BSTR name, int value,
+                                                        IXMLDOMElement** initialiser) {
+    if (!initialiser) {
+        FU_THROW_HR(E_POINTER);
+    }
+    *initialiser = nullptr;
+    if (IsEmpty(prefix) || IsEmpty(name)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    // Signed, as the int it is and as xsd:integer reads it: the unsigned form would turn -5
+    // into 4294967291, which every reader of the ticket takes for another number.
+    *initialiser = MakeParameterInit(View(prefix), View(name), u"integer",
+                                     SchemaText::NumberText::Integer(value))
+                       .Detach();
+}
+
+void PrintTicketXmlDocument::CreateUntypedParameterInitFromString(BSTR prefix, BSTR name,
+                                                                  BSTR value,
+                                                                  IXMLDOMElement** initialiser) {
+    if (!initialiser) {
+        FU_THROW_HR(E_POINTER);
+    }
+    *initialiser = nullptr;
+    if (IsEmpty(prefix) || IsEmpty(name) || IsEmpty(value)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    *initialiser = MakeParameterInit(View(prefix), View(name), {}, View(value)).Detach();
+}
+
+void PrintTicketXmlDocument::AppendStringParameterInit(BSTR prefix, BSTR name, BSTR value) {
+    CComPtr<IXMLDOMElement> initialiser;
+    CreateStringParameterInit(prefix, name, value, &initialiser);
+    AppendNode(m_rootNode, initialiser);
+}
+
+void PrintTicketXmlDocument::AppendIntegerParameterInit(BSTR prefix, BSTR name, int value) {
+    CComPtr<IXMLDOMElement> initialiser;
+    CreateIntegerParameterInit(prefix, name, value, &initialiser);
+    AppendNode(m_rootNode, initialiser);
+}
+
+HRESULT PrintTicketXmlDocument::DeleteParameterInitNodeIfExists(BSTR prefix, BSTR name) {
+    CComPtr<IXMLDOMNode> initialiser;
+    if (GetParameterInitNodeIfExists(prefix, name, &initialiser) != S_OK) {
+        return S_FALSE;
+    }
+    return DeleteNode(initialiser);
+}
+
+HRESULT PrintTicketXmlDocument::DeleteProperty(BSTR name) {
+    if (IsEmpty(name)) {
+        FU_THROW_HR(E_INVALIDARG);
+    }
+    PrintTicketQueryBuilder builder = MakeQueryBuilder();
+    builder.AddProperty(m_frameworkPrefix, name);
+    CComPtr<IXMLDOMNode> property;
+    if (GetNode(builder.QueryText(), &property) != S_OK) {
+        return S_FALSE;
+    }
+    return DeleteNode(property);
+}
+
+HRESULT PrintTicketXmlDocument::DeleteNodeList(IXMLDOMNodeList* list) {
+    if (!list) {
+        FU_THROW_HR(E_POINTER);
+    }
+    LONG count = 0;
+    FU_THROW_IF_FAILED(list->get_length(&count));
+    HRESULT hr = S_OK;
+    for (LONG i = 0; i < count; ++i) {
+        CComPtr<IXMLDOMNode> node;
+        FU_THROW_IF_FAILED(list->get_item(i, &node));
+        if (node) {
+            hr = DeleteNode(node);
+        }
+    }
+    return hr;
+}
+
+HRESULT PrintTicketXmlDocument::DeleteParamInitOrphans(IXMLDOMNodeList* references,
+                                                       IXMLDOMNodeList* initialisers) {
+    if (!references || !initialisers) {
+        FU_THROW_HR(E_POINTER);
+    }
+    LONG referenceCount = 0;
+    FU_THROW_IF_FAILED(references->get_length(&referenceCount));
+    if (referenceCount == 0) {
+        return DeleteNodeList(initialisers);
+    }
+    LONG initialiserCount = 0;
+    FU_THROW_IF_FAILED(initialisers->get_length(&initialiserCount));
+    if (initialiserCount < 1) {
+        return S_OK;
+    }
+    // The referenced names, read once rather than once per initialiser.
+    const CComBSTR nameAttribute(u"name");
+    std::vector<CComBSTR> referenced;
+    referenced.reserve(static_cast<size_t>(referenceCount));
+    FU_THROW_IF_FAILED(references->reset());
+    for (LONG i = 0; i < referenceCount; ++i) {
+        CComPtr<IXMLDOMNode> reference;
+        FU_THROW_IF_FAILED(references->get_item(i, &reference));
+        CComBSTR name;
+        if (reference && GetAttributeValue(reference, nameAttribute, &name) == S_OK) {
+            referenced.push_back(std::move(name));
+        }
+    }
+    HRESULT hr = S_OK;
+    for (LONG i = 0; i < initialiserCount; ++i) {
+        CComPtr<IXMLDOMNode> initialiser;
+        FU_THROW_IF_FAILED(initialisers->get_item(i, &initialiser));
+        CComBSTR name;
+        if (!initialiser || GetAttributeValue(initialiser, nameAttribute, &name) != S_OK) {
+            continue; // a nameless initialiser stays
+        }
+        bool used = false;
+        for (const CComBSTR& reference : referenced) {
+            if (Equal(reference, name)) {
+                used = true;
+                break;
+            }
+        }
+        if (!used) {
+            hr = DeleteNode(initialiser);
+        }
+    }
+    return hr;
+}
+
+HRESULT PrintTicketXmlDocument::DeleteOrphanedParameterInits() {
+    RequireDocument();
+    const std::u16string_view framework = View(m_frameworkPrefix);
+    CComPtr<IXMLDOMNodeList> references =
+        SelectAll(m_domDocument, Join({u"//", framework, u"ParameterRef"}));
+    CComPtr<IXMLDOMNodeList> initialisers =
+        SelectAll(m_domDocument, Join({u"//", framework, u"ParameterInit"}));
+    const HRESULT hr = DeleteParamInitOrphans(references, initialisers);
+    return FAILED(hr) ? hr : S_OK;
+}

@@ -1,0 +1,144 @@
+// The document as a stream, and real Print Schema documents loaded and written again.
+#include "domtest.h"
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+using namespace domtest;
+
+namespace {
+
+class DomStream : public DomTest {
+protected:
+    static std::string ReadAll(IStream* stream) {
+        std::string bytes;
+        char buffer[4096];
+        ULONG read = 0;
+        while (SUCCEEDED(stream->Read(buffer, sizeof buffer, &read)) && read > 0) {
+            bytes.append(buffer, read);
+        }
+        return bytes;
+    }
+    static std::string StreamBytes(IXMLDOMDocument* doc) {
+        CComPtr<IStream> stream;
+        EXPECT_EQ(S_OK, doc->QueryInterface(IID_IStream, reinterpret_cast<void**>(&stream)));
+        return stream ? ReadAll(stream) : std::string();
+    }
+    // A new document loaded from the stream of doc.
+    static CComPtr<IXMLDOMDocument2> Reload(IXMLDOMDocument* doc) {
+        CComPtr<IStream> stream;
+        EXPECT_EQ(S_OK, doc->QueryInterface(IID_IStream, reinterpret_cast<void**>(&stream)));
+        CComPtr<IXMLDOMDocument2> copy = NewDocument();
+        VARIANT_BOOL ok = VARIANT_FALSE;
+        EXPECT_EQ(S_OK, copy->load(Unknown(stream), &ok));
+        return copy;
+    }
+    static std::string FileBytes(const std::string& name) {
+        std::ifstream file(std::string(FILTERUTILITIES_TEST_DATA) + "/printschema/" + name,
+                           std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    }
+    static CComPtr<IXMLDOMDocument2> LoadBytes(const std::string& bytes) {
+        CComPtr<IStream> stream;
+        EXPECT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, &stream));
+        stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
+        LARGE_INTEGER start{};
+        stream->Seek(start, STREAM_SEEK_SET, nullptr);
+        CComPtr<IXMLDOMDocument2> doc = NewDocument();
+        VARIANT_BOOL ok = VARIANT_FALSE;
+        EXPECT_EQ(S_OK, doc->load(Unknown(stream), &ok));
+        return ok == VARIANT_TRUE ? doc : nullptr;
+    }
+};
+
+TEST_F(DomStream, StreamIsTheDocumentAsUtf8WithItsDeclaration) {
+    const struct {
+        const char* name;
+        std::string xml;
+        std::string bytes;
+    } cases[] = {
+        {"declared UTF-8", "<?xml version='1.0' encoding='UTF-8'?><a>\xC3\xA9</a>",
+         "<?xml version='1.0' encoding='UTF-8'?>\r\n<a>\xC3\xA9</a>\r\n"},
+        {"declared in lower case", "<?xml version=\"1.0\" encoding=\"utf-8\"?><a/>",
+         "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<a/>\r\n"},
+        {"declared UTF-16: the label follows the bytes",
+         "<?xml version='1.0' encoding='UTF-16' standalone='yes'?><a>\xE2\x82\xAC</a>",
+         "<?xml version='1.0' encoding='UTF-8' standalone='yes'?>\r\n<a>\xE2\x82\xAC</a>\r\n"},
+        {"no declaration", "<!--c--><a/>", "<!--c-->\r\n<a/>\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CComPtr<IXMLDOMDocument2> doc = Parse(c.xml);
+        ASSERT_TRUE(doc);
+        EXPECT_EQ(c.bytes, StreamBytes(doc));
+        CComPtr<IXMLDOMDocument2> copy = Reload(doc);
+        EXPECT_EQ(StreamBytes(doc), StreamBytes(copy));
+    }
+}
+
+TEST_F(DomStream, EditedDocumentsRoundTripExactly) {
+    CComPtr<IXMLDOMDocument2> doc =
+        Parse("<psf:PrintTicket xmlns:psf='urn:f'><psf:Value>x</psf:Value></psf:PrintTicket>",
+              "xmlns:f='urn:f'");
+    ASSERT_TRUE(doc);
+    CComPtr<IXMLDOMNode> value = Select(doc, "//f:Value");
+    ASSERT_EQ(S_OK, value->put_text(CComBSTR(u"<![CDATA[\npayload & more\n]]>")));
+    CComPtr<IXMLDOMNode> added;
+    ASSERT_EQ(S_OK, doc->createNode(Int(NODE_ELEMENT), CComBSTR(u"ns9:Extra"),
+                                    CComBSTR(u"urn:extra"), &added));
+    ASSERT_EQ(S_OK, value->appendChild(added, nullptr));
+    CComPtr<IXMLDOMDocument2> copy = Reload(doc);
+    EXPECT_EQ(Xml(doc), Xml(copy));
+    EXPECT_EQ("<![CDATA[\npayload & more\n]]>", TextOf(Select(copy, "/*/*")));
+}
+
+TEST_F(DomStream, RealDocumentsLoadAndRoundTrip) {
+    const struct {
+        const char* file;
+        const char* root;
+        int features; // every psf:Feature, at any depth
+        const char* query;
+        const char* text;
+    } cases[] = {
+        {"capabilities-docs-example.xml", "psf:PrintCapabilities", 13,
+         "//f:ParameterDef[@name='ns0000:PageDevmodeSnapshot']/f:Property[@name='psf:UnitType']",
+         "base64"},
+        {"capabilities-generic-text-only.xml", "psf:PrintCapabilities", 8,
+         "//f:Feature[@name='psk:DocumentCollate']/f:Property[@name='psk:DisplayName']",
+         "\xE5\x88\x86\xE9\xA1\xB5\xE5\xA4\x8D\xE5\x88\xB6(T)"},
+        {"ticket-3d-example.xml", "psf:PrintTicket", 4,
+         "//f:ParameterInit[@name='psk3d:Job3DRaftMaterial']", "vnd:B"},
+        {"ticket-custom-media-size.xml", "psf:PrintTicket", 1,
+         "//f:ParameterInit[@name='psk:PageMediaSizeMediaSizeWidth']", "2540"},
+        {"ticket-pin-printing.xml", "psf:PrintTicket", 1,
+         "//f:ParameterInit[@name='pskv11:JobPasscodeString']", "123456"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string bytes = FileBytes(c.file);
+        ASSERT_FALSE(bytes.empty());
+        CComPtr<IXMLDOMDocument2> doc = LoadBytes(bytes);
+        ASSERT_TRUE(doc);
+        CComBSTR namespaces(u"xmlns:f='http://schemas.microsoft.com/windows/2003/08/printing/"
+                            u"printschemaframework'");
+        ASSERT_EQ(S_OK, doc->setProperty(CComBSTR(u"SelectionNamespaces"), Text(namespaces)));
+        CComPtr<IXMLDOMElement> root;
+        ASSERT_EQ(S_OK, doc->get_documentElement(&root));
+        EXPECT_EQ(c.root, Name(root));
+        CComPtr<IXMLDOMNodeList> features;
+        ASSERT_EQ(S_OK, doc->selectNodes(CComBSTR(u"//f:Feature"), &features));
+        LONG count = 0;
+        features->get_length(&count);
+        EXPECT_EQ(c.features, count);
+        CComPtr<IXMLDOMNode> node;
+        ASSERT_EQ(S_OK, doc->selectSingleNode(Bstr(c.query), &node));
+        EXPECT_EQ(c.text, TextOf(node));
+
+        CComPtr<IXMLDOMDocument2> copy = Reload(doc);
+        EXPECT_EQ(Xml(doc), Xml(copy));
+        EXPECT_EQ(StreamBytes(doc), StreamBytes(copy));
+    }
+}
+
+} // namespace
