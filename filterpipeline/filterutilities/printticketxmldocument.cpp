@@ -1,10 +1,17 @@
 #include <filterutilities/printticketxmldocument.h>
 
 #include <filterutilities/errorconvention.h>
+#include <filterutilities/printticketattributebytesreaderwriter.h>
 #include <filterutilities/schematext.h>
 
+#include <kldutil/kdevmode.h>
+#include <kldutil/keldanutilities.h>
 #include <kldutil/number.h>
 
+#include <cstddef>
+#include <cstdint>
+
+#include <utility>
 #include <vector>
 
 using SchemaText::IsEmpty;
@@ -466,4 +473,214 @@ HRESULT PrintTicketXmlDocument::DeleteOrphanedParameterInits() {
         SelectAll(m_domDocument, Join({u"//", framework, u"ParameterInit"}));
     const HRESULT hr = DeleteParamInitOrphans(references, initialisers);
     return FAILED(hr) ? hr : S_OK;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Driver payloads: the page devmode snapshot and the Kjtf job ticket
+
+namespace {
+
+constexpr WCHAR kPageDevmodeSnapshot[] = u"PageDevmodeSnapshot";
+constexpr WCHAR kKjtfJobTicket[] = u"JobKeldanKjtfJobTicket";
+constexpr HRESULT kSnapshotNotBase64 = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+
+// Whether the bytes are a devmode of this driver: its private data holds the driver's block
+// with the expected size, signature, version and checksummed size. The block is located
+// within the bytes whatever the devmode's size fields claim.
+bool IsDriverDevmode(ByteBuffer& devmode) {
+    const tagOEMDEV* block = PrintTicketAttributeBytesReaderWriter::GetOemDevmodeFromDevmode(
+        reinterpret_cast<DEVMODEW*>(devmode.getLpbyte()), devmode.getDword());
+    return block && block->dwSize == KDevmode::kBlockSize &&
+           block->dwSignature == KDevmode::kSignature && block->dwVersion == KDevmode::kVersion &&
+           block->dwChecksummedSize == KDevmode::kChecksummedSize;
+}
+
+// Characters that XML 1.0 cannot carry in a document, not even as character references.
+bool IsXmlCharacter(WCHAR unit) noexcept {
+    if (unit < 0x20) {
+        return unit == u'\t' || unit == u'\n' || unit == u'\r';
+    }
+    return unit != 0xFFFE && unit != 0xFFFF;
+}
+
+} // namespace
+
+bool PrintTicketXmlDocument::UserKeywordsPrefixIsBound() const {
+    const std::u16string_view prefix = View(m_userKeywordsPrefix);
+    if (prefix.size() < 2 || prefix.back() != u':') {
+        return false;
+    }
+    CComPtr<IXMLDOMElement> root;
+    FU_THROW_IF_FAILED(
+        m_rootNode->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(&root)));
+    VARIANT uri;
+    ::VariantInit(&uri);
+    const HRESULT hr =
+        root->getAttribute(Join({u"xmlns:", prefix.substr(0, prefix.size() - 1)}), &uri);
+    FU_THROW_IF_FAILED(hr);
+    const bool bound = hr == S_OK && uri.vt == VT_BSTR &&
+                       View(uri.bstrVal) == PrintSchema::UserKeywordsNamespaceUri;
+    ::VariantClear(&uri);
+    return bound;
+}
+
+void PrintTicketXmlDocument::BindUserKeywordsPrefix() {
+    RequireDocument();
+    if (UserKeywordsPrefixIsBound()) {
+        return;
+    }
+    CComPtr<IXMLDOMElement> root;
+    FU_THROW_IF_FAILED(
+        m_rootNode->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(&root)));
+    const CComBSTR declaration(u"xmlns:pk");
+    VARIANT existing;
+    ::VariantInit(&existing);
+    const HRESULT hr = root->getAttribute(declaration, &existing);
+    ::VariantClear(&existing);
+    FU_THROW_IF_FAILED(hr);
+    if (hr == S_OK) {
+        FU_THROW_HR(E_FAIL); // "pk" names another namespace here
+    }
+    const CComBSTR uri(PrintSchema::UserKeywordsNamespaceUri);
+    VARIANT value;
+    ::VariantInit(&value);
+    value.vt = VT_BSTR;
+    value.bstrVal = uri.m_str; // lent: setAttribute copies it
+    FU_THROW_IF_FAILED(root->setAttribute(declaration, value));
+    m_userKeywordsPrefix = u"pk:";
+}
+
+HRESULT
+PrintTicketXmlDocument::AddOrReplacePageDevmodeSnapshotInPrintTicket(const DEVMODEW* devmode) {
+    if (!devmode) {
+        return E_POINTER;
+    }
+    if (devmode->dmSize < offsetof(DEVMODEW, dmDriverExtra) + sizeof(WORD)) {
+        return E_INVALIDARG;
+    }
+    return CatchComException([&]() -> HRESULT {
+        BindUserKeywordsPrefix();
+        const int size = int{devmode->dmSize} + int{devmode->dmDriverExtra};
+        const int required =
+            KeldanUtilities::Base64EncodeGetRequiredLength(size, KeldanUtilities::Base64FlagNoCrLf);
+        CComBSTR text;
+        text.Attach(::SysAllocStringLen(nullptr, static_cast<UINT>(required)));
+        if (!text) {
+            ATL::AtlThrow(E_OUTOFMEMORY);
+        }
+        int written = required;
+        if (!KeldanUtilities::Base64Encode(reinterpret_cast<const BYTE*>(devmode), size, text.m_str,
+                                           &written, KeldanUtilities::Base64FlagNoCrLf)) {
+            return E_FAIL;
+        }
+        if (written < required) {
+            CComBSTR exact(written, text.m_str);
+            text.Attach(exact.Detach());
+        }
+
+        // Whatever can fail runs before the ticket changes: the earlier snapshots (a reader
+        // takes the first in document order, so none may stay) and their parents are looked
+        // up and the new snapshot is made. Then the new one goes in and the old ones go, by
+        // calls that need no memory, so a failure leaves the old snapshot, never none.
+        PrintTicketQueryBuilder builder = MakeQueryBuilder();
+        builder.AddParameterInit(View(m_userKeywordsPrefix), kPageDevmodeSnapshot);
+        CComPtr<IXMLDOMNodeList> found = SelectAll(m_domDocument, builder.QueryText());
+        LONG count = 0;
+        FU_THROW_IF_FAILED(found->get_length(&count));
+        std::vector<std::pair<CComPtr<IXMLDOMNode>, CComPtr<IXMLDOMNode>>> earlier;
+        earlier.reserve(static_cast<size_t>(count));
+        for (LONG index = 0; index < count; ++index) {
+            CComPtr<IXMLDOMNode> node;
+            CComPtr<IXMLDOMNode> parent;
+            FU_THROW_IF_FAILED(found->get_item(index, &node));
+            if (node) {
+                FU_THROW_IF_FAILED(node->get_parentNode(&parent));
+            }
+            if (parent) {
+                earlier.emplace_back(std::move(parent), std::move(node));
+            }
+        }
+        CComPtr<IXMLDOMElement> snapshot;
+        CreateStringParameterInit(m_userKeywordsPrefix, CComBSTR(kPageDevmodeSnapshot), text,
+                                  &snapshot);
+
+        AppendNode(m_rootNode, snapshot);
+        for (auto& [parent, node] : earlier) {
+            CComPtr<IXMLDOMNode> removed;
+            FU_THROW_IF_FAILED(parent->removeChild(node, &removed));
+        }
+        return S_OK;
+    });
+}
+
+void PrintTicketXmlDocument::GetPageDevmodeSnapshotFromPrintTicket(ByteBuffer& devmode) {
+    devmode.clear();
+    RequireDocument();
+    if (!UserKeywordsPrefixIsBound()) {
+        return;
+    }
+    CComPtr<IXMLDOMNode> value;
+    if (GetParameterInitValueNodeIfExists(m_userKeywordsPrefix, CComBSTR(kPageDevmodeSnapshot),
+                                          &value) != S_OK) {
+        return;
+    }
+    CComBSTR text;
+    FU_THROW_IF_FAILED(value->get_text(&text));
+    const UINT length = text.Length();
+    if (length == 0) {
+        return;
+    }
+    if (length > static_cast<UINT>(INT32_MAX)) {
+        FU_THROW_HR(kSnapshotNotBase64);
+    }
+    int decoded = KeldanUtilities::Base64DecodeGetRequiredLength(static_cast<int>(length));
+    ByteBuffer bytes(static_cast<DWORD>(decoded), 0);
+    if (!KeldanUtilities::Base64Decode(text.m_str, static_cast<int>(length), bytes.getLpbyte(),
+                                       &decoded)) {
+        FU_THROW_HR(kSnapshotNotBase64);
+    }
+    bytes.resize(static_cast<DWORD>(decoded));
+    devmode = std::move(bytes);
+}
+
+HRESULT PrintTicketXmlDocument::GetDevmodeFromPrintTicket(ByteBuffer& devmode) {
+    const HRESULT hr = CatchComException([&] {
+        GetPageDevmodeSnapshotFromPrintTicket(devmode);
+        return S_OK;
+    });
+    if (hr != S_OK) {
+        devmode.clear();
+        return hr;
+    }
+    if (devmode.isEmpty()) {
+        return S_FALSE;
+    }
+    if (!IsDriverDevmode(devmode)) {
+        devmode.clear();
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+void PrintTicketXmlDocument::CreateKeldanKjtfParameterInit(const ByteBuffer& payload) {
+    const CXString text = payload.getAsStringValueFromAnsiBuffer();
+    for (const WCHAR unit : text.View()) {
+        if (!IsXmlCharacter(unit)) {
+            FU_THROW_HR(E_INVALIDARG);
+        }
+    }
+    BindUserKeywordsPrefix();
+    const CComBSTR value = Join({u"<![CDATA[\n", text.View(), u"\n]]>"});
+    CComPtr<IXMLDOMElement> jobTicket;
+    CreateStringParameterInit(m_userKeywordsPrefix, CComBSTR(kKjtfJobTicket), value, &jobTicket);
+    CComPtr<IXMLDOMNode> first;
+    FU_THROW_IF_FAILED(m_rootNode->get_firstChild(&first));
+    VARIANT before;
+    ::VariantInit(&before);
+    if (first) {
+        before.vt = VT_UNKNOWN;
+        before.punkVal = first;
+    }
+    CComPtr<IXMLDOMNode> inserted;
+    FU_THROW_IF_FAILED(m_rootNode->insertBefore(jobTicket, before, &inserted));
 }

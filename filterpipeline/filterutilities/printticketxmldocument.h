@@ -17,6 +17,10 @@
 
 #include <filterutilities/printschemaxmldocument.h>
 
+#include <kldutil/bytebuffer.h>
+
+#include <windows.h>
+
 class FILTERUTILITIES_API PrintTicketXmlDocument : public PrintSchemaXmlDocument {
 public:
     // Raises as the base constructor does, for example S_FALSE when the document holds no
@@ -95,8 +99,6 @@ public:
     // initialiser without a name stays while there are references. S_OK.
     HRESULT DeleteOrphanedParameterInits();
 
-    // The devmode snapshot and job ticket payload operations belong here too.
-
 private:
     // Removes the first occurrence of the keywords prefix from *name.
     HRESULT StripKeywordNamespace(BSTR* name);
@@ -111,4 +113,47 @@ private:
                                  IXMLDOMElement** reference, IXMLDOMElement** initialiser);
     // The option query of GetFeatureOption and GetSubFeatureOption.
     PrintTicketQueryBuilder OptionQuery(BSTR feature, BSTR subFeature) const;
+
+    // ---------------------------------------------------------------------------------------
+    // Driver payloads: the page devmode snapshot and the Kjtf job ticket.
+    //
+    // Both are string ParameterInit elements named with the user keywords prefix. The
+    // snapshot ("PageDevmodeSnapshot") holds the driver's whole devmode, its dmSize +
+    // dmDriverExtra bytes, as Base64 without line breaks; the job ticket
+    // ("JobKeldanKjtfJobTicket") holds the driver's job ticket text wrapped as
+    // "<![CDATA[\n...\n]]>" in the Value's text. Both writers first make sure that the root
+    // binds the user keywords prefix to the driver's namespace (a ticket that does not declare
+    // it gets xmlns:pk), so that a payload is never named in no namespace or in another
+    // driver's.
+public:
+    // Stores the devmode as the ticket's only snapshot, the last child of the root; earlier
+    // snapshots are removed once the new one is in place, so a failure leaves the old one.
+    // S_OK; E_POINTER for a null devmode; E_INVALIDARG when dmSize does not even cover the
+    // devmode's own size fields; E_FAIL when the encoder fails; a DOM failure's HRESULT.
+    // The devmode must be readable for dmSize + dmDriverExtra bytes.
+    HRESULT AddOrReplacePageDevmodeSnapshotInPrintTicket(const DEVMODEW* devmode);
+    // The decoded bytes of the first snapshot; empty when the ticket has none, or an empty
+    // one, or does not declare the driver's namespace. Text that is not Base64 raises
+    // HRESULT_FROM_WIN32(ERROR_INVALID_DATA) (0x8007000D) and leaves the buffer empty; DOM
+    // failures are raised.
+    void GetPageDevmodeSnapshotFromPrintTicket(ByteBuffer& devmode);
+    // The snapshot when it is a devmode of this driver: S_OK with the devmode. S_FALSE with
+    // an empty buffer when the ticket carries no snapshot; E_FAIL with an empty buffer when
+    // the snapshot is no devmode of this driver (shorter than its own size fields say, no
+    // private block, or a block whose size, signature, version or checksummed size differs);
+    // 0x8007000D when the snapshot is not Base64; any other failure's HRESULT.
+    HRESULT GetDevmodeFromPrintTicket(ByteBuffer& devmode);
+    // Inserts a job ticket ParameterInit holding the payload (read as UTF-8 text up to its
+    // first zero byte) as the first child of the root. Earlier job tickets stay. Raises
+    // E_INVALIDARG, changing nothing, for a payload with characters an XML document cannot
+    // carry (control characters other than tab, line feed and carriage return), and DOM
+    // failures.
+    void CreateKeldanKjtfParameterInit(const ByteBuffer& payload);
+
+private:
+    // Whether the root declares the user keywords prefix for the driver's namespace.
+    bool UserKeywordsPrefixIsBound() const;
+    // Declares the driver's namespace on the root as "pk" unless the user keywords prefix is
+    // bound to it already; raises E_FAIL when "pk" is bound to another namespace.
+    void BindUserKeywordsPrefix();
 };

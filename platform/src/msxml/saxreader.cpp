@@ -268,7 +268,12 @@ public:
         Of(user).Call([](ISAXContentHandler* h) { return h->startDocument(); });
     }
     static void EndDocument(void* user) {
-        Of(user).Call([](ISAXContentHandler* h) { return h->endDocument(); });
+        // libxml2 ends even a document that failed (an empty one, say); the handler hears the
+        // end of well-formed documents only.
+        SaxRun& run = Of(user);
+        if (run.context->wellFormed && !run.malformed) {
+            run.Call([](ISAXContentHandler* h) { return h->endDocument(); });
+        }
     }
     static void InternalSubset(void* user, const xmlChar*, const xmlChar*, const xmlChar*) {
         Of(user).Refuse(); // DTDs are refused
@@ -368,7 +373,9 @@ public:
     // failures all the same, except those a document may carry (see IsTolerated).
     static void RecordError(void* user, xmlErrorPtr error) {
         if (user && error && error->level >= XML_ERR_ERROR && !IsTolerated(*error)) {
-            Of(user).malformed = true;
+            SaxRun& run = Of(user);
+            run.malformed = true;
+            xmlStopParser(run.context);
         }
     }
 

@@ -1,0 +1,186 @@
+// The SAX reader: the events a content handler hears, in order, and how a parse stops.
+#include "domtest.h"
+
+#include <string>
+
+using namespace domtest;
+
+namespace {
+
+// Writes every event as one line; can fail at the n-th event.
+class RecordingHandler final : public ISAXContentHandler {
+public:
+    std::string log;
+    int failAt = 0; // 1-based event number that answers failure; 0: none
+    HRESULT failure = E_ABORT;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISAXContentHandler)) {
+            *object = static_cast<ISAXContentHandler*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override { return --references_; } // on the stack
+
+    HRESULT STDMETHODCALLTYPE putDocumentLocator(ISAXLocator* locator) override {
+        return Event(locator ? "locator" : "locator(null)");
+    }
+    HRESULT STDMETHODCALLTYPE startDocument() override { return Event("startDocument"); }
+    HRESULT STDMETHODCALLTYPE endDocument() override { return Event("endDocument"); }
+    HRESULT STDMETHODCALLTYPE startPrefixMapping(const WCHAR* prefix, int prefixLength,
+                                                 const WCHAR* uri, int uriLength) override {
+        return Event("startPrefix " + Utf8(prefix, prefixLength) + "=" + Utf8(uri, uriLength));
+    }
+    HRESULT STDMETHODCALLTYPE endPrefixMapping(const WCHAR* prefix, int prefixLength) override {
+        return Event("endPrefix " + Utf8(prefix, prefixLength));
+    }
+    HRESULT STDMETHODCALLTYPE startElement(const WCHAR* uri, int uriLength, const WCHAR* local,
+                                           int localLength, const WCHAR* qname, int qnameLength,
+                                           ISAXAttributes* attributes) override {
+        std::string line = "start {" + Utf8(uri, uriLength) + "}" + Utf8(local, localLength) + " " +
+                           Utf8(qname, qnameLength);
+        int count = 0;
+        attributes->getLength(&count);
+        for (int i = 0; i < count; ++i) {
+            const WCHAR* q = nullptr;
+            const WCHAR* value = nullptr;
+            const WCHAR* attributeUri = nullptr;
+            int qLength = 0;
+            int valueLength = 0;
+            int attributeUriLength = 0;
+            attributes->getQName(i, &q, &qLength);
+            attributes->getValue(i, &value, &valueLength);
+            attributes->getURI(i, &attributeUri, &attributeUriLength);
+            line += " " + Utf8(q, qLength) + "{" + Utf8(attributeUri, attributeUriLength) +
+                    "}=" + Utf8(value, valueLength);
+        }
+        return Event(line);
+    }
+    HRESULT STDMETHODCALLTYPE endElement(const WCHAR*, int, const WCHAR*, int, const WCHAR* qname,
+                                         int qnameLength) override {
+        return Event("end " + Utf8(qname, qnameLength));
+    }
+    HRESULT STDMETHODCALLTYPE characters(const WCHAR* chars, int length) override {
+        return Event("chars [" + Utf8(chars, length) + "]");
+    }
+    HRESULT STDMETHODCALLTYPE ignorableWhitespace(const WCHAR* chars, int length) override {
+        return Event("whitespace [" + Utf8(chars, length) + "]");
+    }
+    HRESULT STDMETHODCALLTYPE processingInstruction(const WCHAR* target, int targetLength,
+                                                    const WCHAR* data, int dataLength) override {
+        return Event("pi " + Utf8(target, targetLength) + " [" + Utf8(data, dataLength) + "]");
+    }
+    HRESULT STDMETHODCALLTYPE skippedEntity(const WCHAR* name, int length) override {
+        return Event("skipped " + Utf8(name, length));
+    }
+
+private:
+    HRESULT Event(const std::string& line) {
+        log += line + "\n";
+        return ++events_ == failAt ? failure : S_OK;
+    }
+    ULONG references_ = 1;
+    int events_ = 0;
+};
+
+class Sax : public DomTest {
+protected:
+    static CComPtr<ISAXXMLReader> NewReader() {
+        CComPtr<ISAXXMLReader> reader;
+        EXPECT_EQ(S_OK, CoCreateInstance(CLSID_SAXXMLReader60, nullptr, CLSCTX_INPROC_SERVER,
+                                         IID_ISAXXMLReader, reinterpret_cast<void**>(&reader)));
+        return reader;
+    }
+    static HRESULT ParseText(RecordingHandler& handler, const std::string& xml) {
+        CComPtr<ISAXXMLReader> reader = NewReader();
+        EXPECT_EQ(S_OK, reader->putContentHandler(&handler));
+        CComBSTR text = Bstr(xml);
+        return reader->parse(Text(text));
+    }
+};
+
+TEST_F(Sax, EventsArriveInDocumentOrder) {
+    const struct {
+        const char* name;
+        const char* xml;
+        const char* events;
+    } cases[] = {
+        {"declarations, attributes and text",
+         "<?xml version='1.0'?><p:a xmlns:p='urn:p' x='1' xmlns='urn:d' p:y='&amp;'> t "
+         "<b/><![CDATA[<c>]]><?pi data?></p:a>",
+         "locator\nstartDocument\nstartPrefix p=urn:p\nstartPrefix =urn:d\n"
+         "start {urn:p}a p:a x{}=1 p:y{urn:p}=& xmlns:p{}=urn:p xmlns{}=urn:d\n"
+         "chars [ t ]\nstart {urn:d}b b\nend b\nchars [<c>]\npi pi [data]\nend p:a\n"
+         "endPrefix p\nendPrefix \nendDocument\n"},
+        {"whitespace is characters", "<a>\n  <b>&#x20AC;</b>\n</a>",
+         "locator\nstartDocument\nstart {}a a\nchars [\n  ]\nstart {}b b\n"
+         "chars [\xE2\x82\xAC]\nend b\nchars [\n]\nend a\nendDocument\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingHandler handler;
+        EXPECT_EQ(S_OK, ParseText(handler, c.xml));
+        EXPECT_EQ(c.events, handler.log);
+    }
+}
+
+TEST_F(Sax, AFailingHandlerStopsTheParseWithItsFailure) {
+    RecordingHandler handler;
+    handler.failAt = 3; // the first startElement
+    handler.failure = E_ACCESSDENIED;
+    EXPECT_EQ(E_ACCESSDENIED, ParseText(handler, "<a><b/></a>"));
+    EXPECT_EQ("locator\nstartDocument\nstart {}a a\n", handler.log);
+}
+
+TEST_F(Sax, RefusedDocumentsFail) {
+    const char* cases[] = {
+        "<a><b></a>",
+        "<!DOCTYPE a [<!ENTITY x 'y'>]><a>&x;</a>",
+        "<p:a/>",
+        "",
+    };
+    for (const char* xml : cases) {
+        SCOPED_TRACE(xml);
+        RecordingHandler handler;
+        EXPECT_EQ(E_FAIL, ParseText(handler, xml));
+        EXPECT_EQ(std::string::npos, handler.log.find("endDocument"));
+        EXPECT_EQ(std::string::npos, handler.log.find("{}x")) << "no entity was expanded";
+    }
+    std::string deep;
+    for (int i = 0; i < 300; ++i) {
+        deep += "<e>";
+    }
+    RecordingHandler handler;
+    EXPECT_EQ(E_FAIL, ParseText(handler, deep));
+}
+
+TEST_F(Sax, StreamsAreReadInChunks) {
+    // Bigger than one read, in UTF-16 with a byte order mark.
+    std::u16string text = u"\xFEFF<a>";
+    for (int i = 0; i < 20000; ++i) {
+        text += u"<b>\x00E9</b>";
+    }
+    text += u"</a>";
+    CComPtr<IStream> stream;
+    ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, &stream));
+    ASSERT_EQ(S_OK, stream->Write(text.data(), static_cast<ULONG>(text.size() * 2), nullptr));
+    LARGE_INTEGER start{};
+    ASSERT_EQ(S_OK, stream->Seek(start, STREAM_SEEK_SET, nullptr));
+    RecordingHandler handler;
+    CComPtr<ISAXXMLReader> reader = NewReader();
+    ASSERT_EQ(S_OK, reader->putContentHandler(&handler));
+    EXPECT_EQ(S_OK, reader->parse(Unknown(stream)));
+    size_t elements = 0;
+    for (size_t at = 0; (at = handler.log.find("chars [\xC3\xA9]", at)) != std::string::npos;
+         ++at) {
+        ++elements;
+    }
+    EXPECT_EQ(20000u, elements);
+    EXPECT_NE(std::string::npos, handler.log.find("end a\nendDocument\n"));
+}
+
+} // namespace
