@@ -10,9 +10,10 @@
 // GetAttributeBytesIndexedListRef(namespace) decodes the persisted attributes of one
 // namespace into a list that this object owns and keeps until the next request for another
 // namespace, ClearCachedIndexedList or SetDevmode; references to it are valid until then.
-// Asking for another namespace drops the held list, edits included: commit them first. The
-// const forms decode through the non-const ones, so a list request changes the object's
-// state even through a const reference; an object defined const must not be asked.
+// A list that came out empty (and was not edited since) is decoded again on the next
+// request. Asking for another namespace drops the held list, edits included: commit them
+// first. The const forms decode through the non-const ones, so a list request changes the
+// object's state even through a const reference; an object defined const must not be asked.
 //
 // A devmode that is short, truncated, lies about its sizes or offsets, carries a block with
 // a wrong size, signature or checksum, or has no well-formed state record gives an empty
@@ -74,20 +75,24 @@ public:
 
     // Writes the held list back into the devmode's state record (zeroing record 23 and
     // renewing the checksum) and embeds the devmode in the ticket as its page devmode
-    // snapshot. Nothing happens when no list was decoded, when the state would exceed 5400
-    // bytes or would not fit the block. A failure to embed raises KeldanComException.
+    // snapshot. The list goes back under the namespace it was asked for; the state's other
+    // namespaces are kept. Nothing happens when no list is held, when the devmode has no
+    // valid block with a decodable state, or when the new state would exceed 5400 bytes or
+    // not fit the block. Without a ticket only the devmode changes. A failure to embed
+    // raises KeldanComException; a list too large to encode raises E_INVALIDARG.
     void CommitChangesToPrintTicket();
 
     // The private block of a devmode whose buffer holds at least dmSize + dmDriverExtra
     // bytes (the caller's obligation), or null when there is no valid block: the offset
     // stored at private offset 114 is tried first, then the one at private offset 8; a
-    // block must lie inside the private data and carry size 5956 and the signature. A null
-    // devmode raises ExceptionInvalidArgumentNullPointer. The block may be unaligned: read
+    // block must lie inside the private data and carry size 5956 and the signature. A dmSize
+    // below 72 (private data over the size fields) gives null. A null devmode raises
+    // ExceptionInvalidArgumentNullPointer. The block may be unaligned: read
     // it through its fields or memcpy.
     static tagOEMDEV* GetOemDevmodeFromDevmode(DEVMODEW* devmode);
     // The same for a buffer of bufferSize bytes whose contents are not trusted: null as
-    // well when the buffer is too short for the size fields or for dmSize + dmDriverExtra,
-    // or when dmSize is too small to hold them (the private data would overlap them).
+    // well when the buffer is too short for the size fields or for dmSize + dmDriverExtra.
+    // Use this form for bytes decoded from a ticket.
     static tagOEMDEV* GetOemDevmodeFromDevmode(DEVMODEW* devmode, DWORD bufferSize);
 
 protected:

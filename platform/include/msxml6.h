@@ -9,9 +9,10 @@
 // Conventions of this implementation, shared by every method below:
 // - "Nothing" is S_FALSE with a null out value: no parent, no sibling, no match, no such
 //   attribute, an element's nodeValue (VT_NULL), no prefix or namespace URI.
-// - A null out pointer gives E_INVALIDARG; a node or child that does not fit the operation
-//   (not a child of this node, from another document, an ancestor of the parent) gives
-//   E_INVALIDARG; a name that is not an XML name, or a namespace conflict, gives E_FAIL.
+// - A null out pointer gives E_INVALIDARG; so does a node that does not fit the call (not a
+//   child of this node, from another document, an ancestor of the parent). A child the parent
+//   cannot hold (a second document element, text outside it, the XML declaration anywhere
+//   but first), a name that is not an XML name, or a namespace conflict gives E_FAIL.
 // - Nodes are reference-counted objects; one XML node has at most one live object, so two
 //   queries that find the same node give the same pointer. A node removed from the tree
 //   stays usable while referenced; its parentNode is then S_FALSE and null.
@@ -152,14 +153,16 @@ MIDL_INTERFACE("2933BF81-7B36-11d2-B20E-00C04F983E60") IXMLDOMDocument : public 
         BSTR target, BSTR data, IXMLDOMProcessingInstruction** pi) = 0;
     virtual HRESULT STDMETHODCALLTYPE createAttribute(BSTR name, IXMLDOMAttribute** attribute) = 0;
     // type: VT_I4 (or another integer type) holding a DOMNodeType, or VT_BSTR "element",
-    // "attribute", "text", ...; namespaceURI may be null or empty for no namespace.
+    // "attribute", "text", "cdatasection", "comment", "processinginstruction"; other types
+    // give E_INVALIDARG. namespaceURI may be null or empty for no namespace; a prefixed name
+    // needs one. "xmlns" and "xmlns:p" attributes are namespace declarations.
     virtual HRESULT STDMETHODCALLTYPE createNode(VARIANT type, BSTR name, BSTR namespaceURI,
                                                  IXMLDOMNode** node) = 0;
     // xmlSource: VT_UNKNOWN (or VT_DISPATCH) holding an IStream or ISequentialStream, read to
     // its end from where it stands. S_OK and VARIANT_TRUE on success; S_FALSE and
     // VARIANT_FALSE when the bytes are not a well-formed document this parser accepts (DTDs,
-    // external entities and elements nested deeper than 256 are refused); the document is
-    // then empty.
+    // external entities, elements nested deeper than 256 and input over 64 MiB are refused);
+    // the document is then empty. A failing Read is returned as is.
     virtual HRESULT STDMETHODCALLTYPE load(VARIANT xmlSource, VARIANT_BOOL* isSuccessful) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_parseError(IXMLDOMParseError** errorObj) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_async(VARIANT_BOOL* isAsync) = 0;
@@ -246,7 +249,8 @@ IXMLDOMProcessingInstruction : public IXMLDOMNode {
 PLATFORM_DECLARE_IID(IXMLDOMProcessingInstruction, 0x2933BF89, 0x7B36, 0x11d2, 0xB2, 0x0E, 0x00,
                      0xC0, 0x4F, 0x98, 0x3E, 0x60);
 
-// Why the last load failed. errorCode is 0 after a successful load.
+// Why the last load failed: errorCode E_FAIL and libxml2's reason; 0 after a successful
+// load.
 MIDL_INTERFACE("3efaa426-272f-11d2-836f-0000f87a7782") IXMLDOMParseError : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE get_errorCode(LONG* errorCode) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_reason(BSTR* reason) = 0;
@@ -256,9 +260,11 @@ MIDL_INTERFACE("3efaa426-272f-11d2-836f-0000f87a7782") IXMLDOMParseError : publi
 PLATFORM_DECLARE_IID(IXMLDOMParseError, 0x3efaa426, 0x272f, 0x11d2, 0x83, 0x6f, 0x00, 0x00, 0xf8,
                      0x7a, 0x77, 0x82);
 
-// The document class. Its QueryInterface also answers IID_IStream: a stream reading the
-// serialised document as UTF-8 bytes (with its XML declaration when it has one, the encoding
-// named there given as UTF-8), a snapshot taken when the stream is made.
+// The document class. Its QueryInterface also answers IID_IStream (and ISequentialStream): a
+// new memory stream, positioned at its start, holding the serialised document as UTF-8 bytes
+// (with its XML declaration when it has one, the encoding named there given as UTF-8), a
+// snapshot taken when the stream is made. Loading those bytes gives a document that writes
+// the same bytes. The stream is an object of its own: it does not answer the DOM interfaces.
 inline constexpr CLSID CLSID_DOMDocument60{
     0x88D96A05, 0xF192, 0x11D4, {0xA6, 0x5F, 0x00, 0x40, 0x96, 0x32, 0x51, 0xE5}};
 
@@ -273,8 +279,10 @@ MIDL_INTERFACE("9b7e472a-0de4-4640-bff3-84d38a051c31") ISAXLocator : public IUnk
 PLATFORM_DECLARE_IID(ISAXLocator, 0x9b7e472a, 0x0de4, 0x4640, 0xbf, 0xf3, 0x84, 0xd3, 0x8a, 0x05,
                      0x1c, 0x31);
 
-// The attributes of one startElement: ordinary ones first, then the namespace declarations.
-// Texts are pointer and length, valid only during the callback, not terminated.
+// The attributes of one startElement: ordinary ones first, then the namespace declarations
+// (qualified name "xmlns:p" or "xmlns", local name p or "xmlns", empty URI, value the
+// namespace). Every attribute's type is "CDATA". Texts are pointer and length, valid only
+// during the callback, not terminated.
 MIDL_INTERFACE("f078abe1-45d2-4832-91ea-4466ce2f25c9") ISAXAttributes : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE getLength(int* length) = 0;
     virtual HRESULT STDMETHODCALLTYPE getURI(int index, const WCHAR** uri, int* uriLength) = 0;
@@ -334,10 +342,12 @@ PLATFORM_DECLARE_IID(ISAXContentHandler, 0x1545cdfa, 0x9e4e, 0x4497, 0xa8, 0xa4,
 MIDL_INTERFACE("a4f96ed0-f829-476e-81c0-cdc7bd2a0802") ISAXXMLReader : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE getContentHandler(ISAXContentHandler** handler) = 0;
     virtual HRESULT STDMETHODCALLTYPE putContentHandler(ISAXContentHandler* handler) = 0;
-    // input: VT_BSTR (the document as UTF-16 text), VT_ARRAY is not supported, VT_UNKNOWN or
-    // VT_DISPATCH holding an IStream or ISequentialStream (bytes read to the end). Without a
-    // content handler the document is only checked. A document that is not well-formed (or
-    // has a DTD, or nests deeper than 256) gives E_FAIL; a handler's failure is returned as is.
+    // input: VT_BSTR (the document as UTF-16 text), or VT_UNKNOWN or VT_DISPATCH holding an
+    // IStream or ISequentialStream (read to its end, in chunks). Without a content handler
+    // the document is only checked. A document that is not well-formed (or has a DTD, or
+    // nests deeper than 256) gives E_FAIL; a handler's failure, or a failing Read, is
+    // returned as is. The XML declaration and comments are not reported; CDATA sections come
+    // as characters.
     virtual HRESULT STDMETHODCALLTYPE parse(VARIANT input) = 0;
 };
 PLATFORM_DECLARE_IID(ISAXXMLReader, 0xa4f96ed0, 0xf829, 0x476e, 0x81, 0xc0, 0xcd, 0xc7, 0xbd, 0x2a,

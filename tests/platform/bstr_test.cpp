@@ -9,7 +9,9 @@
 
 namespace {
 
-std::u16string Text(BSTR text) { return std::u16string(text, SysStringLen(text)); }
+std::u16string Text(BSTR text) {
+    return std::u16string(text, SysStringLen(text));
+}
 
 TEST(Bstr, LengthsComeFromThePrefixNotTheTerminator) {
     const char16_t withNull[] = {u'a', 0, u'b'};

@@ -121,8 +121,7 @@ TEST(MemoryStream, InterfacesAndOutOfMemory) {
     EXPECT_TRUE(stream.IsEqualObject(sequential));
 
     CComPtr<IStream> onHandle;
-    EXPECT_EQ(E_INVALIDARG,
-              CreateStreamOnHGlobal(reinterpret_cast<HGLOBAL>(1), TRUE, &onHandle));
+    EXPECT_EQ(E_INVALIDARG, CreateStreamOnHGlobal(reinterpret_cast<HGLOBAL>(1), TRUE, &onHandle));
     EXPECT_EQ(nullptr, onHandle.p);
     {
         platformtest::AllocationFailure failNext(1);

@@ -66,6 +66,8 @@ TEST_F(DomStream, StreamIsTheDocumentAsUtf8WithItsDeclaration) {
          "<?xml version='1.0' encoding='UTF-16' standalone='yes'?><a>\xE2\x82\xAC</a>",
          "<?xml version='1.0' encoding='UTF-8' standalone='yes'?>\r\n<a>\xE2\x82\xAC</a>\r\n"},
         {"no declaration", "<!--c--><a/>", "<!--c-->\r\n<a/>\r\n"},
+        {"references in a namespace name", "<a xmlns:p='x&amp;y&#38;z' p:b='&#38;'/>",
+         "<a xmlns:p=\"x&amp;y&amp;z\" p:b=\"&amp;\"/>\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

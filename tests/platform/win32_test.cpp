@@ -27,13 +27,11 @@ TEST(Apartment, CountsPerThread) {
 TEST(Apartment, CreateInstanceNeedsOne) {
     IUnknown* object = nullptr;
     const CLSID unknownClass{0x12345678, 0, 0, {1, 2, 3, 4, 5, 6, 7, 8}};
-    EXPECT_EQ(CO_E_NOTINITIALIZED,
-              CoCreateInstance(unknownClass, nullptr, CLSCTX_ALL, IID_IUnknown,
-                               reinterpret_cast<void**>(&object)));
+    EXPECT_EQ(CO_E_NOTINITIALIZED, CoCreateInstance(unknownClass, nullptr, CLSCTX_ALL, IID_IUnknown,
+                                                    reinterpret_cast<void**>(&object)));
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    EXPECT_EQ(REGDB_E_CLASSNOTREG,
-              CoCreateInstance(unknownClass, nullptr, CLSCTX_ALL, IID_IUnknown,
-                               reinterpret_cast<void**>(&object)));
+    EXPECT_EQ(REGDB_E_CLASSNOTREG, CoCreateInstance(unknownClass, nullptr, CLSCTX_ALL, IID_IUnknown,
+                                                    reinterpret_cast<void**>(&object)));
     EXPECT_EQ(nullptr, object);
     CoUninitialize();
 }
@@ -93,8 +91,7 @@ TEST(TextConversion, Utf16ToUtf8AndBack) {
                                             size, nullptr, nullptr));
         EXPECT_EQ(c.narrow, narrow);
 
-        const int back =
-            MultiByteToWideChar(CP_UTF8, 0, c.narrow.data(), size, nullptr, 0);
+        const int back = MultiByteToWideChar(CP_UTF8, 0, c.narrow.data(), size, nullptr, 0);
         std::u16string wide(static_cast<size_t>(back), u'\0');
         MultiByteToWideChar(CP_UTF8, 0, c.narrow.data(), size, wide.data(), back);
         EXPECT_EQ(c.wide, wide);
@@ -107,9 +104,11 @@ TEST(TextConversion, BadInputAndShortBuffers) {
     EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, loneSurrogate, 3, out,
                                      sizeof out, nullptr, nullptr));
     EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION, GetLastError());
-    EXPECT_EQ(5, WideCharToMultiByte(CP_UTF8, 0, loneSurrogate, 3, out, sizeof out, nullptr,
-                                     nullptr));
-    EXPECT_EQ("a\xef\xbf\xbd" "b", std::string(out, 5));
+    EXPECT_EQ(5,
+              WideCharToMultiByte(CP_UTF8, 0, loneSurrogate, 3, out, sizeof out, nullptr, nullptr));
+    EXPECT_EQ("a\xef\xbf\xbd"
+              "b",
+              std::string(out, 5));
 
     EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, 0, u"abcdef", -1, out, 3, nullptr, nullptr));
     EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());

@@ -210,22 +210,24 @@ ULONG DomDocument::Release() {
 }
 
 HRESULT DomDocument::StreamSnapshot(void** stream) {
-    std::string bytes;
-    SerializeDocument(store_.Doc(), true, bytes);
-    CComPtr<IStream> memory;
-    HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, &memory);
-    if (SUCCEEDED(hr) && !bytes.empty()) {
-        hr = memory->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
-    }
-    if (SUCCEEDED(hr)) {
-        LARGE_INTEGER start{};
-        hr = memory->Seek(start, STREAM_SEEK_SET, nullptr);
-    }
-    if (FAILED(hr)) {
-        return hr;
-    }
-    *stream = memory.Detach();
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        std::string bytes;
+        SerializeDocument(store_.Doc(), true, bytes);
+        CComPtr<IStream> memory;
+        HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, &memory);
+        if (SUCCEEDED(hr) && !bytes.empty()) {
+            hr = memory->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
+        }
+        if (SUCCEEDED(hr)) {
+            LARGE_INTEGER start{};
+            hr = memory->Seek(start, STREAM_SEEK_SET, nullptr);
+        }
+        if (FAILED(hr)) {
+            return hr;
+        }
+        *stream = memory.Detach();
+        return S_OK;
+    });
 }
 
 HRESULT DomDocument::Wrap(xmlNodePtr node, IXMLDOMNode** object) {
@@ -290,25 +292,27 @@ HRESULT DomDocument::Adopt(xmlNodePtr made, IXMLDOMNode** object) {
 }
 
 HRESULT DomDocument::Clone(bool deep, IXMLDOMNode** clone) {
-    DomDocument* copy = Make();
-    if (!copy) {
-        return E_OUTOFMEMORY;
-    }
-    copy->preserveWhiteSpace_ = preserveWhiteSpace_;
-    copy->async_ = async_;
-    copy->namespaces_.Set(namespaces_.Text());
-    if (deep) {
-        for (xmlNodePtr child = store_.Doc()->children; child; child = child->next) {
-            xmlNodePtr made = copy->store_.Copy(child, true);
-            if (!made) {
-                copy->Release();
-                return E_OUTOFMEMORY;
-            }
-            copy->store_.InsertChild(copy->store_.DocNode(), made, nullptr);
+    return Guarded([&]() -> HRESULT {
+        DomDocument* copy = Make();
+        if (!copy) {
+            return E_OUTOFMEMORY;
         }
-    }
-    *clone = copy;
-    return S_OK;
+        copy->preserveWhiteSpace_ = preserveWhiteSpace_;
+        copy->async_ = async_;
+        copy->namespaces_.Set(namespaces_.Text());
+        if (deep) {
+            for (xmlNodePtr child = store_.Doc()->children; child; child = child->next) {
+                xmlNodePtr made = copy->store_.Copy(child, true);
+                if (!made) {
+                    copy->Release();
+                    return E_OUTOFMEMORY;
+                }
+                copy->store_.InsertChild(copy->store_.DocNode(), made, nullptr);
+            }
+        }
+        *clone = copy;
+        return S_OK;
+    });
 }
 
 HRESULT DomDocument::get_documentElement(IXMLDOMElement** element) {
@@ -517,44 +521,48 @@ HRESULT DomDocument::Parse(std::string_view bytes, bool textIsUtf8, VARIANT_BOOL
 }
 
 HRESULT DomDocument::load(VARIANT source, VARIANT_BOOL* isSuccessful) {
-    if (!isSuccessful) {
-        return E_INVALIDARG;
-    }
-    *isSuccessful = VARIANT_FALSE;
-    if ((source.vt != VT_UNKNOWN && source.vt != VT_DISPATCH) || !source.punkVal) {
-        return E_INVALIDARG;
-    }
-    CComPtr<ISequentialStream> stream;
-    if (FAILED(source.punkVal->QueryInterface(&stream))) {
-        return E_INVALIDARG;
-    }
-    std::string bytes;
-    bool tooLarge = false;
-    const HRESULT hr = ReadToEnd(stream, bytes, tooLarge);
-    if (FAILED(hr)) {
-        Fail("The stream could not be read.", isSuccessful);
-        return hr;
-    }
-    if (tooLarge) {
-        return Fail("The document is too large.", isSuccessful);
-    }
-    return Parse(bytes, false, isSuccessful);
+    return Guarded([&]() -> HRESULT {
+        if (!isSuccessful) {
+            return E_INVALIDARG;
+        }
+        *isSuccessful = VARIANT_FALSE;
+        if ((source.vt != VT_UNKNOWN && source.vt != VT_DISPATCH) || !source.punkVal) {
+            return E_INVALIDARG;
+        }
+        CComPtr<ISequentialStream> stream;
+        if (FAILED(source.punkVal->QueryInterface(&stream))) {
+            return E_INVALIDARG;
+        }
+        std::string bytes;
+        bool tooLarge = false;
+        const HRESULT hr = ReadToEnd(stream, bytes, tooLarge);
+        if (FAILED(hr)) {
+            Fail("The stream could not be read.", isSuccessful);
+            return hr;
+        }
+        if (tooLarge) {
+            return Fail("The document is too large.", isSuccessful);
+        }
+        return Parse(bytes, false, isSuccessful);
+    });
 }
 
 HRESULT DomDocument::loadXML(BSTR xml, VARIANT_BOOL* isSuccessful) {
-    if (!isSuccessful) {
-        return E_INVALIDARG;
-    }
-    *isSuccessful = VARIANT_FALSE;
-    std::u16string_view text = View(xml);
-    if (!text.empty() && text.front() == u'\xFEFF') {
-        text.remove_prefix(1);
-    }
-    std::string bytes;
-    if (!AppendXmlUtf8(bytes, text)) {
-        return Fail("The text holds a character XML does not allow.", isSuccessful);
-    }
-    return Parse(bytes, true, isSuccessful);
+    return Guarded([&]() -> HRESULT {
+        if (!isSuccessful) {
+            return E_INVALIDARG;
+        }
+        *isSuccessful = VARIANT_FALSE;
+        std::u16string_view text = View(xml);
+        if (!text.empty() && text.front() == u'\xFEFF') {
+            text.remove_prefix(1);
+        }
+        std::string bytes;
+        if (!AppendXmlUtf8(bytes, text)) {
+            return Fail("The text holds a character XML does not allow.", isSuccessful);
+        }
+        return Parse(bytes, true, isSuccessful);
+    });
 }
 
 HRESULT DomDocument::get_parseError(IXMLDOMParseError** error) {
@@ -592,17 +600,19 @@ HRESULT DomDocument::put_preserveWhiteSpace(VARIANT_BOOL isPreserving) {
 }
 
 HRESULT DomDocument::setProperty(BSTR name, VARIANT value) {
-    const std::u16string_view property = View(name);
-    if (property == u"SelectionLanguage") {
-        return value.vt == VT_BSTR && View(value.bstrVal) == u"XPath" ? S_OK : E_FAIL;
-    }
-    if (property == u"SelectionNamespaces") {
-        if (value.vt != VT_BSTR) {
-            return E_FAIL;
+    return Guarded([&]() -> HRESULT {
+        const std::u16string_view property = View(name);
+        if (property == u"SelectionLanguage") {
+            return value.vt == VT_BSTR && View(value.bstrVal) == u"XPath" ? S_OK : E_FAIL;
         }
-        return namespaces_.Set(View(value.bstrVal));
-    }
-    return E_FAIL;
+        if (property == u"SelectionNamespaces") {
+            if (value.vt != VT_BSTR) {
+                return E_FAIL;
+            }
+            return namespaces_.Set(View(value.bstrVal));
+        }
+        return E_FAIL;
+    });
 }
 
 HRESULT DomDocument::getProperty(BSTR name, VARIANT* value) {

@@ -153,8 +153,16 @@ xmlDocPtr ParseDocument(std::string_view bytes, const ParseOptions& options,
     state.context = ctxt;
     state.failure = &failure;
     currentParse = &state;
+    // Errors raised outside the parser context (the encoding converters) go to the thread's
+    // handler: take them too, rather than letting them reach standard error.
+    void* oldErrorContext = xmlStructuredErrorContext;
+    xmlStructuredErrorFunc oldError = xmlStructuredError;
+    xmlSetStructuredErrorFunc(nullptr, RecordError);
 
-    int flags = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    // Entities are only ever the predefined ones (a DTD stops the parse before it declares
+    // any), so substituting them is safe; without it libxml2 leaves "&#38;" for every '&' in a
+    // namespace declaration's URI.
+    int flags = XML_PARSE_NONET | XML_PARSE_NOENT | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
     if (options.textIsUtf8) {
         flags |= XML_PARSE_IGNORE_ENC;
     }
@@ -174,6 +182,7 @@ xmlDocPtr ParseDocument(std::string_view bytes, const ParseOptions& options,
         }
     }
     currentParse = nullptr;
+    xmlSetStructuredErrorFunc(oldErrorContext, oldError);
     xmlFreeParserCtxt(ctxt);
     if (state.failed) {
         xmlFreeDoc(doc);

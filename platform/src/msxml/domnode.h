@@ -85,6 +85,17 @@ HRESULT BaseName(xmlNodePtr node, BSTR* name);
 HRESULT CheckContent(xmlNodePtr node, const std::string& utf8);
 } // namespace nodeops
 
+// Runs a COM method's body; memory running out inside the standard library (a large text
+// being built) becomes E_OUTOFMEMORY instead of an exception leaving the method.
+template <class Body>
+HRESULT Guarded(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
 // IXMLDOMNode for a libxml2 node. Derived gives Doc() and XmlNode().
 template <class I, class Derived>
 class NodeImpl : public I {
@@ -93,88 +104,92 @@ class NodeImpl : public I {
 
 public:
     HRESULT STDMETHODCALLTYPE get_nodeName(BSTR* name) override {
-        return nodeops::NodeName(N(), name);
+        return Guarded([&] { return nodeops::NodeName(N(), name); });
     }
     HRESULT STDMETHODCALLTYPE get_nodeValue(VARIANT* value) override {
-        return nodeops::NodeValue(N(), value);
+        return Guarded([&] { return nodeops::NodeValue(N(), value); });
     }
     HRESULT STDMETHODCALLTYPE put_nodeValue(VARIANT value) override {
-        return nodeops::PutNodeValue(D(), N(), value);
+        return Guarded([&] { return nodeops::PutNodeValue(D(), N(), value); });
     }
     HRESULT STDMETHODCALLTYPE get_nodeType(DOMNodeType* type) override {
-        return nodeops::NodeType(N(), type);
+        return Guarded([&] { return nodeops::NodeType(N(), type); });
     }
     HRESULT STDMETHODCALLTYPE get_parentNode(IXMLDOMNode** parent) override {
-        return nodeops::ParentNode(D(), N(), parent);
+        return Guarded([&] { return nodeops::ParentNode(D(), N(), parent); });
     }
     HRESULT STDMETHODCALLTYPE get_childNodes(IXMLDOMNodeList** children) override {
-        return nodeops::ChildNodes(D(), N(), children);
+        return Guarded([&] { return nodeops::ChildNodes(D(), N(), children); });
     }
     HRESULT STDMETHODCALLTYPE get_firstChild(IXMLDOMNode** child) override {
-        return nodeops::FirstChild(D(), N(), child);
+        return Guarded([&] { return nodeops::FirstChild(D(), N(), child); });
     }
     HRESULT STDMETHODCALLTYPE get_lastChild(IXMLDOMNode** child) override {
-        return nodeops::LastChild(D(), N(), child);
+        return Guarded([&] { return nodeops::LastChild(D(), N(), child); });
     }
     HRESULT STDMETHODCALLTYPE get_previousSibling(IXMLDOMNode** sibling) override {
-        return nodeops::PreviousSibling(D(), N(), sibling);
+        return Guarded([&] { return nodeops::PreviousSibling(D(), N(), sibling); });
     }
     HRESULT STDMETHODCALLTYPE get_nextSibling(IXMLDOMNode** sibling) override {
-        return nodeops::NextSibling(D(), N(), sibling);
+        return Guarded([&] { return nodeops::NextSibling(D(), N(), sibling); });
     }
     HRESULT STDMETHODCALLTYPE get_attributes(IXMLDOMNamedNodeMap** attributes) override {
-        return nodeops::Attributes(this, N(), attributes);
+        return Guarded([&] { return nodeops::Attributes(this, N(), attributes); });
     }
     HRESULT STDMETHODCALLTYPE insertBefore(IXMLDOMNode* newChild, VARIANT refChild,
                                            IXMLDOMNode** outNewChild) override {
-        return nodeops::InsertBefore(D(), N(), newChild, refChild, outNewChild);
+        return Guarded(
+            [&] { return nodeops::InsertBefore(D(), N(), newChild, refChild, outNewChild); });
     }
     HRESULT STDMETHODCALLTYPE replaceChild(IXMLDOMNode* newChild, IXMLDOMNode* oldChild,
                                            IXMLDOMNode** outOldChild) override {
-        return nodeops::ReplaceChild(D(), N(), newChild, oldChild, outOldChild);
+        return Guarded(
+            [&] { return nodeops::ReplaceChild(D(), N(), newChild, oldChild, outOldChild); });
     }
     HRESULT STDMETHODCALLTYPE removeChild(IXMLDOMNode* child, IXMLDOMNode** oldChild) override {
-        return nodeops::RemoveChild(D(), N(), child, oldChild);
+        return Guarded([&] { return nodeops::RemoveChild(D(), N(), child, oldChild); });
     }
     HRESULT STDMETHODCALLTYPE appendChild(IXMLDOMNode* newChild,
                                           IXMLDOMNode** outNewChild) override {
         VARIANT end;
         VariantInit(&end);
-        return nodeops::InsertBefore(D(), N(), newChild, end, outNewChild);
+        return Guarded([&] { return nodeops::InsertBefore(D(), N(), newChild, end, outNewChild); });
     }
     HRESULT STDMETHODCALLTYPE hasChildNodes(VARIANT_BOOL* hasChild) override {
-        return nodeops::HasChildNodes(N(), hasChild);
+        return Guarded([&] { return nodeops::HasChildNodes(N(), hasChild); });
     }
     HRESULT STDMETHODCALLTYPE get_ownerDocument(IXMLDOMDocument** document) override {
-        return nodeops::OwnerDocument(D(), N(), document);
+        return Guarded([&] { return nodeops::OwnerDocument(D(), N(), document); });
     }
     HRESULT STDMETHODCALLTYPE cloneNode(VARIANT_BOOL deep, IXMLDOMNode** clone) override {
-        return nodeops::CloneNode(D(), N(), deep, clone);
+        return Guarded([&] { return nodeops::CloneNode(D(), N(), deep, clone); });
     }
     HRESULT STDMETHODCALLTYPE get_text(BSTR* text) override {
-        return nodeops::Text(D(), N(), text);
+        return Guarded([&] { return nodeops::Text(D(), N(), text); });
     }
     HRESULT STDMETHODCALLTYPE put_text(BSTR text) override {
-        return nodeops::PutText(D(), N(), text);
+        return Guarded([&] { return nodeops::PutText(D(), N(), text); });
     }
     HRESULT STDMETHODCALLTYPE get_nodeTypedValue(VARIANT* value) override {
-        return nodeops::TypedValue(D(), N(), value);
+        return Guarded([&] { return nodeops::TypedValue(D(), N(), value); });
     }
-    HRESULT STDMETHODCALLTYPE get_xml(BSTR* xml) override { return nodeops::Xml(N(), xml); }
+    HRESULT STDMETHODCALLTYPE get_xml(BSTR* xml) override {
+        return Guarded([&] { return nodeops::Xml(N(), xml); });
+    }
     HRESULT STDMETHODCALLTYPE selectNodes(BSTR query, IXMLDOMNodeList** list) override {
-        return nodeops::SelectNodes(D(), N(), query, list);
+        return Guarded([&] { return nodeops::SelectNodes(D(), N(), query, list); });
     }
     HRESULT STDMETHODCALLTYPE selectSingleNode(BSTR query, IXMLDOMNode** node) override {
-        return nodeops::SelectSingleNode(D(), N(), query, node);
+        return Guarded([&] { return nodeops::SelectSingleNode(D(), N(), query, node); });
     }
     HRESULT STDMETHODCALLTYPE get_namespaceURI(BSTR* uri) override {
-        return nodeops::NamespaceUri(N(), uri);
+        return Guarded([&] { return nodeops::NamespaceUri(N(), uri); });
     }
     HRESULT STDMETHODCALLTYPE get_prefix(BSTR* prefix) override {
-        return nodeops::Prefix(N(), prefix);
+        return Guarded([&] { return nodeops::Prefix(N(), prefix); });
     }
     HRESULT STDMETHODCALLTYPE get_baseName(BSTR* name) override {
-        return nodeops::BaseName(N(), name);
+        return Guarded([&] { return nodeops::BaseName(N(), name); });
     }
 };
 

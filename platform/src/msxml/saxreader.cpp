@@ -450,6 +450,11 @@ HRESULT Run(ISAXContentHandler* handler, bool textIsUtf8, Next&& next) {
         return E_OUTOFMEMORY;
     }
     run.context = ctxt;
+    // Errors raised outside the parser context (the encoding converters) reach the thread's
+    // handler: count them too, rather than letting them reach standard error.
+    void* oldErrorContext = xmlStructuredErrorContext;
+    xmlStructuredErrorFunc oldError = xmlStructuredError;
+    xmlSetStructuredErrorFunc(&run, SaxRun::RecordError);
     int options = XML_PARSE_NONET | XML_PARSE_NOENT | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
     if (textIsUtf8) {
         options |= XML_PARSE_IGNORE_ENC;
@@ -473,6 +478,7 @@ HRESULT Run(ISAXContentHandler* handler, bool textIsUtf8, Next&& next) {
         xmlParseChunk(ctxt, nullptr, 0, 1);
     }
     const bool wellFormed = ctxt->wellFormed && !run.malformed;
+    xmlSetStructuredErrorFunc(oldErrorContext, oldError);
     xmlFreeParserCtxt(ctxt);
     if (FAILED(readFailure)) {
         return readFailure;
@@ -533,39 +539,41 @@ HRESULT SaxReader::putContentHandler(ISAXContentHandler* handler) {
 }
 
 HRESULT SaxReader::parse(VARIANT input) {
-    CComPtr<ISAXContentHandler> handler = handler_; // kept while the parse runs
-    if (input.vt == VT_BSTR) {
-        std::u16string_view text = View(input.bstrVal);
-        if (!text.empty() && text.front() == u'\xFEFF') {
-            text.remove_prefix(1);
+    return Guarded([&]() -> HRESULT {
+        CComPtr<ISAXContentHandler> handler = handler_; // kept while the parse runs
+        if (input.vt == VT_BSTR) {
+            std::u16string_view text = View(input.bstrVal);
+            if (!text.empty() && text.front() == u'\xFEFF') {
+                text.remove_prefix(1);
+            }
+            std::string bytes;
+            if (!AppendXmlUtf8(bytes, text)) {
+                return E_FAIL;
+            }
+            size_t offset = 0;
+            return Run(handler, true, [&](char* buffer, ULONG size, ULONG* read) {
+                const size_t count = std::min<size_t>(size, bytes.size() - offset);
+                bytes.copy(buffer, count, offset);
+                offset += count;
+                *read = static_cast<ULONG>(count);
+                return S_OK;
+            });
         }
-        std::string bytes;
-        if (!AppendXmlUtf8(bytes, text)) {
-            return E_FAIL;
+        if ((input.vt != VT_UNKNOWN && input.vt != VT_DISPATCH) || !input.punkVal) {
+            return E_INVALIDARG;
         }
-        size_t offset = 0;
-        return Run(handler, true, [&](char* buffer, ULONG size, ULONG* read) {
-            const size_t count = std::min<size_t>(size, bytes.size() - offset);
-            bytes.copy(buffer, count, offset);
-            offset += count;
-            *read = static_cast<ULONG>(count);
-            return S_OK;
-        });
-    }
-    if ((input.vt != VT_UNKNOWN && input.vt != VT_DISPATCH) || !input.punkVal) {
-        return E_INVALIDARG;
-    }
-    CComPtr<ISequentialStream> stream;
-    if (FAILED(input.punkVal->QueryInterface(&stream))) {
-        return E_INVALIDARG;
-    }
-    return Run(handler, false, [&](char* buffer, ULONG size, ULONG* read) {
-        *read = 0;
-        const HRESULT hr = stream->Read(buffer, size, read);
-        if (*read > size) {
+        CComPtr<ISequentialStream> stream;
+        if (FAILED(input.punkVal->QueryInterface(&stream))) {
+            return E_INVALIDARG;
+        }
+        return Run(handler, false, [&](char* buffer, ULONG size, ULONG* read) {
             *read = 0;
-        }
-        return FAILED(hr) ? hr : S_OK;
+            const HRESULT hr = stream->Read(buffer, size, read);
+            if (*read > size) {
+                *read = 0;
+            }
+            return FAILED(hr) ? hr : S_OK;
+        });
     });
 }
 
