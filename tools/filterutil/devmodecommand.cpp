@@ -20,6 +20,7 @@
 #include <kldutil/kdevmode.h>
 #include <kldutil/persistentattributes.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
