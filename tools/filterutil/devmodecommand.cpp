@@ -16,8 +16,8 @@
 
 #include <kldutil/attributebytesindexedlist.h>
 #include <kldutil/attributebytesrawlist.h>
-#include <kldutil/keldanexception.h>
 #include <kldutil/kdevmode.h>
+#include <kldutil/keldanexception.h>
 #include <kldutil/persistentattributes.h>
 
 #include <algorithm>
@@ -81,7 +81,8 @@ DevmodeArguments ParseArguments(const Arguments& arguments) {
             if (argument == "--set") {
                 parsed.settings.push_back(ParseSetting(arguments[++i]));
                 // Further FEATURE=VALUE words belong to the same --set.
-                while (i + 1 < arguments.size() && arguments[i + 1].find('=') != std::string::npos &&
+                while (i + 1 < arguments.size() &&
+                       arguments[i + 1].find('=') != std::string::npos &&
                        arguments[i + 1][0] != '-') {
                     parsed.settings.push_back(ParseSetting(arguments[++i]));
                 }
@@ -147,8 +148,8 @@ BlockReport InspectBlock(const ByteBuffer& devmode, WORD dmSize, WORD dmDriverEx
         }
         tagOEMDEV block;
         std::memcpy(&block, devmode.getLpbyte() + privateStart + offset, sizeof block);
-        const bool signed_ = block.dwSignature == KDevmode::kSignature &&
-                             block.dwSize == KDevmode::kBlockSize;
+        const bool signed_ =
+            block.dwSignature == KDevmode::kSignature && block.dwSize == KDevmode::kBlockSize;
         if (!chosen || signed_) {
             chosen = block;
         }
@@ -161,7 +162,8 @@ BlockReport InspectBlock(const ByteBuffer& devmode, WORD dmSize, WORD dmDriverEx
     }
     const tagOEMDEV& block = *chosen;
     report.present = true;
-    report.signature = block.dwSignature == KDevmode::kSignature && block.dwSize == KDevmode::kBlockSize;
+    report.signature =
+        block.dwSignature == KDevmode::kSignature && block.dwSize == KDevmode::kBlockSize;
     report.version = block.dwVersion;
     report.checksumOk = report.signature && block.dwChecksummedSize == KDevmode::kChecksummedSize &&
                         block.dwChecksum == KDevmode::ComputeChecksum(block);

@@ -140,9 +140,9 @@ int TicketEffective(const Arguments& arguments) {
     } else {
         for (const Resolution& resolution : resolved) {
             std::cout << resolution.feature << ": "
-                      << (resolution.option ? *resolution.option + " (from the " +
-                                                  resolution.from + " ticket)"
-                                            : std::string("(not set in any ticket)"))
+                      << (resolution.option
+                              ? *resolution.option + " (from the " + resolution.from + " ticket)"
+                              : std::string("(not set in any ticket)"))
                       << '\n';
         }
     }

@@ -94,12 +94,9 @@ using Command = std::function<int(const filterutil::Arguments&)>;
 
 const std::map<std::string, Command>& TicketCommands() {
     static const std::map<std::string, Command> commands{
-        {"show", filterutil::TicketShow},
-        {"set", filterutil::TicketSet},
-        {"param", filterutil::TicketParam},
-        {"prune", filterutil::TicketPrune},
-        {"devmode", filterutil::TicketDevmode},
-        {"effective", filterutil::TicketEffective},
+        {"show", filterutil::TicketShow},       {"set", filterutil::TicketSet},
+        {"param", filterutil::TicketParam},     {"prune", filterutil::TicketPrune},
+        {"devmode", filterutil::TicketDevmode}, {"effective", filterutil::TicketEffective},
     };
     return commands;
 }
