@@ -252,3 +252,165 @@ TEST(FilterutilPrune, RemovesOnlyUnreferencedInitialisers) {
 }
 
 } // namespace
+
+namespace {
+
+constexpr char kTicketHead[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<psf:PrintTicket "
+    "xmlns:psf=\"http://schemas.microsoft.com/windows/2003/08/printing/printschemaframework\" "
+    "xmlns:psk=\"http://schemas.microsoft.com/windows/2003/08/printing/printschemakeywords\" "
+    "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+    "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
+    "xmlns:pk=\"http://schemas.keldan.com/enterprise/print/driver/native/"
+    "printSchemaPrivateKeywords/2006/11\" version=\"1\">";
+
+std::string TicketWithSnapshot(const std::string& base64) {
+    return std::string(kTicketHead) +
+           "<psf:ParameterInit name=\"pk:PageDevmodeSnapshot\"><psf:Value "
+           "xsi:type=\"xsd:string\">" +
+           base64 + "</psf:Value></psf:ParameterInit></psf:PrintTicket>";
+}
+
+// The 1,000-byte devmode of another driver that a real capabilities document carries.
+std::string ForeignDevmodeBase64() {
+    const std::string text = ReadFile(kData + "capabilities-generic-text-only.xml");
+    const size_t parameter = text.find("ns0000:PageDevmodeSnapshot");
+    const size_t defaultValue = text.find("psf:DefaultValue", parameter);
+    const size_t value = text.find('>', text.find("<psf:Value", defaultValue)) + 1;
+    return text.substr(value, text.find("</psf:Value>", value) - value);
+}
+
+TEST(FilterutilDevmode, NewDevmodeSetAndReadBack) {
+    ScratchFolder folder;
+    const std::string fresh = folder.Path("fresh.xml");
+    const std::string edited = folder.Path("edited.xml");
+    ToolRun run = RunFilterutil({"ticket", "devmode", "--new", kJobTicket, "-o", fresh});
+    ASSERT_EQ(0, run.status) << run.err;
+    run = RunFilterutil({"ticket", "devmode", "--set", "5=3", "7=-100", fresh, "-o", edited});
+    ASSERT_EQ(0, run.status) << run.err;
+    run = RunFilterutil({"ticket", "devmode", "--set", "5=4", edited, "-o", edited});
+    ASSERT_EQ(0, run.status) << run.err;
+
+    run = RunFilterutil({"ticket", "devmode", "--json", edited});
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_NE(std::string::npos, run.out.find("\"dmSize\": 220,"));
+    EXPECT_NE(std::string::npos, run.out.find(R"("privateBlock": {
+    "present": true,
+    "signature": true,
+    "version": 1,
+    "checksumOk": true
+  })"));
+    EXPECT_NE(std::string::npos, run.out.find(R"("1": {
+      "5": 4,
+      "7": -100
+    })"));
+    // The rest of the ticket is still there.
+    run = RunFilterutil({"ticket", "show", edited});
+    EXPECT_NE(std::string::npos, run.out.find("feature psk:PageMediaSize: psk:ISOA4\n"));
+}
+
+TEST(FilterutilDevmode, SnapshotsThatAreNotThisDriversAreReported) {
+    ScratchFolder folder;
+    struct Case {
+        std::string name;
+        std::string ticket;
+        std::string message;
+        bool printsReport;
+    };
+    const Case cases[] = {
+        {"none", ReadFile(kJobTicket), "carries no page devmode snapshot", false},
+        {"not base64", TicketWithSnapshot("this is *not* Base64!"), "is not Base64", false},
+        {"too short", TicketWithSnapshot("AAAA"), "is not a devmode", false},
+        {"other driver", TicketWithSnapshot(ForeignDevmodeBase64()),
+         "is not a devmode of this driver", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = folder.Path(c.name + ".xml");
+        WriteFile(path, c.ticket);
+        const ToolRun run = RunFilterutil({"ticket", "devmode", "--json", path});
+        EXPECT_EQ(2, run.status);
+        EXPECT_NE(std::string::npos, run.err.find(c.message)) << run.err;
+        if (c.printsReport) {
+            // What could be read is shown: the other driver's public part, no block of ours.
+            EXPECT_NE(std::string::npos, run.out.find("\"dmDriverExtra\": 780,")) << run.out;
+            EXPECT_NE(std::string::npos, run.out.find("\"present\": false")) << run.out;
+        } else {
+            EXPECT_EQ("", run.out);
+        }
+        const ToolRun edit =
+            RunFilterutil({"ticket", "devmode", "--set", "1=1", path, "-o", folder.Path("x.xml")});
+        EXPECT_EQ(2, edit.status);
+    }
+}
+
+TEST(FilterutilDevmode, BadCommandLines) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"ticket", "devmode", "--set", "5=3", kJobTicket}, // no -o
+        {"ticket", "devmode", "--new", "--set", "5", kJobTicket, "-o", "/tmp/x"},
+        {"ticket", "devmode", "--new", "--set", "70000=1", kJobTicket, "-o", "/tmp/x"},
+        {"ticket", "devmode", "--new", "--set", "5=99999999999", kJobTicket, "-o", "/tmp/x"},
+        {"ticket", "devmode", kJobTicket, "-o", "/tmp/x"}, // -o without an edit
+    };
+    for (const auto& arguments : cases) {
+        SCOPED_TRACE(arguments[3]);
+        const ToolRun run = RunFilterutil(arguments);
+        EXPECT_EQ(2, run.status);
+        EXPECT_EQ(0u, run.err.rfind("filterutil: ticket devmode: ", 0)) << run.err;
+    }
+}
+
+TEST(FilterutilEffective, EachFeatureFromTheNarrowestTicketOfItsScope) {
+    ScratchFolder folder;
+    const std::string page = folder.Path("page.xml");
+    const std::string job = folder.Path("job.xml");
+    const std::string document = folder.Path("document.xml");
+    WriteFile(page, std::string(kTicketHead) +
+                        "<psf:Feature name=\"psk:PageMediaSize\"><psf:Option name=\"psk:ISOA3\"/>"
+                        "</psf:Feature><psf:Feature name=\"psk:JobInputBin\"><psf:Option "
+                        "name=\"psk:Manual\"/></psf:Feature></psf:PrintTicket>");
+    WriteFile(document, std::string(kTicketHead) +
+                            "<psf:Feature name=\"psk:DocumentCollate\"><psf:Option "
+                            "name=\"psk:Collated\"/></psf:Feature><psf:Feature "
+                            "name=\"psk:PageOrientation\"><psf:Option name=\"psk:Landscape\"/>"
+                            "</psf:Feature></psf:PrintTicket>");
+    WriteFile(job, std::string(kTicketHead) +
+                       "<psf:Feature name=\"psk:JobDuplexAllDocumentsContiguously\"><psf:Option "
+                       "name=\"psk:OneSided\"/></psf:Feature></psf:PrintTicket>");
+    const ToolRun run = RunFilterutil(
+        {"ticket", "effective", "--json", "--default", kJobTicket, "--job", job, "--document",
+         document, "--page", page, "PageMediaSize", "psk:JobDuplexAllDocumentsContiguously",
+         "JobInputBin", "PageOrientation", "DocumentCollate", "DocumentBinding"});
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_EQ(R"({
+  "PageMediaSize": {
+    "option": "psk:ISOA3",
+    "from": "page"
+  },
+  "psk:JobDuplexAllDocumentsContiguously": {
+    "option": "psk:OneSided",
+    "from": "job"
+  },
+  "JobInputBin": {
+    "option": "psk:AutoSelect",
+    "from": "default"
+  },
+  "PageOrientation": {
+    "option": "psk:Landscape",
+    "from": "document"
+  },
+  "DocumentCollate": {
+    "option": "psk:Collated",
+    "from": "document"
+  },
+  "DocumentBinding": null
+}
+)",
+              run.out);
+
+    const ToolRun missingDefault = RunFilterutil({"ticket", "effective", "--page", page, "X"});
+    EXPECT_EQ(2, missingDefault.status);
+}
+
+} // namespace

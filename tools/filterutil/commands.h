@@ -13,5 +13,7 @@ int TicketShow(const Arguments& arguments);
 int TicketSet(const Arguments& arguments);
 int TicketParam(const Arguments& arguments);
 int TicketPrune(const Arguments& arguments);
+int TicketDevmode(const Arguments& arguments);
+int TicketEffective(const Arguments& arguments);
 
 } // namespace filterutil

@@ -53,6 +53,34 @@ commands:
   ticket prune FILE [-o OUT]
       Removes the ParameterInit elements that no ParameterRef of the ticket names.
 
+  ticket devmode [--json] FILE
+      Decodes the ticket's page devmode snapshot (the driver's devmode as Base64) and prints
+      the public devmode fields, whether the driver's private block is valid (present,
+      signature, version, checksum) and the data-model attributes per namespace. With --json:
+        {"devmode": {"dmSize": n, "dmDriverExtra": n, ...},
+         "privateBlock": {"present": bool, "signature": bool, "version": n, "checksumOk": bool},
+         "attributes": {"<namespace id>": {"<feature id>": value}}}
+      A snapshot that is not Base64 or not a devmode of this driver is reported as such
+      (what could be read is printed first) with exit status 2.
+
+  ticket devmode --set FEATURE=VALUE... FILE -o OUT
+      Changes data-model attributes (feature and value ids as numbers; an attribute keeps its
+      kind, a new one is an option) and commits them into the ticket's snapshot, as a filter
+      does: the state is rewritten, the checksum renewed and the user interface's stamp
+      (record 23) cleared.
+
+  ticket devmode --new [--set FEATURE=VALUE...] FILE -o OUT
+      First embeds a fresh devmode of this driver, as its user interface makes one, then
+      applies the settings.
+
+  ticket effective --default D [--job J] [--document C] [--page P] [--json] FEATURE...
+      For each feature (a Print Schema keyword such as PageMediaSize or psk:PageMediaSize),
+      the option the filter's ticket view resolves and the ticket it came from: page features
+      from the page ticket down to the default ticket, document features from the document
+      ticket down, job features from the job ticket and the default. With --json:
+        {"<feature>": {"option": "<name>", "from": "page"|"document"|"job"|"default"}}
+      with null for a feature no ticket sets.
+
   The edit commands write the edited ticket (UTF-8, with its XML declaration) to OUT, or to
   standard output without -o; the input file changes only when -o names it. A prefix the
   document does not declare is an error.
@@ -66,10 +94,9 @@ using Command = std::function<int(const filterutil::Arguments&)>;
 
 const std::map<std::string, Command>& TicketCommands() {
     static const std::map<std::string, Command> commands{
-        {"show", filterutil::TicketShow},
-        {"set", filterutil::TicketSet},
-        {"param", filterutil::TicketParam},
-        {"prune", filterutil::TicketPrune},
+        {"show", filterutil::TicketShow},       {"set", filterutil::TicketSet},
+        {"param", filterutil::TicketParam},     {"prune", filterutil::TicketPrune},
+        {"devmode", filterutil::TicketDevmode}, {"effective", filterutil::TicketEffective},
     };
     return commands;
 }

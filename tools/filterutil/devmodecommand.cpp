@@ -1,0 +1,493 @@
+// filterutil ticket devmode: the driver's devmode carried in a ticket's page devmode
+// snapshot, decoded, and its data-model settings changed through the library.
+//
+//   ticket devmode [--json] FILE
+//   ticket devmode [--new] --set FEATURE=VALUE... FILE -o OUT
+//   ticket devmode --new FILE -o OUT
+#include "commands.h"
+
+#include "jsonwriter.h"
+#include "printschemafile.h"
+#include "text.h"
+#include "toolerror.h"
+#include "xmlfile.h"
+
+#include <filterutilities/printticketattributebytesreaderwriter.h>
+
+#include <kldutil/attributebytesindexedlist.h>
+#include <kldutil/attributebytesrawlist.h>
+#include <kldutil/kdevmode.h>
+#include <kldutil/keldanexception.h>
+#include <kldutil/persistentattributes.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <optional>
+
+namespace filterutil {
+namespace {
+
+constexpr HRESULT kNotBase64 = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+
+struct Setting {
+    WORD feature;
+    int32_t value;
+};
+
+struct DevmodeArguments {
+    std::string path;
+    std::optional<std::string> output;
+    std::vector<Setting> settings;
+    bool json = false;
+    bool fresh = false;
+};
+
+Setting ParseSetting(const std::string& text) {
+    const size_t equals = text.find('=');
+    const auto number = [&](const std::string& part, long long low, long long high) {
+        errno = 0;
+        char* end = nullptr;
+        const long long value = std::strtoll(part.c_str(), &end, 10);
+        if (part.empty() || *end != '\0' || errno == ERANGE || value < low || value > high) {
+            throw ToolError("ticket devmode: \"" + text +
+                            "\" is not FEATURE=VALUE with a feature id 0 to 65535 and a 32-bit "
+                            "value");
+        }
+        return value;
+    };
+    if (equals == std::string::npos) {
+        number("", 0, 0); // reports the malformed setting
+    }
+    return {static_cast<WORD>(number(text.substr(0, equals), 0, 65535)),
+            static_cast<int32_t>(number(text.substr(equals + 1), INT32_MIN, INT32_MAX))};
+}
+
+DevmodeArguments ParseArguments(const Arguments& arguments) {
+    DevmodeArguments parsed;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument == "--json") {
+            parsed.json = true;
+        } else if (argument == "--new") {
+            parsed.fresh = true;
+        } else if (argument == "--set" || argument == "-o" || argument == "--output") {
+            if (i + 1 >= arguments.size()) {
+                throw ToolError("ticket devmode: " + argument + " needs a value");
+            }
+            if (argument == "--set") {
+                parsed.settings.push_back(ParseSetting(arguments[++i]));
+                // Further FEATURE=VALUE words belong to the same --set.
+                while (i + 1 < arguments.size() &&
+                       arguments[i + 1].find('=') != std::string::npos &&
+                       arguments[i + 1][0] != '-') {
+                    parsed.settings.push_back(ParseSetting(arguments[++i]));
+                }
+            } else {
+                parsed.output = arguments[++i];
+            }
+        } else if (!argument.empty() && argument[0] == '-') {
+            throw ToolError("ticket devmode: unknown option " + argument);
+        } else if (parsed.path.empty()) {
+            parsed.path = argument;
+        } else {
+            throw ToolError("ticket devmode: one FILE only");
+        }
+    }
+    if (parsed.path.empty()) {
+        throw ToolError("ticket devmode: FILE is missing");
+    }
+    const bool edits = parsed.fresh || !parsed.settings.empty();
+    if (edits && !parsed.output) {
+        throw ToolError("ticket devmode: --new and --set write the ticket to -o OUT");
+    }
+    if (!edits && parsed.output) {
+        throw ToolError("ticket devmode: -o goes with --new or --set");
+    }
+    return parsed;
+}
+
+// --- Reading a devmode's bytes without trusting them ---
+
+template <class T>
+bool ReadAt(const ByteBuffer& bytes, size_t offset, T& value) {
+    if (offset > bytes.getDword() || sizeof(T) > bytes.getDword() - offset) {
+        return false;
+    }
+    std::memcpy(&value, bytes.getLpbyte() + offset, sizeof(T));
+    return true;
+}
+
+struct BlockReport {
+    bool present = false;
+    bool signature = false;
+    DWORD version = 0;
+    bool checksumOk = false;
+    std::optional<ByteBuffer> state; // record 1
+};
+
+// Finds the private block the way the driver does (the offset at private offset 114 first,
+// then the one at 8), reporting what it finds even when the block is not valid.
+BlockReport InspectBlock(const ByteBuffer& devmode, WORD dmSize, WORD dmDriverExtra) {
+    BlockReport report;
+    const size_t privateStart = dmSize;
+    const size_t privateEnd = std::min<size_t>(privateStart + dmDriverExtra, devmode.getDword());
+    if (privateEnd <= privateStart) {
+        return report;
+    }
+    const size_t privateSize = privateEnd - privateStart;
+    std::optional<tagOEMDEV> chosen;
+    for (const DWORD field : {KDevmode::kBlockOffsetField, KDevmode::kLegacyBlockOffsetField}) {
+        WORD offset = 0;
+        if (field + sizeof(WORD) > privateSize || !ReadAt(devmode, privateStart + field, offset) ||
+            size_t{offset} + KDevmode::kBlockSize > privateSize) {
+            continue;
+        }
+        tagOEMDEV block;
+        std::memcpy(&block, devmode.getLpbyte() + privateStart + offset, sizeof block);
+        const bool signed_ =
+            block.dwSignature == KDevmode::kSignature && block.dwSize == KDevmode::kBlockSize;
+        if (!chosen || signed_) {
+            chosen = block;
+        }
+        if (signed_) {
+            break;
+        }
+    }
+    if (!chosen) {
+        return report;
+    }
+    const tagOEMDEV& block = *chosen;
+    report.present = true;
+    report.signature =
+        block.dwSignature == KDevmode::kSignature && block.dwSize == KDevmode::kBlockSize;
+    report.version = block.dwVersion;
+    report.checksumOk = report.signature && block.dwChecksummedSize == KDevmode::kChecksummedSize &&
+                        block.dwChecksum == KDevmode::ComputeChecksum(block);
+    if (!report.checksumOk) {
+        return report;
+    }
+    size_t position = KDevmode::kRecordsOffset;
+    const auto* bytes = reinterpret_cast<const BYTE*>(&block);
+    for (WORD i = 0; i < block.wRecordCount && position + 4 <= KDevmode::kBlockSize; ++i) {
+        WORD id = 0;
+        WORD length = 0;
+        std::memcpy(&id, bytes + position, sizeof id);
+        std::memcpy(&length, bytes + position + 2, sizeof length);
+        if (position + 4 + length > KDevmode::kBlockSize) {
+            break;
+        }
+        if (id == KDevmode::kStateRecordId) {
+            report.state = ByteBuffer();
+            report.state->appendLpbyte(bytes + position + 4, length);
+            break;
+        }
+        position += 4 + size_t{length};
+    }
+    return report;
+}
+
+// --- Printing ---
+
+void WriteList(JsonWriter& json, const AttributeBytesIndexedList& list) {
+    json.BeginObject();
+    for (const AttributeBytesIndexedList::Attribute& attribute : list) {
+        json.Key(std::to_string(attribute.GetFeatureId().GetId()));
+        switch (attribute.GetKind()) {
+        case AttributeBytesKind::Boolean:
+            json.Bool(attribute.GetValue() != 0);
+            break;
+        case AttributeBytesKind::Collection:
+            WriteList(json, attribute.GetCollection());
+            break;
+        default:
+            json.Number(static_cast<int64_t>(attribute.GetValue()));
+        }
+    }
+    json.EndObject();
+}
+
+void PrintList(const AttributeBytesIndexedList& list, const std::string& indent) {
+    for (const AttributeBytesIndexedList::Attribute& attribute : list) {
+        std::cout << indent << "feature " << attribute.GetFeatureId().GetId() << " = ";
+        switch (attribute.GetKind()) {
+        case AttributeBytesKind::Boolean:
+            std::cout << (attribute.GetValue() ? "true" : "false") << " (boolean)\n";
+            break;
+        case AttributeBytesKind::Collection:
+            std::cout << "(collection)\n";
+            PrintList(attribute.GetCollection(), indent + "  ");
+            break;
+        case AttributeBytesKind::Integer:
+            std::cout << attribute.GetValue() << " (integer)\n";
+            break;
+        default:
+            std::cout << attribute.GetValue() << " (option)\n";
+        }
+    }
+}
+
+std::string Narrow(const WCHAR* text, size_t capacity) {
+    size_t length = 0;
+    while (length < capacity && text[length]) {
+        ++length;
+    }
+    return ToUtf8(std::u16string_view(text, length));
+}
+
+struct PublicField {
+    const char* name;
+    size_t end; // the field lies inside the devmode when dmSize reaches this offset
+    int64_t value;
+};
+
+std::vector<PublicField> PublicFields(const DEVMODEW& d) {
+    return {
+        {"dmSpecVersion", offsetof(DEVMODEW, dmSpecVersion) + 2, d.dmSpecVersion},
+        {"dmDriverVersion", offsetof(DEVMODEW, dmDriverVersion) + 2, d.dmDriverVersion},
+        {"dmSize", offsetof(DEVMODEW, dmSize) + 2, d.dmSize},
+        {"dmDriverExtra", offsetof(DEVMODEW, dmDriverExtra) + 2, d.dmDriverExtra},
+        {"dmFields", offsetof(DEVMODEW, dmFields) + 4, d.dmFields},
+        {"dmOrientation", offsetof(DEVMODEW, dmOrientation) + 2, d.dmOrientation},
+        {"dmPaperSize", offsetof(DEVMODEW, dmPaperSize) + 2, d.dmPaperSize},
+        {"dmPaperLength", offsetof(DEVMODEW, dmPaperLength) + 2, d.dmPaperLength},
+        {"dmPaperWidth", offsetof(DEVMODEW, dmPaperWidth) + 2, d.dmPaperWidth},
+        {"dmScale", offsetof(DEVMODEW, dmScale) + 2, d.dmScale},
+        {"dmCopies", offsetof(DEVMODEW, dmCopies) + 2, d.dmCopies},
+        {"dmDefaultSource", offsetof(DEVMODEW, dmDefaultSource) + 2, d.dmDefaultSource},
+        {"dmPrintQuality", offsetof(DEVMODEW, dmPrintQuality) + 2, d.dmPrintQuality},
+        {"dmColor", offsetof(DEVMODEW, dmColor) + 2, d.dmColor},
+        {"dmDuplex", offsetof(DEVMODEW, dmDuplex) + 2, d.dmDuplex},
+        {"dmYResolution", offsetof(DEVMODEW, dmYResolution) + 2, d.dmYResolution},
+        {"dmTTOption", offsetof(DEVMODEW, dmTTOption) + 2, d.dmTTOption},
+        {"dmCollate", offsetof(DEVMODEW, dmCollate) + 2, d.dmCollate},
+        {"dmLogPixels", offsetof(DEVMODEW, dmLogPixels) + 2, d.dmLogPixels},
+        {"dmNup", offsetof(DEVMODEW, dmNup) + 4, d.dmNup},
+        {"dmMediaType", offsetof(DEVMODEW, dmMediaType) + 4, d.dmMediaType},
+        {"dmDitherType", offsetof(DEVMODEW, dmDitherType) + 4, d.dmDitherType},
+    };
+}
+
+struct DevmodeReport {
+    DEVMODEW publicPart{};
+    size_t publicBytes = 0; // how much of the public record the devmode holds
+    BlockReport block;
+    std::optional<PersistentAttributes> attributes;
+};
+
+DevmodeReport Inspect(const ByteBuffer& devmode) {
+    DevmodeReport report;
+    WORD dmSize = 0;
+    WORD dmDriverExtra = 0;
+    ReadAt(devmode, offsetof(DEVMODEW, dmSize), dmSize);
+    ReadAt(devmode, offsetof(DEVMODEW, dmDriverExtra), dmDriverExtra);
+    report.publicBytes = std::min<size_t>({dmSize, sizeof(DEVMODEW), devmode.getDword()});
+    std::memcpy(&report.publicPart, devmode.getLpbyte(), report.publicBytes);
+    report.block = InspectBlock(devmode, dmSize, dmDriverExtra);
+    if (report.block.state) {
+        PersistentAttributes decoded(report.block.state->getLpbyte(),
+                                     report.block.state->getDword(), false);
+        if (SUCCEEDED(decoded.GetDecodeResult())) {
+            report.attributes = std::move(decoded);
+        }
+    }
+    return report;
+}
+
+void PrintJson(const DevmodeReport& report) {
+    JsonWriter json(std::cout);
+    json.BeginObject().Key("devmode").BeginObject();
+    const DEVMODEW& d = report.publicPart;
+    if (report.publicBytes >= offsetof(DEVMODEW, dmSpecVersion)) {
+        json.Key("dmDeviceName").String(Narrow(d.dmDeviceName, CCHDEVICENAME));
+    }
+    for (const PublicField& field : PublicFields(d)) {
+        if (field.end <= report.publicBytes) {
+            json.Key(field.name).Number(field.value);
+        }
+    }
+    if (offsetof(DEVMODEW, dmFormName) + sizeof d.dmFormName <= report.publicBytes) {
+        json.Key("dmFormName").String(Narrow(d.dmFormName, CCHFORMNAME));
+    }
+    json.EndObject();
+    json.Key("privateBlock").BeginObject();
+    json.Key("present").Bool(report.block.present);
+    json.Key("signature").Bool(report.block.signature);
+    json.Key("version").Number(static_cast<int64_t>(report.block.version));
+    json.Key("checksumOk").Bool(report.block.checksumOk);
+    json.EndObject();
+    json.Key("attributes").BeginObject();
+    if (report.attributes) {
+        for (const auto& entry : report.attributes->GetAttributeBytesNameSpaces()) {
+            AttributeBytesIndexedList list;
+            list.ImportFromRawList(entry.second);
+            json.Key(std::to_string(entry.first.GetId()));
+            WriteList(json, list);
+        }
+    }
+    json.EndObject();
+    json.EndObject();
+}
+
+void PrintText(const DevmodeReport& report) {
+    const DEVMODEW& d = report.publicPart;
+    std::cout << "devmode \"" << Narrow(d.dmDeviceName, CCHDEVICENAME) << "\"\n";
+    for (const PublicField& field : PublicFields(d)) {
+        if (field.end <= report.publicBytes) {
+            std::cout << "  " << field.name << " = " << field.value << '\n';
+        }
+    }
+    if (offsetof(DEVMODEW, dmFormName) + sizeof d.dmFormName <= report.publicBytes) {
+        std::cout << "  dmFormName = \"" << Narrow(d.dmFormName, CCHFORMNAME) << "\"\n";
+    }
+    const BlockReport& block = report.block;
+    std::cout << "private block: "
+              << (!block.present ? "absent"
+                                 : std::string("signature ") + (block.signature ? "ok" : "wrong") +
+                                       ", version " + std::to_string(block.version) +
+                                       ", checksum " + (block.checksumOk ? "ok" : "wrong"))
+              << '\n';
+    if (report.attributes) {
+        for (const auto& entry : report.attributes->GetAttributeBytesNameSpaces()) {
+            AttributeBytesIndexedList list;
+            list.ImportFromRawList(entry.second);
+            std::cout << "namespace " << entry.first.GetId() << '\n';
+            PrintList(list, "  ");
+        }
+    }
+}
+
+std::string HexCode(HRESULT hr) {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+    return code;
+}
+
+// The ticket's devmode, refused when it is not one of this driver's.
+ByteBuffer DriverDevmode(PrintTicketXmlDocument& ticket, const std::string& path) {
+    ByteBuffer devmode;
+    HRESULT hr = S_OK;
+    try {
+        hr = ticket.GetDevmodeFromPrintTicket(devmode);
+    } catch (const KeldanComException& e) {
+        hr = e.GetHresult();
+    }
+    if (hr == S_FALSE) {
+        throw ToolError(path + ": the ticket carries no page devmode snapshot");
+    }
+    if (hr == kNotBase64) {
+        throw ToolError(path + ": the page devmode snapshot is not Base64");
+    }
+    if (hr == E_FAIL) {
+        throw ToolError(path + ": the page devmode snapshot is not a devmode of this driver");
+    }
+    if (FAILED(hr)) {
+        throw ToolError(path + ": the snapshot could not be read (" + HexCode(hr) + ")",
+                        kExitFailure);
+    }
+    return devmode;
+}
+
+int Show(PrintSchemaFile& file, const DevmodeArguments& arguments) {
+    PrintTicketXmlDocument& ticket = *file.ticket;
+    ByteBuffer snapshot;
+    try {
+        ticket.GetPageDevmodeSnapshotFromPrintTicket(snapshot);
+    } catch (const KeldanComException& e) {
+        if (e.GetHresult() == kNotBase64) {
+            throw ToolError(arguments.path + ": the page devmode snapshot is not Base64");
+        }
+        throw;
+    }
+    if (snapshot.getDword() == 0) {
+        throw ToolError(arguments.path + ": the ticket carries no page devmode snapshot");
+    }
+    if (snapshot.getDword() < offsetof(DEVMODEW, dmDriverExtra) + sizeof(WORD)) {
+        throw ToolError(arguments.path + ": the page devmode snapshot is not a devmode (" +
+                        std::to_string(snapshot.getDword()) + " bytes)");
+    }
+    const DevmodeReport report = Inspect(snapshot);
+    if (arguments.json) {
+        PrintJson(report);
+    } else {
+        PrintText(report);
+    }
+    // The library decides whether this is the driver's devmode; the report above says why not.
+    DriverDevmode(ticket, arguments.path);
+    return kExitOk;
+}
+
+void Apply(AttributeBytesIndexedList& list, const std::vector<Setting>& settings) {
+    for (const Setting& setting : settings) {
+        const AttributeBytesFeatureId feature(setting.feature);
+        const AttributeBytesIndexedList::Attribute* existing = list.Find(feature);
+        const AttributeBytesKind kind = existing ? existing->GetKind() : AttributeBytesKind::Option;
+        switch (kind) {
+        case AttributeBytesKind::Integer:
+            list.SetIntegerValue(feature, setting.value);
+            break;
+        case AttributeBytesKind::Boolean:
+            if (setting.value != 0 && setting.value != 1) {
+                throw ToolError("ticket devmode: feature " + std::to_string(setting.feature) +
+                                " is a boolean: give 0 or 1");
+            }
+            list.SetBooleanValue(feature, setting.value != 0);
+            break;
+        case AttributeBytesKind::Collection:
+            throw ToolError("ticket devmode: feature " + std::to_string(setting.feature) +
+                            " is a collection and cannot be set to a number");
+        default:
+            list.SetOptionValue(feature, setting.value);
+        }
+    }
+}
+
+int Edit(PrintSchemaFile& file, const DevmodeArguments& arguments) {
+    PrintTicketXmlDocument& ticket = *file.ticket;
+    if (arguments.fresh) {
+        // A devmode as the driver's user interface makes it, with its default settings.
+        const ByteBuffer devmode = KDevmode::Build(AttributeBytesIndexedList());
+        const HRESULT hr = ticket.AddOrReplacePageDevmodeSnapshotInPrintTicket(
+            reinterpret_cast<const DEVMODEW*>(devmode.getLpbyte()));
+        if (FAILED(hr)) {
+            throw ToolError("ticket devmode: the snapshot could not be embedded (" + HexCode(hr) +
+                                ")",
+                            kExitFailure);
+        }
+    }
+    if (!arguments.settings.empty()) {
+        DriverDevmode(ticket, arguments.path);
+        PrintTicketAttributeBytesReaderWriter view(&ticket, true);
+        Apply(view.GetAttributeBytesIndexedListRef(), arguments.settings);
+        view.CommitChangesToPrintTicket();
+
+        // The commit leaves the devmode as it was when the settings do not fit its block.
+        PrintTicketAttributeBytesReaderWriter check(&ticket, true);
+        const AttributeBytesIndexedList& committed = check.GetAttributeBytesIndexedListRef();
+        for (const Setting& setting : arguments.settings) {
+            const auto* attribute = committed.Find(AttributeBytesFeatureId(setting.feature));
+            if (!attribute || attribute->GetValue() != setting.value) {
+                throw ToolError("ticket devmode: the settings do not fit the devmode's block",
+                                kExitFailure);
+            }
+        }
+    }
+    SaveXmlFile(file.dom, *arguments.output);
+    return kExitOk;
+}
+
+} // namespace
+
+int TicketDevmode(const Arguments& arguments) {
+    const DevmodeArguments parsed = ParseArguments(arguments);
+    PrintSchemaFile file = LoadPrintTicketFile(parsed.path);
+    if (parsed.fresh || !parsed.settings.empty()) {
+        return Edit(file, parsed);
+    }
+    return Show(file, parsed);
+}
+
+} // namespace filterutil
