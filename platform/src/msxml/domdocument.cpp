@@ -124,21 +124,24 @@ bool NodeTypeFrom(const VARIANT& type, DOMNodeType& result) {
 }
 
 HRESULT ReadToEnd(ISequentialStream* stream, std::string& bytes, bool& tooLarge) {
-    constexpr ULONG kChunk = 64 * 1024;
+    // Read through a buffer of our own: growing the string by a whole chunk before each read
+    // would zero that chunk every time, which costs more than parsing a small ticket.
+    char chunk[16 * 1024];
     tooLarge = false;
     for (;;) {
-        const size_t used = bytes.size();
-        bytes.resize(used + kChunk);
         ULONG read = 0;
-        const HRESULT hr = stream->Read(bytes.data() + used, kChunk, &read);
-        bytes.resize(used + (read <= kChunk ? read : 0));
+        const HRESULT hr = stream->Read(chunk, sizeof chunk, &read);
         if (FAILED(hr)) {
             return hr;
         }
-        if (bytes.size() > kMaxDocumentBytes) {
+        if (read > sizeof chunk) {
+            return E_FAIL; // a stream that claims more than it was given room for
+        }
+        if (bytes.size() + read > kMaxDocumentBytes) {
             tooLarge = true;
             return S_OK;
         }
+        bytes.append(chunk, read);
         if (read == 0 || hr == S_FALSE) {
             return S_OK;
         }
@@ -316,10 +319,11 @@ HRESULT DomDocument::MakeNode(DOMNodeType type, std::u16string_view name, std::u
                               IXMLDOMNode** node) {
     *node = nullptr;
     std::string qname;
-    std::string href;
-    if (!AppendXmlUtf8(qname, name) || !AppendXmlUtf8(href, uri)) {
+    if (!AppendXmlUtf8(qname, name) || !ConvertUri(uri)) {
         return E_INVALIDARG;
     }
+    static const std::string xmlNamespace = Chars(XML_XML_NAMESPACE);
+    const std::string* href = &uriUtf8_;
     xmlDocPtr doc = store_.Doc();
     xmlNodePtr made = nullptr;
     switch (type) {
@@ -331,7 +335,7 @@ HRESULT DomDocument::MakeNode(DOMNodeType type, std::u16string_view name, std::u
             return E_FAIL;
         }
         if (type == NODE_ATTRIBUTE && (qname == "xmlns" || prefix == "xmlns")) {
-            if (!href.empty() && href != "http://www.w3.org/2000/xmlns/") {
+            if (!href->empty() && *href != "http://www.w3.org/2000/xmlns/") {
                 return E_FAIL;
             }
             xmlNsPtr ns = NewNamespace(prefix.empty() ? nullptr : XmlChars(local), nullptr);
@@ -350,17 +354,17 @@ HRESULT DomDocument::MakeNode(DOMNodeType type, std::u16string_view name, std::u
             return E_FAIL;
         }
         if (prefix == "xml") {
-            if (!href.empty() && href != Chars(XML_XML_NAMESPACE)) {
+            if (!href->empty() && *href != xmlNamespace) {
                 return E_FAIL;
             }
-            href = Chars(XML_XML_NAMESPACE);
+            href = &xmlNamespace;
         }
-        if (!prefix.empty() && href.empty()) {
+        if (!prefix.empty() && href->empty()) {
             return E_FAIL; // a prefix needs a namespace to stand for
         }
         xmlNsPtr ns = nullptr;
-        if (!href.empty()) {
-            ns = store_.PooledNs(prefix.empty() ? nullptr : XmlChars(prefix), XmlChars(href));
+        if (!href->empty()) {
+            ns = store_.PooledNs(prefix.empty() ? nullptr : XmlChars(prefix), XmlChars(*href));
             if (!ns) {
                 return E_OUTOFMEMORY;
             }
@@ -396,6 +400,19 @@ HRESULT DomDocument::MakeNode(DOMNodeType type, std::u16string_view name, std::u
         return E_INVALIDARG;
     }
     return made ? Adopt(made, node) : E_OUTOFMEMORY;
+}
+
+bool DomDocument::ConvertUri(std::u16string_view uri) {
+    if (uri == uriUtf16_) {
+        return true;
+    }
+    std::string converted;
+    if (!AppendXmlUtf8(converted, uri)) {
+        return false;
+    }
+    uriUtf16_.assign(uri);
+    uriUtf8_ = std::move(converted);
+    return true;
 }
 
 template <class Q>

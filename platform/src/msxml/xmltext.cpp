@@ -61,41 +61,47 @@ size_t Utf16Length(std::string_view utf8) {
 } // namespace
 
 bool AppendXmlUtf8(std::string& out, std::u16string_view text) {
-    out.reserve(out.size() + text.size());
+    // Written through a pointer into room for the worst case (three bytes per UTF-16 unit; a
+    // surrogate pair takes four for two), then cut to what was written: names and values
+    // pass through here on every node made, so no per-character append.
+    const size_t start = out.size();
+    out.resize(start + 3 * text.size());
+    char* write = out.data() + start;
     for (size_t i = 0; i < text.size(); ++i) {
         char32_t c = text[i];
         if (c < 0x80) {
             if (c < 0x20 && c != 0x9 && c != 0xA && c != 0xD) {
+                out.resize(start);
                 return false;
             }
-            out += static_cast<char>(c);
+            *write++ = static_cast<char>(c);
             continue;
         }
         if (c >= 0xD800 && c <= 0xDBFF) {
             if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) {
+                out.resize(start);
                 return false;
             }
             c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        } else if (c >= 0xDC00 && c <= 0xDFFF) {
-            return false;
-        }
-        if (!IsXmlChar(c)) {
+        } else if ((c >= 0xDC00 && c <= 0xDFFF) || !IsXmlChar(c)) {
+            out.resize(start);
             return false;
         }
         if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+            *write++ = static_cast<char>(0xC0 | (c >> 6));
+            *write++ = static_cast<char>(0x80 | (c & 0x3F));
         } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+            *write++ = static_cast<char>(0xE0 | (c >> 12));
+            *write++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *write++ = static_cast<char>(0x80 | (c & 0x3F));
         } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+            *write++ = static_cast<char>(0xF0 | (c >> 18));
+            *write++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            *write++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *write++ = static_cast<char>(0x80 | (c & 0x3F));
         }
     }
+    out.resize(static_cast<size_t>(write - out.data()));
     return true;
 }
 
