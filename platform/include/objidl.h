@@ -30,6 +30,8 @@ enum STGC { STGC_DEFAULT = 0 };
 #define STGM_WRITE 0x00000001L
 #define STGM_READWRITE 0x00000002L
 
+// clang-format reads MIDL_INTERFACE bodies as expressions ("IStream * target").
+// clang-format off
 MIDL_INTERFACE("0c733a30-2a1c-11ce-ade5-00aa0044077d") ISequentialStream : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG count, ULONG* read) = 0;
     virtual HRESULT STDMETHODCALLTYPE Write(const void* buffer, ULONG count, ULONG* written) = 0;
@@ -55,3 +57,4 @@ MIDL_INTERFACE("0000000c-0000-0000-C000-000000000046") IStream : public ISequent
 PLATFORM_DECLARE_IID(IStream, 0x0000000c, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
                      0x46);
 using LPSTREAM = IStream*;
+// clang-format on

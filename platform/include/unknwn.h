@@ -9,15 +9,17 @@
 template <class Interface>
 struct PlatformInterfaceId; // specialised for every interface
 
-#define PLATFORM_DECLARE_IID(Interface, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8)                \
-    template <>                                                                                   \
-    struct PlatformInterfaceId<Interface> {                                                       \
-        static constexpr IID value{l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}};                  \
-    };                                                                                            \
+#define PLATFORM_DECLARE_IID(Interface, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8)                 \
+    template <>                                                                                    \
+    struct PlatformInterfaceId<Interface> {                                                        \
+        static constexpr IID value{l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}};                   \
+    };                                                                                             \
     inline constexpr IID IID_##Interface = PlatformInterfaceId<Interface>::value
 
 #define __uuidof(Interface) (::PlatformInterfaceId<Interface>::value)
 
+// clang-format reads MIDL_INTERFACE bodies as expressions ("IStream * target").
+// clang-format off
 MIDL_INTERFACE("00000000-0000-0000-C000-000000000046") IUnknown {
     virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) = 0;
     virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
@@ -34,3 +36,4 @@ protected:
 PLATFORM_DECLARE_IID(IUnknown, 0x00000000, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00,
                      0x00, 0x46);
 using LPUNKNOWN = IUnknown*;
+// clang-format on

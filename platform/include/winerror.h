@@ -10,12 +10,12 @@ using HRESULT = int32_t;
 
 #define SUCCEEDED(hr) ((static_cast<HRESULT>(hr)) >= 0)
 #define FAILED(hr) ((static_cast<HRESULT>(hr)) < 0)
-#define HRESULT_CODE(hr) ((hr) & 0xFFFF)
+#define HRESULT_CODE(hr) ((hr)&0xFFFF)
 #define HRESULT_FACILITY(hr) (((hr) >> 16) & 0x1fff)
 #define FACILITY_WIN32 7
 #define FACILITY_ITF 4
-#define MAKE_HRESULT(sev, fac, code)                                                              \
-    (static_cast<HRESULT>((static_cast<uint32_t>(sev) << 31) |                                   \
+#define MAKE_HRESULT(sev, fac, code)                                                               \
+    (static_cast<HRESULT>((static_cast<uint32_t>(sev) << 31) |                                     \
                           (static_cast<uint32_t>(fac) << 16) | static_cast<uint32_t>(code)))
 
 constexpr HRESULT HRESULT_FROM_WIN32(uint32_t error) {

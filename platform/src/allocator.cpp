@@ -27,7 +27,9 @@ void* Reallocate(void* block, std::size_t size) noexcept {
     return AllocationAllowed() ? std::realloc(block, size ? size : 1) : nullptr;
 }
 
-void Free(void* block) noexcept { std::free(block); }
+void Free(void* block) noexcept {
+    std::free(block);
+}
 
 } // namespace platform
 
@@ -37,6 +39,8 @@ void FailAllocationAt(unsigned long n) {
     platform::failAtCall = n == 0 ? 0 : platform::callCount + n;
 }
 
-unsigned long AllocationCount() { return platform::callCount; }
+unsigned long AllocationCount() {
+    return platform::callCount;
+}
 
 } // namespace platformtest

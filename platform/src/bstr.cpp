@@ -38,7 +38,9 @@ size_t Length(const OLECHAR* text) {
     return n;
 }
 
-OLECHAR FoldAscii(OLECHAR c) { return (c >= u'A' && c <= u'Z') ? static_cast<OLECHAR>(c + 32) : c; }
+OLECHAR FoldAscii(OLECHAR c) {
+    return (c >= u'A' && c <= u'Z') ? static_cast<OLECHAR>(c + 32) : c;
+}
 
 } // namespace
 
@@ -77,7 +79,9 @@ UINT WINAPI SysStringLen(BSTR text) {
     return text ? ByteLengthOf(text) / sizeof(OLECHAR) : 0;
 }
 
-UINT WINAPI SysStringByteLen(BSTR text) { return text ? ByteLengthOf(text) : 0; }
+UINT WINAPI SysStringByteLen(BSTR text) {
+    return text ? ByteLengthOf(text) : 0;
+}
 
 INT WINAPI SysReAllocString(BSTR* text, const OLECHAR* newText) {
     return SysReAllocStringLen(text, newText, static_cast<UINT>(Length(newText)));

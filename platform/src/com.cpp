@@ -139,13 +139,17 @@ HRESULT WINAPI CLSIDFromProgID(LPCOLESTR progId, LPCLSID clsid) {
     return platform::FindProgId(progId, *clsid) ? S_OK : _HRESULT_TYPEDEF_(0x800401F3);
 }
 
-LPVOID WINAPI CoTaskMemAlloc(SIZE_T size) { return platform::Allocate(size); }
+LPVOID WINAPI CoTaskMemAlloc(SIZE_T size) {
+    return platform::Allocate(size);
+}
 
 LPVOID WINAPI CoTaskMemRealloc(LPVOID block, SIZE_T size) {
     return platform::Reallocate(block, size);
 }
 
-void WINAPI CoTaskMemFree(LPVOID block) { platform::Free(block); }
+void WINAPI CoTaskMemFree(LPVOID block) {
+    platform::Free(block);
+}
 
 HRESULT WINAPI CoFileTimeNow(FILETIME* fileTime) {
     if (!fileTime) {

@@ -28,14 +28,18 @@ void FillSystemTime(const std::tm& parts, long milliseconds, LPSYSTEMTIME out) {
 
 extern "C" {
 
-DWORD WINAPI GetLastError() { return lastError; }
-void WINAPI SetLastError(DWORD error) { lastError = error; }
+DWORD WINAPI GetLastError() {
+    return lastError;
+}
+void WINAPI SetLastError(DWORD error) {
+    lastError = error;
+}
 
 DWORD WINAPI GetTickCount() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    const uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u +
-                        static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+    const uint64_t ms =
+        static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
     return static_cast<DWORD>(ms);
 }
 
@@ -67,9 +71,9 @@ void WINAPI GetSystemTimeAsFileTime(LPFILETIME fileTime) {
     }
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    const uint64_t ticks = (static_cast<uint64_t>(now.tv_sec + kFileTimeEpochOffsetSeconds)) *
-                               10000000u +
-                           static_cast<uint64_t>(now.tv_nsec) / 100u;
+    const uint64_t ticks =
+        (static_cast<uint64_t>(now.tv_sec + kFileTimeEpochOffsetSeconds)) * 10000000u +
+        static_cast<uint64_t>(now.tv_nsec) / 100u;
     fileTime->dwLowDateTime = static_cast<DWORD>(ticks);
     fileTime->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
 }
@@ -102,5 +106,7 @@ LONG WINAPI InterlockedCompareExchange(LONG volatile* destination, LONG exchange
 } // extern "C"
 
 namespace platformtest {
-HANDLE CurrentThreadToken() { return impersonationToken; }
+HANDLE CurrentThreadToken() {
+    return impersonationToken;
+}
 } // namespace platformtest
