@@ -53,7 +53,8 @@ bool Equal(BSTR left, BSTR right) noexcept {
 
 PrintSchemaXmlDocument::PrintSchemaXmlDocument(const WCHAR* rootElementName,
                                                IXMLDOMDocument2* document)
-    : m_domDocument(document), m_rootElementName(rootElementName) {
+    : m_domDocument(document), m_rootElementName(rootElementName),
+      m_frameworkUri(PrintSchema::FrameworkNamespaceUri) {
     if (!m_domDocument) {
         return; // an empty object
     }
@@ -69,7 +70,7 @@ PrintSchemaXmlDocument::PrintSchemaXmlDocument(const WCHAR* rootElementName,
     } else {
         m_userKeywordsPrefix = kUndeclaredPrivatePrefix.data();
     }
-    GetPrefixFromURI(CComBSTR(PrintSchema::FrameworkNamespaceUri), &m_frameworkPrefix);
+    GetPrefixFromURI(m_frameworkUri, &m_frameworkPrefix);
     GetPrefixFromURI(CComBSTR(PrintSchema::KeywordsNamespaceUri), &m_keywordsPrefix);
     GetPrefixFromURI(CComBSTR(PrintSchema::XmlSchemaInstanceNamespaceUri), &m_xsiPrefix);
     GetPrefixFromURI(CComBSTR(PrintSchema::XmlSchemaNamespaceUri), &m_xsdPrefix);
@@ -585,8 +586,7 @@ HRESULT PrintSchemaXmlDocument::AppendXMLAttribute(IXMLDOMElement* element, BSTR
 CComPtr<IXMLDOMElement>
 PrintSchemaXmlDocument::MakeFrameworkElement(std::u16string_view localName) {
     CComPtr<IXMLDOMElement> element;
-    CreateXMLElement(Join({View(m_frameworkPrefix), localName}),
-                     CComBSTR(PrintSchema::FrameworkNamespaceUri), &element);
+    CreateXMLElement(Join({View(m_frameworkPrefix), localName}), m_frameworkUri, &element);
     if (!element) {
         FU_THROW_HR(E_FAIL);
     }

@@ -257,5 +257,8 @@ private:
     void SetSelectionNamespaces(std::u16string_view prefixWithoutColon);
     void FindRootNode();
 
+    // The framework namespace name as a BSTR, made once: every element made is in it.
+    CComBSTR m_frameworkUri;
+
     friend class PrintTicketEditor; // commits part tickets; resolves prefixes of its own
 };

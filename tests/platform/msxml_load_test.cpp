@@ -176,6 +176,10 @@ TEST_F(DomLoad, WhitespaceOnlyTextIsDroppedUnlessPreserved) {
         {"<a xml:space='preserve'><b xml:space='default'> </b> </a>", false,
          "<a xml:space=\"preserve\"><b xml:space=\"default\"/> </a>"},
         {"<a>\n  <b/>\n</a>", true, "<a>\n  <b/>\n</a>"},
+        // Blanks that begin or end a longer text stay with it.
+        {"<a>  \r\n x</a>", false, "<a>  \n x</a>"},
+        {"<a><b/>  &amp; <c/>\r\n  </a>", false, "<a><b/>  &amp; <c/></a>"},
+        {"<a>x<b/> \r\n <c/></a>", false, "<a>x<b/><c/></a>"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.xml);

@@ -10,6 +10,8 @@
 
 #include <libxml/parser.h>
 
+#include <cstring>
+
 namespace platform::msxml {
 namespace {
 
@@ -323,7 +325,8 @@ HRESULT DomDocument::MakeNode(DOMNodeType type, std::u16string_view name, std::u
         return E_INVALIDARG;
     }
     static const std::string xmlNamespace = Chars(XML_XML_NAMESPACE);
-    const std::string* href = &uriUtf8_;
+    static const std::string noNamespace;
+    const std::string* href = uri.empty() ? &noNamespace : &uriUtf8_;
     xmlDocPtr doc = store_.Doc();
     xmlNodePtr made = nullptr;
     switch (type) {
@@ -403,7 +406,11 @@ HRESULT DomDocument::MakeNode(DOMNodeType type, std::u16string_view name, std::u
 }
 
 bool DomDocument::ConvertUri(std::u16string_view uri) {
-    if (uri == uriUtf16_) {
+    // Compared with memcmp: comparing char16_t strings goes unit by unit, and the namespace
+    // names of a print ticket are sixty units long.
+    if (uri.empty() ||
+        (uri.size() == uriUtf16_.size() &&
+         std::memcmp(uri.data(), uriUtf16_.data(), uri.size() * sizeof(char16_t)) == 0)) {
         return true;
     }
     std::string converted;

@@ -85,8 +85,9 @@ private:
     template <class Q>
     HRESULT MakeNodeAs(DOMNodeType type, BSTR name, BSTR data, Q** object);
     // Converts a namespace name to UTF-8 into uriUtf8_; a document makes its nodes in a few
-    // namespaces, so the last one is kept and not converted again. False when the name holds
-    // a character XML does not allow.
+    // namespaces, so the last one is kept and not converted again. No namespace (attributes
+    // made between elements, mostly) needs no conversion and leaves the kept one alone. False
+    // when the name holds a character XML does not allow.
     bool ConvertUri(std::u16string_view uri);
     HRESULT Parse(std::string_view bytes, bool textIsUtf8, VARIANT_BOOL* isSuccessful);
     HRESULT Fail(const char* reason, VARIANT_BOOL* isSuccessful);

@@ -62,6 +62,18 @@ void RefuseDtd(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
     xmlStopParser(ctxt);
 }
 
+// libxml2 hands a run of blanks here instead of to `characters` when its heuristic takes it for
+// indentation: outside xml:space="preserve", with no text node just before it. When markup
+// comes next, the run is a whole whitespace-only text node, which Tidy would drop: it is never
+// made (most of a ticket's text nodes are such). Otherwise (a carriage return comes next, and
+// the text may go on) it is made as text like any other, and Tidy decides.
+void SkipIndentation(void* context, const xmlChar* blanks, int length) {
+    auto ctxt = static_cast<xmlParserCtxtPtr>(context);
+    if (*ctxt->input->cur != '<') {
+        xmlSAX2Characters(context, blanks, length);
+    }
+}
+
 bool IsPreservingSpace(xmlNodePtr element, bool inherited, bool documentDefault) {
     for (xmlAttrPtr attr = element->properties; attr; attr = attr->next) {
         if (attr->ns && Equal(attr->name, "space") &&
@@ -78,7 +90,8 @@ bool IsPreservingSpace(xmlNodePtr element, bool inherited, bool documentDefault)
     return inherited;
 }
 
-// Drops whitespace-only text outside xml:space="preserve" and checks the depth, in one walk.
+// Drops whitespace-only text outside xml:space="preserve" (what SkipIndentation let through)
+// and checks the depth, in one walk.
 bool Tidy(xmlDocPtr doc, bool preserveWhiteSpace, ParseState& state) {
     std::vector<bool> preserving{preserveWhiteSpace};
     auto leave = [&]() { preserving.pop_back(); };
@@ -149,6 +162,9 @@ xmlDocPtr ParseDocument(std::string_view bytes, const ParseOptions& options,
     }
     ctxt->sax->internalSubset = RefuseDtd;
     ctxt->sax->serror = RecordError;
+    if (!options.preserveWhiteSpace) {
+        ctxt->sax->ignorableWhitespace = SkipIndentation;
+    }
     ParseState state;
     state.context = ctxt;
     state.failure = &failure;

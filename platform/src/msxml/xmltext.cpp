@@ -120,7 +120,14 @@ void AppendUtf16(std::u16string& out, std::string_view utf8) {
 }
 
 BSTR AllocBstr(std::string_view utf8) {
-    const size_t units = Utf16Length(utf8);
+    // Names, URIs and most values are ASCII: that part is widened unit for unit, and only
+    // what follows the first other byte is decoded.
+    size_t ascii = 0;
+    while (ascii < utf8.size() && static_cast<unsigned char>(utf8[ascii]) < 0x80) {
+        ++ascii;
+    }
+    const std::string_view rest = utf8.substr(ascii);
+    const size_t units = ascii + Utf16Length(rest);
     if (units > 0x7FFFFFF0u / sizeof(OLECHAR)) {
         return nullptr;
     }
@@ -129,8 +136,11 @@ BSTR AllocBstr(std::string_view utf8) {
         return nullptr;
     }
     OLECHAR* write = result;
-    for (size_t i = 0; i < utf8.size();) {
-        char32_t c = DecodeUtf8(utf8, i);
+    for (size_t i = 0; i < ascii; ++i) {
+        *write++ = static_cast<OLECHAR>(utf8[i]);
+    }
+    for (size_t i = 0; i < rest.size();) {
+        char32_t c = DecodeUtf8(rest, i);
         if (c >= 0x10000) {
             c -= 0x10000;
             *write++ = static_cast<OLECHAR>(0xD800 + (c >> 10));
