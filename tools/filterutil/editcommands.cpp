@@ -52,10 +52,7 @@ void WriteResult(PrintSchemaFile& file, const EditArguments& arguments) {
         SaveXmlFile(file.dom, *arguments.output);
         return;
     }
-    std::string bytes = SerialiseDocument(file.dom);
-    if (bytes.compare(0, 5, "<?xml") != 0) {
-        bytes.insert(0, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
-    }
+    const std::string bytes = SerialiseDocument(file.dom);
     std::cout << bytes;
     if (!bytes.empty() && bytes.back() != '\n') {
         std::cout << '\n';
@@ -205,9 +202,6 @@ int TicketParam(const Arguments& arguments) {
         ticket.CreateIntegerParameterInit(prefix, local, static_cast<int>(value), &initialiser);
     } else {
         CComBSTR value(FromUtf8(valueText).c_str());
-        if (!value.m_str) {
-            value = u"";
-        }
         ticket.CreateStringParameterInit(prefix, local, value, &initialiser);
     }
     CComPtr<IXMLDOMNode> existing;

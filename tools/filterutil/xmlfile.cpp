@@ -97,14 +97,14 @@ std::string SerialiseDocument(IXMLDOMDocument2* document) {
     while (SUCCEEDED(stream->Read(buffer, sizeof buffer, &read)) && read > 0) {
         bytes.append(buffer, read);
     }
+    if (bytes.compare(0, 5, "<?xml") != 0) {
+        bytes.insert(0, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+    }
     return bytes;
 }
 
 void SaveXmlFile(IXMLDOMDocument2* document, const std::string& path) {
-    std::string bytes = SerialiseDocument(document);
-    if (bytes.compare(0, 5, "<?xml") != 0) {
-        bytes.insert(0, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
-    }
+    const std::string bytes = SerialiseDocument(document);
     const std::string temporary = path + ".tmp." + std::to_string(getpid());
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);

@@ -17,7 +17,8 @@ CComPtr<IXMLDOMDocument2> LoadXmlFile(const std::string& path);
 // file and the target is untouched until the new content is complete.
 void SaveXmlFile(IXMLDOMDocument2* document, const std::string& path);
 
-// The serialised document bytes (UTF-8) as the DOM's stream gives them.
+// The serialised document (UTF-8) as the DOM's stream gives it, with an XML declaration put
+// in front when the document has none.
 std::string SerialiseDocument(IXMLDOMDocument2* document);
 
 } // namespace filterutil
