@@ -27,7 +27,12 @@ void CheckStorable(AttributeBytesFeatureId feature, const char* function) {
 
 AttributeBytesIndexedList::Attribute::Attribute(AttributeBytesFeatureId feature,
                                                 AttributeBytesKind kind, int32_t value)
-    : m_feature(feature), m_kind(kind), m_value(value) {}
+    : m_feature(feature), m_kind(kind), m_value(value) {
+    // A collection is made with its list; without one it would have nothing to hold.
+    if (kind == AttributeBytesKind::Collection) {
+        Raise(E_INVALIDARG, "AttributeBytesIndexedList::Attribute::Attribute");
+    }
+}
 
 AttributeBytesIndexedList::Attribute::Attribute(AttributeBytesFeatureId feature,
                                                 const AttributeBytesIndexedList& collection)

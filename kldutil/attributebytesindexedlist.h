@@ -27,6 +27,8 @@ public:
     // One feature's setting.
     class KLDUTIL_API Attribute {
     public:
+        // An option, integer or boolean; a collection kind raises E_INVALIDARG (collections
+        // are made with their list).
         Attribute(AttributeBytesFeatureId feature, AttributeBytesKind kind, int32_t value);
         Attribute(AttributeBytesFeatureId feature, const AttributeBytesIndexedList& collection);
         Attribute(const Attribute& other);

@@ -104,6 +104,7 @@ ByteBuffer PersistentAttributes::GetPersistentAttributesState() const {
     AppendWord(out, static_cast<WORD>(m_nameSpaces.GetNumberOfNameSpaces()));
     for (const auto& [id, list] : m_nameSpaces) {
         AppendWord(out, static_cast<WORD>(id.GetId()));
+        static_assert(AttributeBytesRawList::kMaxSize <= 0xFFFF, "list lengths are 16-bit");
         AppendWord(out, static_cast<WORD>(list.GetSize()));
         out.insert(out.end(), list.GetBytes(), list.GetBytes() + list.GetSize());
     }

@@ -7,8 +7,10 @@
 
 #include <cmath>
 
+using SchemaText::Equal;
 using SchemaText::IsEmpty;
 using SchemaText::Join;
+using SchemaText::ScopedVariant;
 using SchemaText::View;
 
 namespace {
@@ -18,13 +20,6 @@ constexpr std::u16string_view kUndeclaredPrivatePrefix = u"ns0000:";
 constexpr std::u16string_view kDeclarationPrefix = u"xmlns:";
 
 // A VARIANT that clears itself.
-struct ScopedVariant : VARIANT {
-    ScopedVariant() noexcept { ::VariantInit(this); }
-    ~ScopedVariant() { ::VariantClear(this); }
-    ScopedVariant(const ScopedVariant&) = delete;
-    ScopedVariant& operator=(const ScopedVariant&) = delete;
-};
-
 // A VARIANT that lends a string to a call; the callee copies what it keeps.
 VARIANT BorrowedText(BSTR text) noexcept {
     VARIANT variant;
@@ -40,10 +35,6 @@ VARIANT NodeTypeVariant(DOMNodeType type) noexcept {
     variant.vt = VT_I4;
     variant.lVal = type;
     return variant;
-}
-
-bool Equal(BSTR left, BSTR right) noexcept {
-    return ::VarBstrCmp(left, right, LOCALE_USER_DEFAULT, 0) == VARCMP_EQ;
 }
 
 } // namespace

@@ -312,17 +312,26 @@ tagOEMDEV* PrintTicketAttributeBytesReaderWriter::HeldBlock() {
     return GetOemDevmodeFromDevmode(GetPublicDevmodePtr(), m_devmode.getDword());
 }
 
-bool PrintTicketAttributeBytesReaderWriter::DecodeState(const tagOEMDEV& block) {
+std::unique_ptr<PersistentAttributes>
+PrintTicketAttributeBytesReaderWriter::ReadPersistedAttributes(const tagOEMDEV& block) {
     const BYTE* bytes = reinterpret_cast<const BYTE*>(&block);
     const StateRecord record = FindStateRecord(bytes);
     if (!record.found) {
-        return false;
+        return nullptr;
     }
     auto decoded = std::make_unique<PersistentAttributes>(
         bytes + record.position + kRecordHeaderSize, record.length, false);
+    if (FAILED(decoded->GetDecodeResult())) {
+        return nullptr;
+    }
+    return decoded;
+}
+
+bool PrintTicketAttributeBytesReaderWriter::DecodeState(const tagOEMDEV& block) {
     // A state this library cannot read (damaged, or of a newer format) is not kept: writing
     // it back would replace settings that were never read.
-    if (FAILED(decoded->GetDecodeResult())) {
+    std::unique_ptr<PersistentAttributes> decoded = ReadPersistedAttributes(block);
+    if (!decoded) {
         return false;
     }
     m_persistentAttributes = std::move(decoded);

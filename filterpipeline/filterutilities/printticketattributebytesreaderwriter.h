@@ -95,6 +95,11 @@ public:
     // Use this form for bytes decoded from a ticket.
     static tagOEMDEV* GetOemDevmodeFromDevmode(DEVMODEW* devmode, DWORD bufferSize);
 
+    // The persisted settings held in a block's state record, decoded; null when the block has
+    // no usable state record or the state cannot be decoded (damaged, or a newer format). The
+    // block's checksum is the caller's to check.
+    static std::unique_ptr<PersistentAttributes> ReadPersistedAttributes(const tagOEMDEV& block);
+
 protected:
     // Replaces the state record (the first record with id 1, when it holds at most 5400
     // bytes inside the block) with state: the records after it move to follow the new data

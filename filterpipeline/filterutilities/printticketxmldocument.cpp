@@ -14,17 +14,11 @@
 #include <utility>
 #include <vector>
 
+using SchemaText::Equal;
 using SchemaText::IsEmpty;
 using SchemaText::Join;
+using SchemaText::ScopedVariant;
 using SchemaText::View;
-
-namespace {
-
-bool Equal(BSTR left, BSTR right) noexcept {
-    return ::VarBstrCmp(left, right, LOCALE_USER_DEFAULT, 0) == VARCMP_EQ;
-}
-
-} // namespace
 
 PrintTicketXmlDocument::PrintTicketXmlDocument(IXMLDOMDocument2* document)
     : PrintSchemaXmlDocument(CComBSTR(u"PrintTicket"), document) {}
@@ -513,30 +507,25 @@ bool PrintTicketXmlDocument::UserKeywordsPrefixIsBound() const {
     CComPtr<IXMLDOMElement> root;
     FU_THROW_IF_FAILED(
         m_rootNode->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(&root)));
-    VARIANT uri;
-    ::VariantInit(&uri);
+    ScopedVariant uri;
     const HRESULT hr =
         root->getAttribute(Join({u"xmlns:", prefix.substr(0, prefix.size() - 1)}), &uri);
     FU_THROW_IF_FAILED(hr);
-    const bool bound = hr == S_OK && uri.vt == VT_BSTR &&
-                       View(uri.bstrVal) == PrintSchema::UserKeywordsNamespaceUri;
-    ::VariantClear(&uri);
-    return bound;
+    return hr == S_OK && uri.vt == VT_BSTR &&
+           View(uri.bstrVal) == PrintSchema::UserKeywordsNamespaceUri;
 }
 
-void PrintTicketXmlDocument::BindUserKeywordsPrefix() {
+bool PrintTicketXmlDocument::BindUserKeywordsPrefix() {
     RequireDocument();
     if (UserKeywordsPrefixIsBound()) {
-        return;
+        return false;
     }
     CComPtr<IXMLDOMElement> root;
     FU_THROW_IF_FAILED(
         m_rootNode->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(&root)));
     const CComBSTR declaration(u"xmlns:pk");
-    VARIANT existing;
-    ::VariantInit(&existing);
+    ScopedVariant existing;
     const HRESULT hr = root->getAttribute(declaration, &existing);
-    ::VariantClear(&existing);
     FU_THROW_IF_FAILED(hr);
     if (hr == S_OK) {
         FU_THROW_HR(E_FAIL); // "pk" names another namespace here
@@ -545,9 +534,32 @@ void PrintTicketXmlDocument::BindUserKeywordsPrefix() {
     VARIANT value;
     ::VariantInit(&value);
     value.vt = VT_BSTR;
-    value.bstrVal = uri.m_str; // lent: setAttribute copies it
+    value.bstrVal = uri.m_str;    // lent: setAttribute copies it
+    CComBSTR boundPrefix(u"pk:"); // made first: once the root changes, nothing may fail
     FU_THROW_IF_FAILED(root->setAttribute(declaration, value));
-    m_userKeywordsPrefix = u"pk:";
+    m_userKeywordsPrefix.Attach(boundPrefix.Detach());
+    return true;
+}
+
+PrintTicketXmlDocument::PrefixBinding PrintTicketXmlDocument::BindUserKeywordsPrefixUntilKept() {
+    RequireDocument();
+    // Everything the undo needs is made before the root changes, so undoing needs no memory.
+    PrefixBinding binding;
+    binding.m_previousPrefix = m_userKeywordsPrefix;
+    binding.m_declaration = u"xmlns:pk";
+    FU_THROW_IF_FAILED(
+        m_rootNode->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(&binding.m_root)));
+    if (BindUserKeywordsPrefix()) {
+        binding.m_document = this;
+    }
+    return binding;
+}
+
+PrintTicketXmlDocument::PrefixBinding::~PrefixBinding() {
+    if (m_document) {
+        m_root->removeAttribute(m_declaration);
+        m_document->m_userKeywordsPrefix.Attach(m_previousPrefix.Detach());
+    }
 }
 
 HRESULT
@@ -559,7 +571,6 @@ PrintTicketXmlDocument::AddOrReplacePageDevmodeSnapshotInPrintTicket(const DEVMO
         return E_INVALIDARG;
     }
     return CatchComException([&]() -> HRESULT {
-        BindUserKeywordsPrefix();
         const int size = int{devmode->dmSize} + int{devmode->dmDriverExtra};
         const int required =
             KeldanUtilities::Base64EncodeGetRequiredLength(size, KeldanUtilities::Base64FlagNoCrLf);
@@ -577,6 +588,9 @@ PrintTicketXmlDocument::AddOrReplacePageDevmodeSnapshotInPrintTicket(const DEVMO
             CComBSTR exact(written, text.m_str);
             text.Attach(exact.Detach());
         }
+        // Only now, with the text made, may the root gain the driver's declaration; it is
+        // taken back if the snapshot cannot be written after all.
+        PrefixBinding binding = BindUserKeywordsPrefixUntilKept();
 
         // Whatever can fail runs before the ticket changes: the earlier snapshots (a reader
         // takes the first in document order, so none may stay) and their parents are looked
@@ -605,6 +619,7 @@ PrintTicketXmlDocument::AddOrReplacePageDevmodeSnapshotInPrintTicket(const DEVMO
                                   &snapshot);
 
         AppendNode(m_rootNode, snapshot);
+        binding.Keep();
         for (auto& [parent, node] : earlier) {
             CComPtr<IXMLDOMNode> removed;
             FU_THROW_IF_FAILED(parent->removeChild(node, &removed));
@@ -669,7 +684,7 @@ void PrintTicketXmlDocument::CreateKeldanKjtfParameterInit(const ByteBuffer& pay
             FU_THROW_HR(E_INVALIDARG);
         }
     }
-    BindUserKeywordsPrefix();
+    PrefixBinding binding = BindUserKeywordsPrefixUntilKept();
     const CComBSTR value = Join({u"<![CDATA[\n", text.View(), u"\n]]>"});
     CComPtr<IXMLDOMElement> jobTicket;
     CreateStringParameterInit(m_userKeywordsPrefix, CComBSTR(kKjtfJobTicket), value, &jobTicket);
@@ -683,4 +698,5 @@ void PrintTicketXmlDocument::CreateKeldanKjtfParameterInit(const ByteBuffer& pay
     }
     CComPtr<IXMLDOMNode> inserted;
     FU_THROW_IF_FAILED(m_rootNode->insertBefore(jobTicket, before, &inserted));
+    binding.Keep();
 }

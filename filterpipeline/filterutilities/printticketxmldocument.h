@@ -19,6 +19,7 @@
 
 #include <kldutil/bytebuffer.h>
 
+#include <utility>
 #include <windows.h>
 
 class FILTERUTILITIES_API PrintTicketXmlDocument : public PrintSchemaXmlDocument {
@@ -154,6 +155,30 @@ private:
     // Whether the root declares the user keywords prefix for the driver's namespace.
     bool UserKeywordsPrefixIsBound() const;
     // Declares the driver's namespace on the root as "pk" unless the user keywords prefix is
-    // bound to it already; raises E_FAIL when "pk" is bound to another namespace.
-    void BindUserKeywordsPrefix();
+    // bound to it already (true when it declared it); raises E_FAIL when "pk" is bound to
+    // another namespace.
+    bool BindUserKeywordsPrefix();
+
+    // A declaration BindUserKeywordsPrefix made for a payload, taken back (with the prefix
+    // the document held before) when the binding goes without Keep(): a payload that could
+    // not be written leaves the root as it was.
+    class PrefixBinding {
+    public:
+        PrefixBinding() = default;
+        PrefixBinding(PrefixBinding&& other) noexcept
+            : m_document(std::exchange(other.m_document, nullptr)), m_root(std::move(other.m_root)),
+              m_declaration(std::move(other.m_declaration)),
+              m_previousPrefix(std::move(other.m_previousPrefix)) {}
+        PrefixBinding& operator=(PrefixBinding&&) = delete;
+        ~PrefixBinding();
+        void Keep() noexcept { m_document = nullptr; }
+
+    private:
+        friend class PrintTicketXmlDocument;
+        PrintTicketXmlDocument* m_document = nullptr; // null: nothing to take back
+        CComPtr<IXMLDOMElement> m_root;
+        CComBSTR m_declaration;
+        CComBSTR m_previousPrefix;
+    };
+    PrefixBinding BindUserKeywordsPrefixUntilKept();
 };

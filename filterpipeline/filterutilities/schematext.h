@@ -23,6 +23,20 @@ inline std::u16string_view View(BSTR text) noexcept {
     return text ? std::u16string_view(text, ::SysStringLen(text)) : std::u16string_view();
 }
 
+// Equal texts compared as the documents compare names and namespace URIs: exactly, letter
+// case included (VarBstrCmp with no flags); null counts as empty.
+inline bool Equal(BSTR left, BSTR right) noexcept {
+    return ::VarBstrCmp(left, right, LOCALE_USER_DEFAULT, 0) == VARCMP_EQ;
+}
+
+// A VARIANT that clears what it holds when it goes, however the scope is left.
+struct ScopedVariant : VARIANT {
+    ScopedVariant() noexcept { ::VariantInit(this); }
+    ~ScopedVariant() { ::VariantClear(this); }
+    ScopedVariant(const ScopedVariant&) = delete;
+    ScopedVariant& operator=(const ScopedVariant&) = delete;
+};
+
 inline bool IsEmpty(BSTR text) noexcept {
     return ::SysStringLen(text) == 0;
 }

@@ -267,3 +267,36 @@ TEST_F(DevmodeSnapshotTest, AJobTicketPayloadThatXmlCannotCarryIsRefused) {
 }
 
 } // namespace
+
+TEST_F(DevmodeSnapshotTest, AFailedFirstSnapshotLeavesTheTicketUntouched) {
+    // The ticket does not declare the driver's namespace: the declaration a snapshot needs may
+    // only be added once the snapshot can be written, so a failure changes nothing at all.
+    const std::string source =
+        "<psf:PrintTicket xmlns:psf=\"http://schemas.microsoft.com/windows/2003/08/printing/"
+        "printschemaframework\" version=\"1\"/>";
+    const ByteBuffer devmode = DriverDevmode({{215, 7241}});
+    bool succeeded = false;
+    for (unsigned long n = 1; n < 400 && !succeeded; ++n) {
+        SCOPED_TRACE(n);
+        CComPtr<IXMLDOMDocument2> dom = LoadBytes(source);
+        PrintTicketXmlDocument ticket(dom);
+        CComBSTR before;
+        ASSERT_EQ(S_OK, dom->get_xml(&before));
+        HRESULT hr = E_UNEXPECTED;
+        {
+            platformtest::AllocationFailure failure(n);
+            try {
+                hr = ticket.AddOrReplacePageDevmodeSnapshotInPrintTicket(AsDevmode(devmode));
+            } catch (const ATL::CAtlException& exception) {
+                hr = exception;
+            }
+        }
+        succeeded = hr == S_OK;
+        if (!succeeded) {
+            CComBSTR after;
+            ASSERT_EQ(S_OK, dom->get_xml(&after));
+            EXPECT_TRUE(before == after);
+        }
+    }
+    EXPECT_TRUE(succeeded);
+}

@@ -115,6 +115,10 @@ TEST(AttributeBytesIndexedList, WritesRefuseIdsAndLengthsThatCannotBeStored) {
                   list.SetDimensionValue(F(1), Dimension(1e6, Dimension::Inch));
               }));
     EXPECT_TRUE(list.IsEmpty());
+    // A collection is made with its list, never as a bare kind (it would hold nothing).
+    EXPECT_EQ(E_INVALIDARG, RaisedHresult([] {
+                  AttributeBytesIndexedList::Attribute(F(1), AttributeBytesKind::Collection, 0);
+              }));
 }
 
 TEST(AttributeBytesIndexedList, CollectionsNestAndCopyDeeply) {

@@ -3,7 +3,13 @@
 
 #include "filterutilities/printschematestsupport.h"
 
+#include <kldutil/attributebytesindexedlist.h>
+#include <kldutil/kdevmode.h>
+#include <kldutil/keldanutilities.h>
+
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 #include <string>
 #include <vector>
@@ -289,7 +295,8 @@ TEST(FilterutilDevmode, NewDevmodeSetAndReadBack) {
     ASSERT_EQ(0, run.status) << run.err;
     run = RunFilterutil({"ticket", "devmode", "--set", "5=3", "7=-100", fresh, "-o", edited});
     ASSERT_EQ(0, run.status) << run.err;
-    run = RunFilterutil({"ticket", "devmode", "--set", "5=4", edited, "-o", edited});
+    // A feature named twice takes its last value.
+    run = RunFilterutil({"ticket", "devmode", "--set", "5=1", "5=4", edited, "-o", edited});
     ASSERT_EQ(0, run.status) << run.err;
 
     run = RunFilterutil({"ticket", "devmode", "--json", edited});
@@ -343,6 +350,37 @@ TEST(FilterutilDevmode, SnapshotsThatAreNotThisDriversAreReported) {
             RunFilterutil({"ticket", "devmode", "--set", "1=1", path, "-o", folder.Path("x.xml")});
         EXPECT_EQ(2, edit.status);
     }
+}
+
+// A devmode of this driver whose checksum holds but whose settings state is damaged.
+std::string DamagedStateBase64() {
+    ByteBuffer devmode = KDevmode::Build(AttributeBytesIndexedList());
+    BYTE* block = devmode.getLpbyte() + sizeof(DEVMODEW) + 128; // where Build puts it
+    block[KDevmode::kRecordsOffset + 4] ^= 0xFF;                // the state's "KPAS" magic
+    tagOEMDEV copy;
+    std::memcpy(&copy, block, sizeof copy);
+    const DWORD checksum = KDevmode::ComputeChecksum(copy);
+    std::memcpy(block + KDevmode::kChecksumOffset, &checksum, sizeof checksum);
+    int length = KeldanUtilities::Base64EncodeGetRequiredLength(
+        static_cast<int>(devmode.getDword()), KeldanUtilities::Base64FlagNoCrLf);
+    std::u16string text(static_cast<size_t>(length), u'\0');
+    KeldanUtilities::Base64Encode(devmode.getLpbyte(), static_cast<int>(devmode.getDword()),
+                                  text.data(), &length, KeldanUtilities::Base64FlagNoCrLf);
+    return std::string(text.begin(), text.begin() + length); // Base64 is ASCII
+}
+
+TEST(FilterutilDevmode, DamagedSettingsAreNeitherShownNorOverwritten) {
+    ScratchFolder folder;
+    const std::string path = folder.Path("damaged.xml");
+    WriteFile(path, TicketWithSnapshot(DamagedStateBase64()));
+    const ToolRun shown = RunFilterutil({"ticket", "devmode", path});
+    ASSERT_EQ(0, shown.status) << shown.err;
+    EXPECT_NE(std::string::npos, shown.out.find("settings: cannot be read\n"));
+
+    const ToolRun edit =
+        RunFilterutil({"ticket", "devmode", "--set", "5=3", path, "-o", folder.Path("out.xml")});
+    EXPECT_EQ(2, edit.status);
+    EXPECT_NE(std::string::npos, edit.err.find("the settings in the devmode cannot be read"));
 }
 
 TEST(FilterutilDevmode, BadCommandLines) {
@@ -411,6 +449,11 @@ TEST(FilterutilEffective, EachFeatureFromTheNarrowestTicketOfItsScope) {
 
     const ToolRun missingDefault = RunFilterutil({"ticket", "effective", "--page", page, "X"});
     EXPECT_EQ(2, missingDefault.status);
+    // Only Print Schema keywords are looked up: another namespace's feature is not one.
+    const ToolRun otherNamespace =
+        RunFilterutil({"ticket", "effective", "--default", kJobTicket, "ns0000:PageMediaSize"});
+    EXPECT_EQ(2, otherNamespace.status);
+    EXPECT_EQ("", otherNamespace.out);
 }
 
 } // namespace

@@ -26,6 +26,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <map>
+#include <memory>
 #include <optional>
 
 namespace filterutil {
@@ -41,7 +43,7 @@ struct Setting {
 struct DevmodeArguments {
     std::string path;
     std::optional<std::string> output;
-    std::vector<Setting> settings;
+    std::map<WORD, int32_t> settings; // a feature named twice takes the last value
     bool json = false;
     bool fresh = false;
 };
@@ -79,13 +81,13 @@ DevmodeArguments ParseArguments(const Arguments& arguments) {
                 throw ToolError("ticket devmode: " + argument + " needs a value");
             }
             if (argument == "--set") {
-                parsed.settings.push_back(ParseSetting(arguments[++i]));
                 // Further FEATURE=VALUE words belong to the same --set.
-                while (i + 1 < arguments.size() &&
-                       arguments[i + 1].find('=') != std::string::npos &&
-                       arguments[i + 1][0] != '-') {
-                    parsed.settings.push_back(ParseSetting(arguments[++i]));
-                }
+                do {
+                    const Setting setting = ParseSetting(arguments[++i]);
+                    parsed.settings[setting.feature] = setting.value;
+                } while (i + 1 < arguments.size() &&
+                         arguments[i + 1].find('=') != std::string::npos &&
+                         arguments[i + 1][0] != '-');
             } else {
                 parsed.output = arguments[++i];
             }
@@ -110,82 +112,28 @@ DevmodeArguments ParseArguments(const Arguments& arguments) {
     return parsed;
 }
 
-// --- Reading a devmode's bytes without trusting them ---
-
-template <class T>
-bool ReadAt(const ByteBuffer& bytes, size_t offset, T& value) {
-    if (offset > bytes.getDword() || sizeof(T) > bytes.getDword() - offset) {
-        return false;
-    }
-    std::memcpy(&value, bytes.getLpbyte() + offset, sizeof(T));
-    return true;
-}
+// --- The private block, as the library finds it ---
 
 struct BlockReport {
-    bool present = false;
-    bool signature = false;
+    bool present = false; // a block of the driver's size and signature
     DWORD version = 0;
     bool checksumOk = false;
-    std::optional<ByteBuffer> state; // record 1
+    std::unique_ptr<PersistentAttributes> attributes; // null when the state cannot be read
 };
 
-// Finds the private block the way the driver does (the offset at private offset 114 first,
-// then the one at 8), reporting what it finds even when the block is not valid.
-BlockReport InspectBlock(const ByteBuffer& devmode, WORD dmSize, WORD dmDriverExtra) {
+BlockReport InspectBlock(ByteBuffer& devmode) {
     BlockReport report;
-    const size_t privateStart = dmSize;
-    const size_t privateEnd = std::min<size_t>(privateStart + dmDriverExtra, devmode.getDword());
-    if (privateEnd <= privateStart) {
+    const tagOEMDEV* block = PrintTicketAttributeBytesReaderWriter::GetOemDevmodeFromDevmode(
+        reinterpret_cast<DEVMODEW*>(devmode.getLpbyte()), devmode.getDword());
+    if (!block) {
         return report;
     }
-    const size_t privateSize = privateEnd - privateStart;
-    std::optional<tagOEMDEV> chosen;
-    for (const DWORD field : {KDevmode::kBlockOffsetField, KDevmode::kLegacyBlockOffsetField}) {
-        WORD offset = 0;
-        if (field + sizeof(WORD) > privateSize || !ReadAt(devmode, privateStart + field, offset) ||
-            size_t{offset} + KDevmode::kBlockSize > privateSize) {
-            continue;
-        }
-        tagOEMDEV block;
-        std::memcpy(&block, devmode.getLpbyte() + privateStart + offset, sizeof block);
-        const bool signed_ =
-            block.dwSignature == KDevmode::kSignature && block.dwSize == KDevmode::kBlockSize;
-        if (!chosen || signed_) {
-            chosen = block;
-        }
-        if (signed_) {
-            break;
-        }
-    }
-    if (!chosen) {
-        return report;
-    }
-    const tagOEMDEV& block = *chosen;
     report.present = true;
-    report.signature =
-        block.dwSignature == KDevmode::kSignature && block.dwSize == KDevmode::kBlockSize;
-    report.version = block.dwVersion;
-    report.checksumOk = report.signature && block.dwChecksummedSize == KDevmode::kChecksummedSize &&
-                        block.dwChecksum == KDevmode::ComputeChecksum(block);
-    if (!report.checksumOk) {
-        return report;
-    }
-    size_t position = KDevmode::kRecordsOffset;
-    const auto* bytes = reinterpret_cast<const BYTE*>(&block);
-    for (WORD i = 0; i < block.wRecordCount && position + 4 <= KDevmode::kBlockSize; ++i) {
-        WORD id = 0;
-        WORD length = 0;
-        std::memcpy(&id, bytes + position, sizeof id);
-        std::memcpy(&length, bytes + position + 2, sizeof length);
-        if (position + 4 + length > KDevmode::kBlockSize) {
-            break;
-        }
-        if (id == KDevmode::kStateRecordId) {
-            report.state = ByteBuffer();
-            report.state->appendLpbyte(bytes + position + 4, length);
-            break;
-        }
-        position += 4 + size_t{length};
+    report.version = block->dwVersion;
+    report.checksumOk = block->dwChecksummedSize == KDevmode::kChecksummedSize &&
+                        block->dwChecksum == KDevmode::ComputeChecksum(*block);
+    if (report.checksumOk) {
+        report.attributes = PrintTicketAttributeBytesReaderWriter::ReadPersistedAttributes(*block);
     }
     return report;
 }
@@ -275,25 +223,16 @@ struct DevmodeReport {
     DEVMODEW publicPart{};
     size_t publicBytes = 0; // how much of the public record the devmode holds
     BlockReport block;
-    std::optional<PersistentAttributes> attributes;
 };
 
-DevmodeReport Inspect(const ByteBuffer& devmode) {
+// The caller has made sure the devmode holds its two size fields.
+DevmodeReport Inspect(ByteBuffer& devmode) {
     DevmodeReport report;
     WORD dmSize = 0;
-    WORD dmDriverExtra = 0;
-    ReadAt(devmode, offsetof(DEVMODEW, dmSize), dmSize);
-    ReadAt(devmode, offsetof(DEVMODEW, dmDriverExtra), dmDriverExtra);
+    std::memcpy(&dmSize, devmode.getLpbyte() + offsetof(DEVMODEW, dmSize), sizeof dmSize);
     report.publicBytes = std::min<size_t>({dmSize, sizeof(DEVMODEW), devmode.getDword()});
     std::memcpy(&report.publicPart, devmode.getLpbyte(), report.publicBytes);
-    report.block = InspectBlock(devmode, dmSize, dmDriverExtra);
-    if (report.block.state) {
-        PersistentAttributes decoded(report.block.state->getLpbyte(),
-                                     report.block.state->getDword(), false);
-        if (SUCCEEDED(decoded.GetDecodeResult())) {
-            report.attributes = std::move(decoded);
-        }
-    }
+    report.block = InspectBlock(devmode);
     return report;
 }
 
@@ -315,13 +254,13 @@ void PrintJson(const DevmodeReport& report) {
     json.EndObject();
     json.Key("privateBlock").BeginObject();
     json.Key("present").Bool(report.block.present);
-    json.Key("signature").Bool(report.block.signature);
+    json.Key("signature").Bool(report.block.present); // the block is found by its signature
     json.Key("version").Number(static_cast<int64_t>(report.block.version));
     json.Key("checksumOk").Bool(report.block.checksumOk);
     json.EndObject();
     json.Key("attributes").BeginObject();
-    if (report.attributes) {
-        for (const auto& entry : report.attributes->GetAttributeBytesNameSpaces()) {
+    if (report.block.attributes) {
+        for (const auto& entry : report.block.attributes->GetAttributeBytesNameSpaces()) {
             AttributeBytesIndexedList list;
             list.ImportFromRawList(entry.second);
             json.Key(std::to_string(entry.first.GetId()));
@@ -346,24 +285,20 @@ void PrintText(const DevmodeReport& report) {
     const BlockReport& block = report.block;
     std::cout << "private block: "
               << (!block.present ? "absent"
-                                 : std::string("signature ") + (block.signature ? "ok" : "wrong") +
-                                       ", version " + std::to_string(block.version) +
-                                       ", checksum " + (block.checksumOk ? "ok" : "wrong"))
+                                 : "version " + std::to_string(block.version) + ", checksum " +
+                                       (block.checksumOk ? "ok" : "wrong"))
               << '\n';
-    if (report.attributes) {
-        for (const auto& entry : report.attributes->GetAttributeBytesNameSpaces()) {
+    if (block.present && block.checksumOk && !block.attributes) {
+        std::cout << "settings: cannot be read\n";
+    }
+    if (block.attributes) {
+        for (const auto& entry : block.attributes->GetAttributeBytesNameSpaces()) {
             AttributeBytesIndexedList list;
             list.ImportFromRawList(entry.second);
             std::cout << "namespace " << entry.first.GetId() << '\n';
             PrintList(list, "  ");
         }
     }
-}
-
-std::string HexCode(HRESULT hr) {
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
-    return code;
 }
 
 // The ticket's devmode, refused when it is not one of this driver's.
@@ -420,8 +355,9 @@ int Show(PrintSchemaFile& file, const DevmodeArguments& arguments) {
     return kExitOk;
 }
 
-void Apply(AttributeBytesIndexedList& list, const std::vector<Setting>& settings) {
-    for (const Setting& setting : settings) {
+void Apply(AttributeBytesIndexedList& list, const std::map<WORD, int32_t>& settings) {
+    for (const auto& [id, value] : settings) {
+        const Setting setting{id, value};
         const AttributeBytesFeatureId feature(setting.feature);
         const AttributeBytesIndexedList::Attribute* existing = list.Find(feature);
         const AttributeBytesKind kind = existing ? existing->GetKind() : AttributeBytesKind::Option;
@@ -459,7 +395,10 @@ int Edit(PrintSchemaFile& file, const DevmodeArguments& arguments) {
         }
     }
     if (!arguments.settings.empty()) {
-        DriverDevmode(ticket, arguments.path);
+        ByteBuffer devmode = DriverDevmode(ticket, arguments.path);
+        if (!InspectBlock(devmode).attributes) {
+            throw ToolError(arguments.path + ": the settings in the devmode cannot be read");
+        }
         PrintTicketAttributeBytesReaderWriter view(&ticket, true);
         Apply(view.GetAttributeBytesIndexedListRef(), arguments.settings);
         view.CommitChangesToPrintTicket();
@@ -467,9 +406,9 @@ int Edit(PrintSchemaFile& file, const DevmodeArguments& arguments) {
         // The commit leaves the devmode as it was when the settings do not fit its block.
         PrintTicketAttributeBytesReaderWriter check(&ticket, true);
         const AttributeBytesIndexedList& committed = check.GetAttributeBytesIndexedListRef();
-        for (const Setting& setting : arguments.settings) {
-            const auto* attribute = committed.Find(AttributeBytesFeatureId(setting.feature));
-            if (!attribute || attribute->GetValue() != setting.value) {
+        for (const auto& [feature, value] : arguments.settings) {
+            const auto* attribute = committed.Find(AttributeBytesFeatureId(feature));
+            if (!attribute || attribute->GetValue() != value) {
                 throw ToolError("ticket devmode: the settings do not fit the devmode's block",
                                 kExitFailure);
             }

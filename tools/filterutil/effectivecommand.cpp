@@ -92,12 +92,12 @@ int TicketEffective(const Arguments& arguments) {
 
     std::vector<Resolution> resolved;
     for (const std::string& feature : features) {
-        // Features are Print Schema keywords; a keywords prefix given with the name is
-        // dropped, as each ticket names them with its own prefix.
-        const size_t colon = feature.find(':');
-        const std::string local = colon == std::string::npos ? feature : feature.substr(colon + 1);
-        if (local.empty()) {
-            throw ToolError("ticket effective: \"" + feature + "\" names no feature");
+        // The view looks up Print Schema keywords, which each ticket names with its own
+        // prefix: "psk:" given with the name is dropped, any other prefix is refused.
+        const std::string local = feature.rfind("psk:", 0) == 0 ? feature.substr(4) : feature;
+        if (local.empty() || local.find(':') != std::string::npos) {
+            throw ToolError("ticket effective: \"" + feature +
+                            "\" is not a Print Schema keyword feature such as PageMediaSize");
         }
         CComBSTR name(FromUtf8(local).c_str());
         CComBSTR option;
@@ -115,9 +115,8 @@ int TicketEffective(const Arguments& arguments) {
                                 ToUtf8(std::u16string_view(option.m_str, option.Length()));
             resolution.from = ScopeName(source);
         } else if (hr != PrintSchema::E_ELEMENT_NOT_FOUND) {
-            char code[16];
-            std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
-            throw ToolError("ticket effective: " + feature + " could not be read (" + code + ")");
+            throw ToolError("ticket effective: " + feature + " could not be read (" + HexCode(hr) +
+                            ")");
         }
         resolved.push_back(std::move(resolution));
     }

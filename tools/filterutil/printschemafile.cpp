@@ -23,9 +23,7 @@ std::string DescribeConstructionFailure(HRESULT hr, const std::u16string& root) 
         return "the root element does not declare the Print Schema framework namespace with a "
                "prefix";
     }
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
-    return std::string("the library refused it (") + code + ")";
+    return "the library refused it (" + HexCode(hr) + ")";
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "text.h"
 
+#include <cstdio>
 #include <limits>
 #include <stdexcept>
 
@@ -32,6 +33,12 @@ std::u16string FromUtf8(std::string_view text) {
     std::u16string out(static_cast<size_t>(size), u'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), count, out.data(), size);
     return out;
+}
+
+std::string HexCode(HRESULT hr) {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+    return code;
 }
 
 } // namespace filterutil

@@ -11,4 +11,7 @@ namespace filterutil {
 std::string ToUtf8(std::u16string_view text);
 std::u16string FromUtf8(std::string_view text);
 
+// An HRESULT as the Windows tools write it: "0x80070490".
+std::string HexCode(HRESULT hr);
+
 } // namespace filterutil
