@@ -357,26 +357,25 @@ int Show(PrintSchemaFile& file, const DevmodeArguments& arguments) {
 
 void Apply(AttributeBytesIndexedList& list, const std::map<WORD, int32_t>& settings) {
     for (const auto& [id, value] : settings) {
-        const Setting setting{id, value};
-        const AttributeBytesFeatureId feature(setting.feature);
+        const AttributeBytesFeatureId feature(id);
         const AttributeBytesIndexedList::Attribute* existing = list.Find(feature);
         const AttributeBytesKind kind = existing ? existing->GetKind() : AttributeBytesKind::Option;
         switch (kind) {
         case AttributeBytesKind::Integer:
-            list.SetIntegerValue(feature, setting.value);
+            list.SetIntegerValue(feature, value);
             break;
         case AttributeBytesKind::Boolean:
-            if (setting.value != 0 && setting.value != 1) {
-                throw ToolError("ticket devmode: feature " + std::to_string(setting.feature) +
+            if (value != 0 && value != 1) {
+                throw ToolError("ticket devmode: feature " + std::to_string(id) +
                                 " is a boolean: give 0 or 1");
             }
-            list.SetBooleanValue(feature, setting.value != 0);
+            list.SetBooleanValue(feature, value != 0);
             break;
         case AttributeBytesKind::Collection:
-            throw ToolError("ticket devmode: feature " + std::to_string(setting.feature) +
+            throw ToolError("ticket devmode: feature " + std::to_string(id) +
                             " is a collection and cannot be set to a number");
         default:
-            list.SetOptionValue(feature, setting.value);
+            list.SetOptionValue(feature, value);
         }
     }
 }
