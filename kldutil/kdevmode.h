@@ -61,6 +61,7 @@ static_assert(sizeof(tagOEMDEV) == 5956);
 static_assert(offsetof(tagOEMDEV, dwChecksum) == 56);
 static_assert(offsetof(tagOEMDEV, wRecordCount) == 60);
 static_assert(offsetof(tagOEMDEV, records) == 62);
+static_assert(offsetof(DEVMODEW, dmDriverExtra) + sizeof(WORD) == 72);
 using OEMDEV = tagOEMDEV;
 using POEMDEV = tagOEMDEV*;
 
@@ -117,7 +118,7 @@ public:
     static constexpr DWORD kLegacyBlockOffsetField = 8;
     static constexpr DWORD kBlockOffsetFieldSize = sizeof(WORD);
     // Where the public part's own size fields end: a dmSize below it would put the private
-    // data on top of them.
+    // data on top of them, and writing the block could then change the devmode's length.
     static constexpr DWORD kPublicSizeFieldsEnd = offsetof(DEVMODEW, dmDriverExtra) + sizeof(WORD);
 
     // The checksum a block should carry: Crc32::GetCrc of its bytes from offset 60.
@@ -135,3 +136,12 @@ public:
     static ByteBuffer Build(const AttributeBytesIndexedList& dataModel,
                             const KDevmodeSettings& settings = {});
 };
+
+// The struct and the offsets describe one layout.
+static_assert(sizeof(tagOEMDEV) == KDevmode::kBlockSize);
+static_assert(offsetof(tagOEMDEV, dwChecksum) == KDevmode::kChecksumOffset);
+static_assert(offsetof(tagOEMDEV, wRecordCount) == KDevmode::kRecordCountOffset);
+static_assert(offsetof(tagOEMDEV, records) == KDevmode::kRecordsOffset);
+// The checksummed area, as the block's fourth field counts it, is the checksum and the bytes
+// it covers.
+static_assert(KDevmode::kChecksummedSize == sizeof(DWORD) + KDevmode::kChecksumDataSize);
