@@ -25,6 +25,9 @@ tagOEMDEV* BlockNamedAt(BYTE* privateData, DWORD driverExtra, DWORD offsetField)
 } // namespace
 
 tagOEMDEV* KDevmodeBlock::Find(DEVMODEW* devmode) noexcept {
+    if (devmode == nullptr) {
+        return nullptr;
+    }
     const DWORD publicSize = devmode->dmSize;
     if (publicSize < KDevmode::kPublicSizeFieldsEnd) {
         return nullptr;
@@ -38,7 +41,7 @@ tagOEMDEV* KDevmodeBlock::Find(DEVMODEW* devmode) noexcept {
 }
 
 tagOEMDEV* KDevmodeBlock::Find(DEVMODEW* devmode, DWORD bufferSize) noexcept {
-    if (bufferSize < KDevmode::kPublicSizeFieldsEnd ||
+    if (devmode == nullptr || bufferSize < KDevmode::kPublicSizeFieldsEnd ||
         DWORD{devmode->dmSize} + devmode->dmDriverExtra > bufferSize) {
         return nullptr;
     }
@@ -95,6 +98,9 @@ void KDevmodeBlock::PutRecord(tagOEMDEV& block, DWORD position, WORD id, const B
 
 bool KDevmodeBlock::ReplaceState(DEVMODEW* devmode, DWORD bufferSize, const BYTE* state,
                                  DWORD length) noexcept {
+    if (state == nullptr && length > 0) {
+        return false;
+    }
     tagOEMDEV* block = Find(devmode, bufferSize);
     if (block == nullptr || !ChecksumMatches(*block) || length > KDevmode::kMaxStateSize) {
         return false;

@@ -104,6 +104,11 @@ TEST(KDevmodeBlock, TrustsNoSizeBeyondTheBuffer) {
             KDevmodeBlock::ReplaceState(publicPart, size, state.getLpbyte(), state.getDword()));
         EXPECT_EQ(original, devmode);
     }
+    EXPECT_EQ(nullptr, KDevmodeBlock::Find(nullptr));
+    EXPECT_EQ(nullptr, KDevmodeBlock::Find(nullptr, 4096));
+    EXPECT_FALSE(KDevmodeBlock::ReplaceState(nullptr, 4096, state.getLpbyte(), state.getDword()));
+    EXPECT_FALSE(KDevmodeBlock::ReplaceState(publicPart, devmode.getDword(), nullptr, 4));
+    EXPECT_EQ(original, devmode);
 }
 
 } // namespace
