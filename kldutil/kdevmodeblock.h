@@ -65,10 +65,10 @@ public:
     // Replaces the state record's data with length bytes of state: the records after it move
     // to follow the new data, the bytes freed at the end of the block become zero, every
     // record kUiStampRecordId of at least 4 bytes is set to 0 and the checksum is renewed.
-    // Returns false, leaving the buffer unchanged, when the devmode or the state is null, when
-    // the devmode has no block with a matching checksum, no state record, when the state exceeds
-    // kMaxStateSize, when the state and the records after it would not fit the block, or when the
-    // new bytes would change the offset that locates the block.
+    // Returns false, leaving the buffer unchanged, when the devmode or the state is null,
+    // when the devmode has no block with a matching checksum or no state record, when the
+    // state exceeds kMaxStateSize, when the state and the records after it would not fit the
+    // block, or when the new bytes would change the offset that locates the block.
     static bool ReplaceState(DEVMODEW* devmode, DWORD bufferSize, const BYTE* state,
                              DWORD length) noexcept;
 
