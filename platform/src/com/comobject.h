@@ -1,6 +1,11 @@
 // The base of every COM object the platform makes: its interface table, its reference count,
 // its memory and its guard against running out of memory.
 //
+// The COM subsystem (this folder): this base; the run-time (runtime.cpp: apartments per
+// thread, the class table CoCreateInstance reads, task memory); the platform allocator
+// (allocator.h), which every allocation made for a caller goes through; memory streams.
+// The class table holds no objects, only how to make them; an apartment is a count per thread.
+//
 // Contract:
 // - A class derives from com::Object<Derived, Bases...>, where Bases are the interfaces it
 //   implements (or classes that implement them), and declares the interfaces QueryInterface

@@ -1,6 +1,6 @@
 #include "domdocument.h"
 
-#include "classregistry.h"
+#include "com/classregistry.h"
 #include "domdeclaration.h"
 #include "domserializer.h"
 #include "xmldeclaration.h"

@@ -1,6 +1,6 @@
 #include "domnodelist.h"
 
-#include "allocator.h"
+#include "com/allocator.h"
 
 namespace platform::msxml {
 

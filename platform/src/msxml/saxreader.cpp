@@ -1,6 +1,6 @@
 #include "saxreader.h"
 
-#include "classregistry.h"
+#include "com/classregistry.h"
 #include "domloader.h"
 #include "xmltext.h"
 

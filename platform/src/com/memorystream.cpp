@@ -3,7 +3,7 @@
 #include "objbase.h"
 
 #include "allocator.h"
-#include "com/comobject.h"
+#include "comobject.h"
 
 #include <cstring>
 #include <memory>
