@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -83,8 +85,10 @@ TEST(TextConversion, BadInputAndShortBuffers) {
               "b",
               std::string(out, 5));
 
+    std::fill(std::begin(out), std::end(out), 'z');
     EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, 0, u"abcdef", -1, out, 3, nullptr, nullptr));
     EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
+    EXPECT_EQ("zzz", std::string(out, 3)) << "a buffer too short is left as it was";
     EXPECT_EQ(7, WideCharToMultiByte(CP_UTF8, 0, u"abcdef", -1, nullptr, 0, nullptr, nullptr));
 
     const char truncated[] = {'x', '\xe7', '\xba'};
