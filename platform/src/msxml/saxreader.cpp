@@ -23,7 +23,8 @@ struct Span {
 };
 
 // The attributes of the element being started. Made for one parse and refilled for each
-// element; the handler may only use it during its startElement callback.
+// element: a handler that keeps it past its startElement callback sees the attributes of the
+// element started last.
 class SaxAttributes final : public com::Object<SaxAttributes, ISAXAttributes> {
 public:
     using Interfaces = com::InterfaceTable<ISAXAttributes>;
