@@ -243,7 +243,10 @@ HRESULT DomDocument::WrapDeclaration(xmlNodePtr element, xmlNsPtr ns, IXMLDOMNod
 }
 
 HRESULT DomDocument::Adopt(xmlNodePtr made, IXMLDOMNode** object) {
-    store_.AdoptDetached(made);
+    if (!store_.AdoptDetached(made)) {
+        store_.DiscardUnreferenced(made);
+        return E_OUTOFMEMORY;
+    }
     const HRESULT hr = Wrap(made, object);
     if (FAILED(hr)) {
         store_.DiscardUnreferenced(made);
@@ -479,12 +482,16 @@ HRESULT DomDocument::createNode(VARIANT type, BSTR name, BSTR namespaceURI, IXML
 HRESULT DomDocument::Fail(const char* reason, VARIANT_BOOL* isSuccessful) {
     ParseFailure failure;
     failure.reason = reason;
+    return Fail(std::move(failure), isSuccessful);
+}
+
+HRESULT DomDocument::Fail(ParseFailure&& failure, VARIANT_BOOL* isSuccessful) {
     xmlDocPtr empty = NewEmptyDocument();
     if (!empty) {
         return E_OUTOFMEMORY;
     }
-    store_.ReplaceDoc(empty);
-    lastError_ = failure;
+    store_.ReplaceDoc(empty); // the last step that can fail
+    lastError_ = std::move(failure);
     hasError_ = true;
     *isSuccessful = VARIANT_FALSE;
     return S_FALSE;
@@ -497,9 +504,7 @@ HRESULT DomDocument::Parse(std::string_view bytes, bool textIsUtf8, VARIANT_BOOL
     ParseFailure failure;
     xmlDocPtr doc = ParseDocument(bytes, options, failure);
     if (!doc) {
-        const HRESULT hr = Fail("", isSuccessful);
-        lastError_ = failure;
-        return hr;
+        return Fail(std::move(failure), isSuccessful);
     }
     store_.ReplaceDoc(doc);
     hasError_ = false;

@@ -92,7 +92,9 @@ private:
     // when the name holds a character XML does not allow.
     bool ConvertUri(std::u16string_view uri);
     HRESULT Parse(std::string_view bytes, bool textIsUtf8, VARIANT_BOOL* isSuccessful);
+    // Empties the document after a failed load; the document is unchanged when this fails.
     HRESULT Fail(const char* reason, VARIANT_BOOL* isSuccessful);
+    HRESULT Fail(ParseFailure&& failure, VARIANT_BOOL* isSuccessful);
     HRESULT StreamSnapshot(void** stream);
 
     DomStore store_;
