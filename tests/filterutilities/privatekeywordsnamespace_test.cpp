@@ -9,7 +9,7 @@
 #include "printschematestsupport.h"
 
 #include <algorithm>
-#include <regex>
+#include <cctype>
 
 using namespace printschematest;
 
@@ -66,7 +66,24 @@ std::string TypeOf(xmlDoc* doc, xmlNode* element) {
     return "";
 }
 
-const std::regex kQName(R"(\s*([A-Za-z_][A-Za-z0-9._-]*:[^\s:]+)\s*)");
+// The text without surrounding white space when it reads as a QName ("prefix:local"), else "".
+std::string AsQName(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t\r\n");
+    const size_t last = text.find_last_not_of(" \t\r\n");
+    if (first == std::string::npos) {
+        return "";
+    }
+    const std::string trimmed = text.substr(first, last + 1 - first);
+    const size_t colon = trimmed.find(':');
+    if (colon == 0 || colon == std::string::npos || colon + 1 == trimmed.size() ||
+        trimmed.find_first_of(": \t\r\n", colon + 1) != std::string::npos ||
+        trimmed.find_first_of(" \t\r\n") < colon ||
+        std::isdigit(static_cast<unsigned char>(trimmed[0])) || trimmed[0] == '.' ||
+        trimmed[0] == '-') {
+        return "";
+    }
+    return trimmed;
+}
 
 // What every name in the document means, in document order: each element's own name, every
 // attribute value and every value text that reads as a QName (a value typed as something other
@@ -76,14 +93,13 @@ void CollectMeanings(xmlDoc* doc, xmlNode* element, std::vector<std::string>& me
     const std::string where = Text(element->name);
     meanings.push_back(where + " is {" + (element->ns ? Text(element->ns->href) : "") + "}" +
                        where);
-    std::smatch match;
     for (xmlAttr* attribute = element->properties; attribute; attribute = attribute->next) {
         xmlChar* value = xmlNodeListGetString(doc, attribute->children, 1);
-        const std::string text = Text(value);
+        const std::string qname = AsQName(Text(value));
         xmlFree(value);
-        if (std::regex_match(text, match, kQName)) {
+        if (!qname.empty()) {
             meanings.push_back(where + "/@" + Text(attribute->name) + " = " +
-                               MeaningAt(doc, element, match[1]));
+                               MeaningAt(doc, element, qname));
         }
     }
     const std::string type = TypeOf(doc, element);
@@ -95,8 +111,8 @@ void CollectMeanings(xmlDoc* doc, xmlNode* element, std::vector<std::string>& me
             CollectMeanings(doc, child, meanings);
         }
     }
-    if ((type.empty() || type == qnameType) && std::regex_match(text, match, kQName)) {
-        meanings.push_back(where + " text = " + MeaningAt(doc, element, match[1]));
+    if ((type.empty() || type == qnameType) && !AsQName(text).empty()) {
+        meanings.push_back(where + " text = " + MeaningAt(doc, element, AsQName(text)));
     }
 }
 
@@ -204,6 +220,15 @@ TEST_F(PrivatePrefixRenaming, OnlyNamesInThePrivateNamespaceAreRenamedAndNothing
          R"(<psf:Feature xmlns:pk="urn:theirs" name="pk:Theirs"><psf:Option name="ns0002:Mine"/>)"
          R"(</psf:Feature></psf:PrintTicket>)",
          "pk:Ours pk:Theirs ns0002:Mine", "ns0002 pk"},
+        {"declared twice, the old prefix first",
+         R"(<psf:PrintTicket xmlns:psf="$FW" xmlns:ns0002="$PRIV" xmlns:pk="$PRIV">)"
+         R"(<psf:Feature name="ns0002:A"/><psf:Feature name="pk:B"/></psf:PrintTicket>)",
+         "pk:A pk:B", "pk"},
+        {"a prefix with dots, dashes and letters beyond ASCII, and a QName in CDATA",
+         R"(<psf:PrintTicket xmlns:psf="$FW" xmlns:xsi="$XSI" xmlns:xsd="$XSD" xmlns:é.p-2="$PRIV">)"
+         R"(<psf:Property name="é.p-2:Kind"><psf:Value xsi:type="xsd:QName"><![CDATA[é.p-2:Fine]]>)"
+         R"(</psf:Value></psf:Property></psf:PrintTicket>)",
+         "pk:Kind", "pk"},
         {"a name that only starts like the prefix",
          R"(<psf:PrintTicket xmlns:psf="$FW" xmlns:ns0002="$PRIV"><psf:Feature name="ns00023:A"/>)"
          R"(<psf:Feature name="ns0002:B"/></psf:PrintTicket>)",
