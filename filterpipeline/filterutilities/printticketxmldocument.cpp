@@ -10,10 +10,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
-using SchemaText::Equal;
 using SchemaText::IsEmpty;
 using SchemaText::Join;
 using SchemaText::ScopedVariant;
@@ -214,6 +214,8 @@ HRESULT PrintTicketXmlDocument::CreateFeatureOptionPair(bool keyword, BSTR featu
     if (IsEmpty(feature)) {
         FU_THROW_HR(E_INVALIDARG);
     }
+    PrefixBinding binding =
+        BindForNamesIn(keyword ? PrintSchema::KeywordsNs : PrintSchema::UserKeywordsNs);
     CComPtr<IXMLDOMElement> featureNode = MakeFrameworkElement(u"Feature");
     CComPtr<IXMLDOMElement> optionNode = MakeFrameworkElement(u"Option");
     SetNameAttribute(featureNode, View(keyword ? m_keywordsPrefix : m_userKeywordsPrefix),
@@ -221,6 +223,7 @@ HRESULT PrintTicketXmlDocument::CreateFeatureOptionPair(bool keyword, BSTR featu
     AppendNode(featureNode, optionNode);
     *featureElement = featureNode.Detach();
     *optionElement = optionNode.Detach();
+    binding.Keep();
     return S_OK;
 }
 
@@ -236,6 +239,9 @@ HRESULT PrintTicketXmlDocument::CreateFeatureOptionPair(bool featureKeyword, BST
     if (IsEmpty(feature) || IsEmpty(option)) {
         FU_THROW_HR(E_INVALIDARG);
     }
+    // One binding for both names, so that a failure after the feature is made takes it back.
+    PrefixBinding binding = BindForNamesIn(
+        featureKeyword && optionKeyword ? PrintSchema::KeywordsNs : PrintSchema::UserKeywordsNs);
     CComPtr<IXMLDOMElement> featureNode;
     CComPtr<IXMLDOMElement> optionNode;
     CreateFeatureOptionPair(featureKeyword, feature, &featureNode, &optionNode);
@@ -243,6 +249,7 @@ HRESULT PrintTicketXmlDocument::CreateFeatureOptionPair(bool featureKeyword, BST
                      View(option));
     *featureElement = featureNode.Detach();
     *optionElement = optionNode.Detach();
+    binding.Keep();
     return S_OK;
 }
 
@@ -394,17 +401,8 @@ HRESULT PrintTicketXmlDocument::DeleteNodeList(IXMLDOMNodeList* list) {
     if (!list) {
         FU_THROW_HR(E_POINTER);
     }
-    LONG count = 0;
-    FU_THROW_IF_FAILED(list->get_length(&count));
-    HRESULT hr = S_OK;
-    for (LONG i = 0; i < count; ++i) {
-        CComPtr<IXMLDOMNode> node;
-        FU_THROW_IF_FAILED(list->get_item(i, &node));
-        if (node) {
-            hr = DeleteNode(node);
-        }
-    }
-    return hr;
+    const HRESULT hr = RemoveAll(list);
+    return hr == S_FALSE ? S_OK : hr;
 }
 
 HRESULT PrintTicketXmlDocument::DeleteParamInitOrphans(IXMLDOMNodeList* references,
@@ -435,7 +433,14 @@ HRESULT PrintTicketXmlDocument::DeleteParamInitOrphans(IXMLDOMNodeList* referenc
             referenced.push_back(std::move(name));
         }
     }
-    HRESULT hr = S_OK;
+    // Names compared exactly, letter case included, as VarBstrCmp without flags does.
+    std::unordered_set<std::u16string_view> referencedNames;
+    referencedNames.reserve(referenced.size());
+    for (const CComBSTR& reference : referenced) {
+        referencedNames.insert(View(reference));
+    }
+    // The orphans are found first, then all go together.
+    std::vector<CComPtr<IXMLDOMNode>> orphans;
     for (LONG i = 0; i < initialiserCount; ++i) {
         CComPtr<IXMLDOMNode> initialiser;
         FU_THROW_IF_FAILED(initialisers->get_item(i, &initialiser));
@@ -443,18 +448,12 @@ HRESULT PrintTicketXmlDocument::DeleteParamInitOrphans(IXMLDOMNodeList* referenc
         if (!initialiser || GetAttributeValue(initialiser, nameAttribute, &name) != S_OK) {
             continue; // a nameless initialiser stays
         }
-        bool used = false;
-        for (const CComBSTR& reference : referenced) {
-            if (Equal(reference, name)) {
-                used = true;
-                break;
-            }
-        }
-        if (!used) {
-            hr = DeleteNode(initialiser);
+        if (!referencedNames.contains(View(name))) {
+            orphans.push_back(std::move(initialiser));
         }
     }
-    return hr;
+    const HRESULT hr = RemoveAll(orphans);
+    return hr == S_FALSE ? S_OK : hr;
 }
 
 HRESULT PrintTicketXmlDocument::DeleteOrphanedParameterInits() {
@@ -495,69 +494,6 @@ bool IsXmlCharacter(WCHAR unit) noexcept {
 }
 
 } // namespace
-
-bool PrintTicketXmlDocument::UserKeywordsPrefixIsBound() const {
-    const std::u16string_view prefix = View(m_userKeywordsPrefix);
-    if (prefix.size() < 2 || prefix.back() != u':') {
-        return false;
-    }
-    CComPtr<IXMLDOMElement> root;
-    FU_THROW_IF_FAILED(
-        m_rootNode->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(&root)));
-    ScopedVariant uri;
-    const HRESULT hr =
-        root->getAttribute(Join({u"xmlns:", prefix.substr(0, prefix.size() - 1)}), &uri);
-    FU_THROW_IF_FAILED(hr);
-    return hr == S_OK && uri.vt == VT_BSTR &&
-           View(uri.bstrVal) == PrintSchema::UserKeywordsNamespaceUri;
-}
-
-bool PrintTicketXmlDocument::BindUserKeywordsPrefix() {
-    RequireDocument();
-    if (UserKeywordsPrefixIsBound()) {
-        return false;
-    }
-    CComPtr<IXMLDOMElement> root;
-    FU_THROW_IF_FAILED(
-        m_rootNode->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(&root)));
-    const CComBSTR declaration(u"xmlns:pk");
-    ScopedVariant existing;
-    const HRESULT hr = root->getAttribute(declaration, &existing);
-    FU_THROW_IF_FAILED(hr);
-    if (hr == S_OK) {
-        FU_THROW_HR(E_FAIL); // "pk" names another namespace here
-    }
-    const CComBSTR uri(PrintSchema::UserKeywordsNamespaceUri);
-    VARIANT value;
-    ::VariantInit(&value);
-    value.vt = VT_BSTR;
-    value.bstrVal = uri.m_str;    // lent: setAttribute copies it
-    CComBSTR boundPrefix(u"pk:"); // made first: once the root changes, nothing may fail
-    FU_THROW_IF_FAILED(root->setAttribute(declaration, value));
-    m_userKeywordsPrefix.Attach(boundPrefix.Detach());
-    return true;
-}
-
-PrintTicketXmlDocument::PrefixBinding PrintTicketXmlDocument::BindUserKeywordsPrefixUntilKept() {
-    RequireDocument();
-    // Everything the undo needs is made before the root changes, so undoing needs no memory.
-    PrefixBinding binding;
-    binding.m_previousPrefix = m_userKeywordsPrefix;
-    binding.m_declaration = u"xmlns:pk";
-    FU_THROW_IF_FAILED(
-        m_rootNode->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(&binding.m_root)));
-    if (BindUserKeywordsPrefix()) {
-        binding.m_document = this;
-    }
-    return binding;
-}
-
-PrintTicketXmlDocument::PrefixBinding::~PrefixBinding() {
-    if (m_document) {
-        m_root->removeAttribute(m_declaration);
-        m_document->m_userKeywordsPrefix.Attach(m_previousPrefix.Detach());
-    }
-}
 
 HRESULT
 PrintTicketXmlDocument::AddOrReplacePageDevmodeSnapshotInPrintTicket(const DEVMODEW* devmode) {
