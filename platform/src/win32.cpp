@@ -1,7 +1,5 @@
-// Win32 basics: last error, time, impersonation, interlocked operations, text conversion.
+// Win32 basics: last error, time, interlocked operations, text conversion.
 #include "windows.h"
-
-#include "platformtest.h"
 
 #include <atomic>
 #include <ctime>
@@ -9,7 +7,6 @@
 
 namespace {
 thread_local DWORD lastError = ERROR_SUCCESS;
-thread_local HANDLE impersonationToken = nullptr;
 
 // Seconds between 1601-01-01 and 1970-01-01.
 constexpr int64_t kFileTimeEpochOffsetSeconds = 11644473600LL;
@@ -78,16 +75,6 @@ void WINAPI GetSystemTimeAsFileTime(LPFILETIME fileTime) {
     fileTime->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
 }
 
-BOOL WINAPI SetThreadToken(PHANDLE thread, HANDLE token) {
-    if (thread != nullptr) {
-        // Only the calling thread can be given a token here.
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    impersonationToken = token;
-    return TRUE;
-}
-
 LONG WINAPI InterlockedIncrement(LONG volatile* addend) {
     return __atomic_add_fetch(addend, 1, __ATOMIC_SEQ_CST);
 }
@@ -104,9 +91,3 @@ LONG WINAPI InterlockedCompareExchange(LONG volatile* destination, LONG exchange
 }
 
 } // extern "C"
-
-namespace platformtest {
-HANDLE CurrentThreadToken() {
-    return impersonationToken;
-}
-} // namespace platformtest
