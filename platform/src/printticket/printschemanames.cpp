@@ -2,7 +2,9 @@
 
 #include "msxml/xmltext.h"
 
+#include <cstdio>
 #include <new>
+#include <set>
 
 namespace platform::printticket {
 namespace {
@@ -50,7 +52,58 @@ bool ValueIsQName(const xmlNode* element) {
     return qname;
 }
 
+std::string PrefixOf(std::string_view qname) {
+    qname = msxml::TrimXmlWhitespace(qname);
+    const size_t colon = qname.find(':');
+    return colon == std::string_view::npos ? "" : std::string(qname.substr(0, colon));
+}
+
+void CollectUsedPrefixes(const xmlNode* element, std::set<std::string>& used) {
+    if (element->ns && element->ns->prefix) {
+        used.insert(Chars(element->ns->prefix));
+    }
+    for (const xmlAttr* attribute = element->properties; attribute; attribute = attribute->next) {
+        if (attribute->ns && attribute->ns->prefix) {
+            used.insert(Chars(attribute->ns->prefix));
+        }
+        if (IsNameAttribute(attribute)) {
+            used.insert(PrefixOf(AttributeText(attribute)));
+        }
+    }
+    const bool qnameValue = ValueIsQName(element);
+    for (const xmlNode* child = element->children; child; child = child->next) {
+        if (child->type == XML_ELEMENT_NODE) {
+            CollectUsedPrefixes(child, used);
+        } else if (qnameValue && child->type == XML_TEXT_NODE) {
+            used.insert(PrefixOf(Chars(child->content)));
+        }
+    }
+}
+
 } // namespace
+
+std::vector<std::string> DeclaredPrefixes(const xmlNode* root) {
+    std::vector<std::string> prefixes;
+    for (const xmlNs* ns = root->nsDef; ns; ns = ns->next) {
+        prefixes.push_back(Chars(ns->prefix));
+    }
+    return prefixes;
+}
+
+void DropUnusedDeclarations(xmlNode* root, const std::vector<std::string>& keep) {
+    std::set<std::string> used(keep.begin(), keep.end());
+    CollectUsedPrefixes(root, used);
+    for (xmlNs** link = &root->nsDef; *link;) {
+        xmlNs* ns = *link;
+        if (ns->prefix && !used.count(Chars(ns->prefix))) {
+            *link = ns->next;
+            ns->next = nullptr;
+            xmlFreeNs(ns);
+        } else {
+            link = &ns->next;
+        }
+    }
+}
 
 bool ResolveQName(const xmlNode* node, std::string_view text, QName& out) {
     text = msxml::TrimXmlWhitespace(text);

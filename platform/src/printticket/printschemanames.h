@@ -7,6 +7,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform::printticket {
 
@@ -50,6 +51,13 @@ const xmlNode* FindNamedChild(const xmlNode* parent, const char* kind, const QNa
 
 // The text of <kind name=(uri,local)><psf:Value>text</psf:Value></kind> under parent.
 bool NamedValueText(const xmlNode* parent, const char* kind, const QName& name, std::string& out);
+
+// Removes the namespace declarations of the root element that nothing in the document uses,
+// in names or in QName values, except those of the prefixes listed in keep.
+void DropUnusedDeclarations(xmlNode* root, const std::vector<std::string>& keep);
+
+// The prefixes the root element declares.
+std::vector<std::string> DeclaredPrefixes(const xmlNode* root);
 
 // Copies elements into the target document, declaring on the target's root element the
 // namespaces they need: a URI the root already declares keeps the root's prefix; another gets

@@ -100,6 +100,7 @@ HRESULT Merge(Provider& provider, IStream* base, IStream* delta, EPrintTicketSco
         deltaTicket = ParseTicket(ReadStream(delta, E_DELTA_PRINTTICKET_FORMAT, "delta ticket"),
                                   E_DELTA_PRINTTICKET_FORMAT, "delta ticket");
     }
+    const std::vector<std::string> declared = DeclaredPrefixes(xmlDocGetRootElement(merged.get()));
     try {
         MergeInto(merged.get(), deltaTicket.get(), scope);
     } catch (const NameError& error) {
@@ -111,6 +112,8 @@ HRESULT Merge(Provider& provider, IStream* base, IStream* delta, EPrintTicketSco
     } catch (const NameError& error) {
         throw Failure{E_PRINTCAPABILITIES_FORMAT, "the printer's capabilities: " + error.message};
     }
+    // What the delta brought and validation dropped leaves no declaration behind.
+    DropUnusedDeclarations(xmlDocGetRootElement(merged.get()), declared);
     WriteTicket(merged.get(), result);
     return resolved ? S_PT_CONFLICT_RESOLVED : S_PT_NO_CONFLICT;
 }

@@ -95,8 +95,12 @@ std::vector<std::string> SearchFolders() {
         std::string_view rest = list;
         while (!rest.empty()) {
             const size_t colon = std::min(rest.find(':'), rest.size());
-            if (colon > 0) {
-                folders.emplace_back(rest.substr(0, colon));
+            std::string_view folder = rest.substr(0, colon);
+            while (folder.size() > 1 && folder.back() == '/') {
+                folder.remove_suffix(1);
+            }
+            if (!folder.empty()) {
+                folders.emplace_back(folder);
             }
             rest.remove_prefix(std::min(colon + 1, rest.size()));
         }

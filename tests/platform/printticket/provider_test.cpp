@@ -139,6 +139,33 @@ TEST_F(Provider, ASuccessLeavesNoMessageAndReadsFromWhereTheStreamStands) {
     EXPECT_EQ(S_OK, PTCloseProvider(provider));
 }
 
+TEST_F(Provider, KeepsTheDeclarationsTheResultNeedsAndNoOthers) {
+    // The 3D delta brings three namespaces whose settings the printer then drops.
+    const Outcome dropped = MergeTexts(
+        kDocsPrinter, kGood, printtickettest::File("ticket-3d-example.xml"), kPTPageScope);
+    ASSERT_EQ(S_PT_CONFLICT_RESOLVED, dropped.hr);
+    EXPECT_EQ(std::string::npos, dropped.result.find("pskeywords3d")) << dropped.result;
+    EXPECT_EQ(std::string::npos, dropped.result.find("http://foo")) << dropped.result;
+
+    // A private option of the delta, under a prefix the base lacks, and a QName value.
+    const Outcome kept = MergeTexts(
+        kDocsPrinter, kGood,
+        Ticket(
+            R"(<psf:Feature name="psk:JobInputBin" xmlns:b="http://schemas.microsoft.com/windows/printing/oemdriverpt/ES_LNseries_PowerPrinter"
+             xmlns:i="http://www.w3.org/2001/XMLSchema-instance" xmlns:s="http://www.w3.org/2001/XMLSchema">
+             <psf:Option name="b:ESLDProBin"><psf:ScoredProperty name="psk:BinType">
+             <psf:Value i:type="s:QName">psk:Manual</psf:Value></psf:ScoredProperty></psf:Option></psf:Feature>)"),
+        kPTPageScope);
+    ASSERT_EQ(S_PT_NO_CONFLICT, kept.hr) << kept.message;
+    EXPECT_NE(
+        std::string::npos,
+        kept.result.find(
+            R"(xmlns:b="http://schemas.microsoft.com/windows/printing/oemdriverpt/ES_LNseries_PowerPrinter")"))
+        << kept.result;
+    EXPECT_NE(std::string::npos, kept.result.find(R"(<psf:Value i:type="s:QName">psk:Manual<)"))
+        << kept.result;
+}
+
 TEST_F(Provider, RunsAsTheImpersonatedUser) {
     HANDLE alice = platformtest::CreateTestUserToken(u"alice", "/a");
     platformtest::ImpersonationLog log;
