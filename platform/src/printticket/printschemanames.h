@@ -5,6 +5,7 @@
 
 #include <libxml/tree.h>
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,12 @@ struct QName {
     std::string uri;
     std::string local;
     bool operator==(const QName&) const = default;
+};
+
+struct QNameHash {
+    size_t operator()(const QName& name) const noexcept {
+        return std::hash<std::string>()(name.local) * 31 + std::hash<std::string>()(name.uri);
+    }
 };
 
 // A thrown description of a name that does not resolve.

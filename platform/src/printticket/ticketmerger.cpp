@@ -2,7 +2,8 @@
 
 #include "printticket/printschemanames.h"
 
-#include <set>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -26,7 +27,7 @@ void CheckTicketForm(const xmlDoc* ticket) {
         throw TicketFormatError{
             "the root element is not a PrintTicket of the Print Schema framework namespace"};
     }
-    std::set<std::pair<std::string, std::string>> seen[2];
+    std::unordered_set<QName, QNameHash> seen[2];
     for (const xmlNode* child = root->children; child; child = child->next) {
         if (!IsSetting(child)) {
             continue;
@@ -37,7 +38,7 @@ void CheckTicketForm(const xmlDoc* ticket) {
             throw TicketFormatError{Where(child) + " " + problem};
         }
         const bool feature = IsFrameworkElement(child, "Feature");
-        if (!seen[feature].emplace(name.uri, name.local).second) {
+        if (!seen[feature].insert(name).second) {
             throw TicketFormatError{Where(child) + " " + name.local + " (" + name.uri +
                                     ") is given twice"};
         }
@@ -57,6 +58,15 @@ EPrintTicketScope ScopeOfName(const std::string& local) {
 void MergeInto(xmlDoc* base, const xmlDoc* delta, EPrintTicketScope scope) {
     xmlNode* root = xmlDocGetRootElement(base);
     if (delta) {
+        // The base's settings by kind and name, so that a large delta on a large base is not
+        // a search of the base per setting.
+        std::unordered_map<QName, xmlNode*, QNameHash> settings[2];
+        for (xmlNode* child = root->children; child; child = child->next) {
+            QName name;
+            if (IsSetting(child) && ElementName(child, name)) {
+                settings[IsFrameworkElement(child, "Feature")].emplace(std::move(name), child);
+            }
+        }
         NodeImporter importer(root);
         for (const xmlNode* setting = xmlDocGetRootElement(delta)->children; setting;
              setting = setting->next) {
@@ -65,16 +75,16 @@ void MergeInto(xmlDoc* base, const xmlDoc* delta, EPrintTicketScope scope) {
                 ScopeOfName(name.local) < scope) {
                 continue;
             }
-            xmlNode* replaced = const_cast<xmlNode*>(
-                FindNamedChild(root, reinterpret_cast<const char*>(setting->name), name));
+            xmlNode*& slot = settings[IsFrameworkElement(setting, "Feature")][std::move(name)];
             xmlNode* copy = importer.Import(setting);
-            if (replaced) {
-                xmlReplaceNode(replaced, copy);
-                xmlFreeNode(replaced);
+            if (slot) {
+                xmlReplaceNode(slot, copy);
+                xmlFreeNode(slot);
             } else if (!xmlAddChild(root, copy)) {
                 xmlFreeNode(copy);
                 throw std::bad_alloc();
             }
+            slot = copy;
         }
     }
     std::vector<xmlNode*> narrower;

@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <new>
+#include <unordered_map>
 #include <vector>
 
 namespace platform::printticket {
@@ -69,8 +70,21 @@ bool ParseInteger(const std::string& text, int64_t& out) {
 
 class Validator {
 public:
+    using Index = std::unordered_map<QName, const xmlNode*, QNameHash>;
+
     Validator(xmlNode* ticketRoot, const xmlNode* capabilitiesRoot)
-        : ticketRoot_(ticketRoot), capabilitiesRoot_(capabilitiesRoot), importer_(ticketRoot) {}
+        : ticketRoot_(ticketRoot), capabilitiesRoot_(capabilitiesRoot), importer_(ticketRoot) {
+        // The printer's top-level features and parameters by name: tickets are checked
+        // against them setting by setting.
+        for (const xmlNode* child = capabilitiesRoot->children; child; child = child->next) {
+            QName name;
+            const bool feature = IsFrameworkElement(child, "Feature");
+            if ((feature || IsFrameworkElement(child, "ParameterDef")) &&
+                ElementName(child, name)) {
+                (feature ? features_ : parameters_).emplace(std::move(name), child);
+            }
+        }
+    }
 
     bool Run() {
         for (xmlNode* child = ticketRoot_->children; child;) {
@@ -88,11 +102,19 @@ public:
 private:
     void Changed() { changed_ = true; }
 
+    static const xmlNode* Find(const Index& index, const QName& name) {
+        const auto found = index.find(name);
+        return found == index.end() ? nullptr : found->second;
+    }
+
     void ValidateFeature(xmlNode* feature, const xmlNode* capabilitiesParent) {
         QName name;
-        const xmlNode* offered = ElementName(feature, name)
-                                     ? FindNamedChild(capabilitiesParent, "Feature", name)
-                                     : nullptr;
+        const xmlNode* offered = nullptr;
+        if (ElementName(feature, name)) {
+            offered = capabilitiesParent == capabilitiesRoot_
+                          ? Find(features_, name)
+                          : FindNamedChild(capabilitiesParent, "Feature", name);
+        }
         if (!offered) {
             Remove(feature);
             Changed();
@@ -201,9 +223,7 @@ private:
 
     void ValidateParameter(xmlNode* init) {
         QName name;
-        const xmlNode* definition = ElementName(init, name)
-                                        ? FindNamedChild(capabilitiesRoot_, "ParameterDef", name)
-                                        : nullptr;
+        const xmlNode* definition = ElementName(init, name) ? Find(parameters_, name) : nullptr;
         xmlNode* value = nullptr;
         for (xmlNode* child = init->children; child && !value; child = child->next) {
             if (IsFrameworkElement(child, "Value")) {
@@ -249,6 +269,8 @@ private:
 
     xmlNode* ticketRoot_;
     const xmlNode* capabilitiesRoot_;
+    Index features_;
+    Index parameters_;
     NodeImporter importer_;
     bool changed_ = false;
 };
