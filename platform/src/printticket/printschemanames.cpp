@@ -25,10 +25,13 @@ T* Check(T* made) {
 }
 
 bool IsNameAttribute(const xmlAttr* attribute) {
-    // The framework's QName-valued attributes: name (of every element) and constrained (of
-    // options), both without a namespace, and xsi:type of values.
+    // The QName-valued attributes: name (of every framework element) and constrained (of
+    // options), both without a namespace, and xsi:type of values. An attribute called name of
+    // some other vocabulary's element is plain text.
     if (!attribute->ns) {
-        return Equal(attribute->name, "name") || Equal(attribute->name, "constrained");
+        const xmlNode* owner = attribute->parent;
+        return owner && owner->ns && Equal(owner->ns->href, kFrameworkUri) &&
+               (Equal(attribute->name, "name") || Equal(attribute->name, "constrained"));
     }
     return Equal(attribute->ns->href, kSchemaInstanceUri) && Equal(attribute->name, "type");
 }
@@ -242,6 +245,10 @@ xmlNode* NodeImporter::Import(const xmlNode* element) {
     xmlNs* ns = element->ns ? Bind(element->ns->href, element->ns->prefix) : nullptr;
     xmlNode* copy = Check(xmlNewDocNode(root_->doc, ns, element->name, nullptr));
     try {
+        if (!ns && xmlSearchNs(root_->doc, root_, nullptr)) {
+            // An element in no namespace, under a root whose default namespace would claim it.
+            Check(xmlNewNs(copy, X(""), nullptr));
+        }
         for (const xmlAttr* attribute = element->properties; attribute;
              attribute = attribute->next) {
             std::string value = AttributeText(attribute);

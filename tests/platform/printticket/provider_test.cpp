@@ -154,7 +154,8 @@ TEST_F(Provider, KeepsTheDeclarationsTheResultNeedsAndNoOthers) {
             R"(<psf:Feature name="psk:JobInputBin" xmlns:b="http://schemas.microsoft.com/windows/printing/oemdriverpt/ES_LNseries_PowerPrinter"
              xmlns:i="http://www.w3.org/2001/XMLSchema-instance" xmlns:s="http://www.w3.org/2001/XMLSchema">
              <psf:Option name="b:ESLDProBin"><psf:ScoredProperty name="psk:BinType">
-             <psf:Value i:type="s:QName">psk:Manual</psf:Value></psf:ScoredProperty></psf:Option></psf:Feature>)"),
+             <psf:Value i:type="s:QName">psk:Manual</psf:Value></psf:ScoredProperty>
+             <v:Hint xmlns:v="urn:vendor" name="two words"/></psf:Option></psf:Feature>)"),
         kPTPageScope);
     ASSERT_EQ(S_PT_NO_CONFLICT, kept.hr) << kept.message;
     EXPECT_NE(
@@ -164,6 +165,22 @@ TEST_F(Provider, KeepsTheDeclarationsTheResultNeedsAndNoOthers) {
         << kept.result;
     EXPECT_NE(std::string::npos, kept.result.find(R"(<psf:Value i:type="s:QName">psk:Manual<)"))
         << kept.result;
+    // Another vocabulary's attribute called name is text, not a name to resolve.
+    EXPECT_NE(std::string::npos, kept.result.find(R"(<v:Hint name="two words"/>)")) << kept.result;
+    EXPECT_NE(std::string::npos, kept.result.find(R"(xmlns:v="urn:vendor")")) << kept.result;
+}
+
+TEST_F(Provider, AnElementInNoNamespaceStaysInNone) {
+    const char base[] =
+        R"(<PrintTicket xmlns="http://schemas.microsoft.com/windows/2003/08/printing/printschemaframework" version="1"/>)";
+    const Outcome merged = MergeTexts(
+        kBuiltin, base,
+        Ticket(
+            R"(<psf:Feature name="psk:PageOrientation"><psf:Option name="psk:Landscape"><Note/></psf:Option></psf:Feature>)"),
+        kPTPageScope);
+    ASSERT_EQ(S_PT_NO_CONFLICT, merged.hr) << merged.message;
+    EXPECT_NE(std::string::npos, merged.result.find(R"(<Note xmlns=""/>)")) << merged.result;
+    EXPECT_EQ("psk:Landscape", printtickettest::Settings(merged.result)["psk:PageOrientation"]);
 }
 
 TEST_F(Provider, RunsAsTheImpersonatedUser) {
