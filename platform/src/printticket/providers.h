@@ -1,10 +1,9 @@
 // PrintTicket providers: one per PTOpenProvider, for one printer, on one thread.
 //
-// Ownership: the provider table owns each open provider from PTOpenProvider to
+// Ownership: a handle table (handletable.h) holds each open provider from PTOpenProvider to
 // PTCloseProvider; a provider owns the printer's capabilities, parsed once when it opens, and
-// shares the printer description. Handle values are looked up in the table, never
-// dereferenced. A provider is used only by the thread that opened it, so its documents need
-// no lock; the table has one.
+// shares the printer description. A provider is used only by the thread that opened it, so
+// its documents need no lock.
 #pragma once
 
 #include "platformprinters.h"

@@ -6,6 +6,7 @@
 #include "platformsecurity.h"
 #include "processthreadsapi.h"
 #include "shlobj.h"
+#include "textutf.h"
 #include "winbase.h"
 
 #include <cerrno>
@@ -31,17 +32,6 @@ BOOL ReturnToken(User user, PHANDLE token) {
     }
     *token = handle;
     return TRUE;
-}
-
-std::u16string Utf16(const std::string& utf8) {
-    const int count =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::u16string text(static_cast<size_t>(count > 0 ? count : 0), u'\0');
-    if (count > 0) {
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(),
-                            count);
-    }
-    return text;
 }
 
 // mkdir -p, each missing folder private to the user as an application data folder is.
@@ -122,16 +112,7 @@ BOOL WINAPI GetUserNameW(LPWSTR buffer, LPDWORD size) {
     if (!size) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
-    const std::u16string& name = platform::security::EffectiveUser()->name;
-    const DWORD needed = static_cast<DWORD>(name.size() + 1);
-    if (!buffer || *size < needed) {
-        *size = needed;
-        return Fail(ERROR_INSUFFICIENT_BUFFER);
-    }
-    name.copy(buffer, name.size());
-    buffer[name.size()] = u'\0';
-    *size = needed;
-    return TRUE;
+    return platform::CopyOutText(platform::security::EffectiveUser()->name, buffer, size);
 }
 
 HRESULT WINAPI SHGetFolderPathW(HWND, int folder, HANDLE token, DWORD, LPWSTR path) {
@@ -146,7 +127,7 @@ HRESULT WINAPI SHGetFolderPathW(HWND, int folder, HANDLE token, DWORD, LPWSTR pa
     if (!user) {
         return E_INVALIDARG;
     }
-    const std::u16string text = Utf16(user->appDataFolder);
+    const std::u16string text = platform::Utf16(user->appDataFolder);
     if (text.empty() || text.size() >= MAX_PATH) {
         return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
     }

@@ -1,30 +1,24 @@
 #include "users.h"
 
+#include "handletable.h"
 #include "platformsecurity.h"
 #include "platformtest.h"
+#include "textutf.h"
 
 #include <cstdlib>
 #include <mutex>
 #include <pwd.h>
 #include <unistd.h>
-#include <unordered_map>
 #include <vector>
 
 namespace platform::security {
 namespace {
 
-// One open handle; its address is the handle value.
-struct TokenRecord {
-    User user;
-};
+using platform::Utf16;
+using platform::Utf8;
 
-struct TokenTable {
-    std::mutex lock;
-    std::unordered_map<HANDLE, std::unique_ptr<TokenRecord>> open;
-};
-
-TokenTable& Tokens() {
-    static TokenTable table;
+platform::HandleTable<const UserIdentity>& Tokens() {
+    static platform::HandleTable<const UserIdentity> table;
     return table;
 }
 
@@ -33,34 +27,6 @@ struct ThreadImpersonation {
     User user;
 };
 thread_local ThreadImpersonation impersonation;
-
-std::u16string Utf16(std::string_view utf8) {
-    if (utf8.empty()) {
-        return {};
-    }
-    const int count =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::u16string text(static_cast<size_t>(count > 0 ? count : 0), u'\0');
-    if (count > 0) {
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(),
-                            count);
-    }
-    return text;
-}
-
-std::string Utf8(std::u16string_view text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int count = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                          nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(count > 0 ? count : 0), '\0');
-    if (count > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
-                            count, nullptr, nullptr);
-    }
-    return bytes;
-}
 
 std::string WithoutTrailingSlash(std::string path) {
     while (path.size() > 1 && path.back() == '/') {
@@ -129,41 +95,19 @@ void Record(const char* call, const User& user) {
 } // namespace
 
 HANDLE OpenToken(User user) {
-    auto record = std::unique_ptr<TokenRecord>(new (std::nothrow) TokenRecord{std::move(user)});
-    if (!record) {
-        return nullptr;
-    }
-    HANDLE handle = record.get();
-    TokenTable& table = Tokens();
-    std::lock_guard guard(table.lock);
-    table.open.emplace(handle, std::move(record));
-    return handle;
+    return Tokens().Open(std::move(user));
 }
 
 User FindToken(HANDLE token) {
-    TokenTable& table = Tokens();
-    std::lock_guard guard(table.lock);
-    const auto found = table.open.find(token);
-    return found == table.open.end() ? nullptr : found->second->user;
+    return Tokens().Find(token);
 }
 
 bool CloseToken(HANDLE token) {
-    TokenTable& table = Tokens();
-    std::unique_ptr<TokenRecord> closed;
-    std::lock_guard guard(table.lock);
-    const auto found = table.open.find(token);
-    if (found == table.open.end()) {
-        return false;
-    }
-    closed = std::move(found->second);
-    table.open.erase(found);
-    return true;
+    return Tokens().Close(token);
 }
 
 size_t OpenTokenCount() {
-    TokenTable& table = Tokens();
-    std::lock_guard guard(table.lock);
-    return table.open.size();
+    return Tokens().Count();
 }
 
 User ProcessUser() {

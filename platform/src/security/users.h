@@ -1,11 +1,10 @@
 // Users and their tokens.
 //
-// Ownership: a token handle is a record owned by the token table from OpenToken until
-// CloseToken; the handle value is only ever looked up in the table, never dereferenced, so a
-// stale or made-up handle is refused rather than followed. The user a record names is shared
-// (User is a shared pointer to an immutable identity) between the handles that name it and
-// the threads that impersonate it: closing a handle never pulls the user from under a thread
-// that still impersonates it. Impersonation is per thread and ends with the thread.
+// Ownership: a token handle is held by a handle table (handletable.h) from OpenToken until
+// CloseToken, so a stale or made-up handle is refused rather than followed. The user it names
+// (User, a shared pointer to an immutable identity) is shared between the handles that name
+// it and the threads that impersonate it: closing a handle never pulls the user from under a
+// thread that still impersonates it. Impersonation is per thread and ends with the thread.
 #pragma once
 
 #include "windows.h"

@@ -5,6 +5,7 @@
 #include "filereader.h"
 #include "msxml/domloader.h"
 #include "msxml/xmltext.h"
+#include "textutf.h"
 
 #include <charconv>
 #include <climits>
@@ -33,16 +34,10 @@ std::string_view Trim(std::string_view text) {
 }
 
 std::u16string Utf16(std::string_view utf8, const std::string& where) {
-    if (utf8.empty()) {
-        return {};
-    }
-    const int count = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
-                                          static_cast<int>(utf8.size()), nullptr, 0);
-    if (count <= 0) {
+    std::u16string text;
+    if (!StrictUtf16(utf8, text)) {
         Fail(where + ": not UTF-8");
     }
-    std::u16string text(static_cast<size_t>(count), u'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), count);
     return text;
 }
 

@@ -3,8 +3,8 @@
 // Ownership: a description is read whole (its two Print Schema documents included) into an
 // immutable PrinterDescription, shared by every holder: printer handles, PrintTicket
 // providers, listings. Nothing is cached between lookups, so an edited description is seen by
-// the next OpenPrinterW. The handle table owns each open handle's record from OpenPrinterW
-// to ClosePrinter; handle values are looked up in it, never dereferenced.
+// the next OpenPrinterW. A handle table (handletable.h) holds each open printer handle from
+// OpenPrinterW to ClosePrinter.
 #pragma once
 
 #include "platformprinters.h"

@@ -1,27 +1,18 @@
 // The winspool calls: printer handles, the default printer, the driver directory.
 #include "printers.h"
 
+#include "handletable.h"
 #include "security/users.h"
+#include "textutf.h"
 #include "winspool.h"
 
 #include <cstring>
-#include <mutex>
-#include <unordered_map>
 
 namespace platform::spooler {
 namespace {
 
-struct HandleRecord {
-    Printer printer;
-};
-
-struct HandleTable {
-    std::mutex lock;
-    std::unordered_map<HANDLE, std::unique_ptr<HandleRecord>> open;
-};
-
-HandleTable& Handles() {
-    static HandleTable table;
+HandleTable<const platformprinters::PrinterDescription>& Handles() {
+    static HandleTable<const platformprinters::PrinterDescription> table;
     return table;
 }
 
@@ -44,36 +35,15 @@ bool SameAscii(const char* a, const char* b) {
 } // namespace
 
 HANDLE OpenPrinterHandle(Printer printer) {
-    auto record =
-        std::unique_ptr<HandleRecord>(new (std::nothrow) HandleRecord{std::move(printer)});
-    if (!record) {
-        return nullptr;
-    }
-    HANDLE handle = record.get();
-    HandleTable& table = Handles();
-    std::lock_guard guard(table.lock);
-    table.open.emplace(handle, std::move(record));
-    return handle;
+    return Handles().Open(std::move(printer));
 }
 
 Printer FindPrinterHandle(HANDLE handle) {
-    HandleTable& table = Handles();
-    std::lock_guard guard(table.lock);
-    const auto found = table.open.find(handle);
-    return found == table.open.end() ? nullptr : found->second->printer;
+    return Handles().Find(handle);
 }
 
 bool ClosePrinterHandle(HANDLE handle) {
-    HandleTable& table = Handles();
-    std::unique_ptr<HandleRecord> closed;
-    std::lock_guard guard(table.lock);
-    const auto found = table.open.find(handle);
-    if (found == table.open.end()) {
-        return false;
-    }
-    closed = std::move(found->second);
-    table.open.erase(found);
-    return true;
+    return Handles().Close(handle);
 }
 
 } // namespace platform::spooler
@@ -123,16 +93,7 @@ BOOL WINAPI GetDefaultPrinterW(LPWSTR buffer, LPDWORD size) {
     if (!size) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
-    const std::u16string_view name = platformprinters::kBuiltinPrinterName;
-    const DWORD needed = static_cast<DWORD>(name.size() + 1);
-    if (!buffer || *size < needed) {
-        *size = needed;
-        return Fail(ERROR_INSUFFICIENT_BUFFER);
-    }
-    name.copy(buffer, name.size());
-    buffer[name.size()] = u'\0';
-    *size = needed;
-    return TRUE;
+    return platform::CopyOutText(platformprinters::kBuiltinPrinterName, buffer, size);
 }
 
 BOOL WINAPI GetPrinterDriverDirectoryA(LPSTR serverName, LPSTR environment, DWORD level,
