@@ -6,6 +6,7 @@
 
 #include "msxml/domloader.h"
 #include "security/users.h"
+#include "textutf.h"
 
 #include <new>
 #include <string>
@@ -119,15 +120,9 @@ HRESULT Merge(Provider& provider, IStream* base, IStream* delta, EPrintTicketSco
 }
 
 void SetMessage(BSTR* errorMessage, const std::string& message) {
-    if (!errorMessage) {
-        return;
-    }
-    const int count = MultiByteToWideChar(CP_UTF8, 0, message.data(),
-                                          static_cast<int>(message.size()), nullptr, 0);
-    *errorMessage = SysAllocStringLen(nullptr, static_cast<UINT>(count > 0 ? count : 0));
-    if (*errorMessage && count > 0) {
-        MultiByteToWideChar(CP_UTF8, 0, message.data(), static_cast<int>(message.size()),
-                            *errorMessage, count);
+    if (errorMessage) {
+        const std::u16string text = Utf16(message);
+        *errorMessage = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     }
 }
 
