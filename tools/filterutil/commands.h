@@ -15,5 +15,7 @@ int TicketParam(const Arguments& arguments);
 int TicketPrune(const Arguments& arguments);
 int TicketDevmode(const Arguments& arguments);
 int TicketEffective(const Arguments& arguments);
+int XpsList(const Arguments& arguments);
+int XpsCopy(const Arguments& arguments);
 
 } // namespace filterutil
