@@ -20,8 +20,9 @@ struct XpsPackageLimits {
 };
 
 // clang-format off
-// Diagnostics of a package reader or writer, and facts about a part that the pipeline
-// interfaces do not carry. Every reader, writer and part of this platform answers them.
+// Diagnostics of a package reader, writer or part read stream, and facts about a part that the
+// pipeline interfaces do not carry. Every reader, writer, read stream and part of this
+// platform answers the one that fits it.
 MIDL_INTERFACE("5B0E7F52-3C1A-4C8E-9E0B-6F2A1D7C4E01") IXpsPackageStatus : public IUnknown {
     // One line telling what went wrong last, and where; empty when nothing did.
     virtual HRESULT STDMETHODCALLTYPE GetLastErrorText(BSTR* text) = 0;

@@ -56,16 +56,16 @@ HRESULT Hand(Out* object, Out** target) {
     return S_OK;
 }
 
-class ReadStream final : public ComObjectBase, public IPrintReadStream {
+class ReadStream final : public ComObjectBase, public IPrintReadStream, public IXpsPackageStatus {
 public:
-    using Answers = InterfaceList<IPrintReadStream>;
+    using Answers = InterfaceList<IPrintReadStream, IXpsPackageStatus>;
     XPS_COM_METHODS
 
     explicit ReadStream(std::shared_ptr<const PartContent> content)
         : content_(std::move(content)), size_(content_->FullSize()), source_(content_->Open()) {}
 
     HRESULT STDMETHODCALLTYPE Seek(LONGLONG offset, DWORD origin, ULONGLONG* newPosition) override {
-        return Guarded(nullptr, [&]() -> HRESULT {
+        return Guarded(&lastError_, [&]() -> HRESULT {
             LONGLONG base = 0;
             if (origin == STREAM_SEEK_CUR) {
                 base = static_cast<LONGLONG>(position_);
@@ -107,7 +107,7 @@ public:
         if (!buffer && count) {
             return E_POINTER;
         }
-        return Guarded(nullptr, [&]() -> HRESULT {
+        return Guarded(&lastError_, [&]() -> HRESULT {
             ULONG total = 0;
             bool ended = false;
             while (total < count) {
@@ -129,7 +129,19 @@ public:
         });
     }
 
+    HRESULT STDMETHODCALLTYPE GetLastErrorText(BSTR* text) override {
+        if (!text) {
+            return E_POINTER;
+        }
+        *text = nullptr;
+        return Guarded(nullptr, [&] {
+            *text = ToBstr(lastError_);
+            return S_OK;
+        });
+    }
+
 private:
+    std::string lastError_;
     std::shared_ptr<const PartContent> content_;
     uint64_t size_;
     std::unique_ptr<ByteSource> source_;

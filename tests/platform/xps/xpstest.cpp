@@ -177,7 +177,7 @@ std::string UriOf(IUnknown* part) {
 
 } // namespace
 
-std::string ReadPart(IPartBase* part, HRESULT* failure) {
+std::string ReadPart(IPartBase* part, HRESULT* failure, std::string* message) {
     if (failure) {
         *failure = S_OK;
     }
@@ -192,6 +192,14 @@ std::string ReadPart(IPartBase* part, HRESULT* failure) {
         bytes.append(buffer, read);
         if (end || read == 0) {
             break;
+        }
+    }
+    if (FAILED(hr) && stream && message) {
+        ATL::CComPtr<IXpsPackageStatus> status;
+        ATL::CComBSTR text;
+        if (SUCCEEDED(stream->QueryInterface(&status)) &&
+            SUCCEEDED(status->GetLastErrorText(&text))) {
+            *message = Narrow(text);
         }
     }
     if (failure) {
@@ -237,7 +245,7 @@ Walk WalkReader(IXpsDocumentProvider* reader, bool readStreams) {
         std::string line = kind + (kind == "xps" ? std::string() : " " + UriOf(part));
         if (page && readStreams) {
             HRESULT failure = S_OK;
-            ReadPart(page, &failure);
+            ReadPart(page, &failure, &walk.message);
             if (FAILED(failure)) {
                 walk.result = failure;
                 walk.parts.push_back(line + " (unreadable)");

@@ -63,8 +63,9 @@ struct Walk {
 };
 Walk WalkReader(IXpsDocumentProvider* reader, bool readStreams = false);
 
-// The whole content of a part's stream, or the HRESULT that stopped it in *failure.
-std::string ReadPart(IPartBase* part, HRESULT* failure = nullptr);
+// The whole content of a part's stream; the HRESULT that stopped it goes to *failure and the
+// stream's message to *message.
+std::string ReadPart(IPartBase* part, HRESULT* failure = nullptr, std::string* message = nullptr);
 
 std::string Narrow(BSTR text);
 
