@@ -36,6 +36,17 @@ MarkupReader::MarkupReader(std::unique_ptr<ByteSource> source, std::string partN
     xmlTextReaderSetErrorHandler(reader_, &CollectError, &parseError_);
 }
 
+void MarkupReader::Restart(std::unique_ptr<ByteSource> source, std::string partName) {
+    source_ = std::move(source);
+    partName_ = std::move(partName);
+    sourceError_ = nullptr;
+    parseError_.clear();
+    if (xmlReaderNewIO(reader_, &MarkupReader::ReadCallback, nullptr, this, nullptr, nullptr,
+                       XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR) != 0) {
+        throw std::bad_alloc();
+    }
+}
+
 MarkupReader::~MarkupReader() {
     xmlFreeTextReader(reader_);
 }
@@ -99,9 +110,8 @@ std::optional<std::string> MarkupReader::Attribute(const char* name) const {
     return Owned(value);
 }
 
-std::vector<Relationship> ReadRelationships(std::unique_ptr<ByteSource> relsSource,
-                                            const std::string& relsPartName) {
-    MarkupReader reader(std::move(relsSource), relsPartName);
+std::vector<Relationship> ReadRelationships(MarkupReader& reader) {
+    const std::string& relsPartName = reader.PartName();
     if (!reader.NextElement() || reader.LocalName() != "Relationships" ||
         reader.NamespaceUri() != kPackageRelationships) {
         Fail(kBadPackage, relsPartName + " is not a relationships part");

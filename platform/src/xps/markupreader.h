@@ -21,6 +21,9 @@ public:
     MarkupReader(const MarkupReader&) = delete;
     MarkupReader& operator=(const MarkupReader&) = delete;
 
+    // Reads another part with the same parser, which saves making one for every small part.
+    void Restart(std::unique_ptr<ByteSource> source, std::string partName);
+
     // Moves to the next start tag; false at the end of the document. Throws PackageError when
     // the markup is not well-formed XML.
     bool NextElement();
@@ -48,8 +51,7 @@ struct Relationship {
     bool external = false;
 };
 
-// The relationships of the part at sourcePart read from relsSource.
-std::vector<Relationship> ReadRelationships(std::unique_ptr<ByteSource> relsSource,
-                                            const std::string& relsPartName);
+// The relationships held by the relationships part reader has been started on.
+std::vector<Relationship> ReadRelationships(MarkupReader& reader);
 
 } // namespace platform::xps

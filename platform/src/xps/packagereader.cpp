@@ -84,12 +84,26 @@ private:
         return std::string(NamesOf(flavour_).relationshipBase) + std::string(lastSegment);
     }
 
-    std::vector<Relationship> RelationshipsOf(const std::string& partName) const {
+    // The relationships of a part; *stored receives the part that holds them.
+    std::vector<Relationship>
+    RelationshipsOf(const std::string& partName,
+                    std::shared_ptr<const PackagePartContent>* stored = nullptr) {
         const std::string relsName = RelationshipsPartOf(partName);
         if (!package_->Contains(relsName)) {
             return {};
         }
-        return ReadRelationships(package_->OpenPart(relsName), relsName);
+        auto content =
+            std::make_shared<PackagePartContent>(package_, relsName, package_->Locate(relsName));
+        if (relationshipsReader_) {
+            relationshipsReader_->Restart(content->Open(), relsName);
+        } else {
+            relationshipsReader_ = std::make_unique<MarkupReader>(content->Open(), relsName);
+        }
+        auto relationships = ReadRelationships(*relationshipsReader_);
+        if (stored) {
+            *stored = std::move(content);
+        }
+        return relationships;
     }
 
     void ReadStartPart() {
@@ -98,7 +112,8 @@ private:
             Fail(kBadPackage, "the package has no /_rels/.rels");
         }
         std::optional<std::string> start;
-        for (const Relationship& r : ReadRelationships(package_->OpenPart(relsName), relsName)) {
+        MarkupReader reader(package_->OpenPart(relsName), relsName);
+        for (const Relationship& r : ReadRelationships(reader)) {
             std::optional<XpsFlavour> flavour;
             if (r.type == std::string(NamesOf(XpsFlavour_MicrosoftXps).relationshipBase) +
                               "fixedrepresentation") {
@@ -296,7 +311,8 @@ private:
                                    documentMarkup_->PartName() + " is missing from the package");
         }
         Visit(*name, "FixedPage");
-        const std::vector<Relationship> relationships = RelationshipsOf(*name);
+        const std::vector<Relationship> relationships =
+            RelationshipsOf(*name, &state.storedRelationships);
         state.ticket = TicketOf(*name, relationships);
         for (const Relationship& r : relationships) {
             const bool restricted = r.type == Type("restricted-font");
@@ -344,6 +360,7 @@ private:
     Stage stage_ = Stage::XpsDocument;
     std::unique_ptr<MarkupReader> sequenceMarkup_;
     std::unique_ptr<MarkupReader> documentMarkup_;
+    std::unique_ptr<MarkupReader> relationshipsReader_; // reused for every relationships part
     std::unordered_set<std::string> visited_;
     HRESULT failure_ = S_OK;
     std::string lastError_;

@@ -141,7 +141,15 @@ public:
             if (state->ticket) {
                 rels += Relationship("printticket", WritePart(state->ticket));
             }
-            WriteRelationships(core->uri, rels);
+            if (state->storedRelationships && !state->relationshipsChanged) {
+                // Unchanged: the page's own relationships part, as stored.
+                const std::string name = RelationshipsPartOf(core->uri);
+                Claim(name);
+                NoteContentType(name, std::string(kRelationshipsContentType));
+                CopyStored(name, *state->storedRelationships);
+            } else {
+                WriteRelationships(core->uri, rels);
+            }
             PageReference reference{core->uri, state->width, state->height};
             document_->pages.push_back(std::move(reference));
         });
@@ -363,9 +371,8 @@ private:
         }
         auto source = core.content->Open();
         zip_->Begin(EntryNameOf(core.uri), LevelOf(core.compression), core.content->FullSize());
-        std::vector<char> buffer(64 * 1024);
-        while (const size_t got = source->Read(buffer.data(), buffer.size())) {
-            zip_->Write(buffer.data(), got);
+        while (const size_t got = source->Read(buffer_.get(), kBufferSize)) {
+            zip_->Write(buffer_.get(), got);
         }
         zip_->End();
     }
@@ -373,7 +380,6 @@ private:
     // Copies a part's entries as stored, keeping its pieces.
     void CopyStored(const std::string& uri, const PackagePartContent& stored) {
         const auto& entries = stored.Location().entries;
-        std::vector<char> buffer(64 * 1024);
         for (size_t i = 0; i < entries.size(); ++i) {
             const ZipEntry& entry = entries[i];
             std::string name = EntryNameOf(uri);
@@ -388,8 +394,8 @@ private:
             auto raw = stored.Archive().OpenRaw(entry);
             zip_->BeginRaw(name, entry.method, entry.fullSize);
             uint64_t copied = 0;
-            while (const size_t got = raw->Read(buffer.data(), buffer.size())) {
-                zip_->Write(buffer.data(), got);
+            while (const size_t got = raw->Read(buffer_.get(), kBufferSize)) {
+                zip_->Write(buffer_.get(), got);
                 copied += got;
             }
             if (copied != entry.storedSize) {
@@ -436,6 +442,8 @@ private:
         zip_->End();
     }
 
+    static constexpr size_t kBufferSize = 64 * 1024;
+    std::unique_ptr<char[]> buffer_{new char[kBufferSize]}; // for copies, made once
     std::unique_ptr<ZipWriter> zip_;
     XpsFlavour flavour_ = XpsFlavour_MicrosoftXps;
     std::optional<std::string> thumbnailName_;

@@ -385,6 +385,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE SetPrintTicket(IPartPrintTicket* ticket) override {
         page_.ticket = ticket;
+        page_.relationshipsChanged = true;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE SetPagePart(IUnknown* part) override {
@@ -394,6 +395,7 @@ public:
         }
         return Guarded(nullptr, [&] {
             auto found = Find(core->uri);
+            page_.relationshipsChanged = true;
             if (found != page_.resources.end()) {
                 found->part = part;
             } else {
@@ -412,6 +414,7 @@ public:
                 return kNotFound;
             }
             page_.resources.erase(found);
+            page_.relationshipsChanged = true;
             return S_OK;
         });
     }

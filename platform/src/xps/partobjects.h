@@ -71,6 +71,10 @@ struct PageState {
     std::vector<PageResource> resources;
     ATL::CComPtr<IPartPrintTicket> ticket;
     std::string width, height; // of its PageContent reference, when given
+    // The relationships part the page was read with; the writer copies it as stored while no
+    // resource or ticket of the page has been set or deleted.
+    std::shared_ptr<const PackagePartContent> storedRelationships;
+    bool relationshipsChanged = false;
 };
 IFixedPage* MakePage(std::string uri, std::string contentType,
                      std::shared_ptr<const PartContent> content, EXpsCompressionOptions compression,

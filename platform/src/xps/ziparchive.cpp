@@ -138,7 +138,7 @@ private:
     bool finished_ = false;
     uint64_t done_ = 0;
     uLong crc_ = crc32(0, nullptr, 0);
-    Bytef input_[64 * 1024];
+    Bytef input_[16 * 1024];
 };
 
 } // namespace

@@ -81,7 +81,9 @@ bool Regenerated(const std::string& name) {
         return name.size() >= suffix.size() &&
                name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
     };
-    return ends(".rels") || ends(".fdseq") || ends(".fdoc") || name == "[Content_Types].xml";
+    // A page's relationships pass as stored; the writer makes the others anew.
+    return (ends(".rels") && !ends(".fpage.rels")) || ends(".fdseq") || ends(".fdoc") ||
+           name == "[Content_Types].xml";
 }
 
 TEST(XpsWriter, CopiesUnchangedPartsAsStoredAndSharedResourcesOnce) {
