@@ -34,17 +34,13 @@ EXpsCompressionOptions CompressionOf(const PartLocation& location) {
     return location.entries.front().method == 0 ? Compression_NotCompressed : Compression_Normal;
 }
 
-class PackageReader final : public ComObjectBase,
-                            public IXpsDocumentProvider,
-                            public IXpsPackageStatus,
-                            public IXpsReaderInternal {
+class PackageReader final : public com::Object<PackageReader, IXpsDocumentProvider,
+                                               IXpsPackageStatus, IXpsReaderInternal> {
 public:
-    using Answers = InterfaceList<IXpsDocumentProvider, IXpsPackageStatus, IXpsReaderInternal>;
-    XPS_COM_METHODS
+    using Interfaces =
+        com::InterfaceTable<IXpsDocumentProvider, IXpsPackageStatus, IXpsReaderInternal>;
 
-    explicit PackageReader(std::shared_ptr<Package> package) : package_(std::move(package)) {
-        ReadStartPart();
-    }
+    explicit PackageReader(std::shared_ptr<Package> package) : package_(std::move(package)) {}
 
     HRESULT STDMETHODCALLTYPE GetXpsPart(IUnknown** part) override {
         if (!part) {
@@ -106,6 +102,8 @@ private:
         return relationships;
     }
 
+public:
+    // Finds the start part; throws PackageError when the package is no XPS document.
     void ReadStartPart() {
         const std::string relsName = "/_rels/.rels";
         if (!package_->Contains(relsName)) {
@@ -143,6 +141,7 @@ private:
         sequenceName_ = *start;
     }
 
+private:
     IUnknown* Next() {
         switch (stage_) {
         case Stage::XpsDocument:
@@ -369,7 +368,10 @@ private:
 } // namespace
 
 IXpsDocumentProvider* OpenPackageReader(const std::string& path, const XpsPackageLimits& limits) {
-    return new PackageReader(Package::Open(path, limits));
+    ATL::CComPtr<PackageReader> reader;
+    reader.Attach(Make<PackageReader>(Package::Open(path, limits)));
+    reader->ReadStartPart();
+    return reader.Detach();
 }
 
 XpsFlavour FlavourOfReader(IXpsDocumentProvider* provider) {

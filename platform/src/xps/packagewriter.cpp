@@ -55,14 +55,12 @@ std::string EntryNameOf(const std::string& partName) {
     return partName.substr(1);
 }
 
-class PackageWriter final : public ComObjectBase,
-                            public IXpsDocumentConsumer,
-                            public IXpsPackageStatus {
+class PackageWriter final
+    : public com::Object<PackageWriter, IXpsDocumentConsumer, IXpsPackageStatus> {
 public:
-    using Answers = InterfaceList<IXpsDocumentConsumer, IXpsPackageStatus>;
-    XPS_COM_METHODS
+    using Interfaces = com::InterfaceTable<IXpsDocumentConsumer, IXpsPackageStatus>;
 
-    explicit PackageWriter(const std::string& path) : zip_(std::make_unique<ZipWriter>(path)) {}
+    explicit PackageWriter(std::unique_ptr<ZipWriter> zip) : zip_(std::move(zip)) {}
 
     HRESULT STDMETHODCALLTYPE SendXpsUnknown(IUnknown* unknown) override {
         return unknown ? Step([] {}) : E_POINTER;
@@ -462,7 +460,8 @@ private:
 } // namespace
 
 IXpsDocumentConsumer* CreatePackageWriter(const std::string& path) {
-    return new PackageWriter(path);
+    auto zip = std::make_unique<ZipWriter>(path);
+    return Make<PackageWriter>(std::move(zip));
 }
 
 } // namespace platform::xps

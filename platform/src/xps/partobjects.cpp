@@ -56,13 +56,12 @@ HRESULT Hand(Out* object, Out** target) {
     return S_OK;
 }
 
-class ReadStream final : public ComObjectBase, public IPrintReadStream, public IXpsPackageStatus {
+class ReadStream final : public com::Object<ReadStream, IPrintReadStream, IXpsPackageStatus> {
 public:
-    using Answers = InterfaceList<IPrintReadStream, IXpsPackageStatus>;
-    XPS_COM_METHODS
+    using Interfaces = com::InterfaceTable<IPrintReadStream, IXpsPackageStatus>;
 
-    explicit ReadStream(std::shared_ptr<const PartContent> content)
-        : content_(std::move(content)), size_(content_->FullSize()), source_(content_->Open()) {}
+    ReadStream(std::shared_ptr<const PartContent> content, std::unique_ptr<ByteSource> source)
+        : content_(std::move(content)), size_(content_->FullSize()), source_(std::move(source)) {}
 
     HRESULT STDMETHODCALLTYPE Seek(LONGLONG offset, DWORD origin, ULONGLONG* newPosition) override {
         return Guarded(&lastError_, [&]() -> HRESULT {
@@ -148,10 +147,9 @@ private:
     uint64_t position_ = 0;
 };
 
-class WriteStream final : public ComObjectBase, public IPrintWriteStream {
+class WriteStream final : public com::Object<WriteStream, IPrintWriteStream> {
 public:
-    using Answers = InterfaceList<IPrintWriteStream>;
-    XPS_COM_METHODS
+    using Interfaces = com::InterfaceTable<IPrintWriteStream>;
 
     explicit WriteStream(std::shared_ptr<MemoryPartContent> content)
         : content_(std::move(content)) {}
@@ -191,10 +189,9 @@ public:
 };
 
 template <class Interface>
-class PartObject : public ComObjectBase, public Interface, public IXpsPartInfo, public NoInternals {
+class PartObject : public com::Object<PartObject<Interface>, Interface, IXpsPartInfo, NoInternals> {
 public:
-    using Answers = InterfaceList<Interface, IPartBase, IXpsPartInfo, IXpsObjectInternal>;
-    XPS_COM_METHODS
+    using Interfaces = com::InterfaceTable<Interface, IPartBase, IXpsPartInfo, IXpsObjectInternal>;
 
     explicit PartObject(PartCore core) : core_(std::move(core)) {}
 
@@ -214,7 +211,7 @@ public:
         }
         *stream = nullptr;
         return Guarded(nullptr, [&] {
-            *stream = new ReadStream(core_.content);
+            *stream = Make<ReadStream>(core_.content, core_.content->Open());
             return S_OK;
         });
     }
@@ -315,10 +312,9 @@ public:
     }
 };
 
-class PartIterator final : public ComObjectBase, public IXpsPartIterator {
+class PartIterator final : public com::Object<PartIterator, IXpsPartIterator> {
 public:
-    using Answers = InterfaceList<IXpsPartIterator>;
-    XPS_COM_METHODS
+    using Interfaces = com::InterfaceTable<IXpsPartIterator>;
 
     explicit PartIterator(std::vector<ATL::CComPtr<IUnknown>> parts) : parts_(std::move(parts)) {}
 
@@ -428,7 +424,7 @@ public:
             for (const PageResource& resource : page_.resources) {
                 parts.push_back(resource.part);
             }
-            *iterator = new PartIterator(std::move(parts));
+            *iterator = Make<PartIterator>(std::move(parts));
             return S_OK;
         });
     }
@@ -447,13 +443,10 @@ private:
 };
 
 template <class Interface>
-class StructureObject final : public ComObjectBase,
-                              public Interface,
-                              public IXpsPartInfo,
-                              public NoInternals {
+class StructureObject final
+    : public com::Object<StructureObject<Interface>, Interface, IXpsPartInfo, NoInternals> {
 public:
-    using Answers = InterfaceList<Interface, IXpsPartInfo, IXpsObjectInternal>;
-    XPS_COM_METHODS
+    using Interfaces = com::InterfaceTable<Interface, IXpsPartInfo, IXpsObjectInternal>;
 
     explicit StructureObject(StructureState state) : state_(std::move(state)) {}
 
@@ -502,10 +495,9 @@ private:
     StructureState state_;
 };
 
-class XpsDocumentObject final : public ComObjectBase, public IXpsDocument, public NoInternals {
+class XpsDocumentObject final : public com::Object<XpsDocumentObject, IXpsDocument, NoInternals> {
 public:
-    using Answers = InterfaceList<IXpsDocument, IXpsObjectInternal>;
-    XPS_COM_METHODS
+    using Interfaces = com::InterfaceTable<IXpsDocument, IXpsObjectInternal>;
 
     explicit XpsDocumentObject(XpsDocumentState state) : state_(std::move(state)) {}
 
@@ -594,22 +586,22 @@ IUnknown* MakePart(PartKind kind, std::string uri, std::string contentType,
     }
     switch (kind) {
     case PartKind::Font:
-        return static_cast<IPartFont*>(new FontPart(std::move(core)));
+        return static_cast<IPartFont*>(Make<FontPart>(std::move(core)));
     case PartKind::Image:
-        return static_cast<IPartImage*>(new ImagePart(std::move(core)));
+        return static_cast<IPartImage*>(Make<ImagePart>(std::move(core)));
     case PartKind::Thumbnail:
-        return static_cast<IPartThumbnail*>(new ThumbnailPart(std::move(core)));
+        return static_cast<IPartThumbnail*>(Make<ThumbnailPart>(std::move(core)));
     case PartKind::PrintTicket:
-        return static_cast<IPartPrintTicket*>(new PartObject<IPartPrintTicket>(std::move(core)));
+        return static_cast<IPartPrintTicket*>(Make<PartObject<IPartPrintTicket>>(std::move(core)));
     case PartKind::ResourceDictionary:
         return static_cast<IPartResourceDictionary*>(
-            new PartObject<IPartResourceDictionary>(std::move(core)));
+            Make<PartObject<IPartResourceDictionary>>(std::move(core)));
     case PartKind::Page:
-        return static_cast<IFixedPage*>(new PagePart(std::move(core), PageState{}));
+        return static_cast<IFixedPage*>(Make<PagePart>(std::move(core), PageState{}));
     case PartKind::Other:
         break;
     }
-    return static_cast<IPartBase*>(new PartObject<IPartBase>(std::move(core)));
+    return static_cast<IPartBase*>(Make<PartObject<IPartBase>>(std::move(core)));
 }
 
 IFixedPage* MakePage(std::string uri, std::string contentType,
@@ -621,23 +613,23 @@ IFixedPage* MakePage(std::string uri, std::string contentType,
     core.contentType = std::move(contentType);
     core.content = std::move(content);
     core.compression = core.readCompression = compression;
-    return new PagePart(std::move(core), std::move(state));
+    return Make<PagePart>(std::move(core), std::move(state));
 }
 
 IFixedDocument* MakeDocument(StructureState state) {
-    return new StructureObject<IFixedDocument>(std::move(state));
+    return Make<StructureObject<IFixedDocument>>(std::move(state));
 }
 
 IFixedDocumentSequence* MakeSequence(StructureState state) {
-    return new StructureObject<IFixedDocumentSequence>(std::move(state));
+    return Make<StructureObject<IFixedDocumentSequence>>(std::move(state));
 }
 
 IXpsDocument* MakeXpsDocument(XpsDocumentState state) {
-    return new XpsDocumentObject(std::move(state));
+    return Make<XpsDocumentObject>(std::move(state));
 }
 
 IPrintWriteStream* MakeWriteStream(std::shared_ptr<MemoryPartContent> content) {
-    return new WriteStream(std::move(content));
+    return Make<WriteStream>(std::move(content));
 }
 
 } // namespace platform::xps

@@ -128,6 +128,9 @@ HRESULT Guarded(std::string* lastError, Body&& body) noexcept {
     } catch (const std::bad_alloc&) {
         Remember(lastError, "out of memory");
         return E_OUTOFMEMORY;
+    } catch (const std::length_error&) {
+        Remember(lastError, "out of memory");
+        return E_OUTOFMEMORY;
     } catch (const std::exception& error) {
         Remember(lastError, error.what());
         return E_FAIL;

@@ -4,6 +4,8 @@
 
 #include "comtest.h"
 
+#include <platformtest.h>
+
 using namespace xpstest;
 
 namespace {
@@ -294,6 +296,67 @@ TEST(XpsReader, PartsOutliveTheReaderAndCountTheirReferences) {
     EXPECT_EQ(unknown.p, unknownAgain.p); // one identity
     ATL::CComPtr<IFixedDocument> notADocument;
     EXPECT_EQ(E_NOINTERFACE, page->QueryInterface(&notADocument));
+}
+
+} // namespace
+
+namespace {
+
+// Every platform allocation of a copy made to fail in turn: each run ends in E_OUTOFMEMORY or
+// succeeds, leaks nothing (the sanitizer checks) and leaves no output behind.
+TEST(XpsPackagesOutOfMemory, EveryAllocationOfACopyFailsCleanly) {
+    TempDir dir;
+    WriteZip(dir.Path("in.xps"), SmallJob());
+    bool completed = false;
+    int failures = 0;
+    for (unsigned long n = 1; !completed && n < 2000; ++n) {
+        SCOPED_TRACE(n);
+        HRESULT hr = S_OK;
+        {
+            platformtest::AllocationFailure failure(n);
+            ATL::CComPtr<IXpsDocumentProvider> reader;
+            ATL::CComPtr<IXpsDocumentConsumer> writer;
+            hr = XpsOpenPackageReader(dir.Path("in.xps").c_str(), nullptr, &reader);
+            if (SUCCEEDED(hr)) {
+                hr = XpsCreatePackageWriter(dir.Path("out.xps").c_str(), &writer);
+            }
+            while (SUCCEEDED(hr)) {
+                ATL::CComPtr<IUnknown> part;
+                hr = reader->GetXpsPart(&part);
+                if (FAILED(hr)) {
+                    break;
+                }
+                if (!part) {
+                    hr = writer->CloseSender();
+                    completed = SUCCEEDED(hr);
+                    break;
+                }
+                ATL::CComPtr<IFixedPage> page;
+                ATL::CComPtr<IFixedDocument> document;
+                ATL::CComPtr<IFixedDocumentSequence> sequence;
+                ATL::CComPtr<IXpsDocument> xps;
+                if (SUCCEEDED(part->QueryInterface(&page))) {
+                    HRESULT read = S_OK;
+                    ReadPart(page, &read);
+                    hr = FAILED(read) ? read : writer->SendFixedPage(page);
+                } else if (SUCCEEDED(part->QueryInterface(&document))) {
+                    hr = writer->SendFixedDocument(document);
+                } else if (SUCCEEDED(part->QueryInterface(&sequence))) {
+                    hr = writer->SendFixedDocumentSequence(sequence);
+                } else if (SUCCEEDED(part->QueryInterface(&xps))) {
+                    hr = writer->SendXpsDocument(xps);
+                }
+            }
+        }
+        if (!completed) {
+            ++failures;
+            EXPECT_EQ(E_OUTOFMEMORY, hr);
+            EXPECT_EQ(std::vector<std::string>{"in.xps"}, dir.Names());
+        }
+    }
+    EXPECT_TRUE(completed);
+    EXPECT_GT(failures, 10); // the sweep reached the objects of every stage
+    EXPECT_EQ(5u, WalkReader(Open(dir.Path("out.xps")), true).parts.size());
 }
 
 } // namespace
