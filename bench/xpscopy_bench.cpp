@@ -3,8 +3,9 @@
 // copies every entry's stored bytes with the same ZIP libraries and nothing else.
 //
 //   xpscopy_bench [benchmark flags]     times both on a 1,000-page job
-//   xpscopy_bench --rss PAGES           peak resident memory of one copy of a PAGES-page job
-//                                       (tickets on every page), in a child process
+//   xpscopy_bench --rss PAGES [JOB]     peak resident memory of one copy of a PAGES-page job
+//                                       (tickets on every page; JOB when given), in a child
+//                                       process
 #include <atlbase.h>
 #include <xpspackage.h>
 
@@ -161,9 +162,9 @@ long PeakResidentKiB(const std::string& in, bool floor) {
 
 int main(int argc, char** argv) {
     try {
-        if (argc == 3 && std::string(argv[1]) == "--rss") {
+        if ((argc == 3 || argc == 4) && std::string(argv[1]) == "--rss") {
             const int pages = std::atoi(argv[2]);
-            const std::string in = MakeJob(pages);
+            const std::string in = argc == 4 ? std::string(argv[3]) : MakeJob(pages);
             std::printf("%d pages (%ju bytes): copy peak RSS %ld KiB, raw entry copy %ld KiB\n",
                         pages, static_cast<uintmax_t>(std::filesystem::file_size(in)),
                         PeakResidentKiB(in, false), PeakResidentKiB(in, true));

@@ -9,14 +9,9 @@
 namespace platform::xps {
 namespace {
 
+// Collisions of the key are resolved by comparing names.
 uint64_t HashOf(std::string_view foldedName) {
-    // FNV-1a: stable and cheap; collisions are resolved by comparing names.
-    uint64_t hash = 14695981039346656037ull;
-    for (const char c : foldedName) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 1099511628211ull;
-    }
-    return hash;
+    return PartNameKey(foldedName);
 }
 
 // "[3].piece" or "[3].last.piece": the piece number and whether it is the last.

@@ -274,7 +274,7 @@ private:
 
     // Remembers a part of the structure; a second visit means the references loop.
     void Visit(const std::string& name, const char* what) {
-        if (!visited_.insert(FoldPartName(name)).second) {
+        if (!visited_.insert(PartNameKey(name)).second) {
             Fail(kBadPackage, std::string(what) + " " + name +
                                   " is referenced twice: the references loop or repeat");
         }
@@ -360,7 +360,7 @@ private:
     std::unique_ptr<MarkupReader> sequenceMarkup_;
     std::unique_ptr<MarkupReader> documentMarkup_;
     std::unique_ptr<MarkupReader> relationshipsReader_; // reused for every relationships part
-    std::unordered_set<std::string> visited_;
+    std::unordered_set<uint64_t> visited_;              // keys of the documents and pages walked
     HRESULT failure_ = S_OK;
     std::string lastError_;
 };

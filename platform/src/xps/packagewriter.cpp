@@ -148,8 +148,17 @@ public:
             } else {
                 WriteRelationships(core->uri, rels);
             }
-            PageReference reference{core->uri, state->width, state->height};
-            document_->pages.push_back(std::move(reference));
+            // The document's markup grows by one reference; the page itself is done.
+            std::string& markup = document_->pageReferences;
+            markup +=
+                "<PageContent Source=\"" + Escaped(ReferenceFrom(document_->uri, core->uri)) + "\"";
+            if (!state->width.empty()) {
+                markup += " Width=\"" + Escaped(state->width) + "\"";
+            }
+            if (!state->height.empty()) {
+                markup += " Height=\"" + Escaped(state->height) + "\"";
+            }
+            markup += "/>";
         });
     }
 
@@ -249,14 +258,11 @@ public:
     }
 
 private:
-    struct PageReference {
-        std::string uri, width, height;
-    };
     struct Structure {
         std::string uri;
         std::string contentType;
         std::string ticketRelationship;
-        std::vector<PageReference> pages;
+        std::string pageReferences; // PageContent elements of a document
     };
 
     // Runs one step of the job; after a failure the job is dead and its file gone.
@@ -311,28 +317,25 @@ private:
         if (!document_) {
             return;
         }
-        std::string markup = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><FixedDocument xmlns=\"" +
-                             std::string(NamesOf(flavour_).markup) + "\">";
-        for (const PageReference& page : document_->pages) {
-            markup +=
-                "<PageContent Source=\"" + Escaped(ReferenceFrom(document_->uri, page.uri)) + "\"";
-            if (!page.width.empty()) {
-                markup += " Width=\"" + Escaped(page.width) + "\"";
-            }
-            if (!page.height.empty()) {
-                markup += " Height=\"" + Escaped(page.height) + "\"";
-            }
-            markup += "/>";
-        }
-        markup += "</FixedDocument>";
-        WriteText(document_->uri, document_->contentType, markup);
+        // Written in three pieces, so that the references of a long document are never copied.
+        const std::string head =
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?><FixedDocument xmlns=\"" +
+            std::string(NamesOf(flavour_).markup) + "\">";
+        const std::string_view tail = "</FixedDocument>";
+        NoteContentType(document_->uri, document_->contentType);
+        zip_->Begin(EntryNameOf(document_->uri), 6,
+                    head.size() + document_->pageReferences.size() + tail.size());
+        zip_->Write(head.data(), head.size());
+        zip_->Write(document_->pageReferences.data(), document_->pageReferences.size());
+        zip_->Write(tail.data(), tail.size());
+        zip_->End();
         WriteRelationships(document_->uri, document_->ticketRelationship);
         document_.reset();
     }
 
     // Marks a part name as used; a second part of the same name would break the package.
     void Claim(const std::string& uri) {
-        if (!written_.insert(FoldPartName(uri)).second) {
+        if (!written_.insert(PartNameKey(uri)).second) {
             Fail(kBadPackage, "two parts named " + uri + " were sent");
         }
     }
@@ -354,7 +357,7 @@ private:
         if (!core) {
             Fail(E_INVALIDARG, "a part that was not made by this platform was sent");
         }
-        if (written_.count(FoldPartName(core->uri)) == 0) {
+        if (written_.count(PartNameKey(core->uri)) == 0) {
             WriteContent(*core);
         }
         return core->uri;
@@ -448,7 +451,7 @@ private:
     std::unique_ptr<Structure> sequence_;
     std::unique_ptr<Structure> document_;
     std::vector<std::string> documents_;
-    std::unordered_set<std::string> written_;
+    std::unordered_set<uint64_t> written_; // keys of the part names written
     std::map<std::string, std::string> defaults_;
     std::vector<std::pair<std::string, std::string>> overrides_;
     unsigned long long relationshipId_ = 0;

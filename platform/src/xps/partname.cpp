@@ -188,6 +188,19 @@ std::string ResolvePartReference(std::string_view sourcePart, std::string_view t
     return resolved;
 }
 
+uint64_t PartNameKey(std::string_view name) {
+    // FNV-1a over the folded name.
+    uint64_t hash = 14695981039346656037ull;
+    for (char c : name) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
 std::string RelationshipsPartOf(std::string_view partName) {
     if (partName == "/") {
         return "/_rels/.rels";
@@ -207,11 +220,9 @@ std::string ExtensionOf(std::string_view partName) {
 }
 
 std::string ReferenceFrom(std::string_view sourcePart, std::string_view target) {
-    const size_t sourceSlash = sourcePart.rfind('/');
-    const size_t targetSlash = target.rfind('/');
-    if (sourceSlash == targetSlash &&
-        sourcePart.substr(0, sourceSlash) == target.substr(0, targetSlash)) {
-        return std::string(target.substr(targetSlash + 1));
+    const std::string_view folder = sourcePart.substr(0, sourcePart.rfind('/') + 1);
+    if (target.size() > folder.size() && target.substr(0, folder.size()) == folder) {
+        return std::string(target.substr(folder.size()));
     }
     return std::string(target);
 }

@@ -5,6 +5,7 @@
 // case.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,11 +25,14 @@ std::string ResolvePartReference(std::string_view sourcePart, std::string_view t
 // The relationships part of a part ("/_rels/.rels" for "/").
 std::string RelationshipsPartOf(std::string_view partName);
 
+// A 64-bit key of a part name that ignores ASCII case, for sets that must stay small.
+uint64_t PartNameKey(std::string_view name);
+
 // The extension of a part name without its dot, in lower case ("" when it has none).
 std::string ExtensionOf(std::string_view partName);
 
-// A reference to target written in sourcePart: relative when both share a folder, else
-// absolute.
+// A reference to target written in sourcePart: relative when target lies in sourcePart's
+// folder or below it, else absolute.
 std::string ReferenceFrom(std::string_view sourcePart, std::string_view target);
 
 } // namespace platform::xps

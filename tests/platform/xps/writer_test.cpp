@@ -131,7 +131,7 @@ TEST(XpsWriter, KeepsTheFlavourItWasGiven) {
         // The page sizes of the document's references travel too.
         EXPECT_NE(
             std::string::npos,
-            markup.find("<PageContent Source=\"/Doc/Pages/1.fpage\" Width=\"96\" Height=\"96\"/>"))
+            markup.find("<PageContent Source=\"Pages/1.fpage\" Width=\"96\" Height=\"96\"/>"))
             << markup;
         const Walk walk = WalkReader(reader, /*readStreams=*/true);
         EXPECT_EQ(S_OK, walk.result) << walk.message;
