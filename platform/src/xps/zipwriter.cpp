@@ -4,9 +4,11 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,17 +65,26 @@ ZipWriter::ZipWriter(const std::string& target) : target_(ResolveTarget(target))
     const size_t slash = target_.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
-    std::string pattern = folder + "." + base + ".XXXXXX";
-    const int fd = mkstemp(pattern.data());
+    // A new name beside the target, made with O_EXCL so that no file is ever shared; the
+    // mode is the one a new file gets under the process's umask.
+    std::random_device random;
+    int fd = -1;
+    std::string name;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random()));
+        name = folder + "." + base + suffix;
+        fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) {
+            break;
+        }
+    }
     if (fd < 0) {
         Fail(HRESULT_FROM_WIN32(errno == ENOSPC ? ERROR_DISK_FULL : ERROR_ACCESS_DENIED),
              target + ": cannot create a file beside it: " + std::strerror(errno));
     }
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
     close(fd);
-    temporary_ = pattern;
+    temporary_ = name;
     zip_ = zipOpen64(temporary_.c_str(), APPEND_STATUS_CREATE);
     if (!zip_) {
         unlink(temporary_.c_str());

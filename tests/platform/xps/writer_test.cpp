@@ -129,9 +129,8 @@ TEST(XpsWriter, KeepsTheFlavourItWasGiven) {
         EXPECT_EQ(std::string::npos, markup.find(other)) << markup;
         EXPECT_EQ(std::string::npos, ZipContent(dir.Path("out.xps"), "_rels/.rels").find(other));
         // The page sizes of the document's references travel too.
-        EXPECT_NE(
-            std::string::npos,
-            markup.find("<PageContent Source=\"Pages/1.fpage\" Width=\"96\" Height=\"96\"/>"))
+        EXPECT_NE(std::string::npos,
+                  markup.find("<PageContent Source=\"Pages/1.fpage\" Width=\"96\" Height=\"96\"/>"))
             << markup;
         const Walk walk = WalkReader(reader, /*readStreams=*/true);
         EXPECT_EQ(S_OK, walk.result) << walk.message;
