@@ -313,12 +313,12 @@ int XpsCopy(const Arguments& arguments) {
             hr = writer->SendXpsUnknown(part);
         }
         if (FAILED(hr)) {
-            throw ToolError(arguments[1] + ": " + StatusText(writer, hr), kExitFailure);
+            throw ToolError(StatusText(writer, hr), kExitFailure); // names the output itself
         }
     }
     hr = writer->CloseSender();
     if (FAILED(hr)) {
-        throw ToolError(arguments[1] + ": " + StatusText(writer, hr), kExitFailure);
+        throw ToolError(StatusText(writer, hr), kExitFailure); // names the output itself
     }
     return kExitOk;
 }
