@@ -64,21 +64,7 @@ void CopyThroughPipeline(const std::string& in, const std::string& out) {
         if (!part) {
             break;
         }
-        ATL::CComPtr<IFixedPage> page;
-        ATL::CComPtr<IFixedDocument> document;
-        ATL::CComPtr<IFixedDocumentSequence> sequence;
-        ATL::CComPtr<IXpsDocument> xps;
-        HRESULT hr = S_OK;
-        if (SUCCEEDED(part->QueryInterface(&page))) {
-            hr = writer->SendFixedPage(page);
-        } else if (SUCCEEDED(part->QueryInterface(&document))) {
-            hr = writer->SendFixedDocument(document);
-        } else if (SUCCEEDED(part->QueryInterface(&sequence))) {
-            hr = writer->SendFixedDocumentSequence(sequence);
-        } else if (SUCCEEDED(part->QueryInterface(&xps))) {
-            hr = writer->SendXpsDocument(xps);
-        }
-        if (FAILED(hr)) {
+        if (FAILED(XpsSendPart(writer, part))) {
             throw std::runtime_error("the writer failed");
         }
     }

@@ -46,7 +46,6 @@ void Walk(IXpsDocumentProvider* reader, IXpsDocumentConsumer* writer) {
             writer->CloseSender();
             return;
         }
-        ATL::CComPtr<IXpsDocument> document;
         ATL::CComPtr<IFixedDocumentSequence> sequence;
         ATL::CComPtr<IFixedDocument> fixedDocument;
         ATL::CComPtr<IFixedPage> page;
@@ -65,16 +64,12 @@ void Walk(IXpsDocumentProvider* reader, IXpsDocumentConsumer* writer) {
                     }
                 }
             }
-            writer->SendFixedPage(page);
         } else if (SUCCEEDED(part->QueryInterface(&fixedDocument))) {
             DrainTicket(fixedDocument.p);
-            writer->SendFixedDocument(fixedDocument);
         } else if (SUCCEEDED(part->QueryInterface(&sequence))) {
             DrainTicket(sequence.p);
-            writer->SendFixedDocumentSequence(sequence);
-        } else if (SUCCEEDED(part->QueryInterface(&document))) {
-            writer->SendXpsDocument(document);
         }
+        XpsSendPart(writer, part);
     }
 }
 

@@ -63,6 +63,10 @@ PLATFORM_EXPORT HRESULT WINAPI XpsGetLastOpenErrorText(BSTR* text);
 PLATFORM_EXPORT HRESULT WINAPI XpsGetReaderFlavour(IXpsDocumentProvider* provider,
                                                    XpsFlavour* flavour);
 
+// Sends a part a provider handed out to a consumer by what it is: IFixedPage, IFixedDocument,
+// IFixedDocumentSequence, IXpsDocument, or else SendXpsUnknown.
+PLATFORM_EXPORT HRESULT WINAPI XpsSendPart(IXpsDocumentConsumer* consumer, IUnknown* part);
+
 // Creates a writer whose output becomes path when CloseSender succeeds.
 PLATFORM_EXPORT HRESULT WINAPI XpsCreatePackageWriter(const char* path,
                                                       IXpsDocumentConsumer** consumer);

@@ -297,21 +297,7 @@ int XpsCopy(const Arguments& arguments) {
         if (!part) {
             break;
         }
-        ATL::CComPtr<IXpsDocument> document;
-        ATL::CComPtr<IFixedDocumentSequence> sequence;
-        ATL::CComPtr<IFixedDocument> fixedDocument;
-        ATL::CComPtr<IFixedPage> page;
-        if (SUCCEEDED(part->QueryInterface(&page))) {
-            hr = writer->SendFixedPage(page);
-        } else if (SUCCEEDED(part->QueryInterface(&fixedDocument))) {
-            hr = writer->SendFixedDocument(fixedDocument);
-        } else if (SUCCEEDED(part->QueryInterface(&sequence))) {
-            hr = writer->SendFixedDocumentSequence(sequence);
-        } else if (SUCCEEDED(part->QueryInterface(&document))) {
-            hr = writer->SendXpsDocument(document);
-        } else {
-            hr = writer->SendXpsUnknown(part);
-        }
+        hr = XpsSendPart(writer, part);
         if (FAILED(hr)) {
             throw ToolError(StatusText(writer, hr), kExitFailure); // names the output itself
         }

@@ -42,67 +42,6 @@ public:
 
     explicit PackageReader(std::shared_ptr<Package> package) : package_(std::move(package)) {}
 
-    HRESULT STDMETHODCALLTYPE GetXpsPart(IUnknown** part) override {
-        if (!part) {
-            return E_POINTER;
-        }
-        *part = nullptr;
-        if (FAILED(failure_)) {
-            return failure_; // the walk stops at the damage
-        }
-        const HRESULT hr = Guarded(&lastError_, [&] {
-            *part = Next();
-            return S_OK;
-        });
-        if (FAILED(hr)) {
-            failure_ = hr;
-        }
-        return hr;
-    }
-
-    HRESULT STDMETHODCALLTYPE GetLastErrorText(BSTR* text) override {
-        if (!text) {
-            return E_POINTER;
-        }
-        *text = nullptr;
-        return Guarded(nullptr, [&] {
-            *text = ToBstr(lastError_);
-            return S_OK;
-        });
-    }
-
-    XpsFlavour STDMETHODCALLTYPE Flavour() override { return flavour_; }
-
-private:
-    enum class Stage { XpsDocument, Sequence, Documents, Pages, Done };
-
-    std::string Type(std::string_view lastSegment) const {
-        return std::string(NamesOf(flavour_).relationshipBase) + std::string(lastSegment);
-    }
-
-    // The relationships of a part; *stored receives the part that holds them.
-    std::vector<Relationship>
-    RelationshipsOf(const std::string& partName,
-                    std::shared_ptr<const PackagePartContent>* stored = nullptr) {
-        const std::string relsName = RelationshipsPartOf(partName);
-        if (!package_->Contains(relsName)) {
-            return {};
-        }
-        auto content =
-            std::make_shared<PackagePartContent>(package_, relsName, package_->Locate(relsName));
-        if (relationshipsReader_) {
-            relationshipsReader_->Restart(content->Open(), relsName);
-        } else {
-            relationshipsReader_ = std::make_unique<MarkupReader>(content->Open(), relsName);
-        }
-        auto relationships = ReadRelationships(*relationshipsReader_);
-        if (stored) {
-            *stored = std::move(content);
-        }
-        return relationships;
-    }
-
-public:
     // Finds the start part; throws PackageError when the package is no XPS document.
     void ReadStartPart() {
         const std::string relsName = "/_rels/.rels";
@@ -141,7 +80,59 @@ public:
         sequenceName_ = *start;
     }
 
+    HRESULT STDMETHODCALLTYPE GetXpsPart(IUnknown** part) override {
+        if (!part) {
+            return E_POINTER;
+        }
+        *part = nullptr;
+        if (FAILED(failure_)) {
+            return failure_; // the walk stops at the damage
+        }
+        const HRESULT hr = Guarded(&lastError_, [&] {
+            *part = Next();
+            return S_OK;
+        });
+        if (FAILED(hr)) {
+            failure_ = hr;
+        }
+        return hr;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetLastErrorText(BSTR* text) override {
+        return AnswerText(lastError_, text);
+    }
+
+    XpsFlavour STDMETHODCALLTYPE Flavour() override { return flavour_; }
+
 private:
+    enum class Stage { XpsDocument, Sequence, Documents, Pages, Done };
+
+    std::string Type(std::string_view lastSegment) const {
+        return std::string(NamesOf(flavour_).relationshipBase) + std::string(lastSegment);
+    }
+
+    // The relationships of a part; *stored receives the part that holds them.
+    std::vector<Relationship>
+    RelationshipsOf(const std::string& partName,
+                    std::shared_ptr<const PackagePartContent>* stored = nullptr) {
+        const std::string relsName = RelationshipsPartOf(partName);
+        if (!package_->Contains(relsName)) {
+            return {};
+        }
+        auto content =
+            std::make_shared<PackagePartContent>(package_, relsName, package_->Locate(relsName));
+        if (relationshipsReader_) {
+            relationshipsReader_->Restart(content->Open(), relsName);
+        } else {
+            relationshipsReader_ = std::make_unique<MarkupReader>(content->Open(), relsName);
+        }
+        auto relationships = ReadRelationships(*relationshipsReader_);
+        if (stored) {
+            *stored = std::move(content);
+        }
+        return relationships;
+    }
+
     IUnknown* Next() {
         switch (stage_) {
         case Stage::XpsDocument:

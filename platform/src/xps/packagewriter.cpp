@@ -247,14 +247,7 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE GetLastErrorText(BSTR* text) override {
-        if (!text) {
-            return E_POINTER;
-        }
-        *text = nullptr;
-        return Guarded(nullptr, [&] {
-            *text = ToBstr(lastError_);
-            return S_OK;
-        });
+        return AnswerText(lastError_, text);
     }
 
 private:

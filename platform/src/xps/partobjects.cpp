@@ -42,6 +42,17 @@ std::string FromWide(const WCHAR* text) {
     return result;
 }
 
+HRESULT AnswerText(std::string_view text, BSTR* out) noexcept {
+    if (!out) {
+        return E_POINTER;
+    }
+    *out = nullptr;
+    return Guarded(nullptr, [&] {
+        *out = ToBstr(text);
+        return S_OK;
+    });
+}
+
 namespace {
 
 template <class Out>
@@ -129,14 +140,7 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE GetLastErrorText(BSTR* text) override {
-        if (!text) {
-            return E_POINTER;
-        }
-        *text = nullptr;
-        return Guarded(nullptr, [&] {
-            *text = ToBstr(lastError_);
-            return S_OK;
-        });
+        return AnswerText(lastError_, text);
     }
 
 private:
@@ -195,16 +199,7 @@ public:
 
     explicit PartObject(PartCore core) : core_(std::move(core)) {}
 
-    HRESULT STDMETHODCALLTYPE GetUri(BSTR* uri) override {
-        if (!uri) {
-            return E_POINTER;
-        }
-        *uri = nullptr;
-        return Guarded(nullptr, [&] {
-            *uri = ToBstr(core_.uri);
-            return S_OK;
-        });
-    }
+    HRESULT STDMETHODCALLTYPE GetUri(BSTR* uri) override { return AnswerText(core_.uri, uri); }
     HRESULT STDMETHODCALLTYPE GetStream(IPrintReadStream** stream) override {
         if (!stream) {
             return E_POINTER;
@@ -231,14 +226,7 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE GetContentType(BSTR* contentType) override {
-        if (!contentType) {
-            return E_POINTER;
-        }
-        *contentType = nullptr;
-        return Guarded(nullptr, [&] {
-            *contentType = ToBstr(core_.contentType);
-            return S_OK;
-        });
+        return AnswerText(core_.contentType, contentType);
     }
     HRESULT STDMETHODCALLTYPE GetSizes(ULONGLONG* stored, ULONGLONG* full) override {
         if (!stored || !full) {
@@ -450,16 +438,7 @@ public:
 
     explicit StructureObject(StructureState state) : state_(std::move(state)) {}
 
-    HRESULT STDMETHODCALLTYPE GetUri(BSTR* uri) override {
-        if (!uri) {
-            return E_POINTER;
-        }
-        *uri = nullptr;
-        return Guarded(nullptr, [&] {
-            *uri = ToBstr(state_.uri);
-            return S_OK;
-        });
-    }
+    HRESULT STDMETHODCALLTYPE GetUri(BSTR* uri) override { return AnswerText(state_.uri, uri); }
     HRESULT STDMETHODCALLTYPE GetPrintTicket(IPartPrintTicket** ticket) override {
         if (!ticket) {
             return E_POINTER;
@@ -472,14 +451,7 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetContentType(BSTR* contentType) override {
-        if (!contentType) {
-            return E_POINTER;
-        }
-        *contentType = nullptr;
-        return Guarded(nullptr, [&] {
-            *contentType = ToBstr(state_.contentType);
-            return S_OK;
-        });
+        return AnswerText(state_.contentType, contentType);
     }
     HRESULT STDMETHODCALLTYPE GetSizes(ULONGLONG* stored, ULONGLONG* full) override {
         if (!stored || !full) {

@@ -106,6 +106,9 @@ IPrintWriteStream* MakeWriteStream(std::shared_ptr<MemoryPartContent> content);
 BSTR ToBstr(std::string_view text);
 std::string FromWide(const WCHAR* text);
 
+// Answers text as a new BSTR in *out (null on failure).
+HRESULT AnswerText(std::string_view text, BSTR* out) noexcept;
+
 // Keeps text in *lastError when there is room for it.
 inline void Remember(std::string* lastError, const char* text) noexcept {
     if (lastError) {

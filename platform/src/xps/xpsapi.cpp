@@ -50,6 +50,29 @@ HRESULT WINAPI XpsGetReaderFlavour(IXpsDocumentProvider* provider, XpsFlavour* f
     });
 }
 
+HRESULT WINAPI XpsSendPart(IXpsDocumentConsumer* consumer, IUnknown* part) {
+    if (!consumer || !part) {
+        return E_POINTER;
+    }
+    ATL::CComPtr<IFixedPage> page;
+    ATL::CComPtr<IFixedDocument> document;
+    ATL::CComPtr<IFixedDocumentSequence> sequence;
+    ATL::CComPtr<IXpsDocument> xps;
+    if (SUCCEEDED(part->QueryInterface(&page))) {
+        return consumer->SendFixedPage(page);
+    }
+    if (SUCCEEDED(part->QueryInterface(&document))) {
+        return consumer->SendFixedDocument(document);
+    }
+    if (SUCCEEDED(part->QueryInterface(&sequence))) {
+        return consumer->SendFixedDocumentSequence(sequence);
+    }
+    if (SUCCEEDED(part->QueryInterface(&xps))) {
+        return consumer->SendXpsDocument(xps);
+    }
+    return consumer->SendXpsUnknown(part);
+}
+
 HRESULT WINAPI XpsCreatePackageWriter(const char* path, IXpsDocumentConsumer** consumer) {
     if (!path || !consumer) {
         return E_POINTER;

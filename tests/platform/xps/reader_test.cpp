@@ -332,19 +332,11 @@ TEST(XpsPackagesOutOfMemory, EveryAllocationOfACopyFailsCleanly) {
                     break;
                 }
                 ATL::CComPtr<IFixedPage> page;
-                ATL::CComPtr<IFixedDocument> document;
-                ATL::CComPtr<IFixedDocumentSequence> sequence;
-                ATL::CComPtr<IXpsDocument> xps;
                 if (SUCCEEDED(part->QueryInterface(&page))) {
-                    HRESULT read = S_OK;
-                    ReadPart(page, &read);
-                    hr = FAILED(read) ? read : writer->SendFixedPage(page);
-                } else if (SUCCEEDED(part->QueryInterface(&document))) {
-                    hr = writer->SendFixedDocument(document);
-                } else if (SUCCEEDED(part->QueryInterface(&sequence))) {
-                    hr = writer->SendFixedDocumentSequence(sequence);
-                } else if (SUCCEEDED(part->QueryInterface(&xps))) {
-                    hr = writer->SendXpsDocument(xps);
+                    ReadPart(page, &hr);
+                }
+                if (SUCCEEDED(hr)) {
+                    hr = XpsSendPart(writer, part);
                 }
             }
         }

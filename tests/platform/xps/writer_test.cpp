@@ -26,27 +26,6 @@ ATL::CComPtr<IXpsDocumentConsumer> Create(const std::string& path) {
     return writer;
 }
 
-// Sends one part to the writer by its kind.
-HRESULT Send(IXpsDocumentConsumer* writer, IUnknown* part) {
-    ATL::CComPtr<IXpsDocument> document;
-    ATL::CComPtr<IFixedDocumentSequence> sequence;
-    ATL::CComPtr<IFixedDocument> fixedDocument;
-    ATL::CComPtr<IFixedPage> page;
-    if (SUCCEEDED(part->QueryInterface(&page))) {
-        return writer->SendFixedPage(page);
-    }
-    if (SUCCEEDED(part->QueryInterface(&fixedDocument))) {
-        return writer->SendFixedDocument(fixedDocument);
-    }
-    if (SUCCEEDED(part->QueryInterface(&sequence))) {
-        return writer->SendFixedDocumentSequence(sequence);
-    }
-    if (SUCCEEDED(part->QueryInterface(&document))) {
-        return writer->SendXpsDocument(document);
-    }
-    return writer->SendXpsUnknown(part);
-}
-
 // Copies in to out part by part; edit may change each page before it is sent.
 void Copy(const std::string& in, const std::string& out,
           const std::function<void(IXpsDocumentConsumer*, IFixedPage*)>& edit = nullptr) {
@@ -63,7 +42,7 @@ void Copy(const std::string& in, const std::string& out,
         if (edit && SUCCEEDED(part->QueryInterface(&page))) {
             edit(writer, page);
         }
-        ASSERT_EQ(S_OK, Send(writer, part));
+        ASSERT_EQ(S_OK, XpsSendPart(writer, part));
     }
     ASSERT_EQ(S_OK, writer->CloseSender());
 }
@@ -201,7 +180,7 @@ TEST(XpsWriter, LeavesNoFileWhenTheJobFailsOrIsAbandoned) {
             for (int i = 0; i < 4; ++i) { // the document, the sequence, a document, a page
                 ATL::CComPtr<IUnknown> part;
                 ASSERT_EQ(S_OK, reader->GetXpsPart(&part));
-                ASSERT_EQ(S_OK, Send(writer, part));
+                ASSERT_EQ(S_OK, XpsSendPart(writer, part));
             }
             if (fail) {
                 // A page before its document is refused and kills the job.
