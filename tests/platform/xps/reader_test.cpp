@@ -13,12 +13,6 @@ namespace {
 constexpr HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
 constexpr HRESULT kBadData = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
 
-ATL::CComPtr<IXpsDocumentProvider> Open(const std::string& path) {
-    ATL::CComPtr<IXpsDocumentProvider> reader;
-    EXPECT_EQ(S_OK, XpsOpenPackageReader(path.c_str(), nullptr, &reader)) << path;
-    return reader;
-}
-
 // The first page of a reader, after the parts before it.
 ATL::CComPtr<IFixedPage> FirstPage(IXpsDocumentProvider* reader) {
     while (true) {

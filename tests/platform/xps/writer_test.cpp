@@ -14,12 +14,6 @@ using namespace xpstest;
 
 namespace {
 
-ATL::CComPtr<IXpsDocumentProvider> Open(const std::string& path) {
-    ATL::CComPtr<IXpsDocumentProvider> reader;
-    EXPECT_EQ(S_OK, XpsOpenPackageReader(path.c_str(), nullptr, &reader)) << path;
-    return reader;
-}
-
 ATL::CComPtr<IXpsDocumentConsumer> Create(const std::string& path) {
     ATL::CComPtr<IXpsDocumentConsumer> writer;
     EXPECT_EQ(S_OK, XpsCreatePackageWriter(path.c_str(), &writer)) << path;

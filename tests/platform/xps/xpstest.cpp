@@ -138,6 +138,12 @@ void SetEntry(std::vector<Entry>& entries, const std::string& name, const char* 
     }
 }
 
+ATL::CComPtr<IXpsDocumentProvider> Open(const std::string& path) {
+    ATL::CComPtr<IXpsDocumentProvider> reader;
+    EXPECT_EQ(S_OK, XpsOpenPackageReader(path.c_str(), nullptr, &reader)) << path;
+    return reader;
+}
+
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream out;

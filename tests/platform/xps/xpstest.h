@@ -52,6 +52,9 @@ std::vector<Entry> SmallJob(bool openXps = false);
 // Replaces the entry named name (adding it when missing), or removes it when bytes is null.
 void SetEntry(std::vector<Entry>& entries, const std::string& name, const char* bytes);
 
+// A reader of path, expected to open.
+ATL::CComPtr<IXpsDocumentProvider> Open(const std::string& path);
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 
