@@ -50,7 +50,8 @@ public:
         }
         std::optional<std::string> start;
         MarkupReader reader(package_->OpenPart(relsName), relsName);
-        for (const Relationship& r : ReadRelationships(reader)) {
+        packageRelationships_ = ReadRelationships(reader);
+        for (const Relationship& r : packageRelationships_) {
             std::optional<XpsFlavour> flavour;
             if (r.type == std::string(NamesOf(XpsFlavour_MicrosoftXps).relationshipBase) +
                               "fixedrepresentation") {
@@ -169,6 +170,13 @@ private:
     IUnknown* MakeXpsDocumentPart() {
         XpsDocumentState state;
         state.flavour = flavour_;
+        for (const Relationship& r : packageRelationships_) {
+            if (r.type.size() < 20 ||
+                r.type.compare(r.type.size() - 20, 20, "/fixedrepresentation") != 0) {
+                Carry(r, "/", {std::string(kThumbnailRelationship)}, state.carried);
+            }
+        }
+        packageRelationships_.clear();
         if (thumbnailName_) {
             const PartLocation location = package_->Locate(*thumbnailName_);
             const EXpsCompressionOptions compression = CompressionOf(location);
@@ -259,8 +267,48 @@ private:
         state.uri = sequenceName_;
         state.contentType = package_->ContentTypeOf(sequenceName_);
         Measure(sequenceName_, state);
-        state.ticket = TicketOf(sequenceName_, RelationshipsOf(sequenceName_));
+        const std::vector<Relationship> relationships = RelationshipsOf(sequenceName_);
+        state.ticket = TicketOf(sequenceName_, relationships);
+        for (const Relationship& r : relationships) {
+            Carry(r, sequenceName_, {Type("printticket")}, state.carried);
+        }
         return MakeSequence(std::move(state));
+    }
+
+    // Keeps a relationship of source that the interfaces do not show, unless its type is one
+    // of handled. Targets that are parts of the structure are not carried: the writer writes
+    // those itself.
+    void Carry(const Relationship& r, const std::string& source,
+               std::initializer_list<std::string> handled, std::vector<CarriedRelationship>& out) {
+        for (const std::string& type : handled) {
+            if (r.type == type) {
+                return;
+            }
+        }
+        CarriedRelationship carried;
+        carried.type = r.type;
+        carried.external = r.external;
+        if (r.external) {
+            carried.target = r.target;
+            out.push_back(std::move(carried));
+            return;
+        }
+        carried.target = ResolvePartReference(source, r.target);
+        if (package_->Contains(carried.target)) {
+            std::string contentType = package_->ContentTypeOf(carried.target);
+            if (contentType == kPageContentType || contentType == kDocumentContentType ||
+                contentType == kSequenceContentType || contentType == kRelationshipsContentType) {
+                Fail(kBadPackage, "a relationship of " + source + " names " + carried.target +
+                                      ", a part of the document's structure");
+            }
+            const PartLocation location = package_->Locate(carried.target);
+            const EXpsCompressionOptions compression = CompressionOf(location);
+            carried.part.Attach(
+                MakePart(PartKind::Other, carried.target, std::move(contentType),
+                         std::make_shared<PackagePartContent>(package_, carried.target, location),
+                         compression));
+        }
+        out.push_back(std::move(carried));
     }
 
     // Remembers a part of the structure; a second visit means the references loop.
@@ -286,7 +334,11 @@ private:
         state.uri = *name;
         state.contentType = package_->ContentTypeOf(*name);
         Measure(*name, state);
-        state.ticket = TicketOf(*name, RelationshipsOf(*name));
+        const std::vector<Relationship> relationships = RelationshipsOf(*name);
+        state.ticket = TicketOf(*name, relationships);
+        for (const Relationship& r : relationships) {
+            Carry(r, *name, {Type("printticket")}, state.carried);
+        }
         return MakeDocument(std::move(state));
     }
 
@@ -307,6 +359,7 @@ private:
         for (const Relationship& r : relationships) {
             const bool restricted = r.type == Type("restricted-font");
             if (r.type != Type("required-resource") && !restricted) {
+                Carry(r, *name, {Type("printticket")}, state.carried);
                 continue;
             }
             if (r.external) {
@@ -351,6 +404,7 @@ private:
     std::unique_ptr<MarkupReader> sequenceMarkup_;
     std::unique_ptr<MarkupReader> documentMarkup_;
     std::unique_ptr<MarkupReader> relationshipsReader_; // reused for every relationships part
+    std::vector<Relationship> packageRelationships_;    // until the XPS document is made
     std::unordered_set<uint64_t> visited_;              // keys of the documents and pages walked
     HRESULT failure_ = S_OK;
     std::string lastError_;

@@ -76,6 +76,7 @@ public:
             }
             if (XpsDocumentState* state = XpsDocumentStateOf(document)) {
                 flavour_ = state->flavour;
+                packageRelationships_ = WriteCarried(state->carried);
             }
             ATL::CComPtr<IPartThumbnail> thumbnail;
             if (SUCCEEDED(document->GetThumbnail(&thumbnail)) && thumbnail) {
@@ -139,6 +140,7 @@ public:
             if (state->ticket) {
                 rels += Relationship("printticket", WritePart(state->ticket));
             }
+            rels += WriteCarried(state->carried);
             if (state->storedRelationships && !state->relationshipsChanged) {
                 // Unchanged: the page's own relationships part, as stored.
                 const std::string name = RelationshipsPartOf(core->uri);
@@ -177,9 +179,10 @@ public:
             }
             markup += "</FixedDocumentSequence>";
             WriteText(sequence_->uri, sequence_->contentType, markup);
-            WriteRelationships(sequence_->uri, sequence_->ticketRelationship);
+            WriteRelationships(sequence_->uri, sequence_->relationships);
 
-            std::string rels = Relationship("fixedrepresentation", sequence_->uri);
+            std::string rels =
+                Relationship("fixedrepresentation", sequence_->uri) + packageRelationships_;
             if (thumbnailName_) {
                 rels += "<Relationship Id=\"R" + std::to_string(++relationshipId_) + "\" Type=\"" +
                         std::string(kThumbnailRelationship) + "\" Target=\"" +
@@ -254,7 +257,7 @@ private:
     struct Structure {
         std::string uri;
         std::string contentType;
-        std::string ticketRelationship;
+        std::string relationships;
         std::string pageReferences; // PageContent elements of a document
     };
 
@@ -291,6 +294,7 @@ private:
         if (StructureState* state = StructureStateOf(object)) {
             structure.uri = state->uri;
             structure.contentType = state->contentType;
+            structure.relationships = WriteCarried(state->carried);
         } else {
             structure.uri = std::move(fallbackUri);
             structure.contentType = fallbackContentType;
@@ -301,7 +305,7 @@ private:
             Fail(hr, "the print ticket of " + structure.uri + " cannot be had");
         }
         if (ticket) {
-            structure.ticketRelationship = Relationship("printticket", WritePart(ticket));
+            structure.relationships += Relationship("printticket", WritePart(ticket));
         }
         return structure;
     }
@@ -322,8 +326,23 @@ private:
         zip_->Write(document_->pageReferences.data(), document_->pageReferences.size());
         zip_->Write(tail.data(), tail.size());
         zip_->End();
-        WriteRelationships(document_->uri, document_->ticketRelationship);
+        WriteRelationships(document_->uri, document_->relationships);
         document_.reset();
+    }
+
+    // Writes the parts of relationships carried through unread (once each) and answers the
+    // relationships to put beside the others of their source.
+    std::string WriteCarried(const std::vector<CarriedRelationship>& carried) {
+        std::string rels;
+        for (const CarriedRelationship& relationship : carried) {
+            if (relationship.part) {
+                WritePart(relationship.part);
+            }
+            rels += "<Relationship Id=\"R" + std::to_string(++relationshipId_) + "\" Type=\"" +
+                    Escaped(relationship.type) + "\" Target=\"" + Escaped(relationship.target) +
+                    (relationship.external ? "\" TargetMode=\"External\"/>" : "\"/>");
+        }
+        return rels;
     }
 
     // Marks a part name as used; a second part of the same name would break the package.
@@ -441,6 +460,7 @@ private:
     std::unique_ptr<ZipWriter> zip_;
     XpsFlavour flavour_ = XpsFlavour_MicrosoftXps;
     std::optional<std::string> thumbnailName_;
+    std::string packageRelationships_; // carried relationships of the package
     std::unique_ptr<Structure> sequence_;
     std::unique_ptr<Structure> document_;
     std::vector<std::string> documents_;

@@ -66,6 +66,15 @@ struct PageResource {
     ATL::CComPtr<IUnknown> part;
 };
 
+// A relationship the pipeline interfaces do not show (document structure, story fragments,
+// core properties, hyperlinks, ...): carried through unread so that a copy loses nothing.
+struct CarriedRelationship {
+    std::string type;   // the full relationship type
+    std::string target; // the part name, or the target as written when external
+    bool external = false;
+    ATL::CComPtr<IUnknown> part; // the target part; null when external or missing
+};
+
 // What a page carries beside its markup; reached by the writer through PageStateOf.
 struct PageState {
     std::vector<PageResource> resources;
@@ -75,6 +84,7 @@ struct PageState {
     // resource or ticket of the page has been set or deleted.
     std::shared_ptr<const PackagePartContent> storedRelationships;
     bool relationshipsChanged = false;
+    std::vector<CarriedRelationship> carried;
 };
 IFixedPage* MakePage(std::string uri, std::string contentType,
                      std::shared_ptr<const PartContent> content, EXpsCompressionOptions compression,
@@ -87,6 +97,7 @@ struct StructureState {
     std::string contentType;
     uint64_t storedSize = 0, fullSize = 0; // of the markup the package held
     ATL::CComPtr<IPartPrintTicket> ticket;
+    std::vector<CarriedRelationship> carried;
 };
 IFixedDocument* MakeDocument(StructureState state);
 IFixedDocumentSequence* MakeSequence(StructureState state);
@@ -95,6 +106,7 @@ StructureState* StructureStateOf(IUnknown* documentOrSequence);
 struct XpsDocumentState {
     XpsFlavour flavour = XpsFlavour_MicrosoftXps;
     ATL::CComPtr<IPartThumbnail> thumbnail;
+    std::vector<CarriedRelationship> carried;
 };
 IXpsDocument* MakeXpsDocument(XpsDocumentState state);
 XpsDocumentState* XpsDocumentStateOf(IUnknown* document);

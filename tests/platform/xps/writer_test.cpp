@@ -215,7 +215,7 @@ TEST(XpsWriter, WritesThroughLinksAndRefusesWhatIsNoFile) {
 
     ASSERT_EQ(0, mkfifo(dir.Path("fifo").c_str(), 0600));
     for (const std::string& target :
-         {dir.Path("fifo"), std::string("/dev/null"), dir.Path("real"), dir.Path("none/job.xps")}) {
+         {dir.Path("fifo"), std::string("/dev/zero"), dir.Path("real"), dir.Path("none/job.xps")}) {
         SCOPED_TRACE(target);
         ATL::CComPtr<IXpsDocumentConsumer> writer;
         EXPECT_TRUE(FAILED(XpsCreatePackageWriter(target.c_str(), &writer)));
@@ -235,6 +235,83 @@ TEST(XpsWriter, ReadsAndWritesTheSameFile) {
     EXPECT_EQ(S_OK, after.result) << after.message;
     EXPECT_EQ(before.parts, after.parts);
     EXPECT_EQ(std::vector<std::string>{"job.xps"}, dir.Names());
+}
+
+} // namespace
+
+namespace {
+
+TEST(XpsWriter, CarriesRelationshipsTheInterfacesDoNotShow) {
+    // Core properties of the package, a hyperlink of the sequence, the document structure of
+    // the document and a story fragment of each page: none has an interface, all must survive.
+    auto entries = SmallJob();
+    const std::string pkg = "http://schemas.openxmlformats.org/package/2006/relationships";
+    const std::string xps = "http://schemas.microsoft.com/xps/2005/06/";
+    auto rels = [&](const std::string& body) {
+        return "<Relationships xmlns=\"" + pkg + "\">" + body + "</Relationships>";
+    };
+    auto rel = [](const std::string& type, const std::string& target, const char* mode = "") {
+        return "<Relationship Id=\"C\" Type=\"" + type + "\" Target=\"" + target + "\"" + mode +
+               "/>";
+    };
+    SetEntry(entries, "_rels/.rels",
+             rels(rel(xps + "fixedrepresentation", "/Job.fdseq") +
+                  rel(pkg + "/metadata/core-properties", "/docProps/core.xml"))
+                 .c_str());
+    SetEntry(entries, "_rels/Job.fdseq.rels",
+             rels(rel(xps + "printticket", "/Tickets/Job.xml") +
+                  rel(xps + "link", "https://example.org/", " TargetMode=\"External\""))
+                 .c_str());
+    SetEntry(entries, "Doc/_rels/1.fdoc.rels",
+             rels(rel(xps + "printticket", "/Tickets/Doc.xml") +
+                  rel(xps + "documentstructure", "Structure/Doc.struct"))
+                 .c_str());
+    for (const char* page : {"1", "2"}) {
+        SetEntry(entries, std::string("Doc/Pages/_rels/") + page + ".fpage.rels",
+                 rels(rel(xps + "required-resource", "/Images/dot.png") +
+                      rel(xps + "storyfragments",
+                          "/Doc/Structure/Fragments/" + std::string(page) + ".frag"))
+                     .c_str());
+        SetEntry(entries, std::string("Doc/Structure/Fragments/") + page + ".frag",
+                 "<StoryFragments/>");
+    }
+    SetEntry(entries, "docProps/core.xml", "<coreProperties>job</coreProperties>");
+    SetEntry(entries, "Doc/Structure/Doc.struct", "<DocumentStructure/>");
+    entries[0].bytes.insert(
+        entries[0].bytes.size() - 8,
+        "<Default Extension=\"frag\" ContentType=\"application/"
+        "vnd.ms-package.xps-storyfragments+xml\"/><Default Extension=\"struct\" "
+        "ContentType=\"application/vnd.ms-package.xps-documentstructure+xml\"/>"
+        "<Override PartName=\"/docProps/core.xml\" ContentType=\"application/"
+        "vnd.openxmlformats-package.core-properties+xml\"/>");
+    TempDir dir;
+    WriteZip(dir.Path("in.xps"), entries);
+    int pages = 0;
+    Copy(dir.Path("in.xps"), dir.Path("out.xps"), [&](IXpsDocumentConsumer*, IFixedPage* page) {
+        if (++pages == 2) {
+            ASSERT_EQ(S_OK, page->SetPrintTicket(nullptr)); // these relationships are made anew
+        }
+    });
+
+    const std::string out = dir.Path("out.xps");
+    EXPECT_EQ("<coreProperties>job</coreProperties>", ZipContent(out, "docProps/core.xml"));
+    EXPECT_EQ("<DocumentStructure/>", ZipContent(out, "Doc/Structure/Doc.struct"));
+    EXPECT_EQ("<StoryFragments/>", ZipContent(out, "Doc/Structure/Fragments/2.frag"));
+    EXPECT_NE(std::string::npos, ZipContent(out, "_rels/.rels").find("/docProps/core.xml"));
+    EXPECT_NE(std::string::npos, ZipContent(out, "_rels/Job.fdseq.rels")
+                                     .find("Target=\"https://example.org/\" "
+                                           "TargetMode=\"External\""));
+    EXPECT_NE(std::string::npos,
+              ZipContent(out, "Doc/_rels/1.fdoc.rels").find("/Doc/Structure/Doc.struct"));
+    for (const char* page : {"1", "2"}) {
+        EXPECT_NE(std::string::npos,
+                  ZipContent(out, std::string("Doc/Pages/_rels/") + page + ".fpage.rels")
+                      .find(std::string("/Doc/Structure/Fragments/") + page + ".frag"));
+    }
+    EXPECT_NE(std::string::npos, ZipContent(out, "[Content_Types].xml")
+                                     .find("application/vnd.ms-package.xps-storyfragments+xml"));
+    const Walk walk = WalkReader(Open(out), /*readStreams=*/true);
+    EXPECT_EQ(S_OK, walk.result) << walk.message;
 }
 
 } // namespace
