@@ -21,9 +21,6 @@ public:
     MarkupReader(const MarkupReader&) = delete;
     MarkupReader& operator=(const MarkupReader&) = delete;
 
-    // Reads another part with the same parser, which saves making one for every small part.
-    void Restart(std::unique_ptr<ByteSource> source, std::string partName);
-
     // Moves to the next start tag; false at the end of the document. Throws PackageError when
     // the markup is not well-formed XML.
     bool NextElement();
@@ -51,7 +48,32 @@ struct Relationship {
     bool external = false;
 };
 
-// The relationships held by the relationships part reader has been started on.
-std::vector<Relationship> ReadRelationships(MarkupReader& reader);
+// Reads relationships parts with one SAX parser kept for all of them: a job has one such part
+// for every page, and making a parser for each costs more than reading it.
+class RelationshipsParser {
+public:
+    RelationshipsParser();
+    ~RelationshipsParser();
+    RelationshipsParser(const RelationshipsParser&) = delete;
+    RelationshipsParser& operator=(const RelationshipsParser&) = delete;
+
+    // The relationships of the part named relsPartName whose bytes source gives. Throws
+    // PackageError when it is not a well-formed relationships part.
+    std::vector<Relationship> Parse(ByteSource& source, const std::string& relsPartName);
+
+private:
+    struct State;
+    static void StartElement(void* context, const unsigned char* localName,
+                             const unsigned char* prefix, const unsigned char* uri,
+                             int namespaceCount, const unsigned char** namespaces,
+                             int attributeCount, int defaultedCount,
+                             const unsigned char** attributes);
+    static void EndElement(void* context, const unsigned char* localName,
+                           const unsigned char* prefix, const unsigned char* uri);
+    static void InternalSubset(void* context, const unsigned char* name,
+                               const unsigned char* externalId, const unsigned char* systemId);
+
+    std::unique_ptr<State> state_;
+};
 
 } // namespace platform::xps

@@ -49,8 +49,8 @@ public:
             Fail(kBadPackage, "the package has no /_rels/.rels");
         }
         std::optional<std::string> start;
-        MarkupReader reader(package_->OpenPart(relsName), relsName);
-        packageRelationships_ = ReadRelationships(reader);
+        packageRelationships_ =
+            RelationshipsParser().Parse(*package_->OpenPart(relsName), relsName);
         for (const Relationship& r : packageRelationships_) {
             std::optional<XpsFlavour> flavour;
             if (r.type == std::string(NamesOf(XpsFlavour_MicrosoftXps).relationshipBase) +
@@ -122,12 +122,10 @@ private:
         }
         auto content =
             std::make_shared<PackagePartContent>(package_, relsName, package_->Locate(relsName));
-        if (relationshipsReader_) {
-            relationshipsReader_->Restart(content->Open(), relsName);
-        } else {
-            relationshipsReader_ = std::make_unique<MarkupReader>(content->Open(), relsName);
+        if (!relationshipsParser_) {
+            relationshipsParser_ = std::make_unique<RelationshipsParser>();
         }
-        auto relationships = ReadRelationships(*relationshipsReader_);
+        auto relationships = relationshipsParser_->Parse(*content->Open(), relsName);
         if (stored) {
             *stored = std::move(content);
         }
@@ -403,9 +401,9 @@ private:
     Stage stage_ = Stage::XpsDocument;
     std::unique_ptr<MarkupReader> sequenceMarkup_;
     std::unique_ptr<MarkupReader> documentMarkup_;
-    std::unique_ptr<MarkupReader> relationshipsReader_; // reused for every relationships part
-    std::vector<Relationship> packageRelationships_;    // until the XPS document is made
-    std::unordered_set<uint64_t> visited_;              // keys of the documents and pages walked
+    std::unique_ptr<RelationshipsParser> relationshipsParser_; // one for every relationships part
+    std::vector<Relationship> packageRelationships_;           // until the XPS document is made
+    std::unordered_set<uint64_t> visited_; // keys of the documents and pages walked
     HRESULT failure_ = S_OK;
     std::string lastError_;
 };
