@@ -1,10 +1,9 @@
 #include <filterutilities/printticketxmldocument.h>
 
 #include <filterutilities/errorconvention.h>
-#include <filterutilities/printticketattributebytesreaderwriter.h>
 #include <filterutilities/schematext.h>
 
-#include <kldutil/kdevmode.h>
+#include <kldutil/kdevmodeblock.h>
 #include <kldutil/keldanutilities.h>
 #include <kldutil/number.h>
 
@@ -482,11 +481,9 @@ constexpr HRESULT kSnapshotNotBase64 = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
 // with the expected size, signature, version and checksummed size. The block is located
 // within the bytes whatever the devmode's size fields claim.
 bool IsDriverDevmode(ByteBuffer& devmode) {
-    const tagOEMDEV* block = PrintTicketAttributeBytesReaderWriter::GetOemDevmodeFromDevmode(
-        reinterpret_cast<DEVMODEW*>(devmode.getLpbyte()), devmode.getDword());
-    return block && block->dwSize == KDevmode::kBlockSize &&
-           block->dwSignature == KDevmode::kSignature && block->dwVersion == KDevmode::kVersion &&
-           block->dwChecksummedSize == KDevmode::kChecksummedSize;
+    const tagOEMDEV* block =
+        KDevmodeBlock::Find(reinterpret_cast<DEVMODEW*>(devmode.getLpbyte()), devmode.getDword());
+    return block && KDevmodeBlock::IsCurrentLayout(*block);
 }
 
 // Characters that XML 1.0 cannot carry in a document, not even as character references.
@@ -567,7 +564,7 @@ PrintTicketXmlDocument::AddOrReplacePageDevmodeSnapshotInPrintTicket(const DEVMO
     if (!devmode) {
         return E_POINTER;
     }
-    if (devmode->dmSize < offsetof(DEVMODEW, dmDriverExtra) + sizeof(WORD)) {
+    if (devmode->dmSize < KDevmode::kPublicSizeFieldsEnd) {
         return E_INVALIDARG;
     }
     return CatchComException([&]() -> HRESULT {
