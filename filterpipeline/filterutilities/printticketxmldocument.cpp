@@ -10,6 +10,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
+#include <unordered_set>
 
 #include <utility>
 #include <vector>
@@ -423,18 +425,25 @@ HRESULT PrintTicketXmlDocument::DeleteParamInitOrphans(IXMLDOMNodeList* referenc
     if (initialiserCount < 1) {
         return S_OK;
     }
-    // The referenced names, read once rather than once per initialiser.
+    // The referenced names, read once and hashed, so that a ticket with many references and
+    // initialisers costs time in proportion to its size. Names compare exactly (VarBstrCmp
+    // without flags compares code unit by code unit), which hashing the text keeps.
     const CComBSTR nameAttribute(u"name");
-    std::vector<CComBSTR> referenced;
-    referenced.reserve(static_cast<size_t>(referenceCount));
+    std::vector<CComBSTR> referencedNames;
+    referencedNames.reserve(static_cast<size_t>(referenceCount));
     FU_THROW_IF_FAILED(references->reset());
     for (LONG i = 0; i < referenceCount; ++i) {
         CComPtr<IXMLDOMNode> reference;
         FU_THROW_IF_FAILED(references->get_item(i, &reference));
         CComBSTR name;
         if (reference && GetAttributeValue(reference, nameAttribute, &name) == S_OK) {
-            referenced.push_back(std::move(name));
+            referencedNames.push_back(std::move(name));
         }
+    }
+    std::unordered_set<std::u16string_view> referenced;
+    referenced.reserve(referencedNames.size());
+    for (const CComBSTR& name : referencedNames) {
+        referenced.insert(View(name));
     }
     HRESULT hr = S_OK;
     for (LONG i = 0; i < initialiserCount; ++i) {
@@ -444,14 +453,7 @@ HRESULT PrintTicketXmlDocument::DeleteParamInitOrphans(IXMLDOMNodeList* referenc
         if (!initialiser || GetAttributeValue(initialiser, nameAttribute, &name) != S_OK) {
             continue; // a nameless initialiser stays
         }
-        bool used = false;
-        for (const CComBSTR& reference : referenced) {
-            if (Equal(reference, name)) {
-                used = true;
-                break;
-            }
-        }
-        if (!used) {
+        if (!referenced.contains(View(name))) {
             hr = DeleteNode(initialiser);
         }
     }

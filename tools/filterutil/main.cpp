@@ -1,17 +1,19 @@
 // filterutil: print tickets and capabilities documents read and edited through FilterUtilities.
 #include "commands.h"
+#include "outputfile.h"
+#include "text.h"
 #include "toolerror.h"
 
 #include <atlbase.h>
 #include <kldutil/keldanexception.h>
 #include <objbase.h>
 
-#include <cstdio>
-#include <cstring>
 #include <exception>
 #include <functional>
 #include <iostream>
 #include <map>
+#include <new>
+#include <string>
 
 namespace {
 
@@ -117,11 +119,16 @@ private:
     HRESULT hr_;
 };
 
+// One line on standard error, whatever the message holds.
+void Report(const std::string& message) {
+    std::cerr << "filterutil: " << filterutil::Printable(message) << '\n';
+}
+
 int Run(int argc, char** argv) {
     filterutil::Arguments arguments(argv + 1, argv + argc);
     if (arguments.empty() || arguments[0] == "--help" || arguments[0] == "-h" ||
         arguments[0] == "help") {
-        std::cout << kUsage;
+        filterutil::WriteStandardOutput(kUsage);
         return arguments.empty() ? filterutil::kExitBadInput : filterutil::kExitOk;
     }
     if (arguments[0] != "ticket" || arguments.size() < 2) {
@@ -142,18 +149,19 @@ int main(int argc, char** argv) {
     try {
         return Run(argc, argv);
     } catch (const filterutil::ToolError& e) {
-        std::cerr << "filterutil: " << e.what() << '\n';
+        Report(e.what());
         return e.Status();
     } catch (const KeldanComException& e) {
-        std::fprintf(stderr, "filterutil: the library failed (0x%08X)\n",
-                     static_cast<unsigned>(e.GetHresult()));
+        Report("the library failed: " + filterutil::DescribeHresult(e.GetHresult()));
         return filterutil::kExitFailure;
     } catch (const ATL::CAtlException& e) {
-        std::fprintf(stderr, "filterutil: the library failed (0x%08X)\n",
-                     static_cast<unsigned>(static_cast<HRESULT>(e)));
+        Report("the library failed: " + filterutil::DescribeHresult(static_cast<HRESULT>(e)));
+        return filterutil::kExitFailure;
+    } catch (const std::bad_alloc&) {
+        Report("out of memory");
         return filterutil::kExitFailure;
     } catch (const std::exception& e) {
-        std::cerr << "filterutil: " << e.what() << '\n';
+        Report(e.what());
         return filterutil::kExitFailure;
     }
 }
