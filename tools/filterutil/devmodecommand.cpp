@@ -95,7 +95,7 @@ DevmodeArguments ParseArguments(const Arguments& arguments) {
                 }
                 parsed.output = arguments[++i];
             }
-        } else if (!argument.empty() && argument[0] == '-') {
+        } else if (argument.size() > 1 && argument[0] == '-') {
             throw ToolError("ticket devmode: unknown option " + argument);
         } else if (parsed.path.empty()) {
             parsed.path = argument;
