@@ -154,11 +154,11 @@ void ReplaceRegularFile(const std::string& shown, const Target& target, std::str
     temporary.Keep();
 }
 
-// A device, FIFO or socket is written to, not replaced. False when what the path names turned
-// out to be a regular file after all (it changed since it was looked at).
-bool WriteThrough(const std::string& shown, const Target& target, std::string_view bytes) {
-    const int descriptor =
-        ::open(target.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW);
+// A device, FIFO or socket is written to, not replaced; links are followed as any program
+// opening the path follows them (so /dev/stdout reaches a pipe). False when the path turned
+// out to name a regular file after all (it changed since it was looked at).
+bool WriteThrough(const std::string& shown, const std::string& path, std::string_view bytes) {
+    const int descriptor = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (descriptor < 0) {
         throw ToolError(shown + ": cannot open: " + Reason(errno), OpenFailureStatus(errno));
     }
@@ -194,15 +194,19 @@ void WriteOutputFile(const std::string& path, std::string_view bytes) {
     if (path.empty()) {
         throw ToolError("the output file name is empty");
     }
-    Target target = ResolveTarget(path);
-    if (target.exists && S_ISDIR(target.status.st_mode)) {
-        throw ToolError(path + ": is a directory");
-    }
-    if (target.exists && !S_ISREG(target.status.st_mode)) {
-        if (WriteThrough(path, target, bytes)) {
+    struct stat named {};
+    if (::stat(path.c_str(), &named) == 0) {
+        if (S_ISDIR(named.st_mode)) {
+            throw ToolError(path + ": is a directory");
+        }
+        if (!S_ISREG(named.st_mode) && WriteThrough(path, path, bytes)) {
             return;
         }
-        target = ResolveTarget(path);
+    }
+    const Target target = ResolveTarget(path);
+    if (target.exists && !S_ISREG(target.status.st_mode)) {
+        // What the path names changed while it was looked at.
+        throw ToolError(path + ": changed while it was being opened");
     }
     ReplaceRegularFile(path, target, bytes);
 }
