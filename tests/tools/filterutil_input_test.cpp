@@ -44,6 +44,13 @@ TEST(FilterutilErrors, BadInputSaysWhyWithStatusTwo) {
         return folder.Path(name);
     };
     const std::string psf = Declare("psf", kFramework);
+    const std::string fresh = folder.Path("fresh.xml");
+    ASSERT_EQ(0, RunFilterutil({"ticket", "devmode", "--new", kJobTicket, "-o", fresh}).status);
+    std::vector<std::string> tooManySettings{"ticket", "devmode", "--set"};
+    for (int feature = 1; feature <= 3000; ++feature) {
+        tooManySettings.push_back(std::to_string(feature) + "=1");
+    }
+    tooManySettings.insert(tooManySettings.end(), {fresh, "-o", folder.Path("big.xml")});
     struct Case {
         std::vector<std::string> arguments;
         std::string reason;
@@ -76,6 +83,7 @@ TEST(FilterutilErrors, BadInputSaysWhyWithStatusTwo) {
         {{"ticket", "set", kJobTicket, "psk:A", "psk:X", "-o", folder.Path("")}, "is a directory"},
         {{"ticket", "effective", "--default", kJobTicket, "Page\"Size"},
          "is not a Print Schema keyword feature"},
+        {tooManySettings, "the settings do not fit the devmode's block"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments[1] + " " + c.arguments.back());
