@@ -67,11 +67,11 @@ Refusal ExplainRefusal(XpsFilterPrintTicketBase& view, BSTR name, HRESULT hr) {
         } catch (const KeldanComException& e) {
             asked = e.GetHresult();
         }
-        if (SUCCEEDED(asked) || asked == PrintSchema::E_ELEMENT_NOT_FOUND) {
-            if (SUCCEEDED(asked)) {
-                break;
-            }
+        if (asked == PrintSchema::E_ELEMENT_NOT_FOUND) {
             continue;
+        }
+        if (SUCCEEDED(asked)) {
+            break; // every ticket answers now: the reason stays the view's failure
         }
         refusal.scope = scope;
         CComPtr<IXMLDOMNode> node;
