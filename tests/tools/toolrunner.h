@@ -22,6 +22,8 @@ ToolRun RunFilterutil(const std::vector<std::string>& arguments,
                       const ToolSetting& setting = ToolSetting());
 
 std::string ReadFile(const std::string& path);
+// The names of the entries in a folder, sorted.
+std::vector<std::string> EntriesOf(const std::string& folder);
 void WriteFile(const std::string& path, const std::string& bytes);
 
 // A fresh, empty folder for one test, removed with the object.
@@ -33,7 +35,7 @@ public:
     ScratchFolder& operator=(const ScratchFolder&) = delete;
     std::string Path(const std::string& name) const { return path_ + "/" + name; }
     // The names of the entries in the folder, sorted.
-    std::vector<std::string> Entries() const;
+    std::vector<std::string> Entries() const { return EntriesOf(path_); }
 
 private:
     std::string path_;
