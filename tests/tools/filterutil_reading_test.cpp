@@ -107,23 +107,32 @@ TEST_F(FilterutilShowOptions, AgreeWithTheLibrarysGetFeatureOption) {
     }
 }
 
-TEST(FilterutilShow, ValuesFollowTheFirstInitialiserOfTheirName) {
+TEST_F(FilterutilShowOptions, ValuesFollowTheFirstInitialiserOfTheirNameAsTheLibraryDoes) {
+    const std::string bytes =
+        Ticket("<psf:Feature name=\"psk:PageScaling\"><psf:Option name=\"psk:Custom\">"
+               "<psf:ScoredProperty name=\"psk:Scale\"><psf:ParameterRef name=\"psk:S\"/>"
+               "</psf:ScoredProperty><psf:ScoredProperty name=\"psk:Lost\">"
+               "<psf:ParameterRef name=\"psk:Missing\"/></psf:ScoredProperty></psf:Option>"
+               "</psf:Feature>"
+               "<psf:ParameterInit name=\"psk:S\"><psf:Value>first</psf:Value>"
+               "</psf:ParameterInit><psf:ParameterInit name=\"psk:S\"><psf:Value>second"
+               "</psf:Value></psf:ParameterInit>");
     ScratchFolder folder;
-    WriteFile(folder.Path("ticket.xml"),
-              Ticket("<psf:Feature name=\"psk:PageScaling\"><psf:Option name=\"psk:Custom\">"
-                     "<psf:ScoredProperty name=\"psk:Scale\"><psf:ParameterRef name=\"psk:S\"/>"
-                     "</psf:ScoredProperty><psf:ScoredProperty name=\"psk:Lost\">"
-                     "<psf:ParameterRef name=\"psk:Missing\"/></psf:ScoredProperty></psf:Option>"
-                     "</psf:Feature>"
-                     "<psf:ParameterInit name=\"psk:S\"><psf:Value>first</psf:Value>"
-                     "</psf:ParameterInit><psf:ParameterInit name=\"psk:S\"><psf:Value>second"
-                     "</psf:Value></psf:ParameterInit>"));
+    WriteFile(folder.Path("ticket.xml"), bytes);
     const ToolRun run = RunFilterutil({"ticket", "show", folder.Path("ticket.xml")});
     ASSERT_EQ(0, run.status) << run.err;
     EXPECT_NE(std::string::npos,
               run.out.find("    psk:Scale = first\n    psk:Lost = (none)\n"
                            "parameter psk:S = first\nparameter psk:S = second\n"))
         << run.out;
+
+    PrintTicketXmlDocument ticket(LoadBytes(bytes));
+    CComBSTR feature(u"PageScaling");
+    CComBSTR value;
+    ASSERT_EQ(S_OK, ticket.GetScoredPropertyValue(feature, CComBSTR(u"Scale"), &value));
+    EXPECT_EQ("first", printschematest::Utf8(value));
+    EXPECT_EQ(PrintSchema::E_ELEMENT_NOT_FOUND,
+              ticket.GetScoredPropertyValue(feature, CComBSTR(u"Lost"), &value));
 }
 
 TEST(FilterutilShow, ControlCharactersFromTheDocumentAreEscaped) {
