@@ -1,5 +1,6 @@
 #include <kldutil/attributebytesrawlist.h>
 
+#include <kldutil/littleendian.h>
 #include <kldutil/raise.h>
 
 namespace {
@@ -11,28 +12,6 @@ constexpr size_t kHeaderSize = 3;
 
 [[noreturn]] void Malformed() {
     kldutil::RaiseComError(kInvalidData, __FILE__, __LINE__, "AttributeBytesRawList::Decode");
-}
-
-WORD ReadWord(const BYTE* p) {
-    return static_cast<WORD>(p[0] | (p[1] << 8));
-}
-
-int32_t ReadInt32(const BYTE* p) {
-    return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                                (static_cast<uint32_t>(p[2]) << 16) |
-                                (static_cast<uint32_t>(p[3]) << 24));
-}
-
-void AppendWord(std::vector<BYTE>& out, WORD value) {
-    out.push_back(static_cast<BYTE>(value));
-    out.push_back(static_cast<BYTE>(value >> 8));
-}
-
-void AppendInt32(std::vector<BYTE>& out, int32_t value) {
-    const auto bits = static_cast<uint32_t>(value);
-    for (int shift = 0; shift < 32; shift += 8) {
-        out.push_back(static_cast<BYTE>(bits >> shift));
-    }
 }
 
 } // namespace
@@ -47,7 +26,7 @@ DWORD AttributeBytesRawList::Decode(const BYTE* data, size_t size, int depth,
         if (size - pos < kHeaderSize) {
             Malformed();
         }
-        const AttributeBytesFeatureId feature(ReadWord(data + pos));
+        const AttributeBytesFeatureId feature(LittleEndian::ReadWord(data + pos));
         const auto kind = static_cast<AttributeBytesKind>(data[pos + 2]);
         pos += kHeaderSize;
         if (out.IsSpecified(feature)) {
@@ -60,7 +39,8 @@ DWORD AttributeBytesRawList::Decode(const BYTE* data, size_t size, int depth,
             if (remaining < 4) {
                 Malformed();
             }
-            out.Store(Attribute(feature, kind, ReadInt32(data + pos)));
+            out.Store(Attribute(feature, kind,
+                                static_cast<int32_t>(LittleEndian::ReadDword(data + pos))));
             pos += 4;
             break;
         case AttributeBytesKind::Boolean:
@@ -74,7 +54,7 @@ DWORD AttributeBytesRawList::Decode(const BYTE* data, size_t size, int depth,
             if (remaining < 2 || depth >= kMaxCollectionDepth) {
                 Malformed();
             }
-            const WORD length = ReadWord(data + pos);
+            const WORD length = LittleEndian::ReadWord(data + pos);
             pos += 2;
             if (length > size - pos) {
                 Malformed();
@@ -96,12 +76,12 @@ DWORD AttributeBytesRawList::Decode(const BYTE* data, size_t size, int depth,
 void AttributeBytesRawList::Encode(const AttributeBytesIndexedList& list, int depth,
                                    std::vector<BYTE>& out) {
     for (const auto& attribute : list) {
-        AppendWord(out, static_cast<WORD>(attribute.GetFeatureId().GetId()));
+        LittleEndian::AppendWord(out, static_cast<WORD>(attribute.GetFeatureId().GetId()));
         out.push_back(static_cast<BYTE>(attribute.GetKind()));
         switch (attribute.GetKind()) {
         case AttributeBytesKind::Option:
         case AttributeBytesKind::Integer:
-            AppendInt32(out, attribute.GetValue());
+            LittleEndian::AppendDword(out, static_cast<DWORD>(attribute.GetValue()));
             break;
         case AttributeBytesKind::Boolean:
             out.push_back(attribute.GetValue() != 0 ? 1 : 0);
@@ -112,15 +92,14 @@ void AttributeBytesRawList::Encode(const AttributeBytesIndexedList& list, int de
                                        "AttributeBytesRawList::ImportFromIndexedList");
             }
             const size_t lengthAt = out.size();
-            AppendWord(out, 0);
+            LittleEndian::AppendWord(out, 0);
             Encode(attribute.GetCollection(), depth + 1, out);
             const size_t length = out.size() - lengthAt - 2;
             if (length > kMaxSize) {
                 kldutil::RaiseComError(E_INVALIDARG, __FILE__, __LINE__,
                                        "AttributeBytesRawList::ImportFromIndexedList");
             }
-            out[lengthAt] = static_cast<BYTE>(length);
-            out[lengthAt + 1] = static_cast<BYTE>(length >> 8);
+            LittleEndian::PutWord(out.data() + lengthAt, static_cast<WORD>(length));
             break;
         }
         }

@@ -1,6 +1,8 @@
 #include <kldutil/kdevmode.h>
 
 #include <kldutil/crc32.h>
+#include <kldutil/kdevmodeblock.h>
+#include <kldutil/littleendian.h>
 #include <kldutil/raise.h>
 
 #include <cstring>
@@ -9,17 +11,6 @@ namespace {
 
 [[noreturn]] void InvalidArgument() {
     kldutil::RaiseComError(E_INVALIDARG, __FILE__, __LINE__, "KDevmode::Build");
-}
-
-void PutWord(BYTE* p, WORD value) {
-    p[0] = static_cast<BYTE>(value);
-    p[1] = static_cast<BYTE>(value >> 8);
-}
-
-void PutDword(BYTE* p, DWORD value) {
-    for (int i = 0; i < 4; ++i) {
-        p[i] = static_cast<BYTE>(value >> (8 * i));
-    }
 }
 
 // Copies a terminated string into a fixed field of count characters, cut to fit and always
@@ -48,7 +39,7 @@ ByteBuffer KDevmode::Build(const PersistentAttributes& attributes,
         InvalidArgument();
     }
     // The block must not overlap the offset field at 114..115.
-    if (settings.blockOffset < kBlockOffsetField + 2) {
+    if (settings.blockOffset < kBlockOffsetField + kBlockOffsetFieldSize) {
         InvalidArgument();
     }
     const DWORD driverExtra = DWORD{settings.blockOffset} + kBlockSize + settings.trailingBytes;
@@ -62,23 +53,19 @@ ByteBuffer KDevmode::Build(const PersistentAttributes& attributes,
     block.dwSignature = kSignature;
     block.dwVersion = kVersion;
     block.dwChecksummedSize = kChecksummedSize;
-    DWORD used = 0;
+    DWORD end = kRecordsOffset;
     WORD count = 0;
     auto addRecord = [&](WORD id, const BYTE* data, DWORD length) {
-        if (length > 0xFFFF || length + 4 > sizeof(block.records) - used || count == 0xFFFF) {
+        if (length > 0xFFFF || length + kRecordHeaderSize > kBlockSize - end || count == 0xFFFF) {
             InvalidArgument();
         }
-        PutWord(block.records + used, id);
-        PutWord(block.records + used + 2, static_cast<WORD>(length));
-        if (length > 0) {
-            std::memcpy(block.records + used + 4, data, length);
-        }
-        used += 4 + length;
+        KDevmodeBlock::PutRecord(block, end, id, data, static_cast<WORD>(length));
+        end += kRecordHeaderSize + length;
         ++count;
     };
     addRecord(kStateRecordId, state.getLpbyte(), state.getDword());
-    BYTE stamp[4];
-    PutDword(stamp, Crc32::GetCrc(state.getLpbyte(), state.getDword()));
+    BYTE stamp[sizeof(DWORD)];
+    LittleEndian::PutDword(stamp, Crc32::GetCrc(state.getLpbyte(), state.getDword()));
     addRecord(kUiStampRecordId, stamp, sizeof(stamp));
     for (const KDevmodeRecord& record : settings.extraRecords) {
         addRecord(record.id, record.data.getLpbyte(), record.data.getDword());
@@ -113,10 +100,10 @@ ByteBuffer KDevmode::Build(const PersistentAttributes& attributes,
     std::memcpy(bytes, &publicPart, sizeof(DEVMODEW));
     BYTE* privateData = bytes + sizeof(DEVMODEW);
     if (settings.offsetAt8) {
-        PutWord(privateData + kLegacyBlockOffsetField, settings.blockOffset);
+        LittleEndian::PutWord(privateData + kLegacyBlockOffsetField, settings.blockOffset);
     }
     if (settings.offsetAt114) {
-        PutWord(privateData + kBlockOffsetField, settings.blockOffset);
+        LittleEndian::PutWord(privateData + kBlockOffsetField, settings.blockOffset);
     }
     std::memcpy(privateData + settings.blockOffset, &block, sizeof(block));
     return devmode;

@@ -26,7 +26,10 @@
 // since (a filter that writes settings back sets it to 0).
 //
 // The block may start at any offset, so its fields are unaligned: the struct is packed and
-// must be read through its fields or with memcpy, never through a DWORD* into it.
+// must be read through its fields or with memcpy, never through a DWORD* into it. Records
+// are read and written with LittleEndian (littleendian.h). KDevmodeBlock (kdevmodeblock.h)
+// locates a block in a devmode, walks its records and rewrites its state; KDevmode below
+// builds devmodes as the user interface does.
 #pragma once
 
 #include <kldutil/bytebuffer.h>
@@ -35,7 +38,12 @@
 
 #include <windows.h>
 
+#include <bit>
+#include <cstddef>
 #include <vector>
+
+// The packed struct is the layout only where the host stores its fields little-endian.
+static_assert(std::endian::native == std::endian::little);
 
 #pragma pack(push, 1)
 struct tagOEMDEV {
@@ -53,6 +61,7 @@ static_assert(sizeof(tagOEMDEV) == 5956);
 static_assert(offsetof(tagOEMDEV, dwChecksum) == 56);
 static_assert(offsetof(tagOEMDEV, wRecordCount) == 60);
 static_assert(offsetof(tagOEMDEV, records) == 62);
+static_assert(offsetof(DEVMODEW, dmDriverExtra) + sizeof(WORD) == 72);
 using OEMDEV = tagOEMDEV;
 using POEMDEV = tagOEMDEV*;
 
@@ -97,11 +106,20 @@ public:
     static constexpr DWORD kRecordsOffset = 62;
     // The checksum covers the block from the record count to the end.
     static constexpr DWORD kChecksumDataSize = kBlockSize - kRecordCountOffset;
+    // A record: its header (id, then data length), then its data.
+    static constexpr DWORD kRecordIdOffset = 0;
+    static constexpr DWORD kRecordLengthOffset = 2;
+    static constexpr DWORD kRecordHeaderSize = 4;
     static constexpr WORD kStateRecordId = 1;
     static constexpr DWORD kMaxStateSize = 5400;
     static constexpr WORD kUiStampRecordId = 23;
+    // The 16-bit fields of the private data that hold the block's offset.
     static constexpr DWORD kBlockOffsetField = 114;
     static constexpr DWORD kLegacyBlockOffsetField = 8;
+    static constexpr DWORD kBlockOffsetFieldSize = sizeof(WORD);
+    // Where the public part's own size fields end: a dmSize below it would put the private
+    // data on top of them, and writing the block could then change the devmode's length.
+    static constexpr DWORD kPublicSizeFieldsEnd = offsetof(DEVMODEW, dmDriverExtra) + sizeof(WORD);
 
     // The checksum a block should carry: Crc32::GetCrc of its bytes from offset 60.
     static DWORD ComputeChecksum(const tagOEMDEV& block);
@@ -118,3 +136,12 @@ public:
     static ByteBuffer Build(const AttributeBytesIndexedList& dataModel,
                             const KDevmodeSettings& settings = {});
 };
+
+// The struct and the offsets describe one layout.
+static_assert(sizeof(tagOEMDEV) == KDevmode::kBlockSize);
+static_assert(offsetof(tagOEMDEV, dwChecksum) == KDevmode::kChecksumOffset);
+static_assert(offsetof(tagOEMDEV, wRecordCount) == KDevmode::kRecordCountOffset);
+static_assert(offsetof(tagOEMDEV, records) == KDevmode::kRecordsOffset);
+// The checksummed area, as the block's fourth field counts it, is the checksum and the bytes
+// it covers.
+static_assert(KDevmode::kChecksummedSize == sizeof(DWORD) + KDevmode::kChecksumDataSize);

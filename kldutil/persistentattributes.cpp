@@ -1,6 +1,7 @@
 #include <kldutil/persistentattributes.h>
 
 #include <kldutil/keldanexception.h>
+#include <kldutil/littleendian.h>
 #include <kldutil/raise.h>
 
 #include <cstring>
@@ -12,15 +13,6 @@ constexpr HRESULT kInvalidData = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
 constexpr HRESULT kUnknownVersion = HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
 // Namespace section header: id (2), list length (2).
 constexpr DWORD kSectionHeaderSize = 4;
-
-WORD ReadWord(const BYTE* p) {
-    return static_cast<WORD>(p[0] | (p[1] << 8));
-}
-
-void AppendWord(std::vector<BYTE>& out, WORD value) {
-    out.push_back(static_cast<BYTE>(value));
-    out.push_back(static_cast<BYTE>(value >> 8));
-}
 
 // Decodes a whole state, or returns the HRESULT that says why it cannot be decoded.
 HRESULT Decode(const BYTE* state, DWORD size, AttributeBytesNameSpaces& out) {
@@ -35,17 +27,17 @@ HRESULT Decode(const BYTE* state, DWORD size, AttributeBytesNameSpaces& out) {
             0) {
         return kInvalidData;
     }
-    if (ReadWord(state + 4) != PersistentAttributes::kFormatVersion) {
+    if (LittleEndian::ReadWord(state + 4) != PersistentAttributes::kFormatVersion) {
         return kUnknownVersion;
     }
-    const WORD count = ReadWord(state + 6);
+    const WORD count = LittleEndian::ReadWord(state + 6);
     DWORD pos = PersistentAttributes::kHeaderSize;
     for (WORD i = 0; i < count; ++i) {
         if (size - pos < kSectionHeaderSize) {
             return kInvalidData;
         }
-        const AttributeBytesNameSpacesId id(ReadWord(state + pos));
-        const WORD length = ReadWord(state + pos + 2);
+        const AttributeBytesNameSpacesId id(LittleEndian::ReadWord(state + pos));
+        const WORD length = LittleEndian::ReadWord(state + pos + 2);
         pos += kSectionHeaderSize;
         if (length > size - pos || out.Find(id) != nullptr) {
             return kInvalidData;
@@ -94,18 +86,18 @@ void PersistentAttributes::SetAttributeBytesNameSpaces(const AttributeBytesNameS
 
 ByteBuffer PersistentAttributes::GetPersistentAttributesState() const {
     std::vector<BYTE> out(std::begin(kMagic), std::end(kMagic));
-    AppendWord(out, kFormatVersion);
+    LittleEndian::AppendWord(out, kFormatVersion);
     // Ids are unique 16-bit numbers, so there are at most 65536 namespaces; the count field
     // holds 65535.
     if (m_nameSpaces.GetNumberOfNameSpaces() > 0xFFFF) {
         kldutil::RaiseComError(E_INVALIDARG, __FILE__, __LINE__,
                                "PersistentAttributes::GetPersistentAttributesState");
     }
-    AppendWord(out, static_cast<WORD>(m_nameSpaces.GetNumberOfNameSpaces()));
+    LittleEndian::AppendWord(out, static_cast<WORD>(m_nameSpaces.GetNumberOfNameSpaces()));
     for (const auto& [id, list] : m_nameSpaces) {
-        AppendWord(out, static_cast<WORD>(id.GetId()));
+        LittleEndian::AppendWord(out, static_cast<WORD>(id.GetId()));
         static_assert(AttributeBytesRawList::kMaxSize <= 0xFFFF, "list lengths are 16-bit");
-        AppendWord(out, static_cast<WORD>(list.GetSize()));
+        LittleEndian::AppendWord(out, static_cast<WORD>(list.GetSize()));
         out.insert(out.end(), list.GetBytes(), list.GetBytes() + list.GetSize());
     }
     return ByteBuffer(out.data(), static_cast<DWORD>(out.size()));

@@ -1,11 +1,13 @@
 #include <filterutilities/printschemaxmldocument.h>
 
 #include <filterutilities/errorconvention.h>
+#include <filterutilities/privateprefixrename.h>
 #include <filterutilities/schematext.h>
 
 #include <kldutil/number.h>
 
 #include <cmath>
+#include <unordered_set>
 
 using SchemaText::Equal;
 using SchemaText::IsEmpty;
@@ -19,7 +21,6 @@ constexpr std::u16string_view kPrivatePrefix = u"pk:";
 constexpr std::u16string_view kUndeclaredPrivatePrefix = u"ns0000:";
 constexpr std::u16string_view kDeclarationPrefix = u"xmlns:";
 
-// A VARIANT that clears itself.
 // A VARIANT that lends a string to a call; the callee copies what it keeps.
 VARIANT BorrowedText(BSTR text) noexcept {
     VARIANT variant;
@@ -56,9 +57,8 @@ PrintSchemaXmlDocument::PrintSchemaXmlDocument(const WCHAR* rootElementName,
     FindRootNode();
 
     const CComBSTR privateUri(PrintSchema::UserKeywordsNamespaceUri);
-    if (GetPrefixFromURI(privateUri, &m_userKeywordsPrefix) == S_OK) {
-        FU_THROW_IF_FAILED(FixPrivateNameSpacePrefix());
-    } else {
+    const bool privateDeclared = GetPrefixFromURI(privateUri, &m_userKeywordsPrefix) == S_OK;
+    if (!privateDeclared) {
         m_userKeywordsPrefix = kUndeclaredPrivatePrefix.data();
     }
     GetPrefixFromURI(m_frameworkUri, &m_frameworkPrefix);
@@ -75,6 +75,12 @@ PrintSchemaXmlDocument::PrintSchemaXmlDocument(const WCHAR* rootElementName,
     const std::u16string_view withoutColon = framework.substr(0, colon);
     if (withoutColon != u"psf") {
         SetSelectionNamespaces(withoutColon);
+    }
+
+    // The only change to the caller's tree comes last, once nothing else can fail, and is
+    // made whole or not at all.
+    if (privateDeclared) {
+        FU_THROW_IF_FAILED(FixPrivateNameSpacePrefix());
     }
 }
 
@@ -185,112 +191,84 @@ HRESULT PrintSchemaXmlDocument::FixPrivateNameSpacePrefix() {
     if (View(m_userKeywordsPrefix) == kPrivatePrefix) {
         return S_OK;
     }
+    return CatchComException([&] {
+        RequireDocument();
+        if (!m_rootNode) {
+            FU_THROW_HR(E_PENDING);
+        }
+        PrivatePrefixRename rename(m_domDocument, m_rootNode, View(m_userKeywordsPrefix));
+        CComBSTR renamed(
+            kPrivatePrefix.data()); // made first: once the tree changes, nothing may fail
+        rename.Apply();
+        m_userKeywordsPrefix.Attach(renamed.Detach());
+        return S_OK;
+    });
+}
+
+HRESULT PrintSchemaXmlDocument::DeclareUserKeywordsNamespace() {
+    PrefixBinding binding = BindUserKeywordsPrefixUntilKept();
+    const bool declared = binding.m_document != nullptr;
+    binding.Keep();
+    return declared ? S_OK : S_FALSE;
+}
+
+bool PrintSchemaXmlDocument::UserKeywordsPrefixIsBound() const {
     RequireDocument();
-    if (!m_rootNode) {
-        FU_THROW_HR(E_PENDING);
+    const std::u16string_view prefix = View(m_userKeywordsPrefix);
+    if (prefix.size() < 2 || prefix.back() != u':') {
+        return false;
     }
-    const CComBSTR oldPrefix(m_userKeywordsPrefix);
-    const std::u16string_view old = View(oldPrefix);
-    const CComBSTR newDeclaration(u"xmlns:pk");
-    const CComBSTR privateUri(PrintSchema::UserKeywordsNamespaceUri);
+    CComPtr<IXMLDOMElement> root;
+    FU_THROW_IF_FAILED(m_rootNode->QueryInterface(&root));
+    ScopedVariant uri;
+    const HRESULT hr =
+        root->getAttribute(Join({kDeclarationPrefix, prefix.substr(0, prefix.size() - 1)}), &uri);
+    FU_THROW_IF_FAILED(hr);
+    return hr == S_OK && uri.vt == VT_BSTR &&
+           View(uri.bstrVal) == PrintSchema::UserKeywordsNamespaceUri;
+}
 
-    // A root that already binds pk to another namespace keeps it: renaming would move that
-    // namespace's names into the private one.
-    CComPtr<IXMLDOMNamedNodeMap> rootAttributes;
-    HRESULT hr = m_rootNode->get_attributes(&rootAttributes);
-    if (FAILED(hr)) {
-        return hr;
+PrintSchemaXmlDocument::PrefixBinding PrintSchemaXmlDocument::BindUserKeywordsPrefixUntilKept() {
+    RequireDocument();
+    if (UserKeywordsPrefixIsBound()) {
+        return PrefixBinding();
     }
-    if (!rootAttributes) {
-        return E_FAIL;
-    }
-    CComPtr<IXMLDOMNode> existing;
-    if (FAILED(hr = rootAttributes->getNamedItem(newDeclaration, &existing))) {
-        return hr;
-    }
-    if (existing) {
-        ScopedVariant uri;
-        if (FAILED(hr = existing->get_nodeValue(&uri))) {
-            return hr;
-        }
-        if (uri.vt != VT_BSTR || !Equal(uri.bstrVal, privateUri)) {
-            return E_FAIL;
-        }
-    }
+    // Everything the binding and its undo need is made before the root changes, so neither
+    // the change nor taking it back needs memory.
+    PrefixBinding binding;
+    binding.m_previousPrefix = m_userKeywordsPrefix;
+    binding.m_declaration = Join({kDeclarationPrefix, u"pk"});
+    CComBSTR boundPrefix(kPrivatePrefix.data());
+    const CComBSTR uri(PrintSchema::UserKeywordsNamespaceUri);
+    FU_THROW_IF_FAILED(m_rootNode->QueryInterface(&binding.m_root));
 
-    // Rewrite every name value in the private namespace. Only the leading prefix is replaced:
-    // the local part of a name is the driver's data.
-    CComPtr<IXMLDOMNodeList> named;
-    hr = m_rootNode->selectNodes(CComBSTR(u"//*[@name]"), &named);
-    if (FAILED(hr)) {
-        return hr;
+    ScopedVariant existing;
+    const HRESULT hr = binding.m_root->getAttribute(binding.m_declaration, &existing);
+    FU_THROW_IF_FAILED(hr);
+    if (hr == S_OK) {
+        if (existing.vt != VT_BSTR || !Equal(existing.bstrVal, uri)) {
+            FU_THROW_HR(E_FAIL); // "pk" names another namespace here
+        }
+        // Declared already (by another object on the same DOM): only the prefix is new here.
+        m_userKeywordsPrefix.Attach(boundPrefix.Detach());
+        return PrefixBinding();
     }
-    if (!named) {
-        return E_FAIL;
-    }
-    if (FAILED(hr = named->reset())) {
-        return hr;
-    }
-    const CComBSTR nameAttribute(u"name");
-    for (;;) {
-        CComPtr<IXMLDOMNode> element;
-        if (FAILED(hr = named->nextNode(&element))) {
-            return hr;
-        }
-        if (!element) {
-            break;
-        }
-        CComPtr<IXMLDOMNamedNodeMap> attributes;
-        if (FAILED(hr = element->get_attributes(&attributes))) {
-            return hr;
-        }
-        CComPtr<IXMLDOMNode> attribute;
-        if (!attributes || FAILED(hr = attributes->getNamedItem(nameAttribute, &attribute))) {
-            return FAILED(hr) ? hr : E_FAIL;
-        }
-        if (!attribute) {
-            continue;
-        }
-        ScopedVariant value;
-        if (FAILED(hr = attribute->get_nodeValue(&value))) {
-            return hr;
-        }
-        if (value.vt != VT_BSTR || !View(value.bstrVal).starts_with(old)) {
-            continue;
-        }
-        const CComBSTR renamed = Join({kPrivatePrefix, View(value.bstrVal).substr(old.size())});
-        if (FAILED(hr = attribute->put_nodeValue(BorrowedText(renamed)))) {
-            return hr;
-        }
-    }
+    FU_THROW_IF_FAILED(binding.m_root->setAttribute(binding.m_declaration, BorrowedText(uri)));
+    m_userKeywordsPrefix.Attach(boundPrefix.Detach());
+    binding.m_document = this;
+    return binding;
+}
 
-    // Move the root's declaration from the old prefix to pk.
-    const CComBSTR oldDeclaration = Join({kDeclarationPrefix, old.substr(0, old.size() - 1)});
-    CComPtr<IXMLDOMNode> declaration;
-    if (SUCCEEDED(hr = rootAttributes->getNamedItem(oldDeclaration, &declaration)) && declaration) {
-        ScopedVariant uri;
-        if (FAILED(hr = declaration->get_nodeValue(&uri))) {
-            return hr;
-        }
-        CComPtr<IXMLDOMElement> root;
-        if (FAILED(hr = m_rootNode->QueryInterface(&root))) {
-            return hr;
-        }
-        try {
-            hr = AppendXMLAttribute(root, newDeclaration, CComBSTR(u""),
-                                    uri.vt == VT_BSTR ? uri.bstrVal : nullptr);
-        } catch (const KeldanComException& exception) {
-            hr = exception.GetHresult();
-        }
-        if (SUCCEEDED(hr)) {
-            CComPtr<IXMLDOMNode> removed;
-            rootAttributes->removeNamedItem(oldDeclaration, &removed);
-        }
+PrintSchemaXmlDocument::PrefixBinding
+PrintSchemaXmlDocument::BindForNamesIn(PrintSchema::MsPrintTicketNamespacesEnum ns) {
+    return ns == PrintSchema::UserKeywordsNs ? BindUserKeywordsPrefixUntilKept() : PrefixBinding();
+}
+
+PrintSchemaXmlDocument::PrefixBinding::~PrefixBinding() {
+    if (m_document) {
+        m_root->removeAttribute(m_declaration);
+        m_document->m_userKeywordsPrefix.Attach(m_previousPrefix.Detach());
     }
-    if (SUCCEEDED(hr)) {
-        m_userKeywordsPrefix = kPrivatePrefix.data();
-    }
-    return hr;
 }
 
 HRESULT PrintSchemaXmlDocument::SetProcessingInstructionsEncodingUtf8() {
@@ -310,9 +288,17 @@ HRESULT PrintSchemaXmlDocument::SetProcessingInstructionsEncodingUtf8() {
     // Only the XML declaration itself is replaced; another first child (a comment, the root
     // element) is document content.
     DOMNodeType type = NODE_INVALID;
+    if (!first || FAILED(hr = first->get_nodeType(&type))) {
+        return first ? hr : E_FAIL;
+    }
+    if (type != NODE_PROCESSING_INSTRUCTION) {
+        return E_FAIL;
+    }
     CComBSTR target;
-    if (!first || FAILED(first->get_nodeType(&type)) || type != NODE_PROCESSING_INSTRUCTION ||
-        FAILED(first->get_nodeName(&target)) || View(target) != u"xml") {
+    if (FAILED(hr = first->get_nodeName(&target))) {
+        return hr; // running out of memory is not "no declaration"
+    }
+    if (View(target) != u"xml") {
         return E_FAIL;
     }
     CComPtr<IXMLDOMNode> replaced;
@@ -668,7 +654,10 @@ HRESULT PrintSchemaXmlDocument::CreateProperty(PrintSchema::MsPrintTicketNamespa
     if (IsEmpty(name)) {
         FU_THROW_HR(E_INVALIDARG);
     }
+    PrefixOf(ns); // an unknown namespace is refused before anything changes
+    PrefixBinding binding = BindForNamesIn(ns);
     *property = MakeProperty(PrefixOf(ns), View(name)).Detach();
+    binding.Keep();
     return S_OK;
 }
 
@@ -682,7 +671,10 @@ HRESULT PrintSchemaXmlDocument::CreateProperty(PrintSchema::MsPrintTicketNamespa
     if (IsEmpty(name) || IsEmpty(type)) {
         FU_THROW_HR(E_INVALIDARG);
     }
+    PrefixOf(ns);
+    PrefixBinding binding = BindForNamesIn(ns);
     *property = MakeTypedProperty(PrefixOf(ns), View(name), View(type), View(value)).Detach();
+    binding.Keep();
     return S_OK;
 }
 
@@ -827,8 +819,11 @@ void PrintSchemaXmlDocument::AppendChildIntegerProperty(IXMLDOMElement* parent,
     if (IsEmpty(name)) {
         FU_THROW_HR(E_INVALIDARG);
     }
+    PrefixOf(ns);
+    PrefixBinding binding = BindForNamesIn(ns);
     AppendNode(parent, MakeTypedProperty(PrefixOf(ns), View(name), u"integer",
                                          SchemaText::NumberText::Integer(value)));
+    binding.Keep();
 }
 
 void PrintSchemaXmlDocument::AppendChildStringProperty(IXMLDOMElement* parent,
@@ -840,7 +835,10 @@ void PrintSchemaXmlDocument::AppendChildStringProperty(IXMLDOMElement* parent,
     if (IsEmpty(name)) {
         FU_THROW_HR(E_INVALIDARG);
     }
+    PrefixOf(ns);
+    PrefixBinding binding = BindForNamesIn(ns);
     AppendNode(parent, MakeTypedProperty(PrefixOf(ns), View(name), u"string", View(value)));
+    binding.Keep();
 }
 
 void PrintSchemaXmlDocument::AppendChildIntegerScoredProperty(IXMLDOMElement* parent, BSTR name,
@@ -932,17 +930,8 @@ HRESULT PrintSchemaXmlDocument::DeletePropertyNodesIfExist(BSTR prefix, BSTR nam
     PrintTicketQueryBuilder builder = MakeQueryBuilder();
     builder.AddProperty(prefix, name);
     CComPtr<IXMLDOMNodeList> properties = SelectAll(m_domDocument, builder.QueryText());
-    LONG count = 0;
-    FU_THROW_IF_FAILED(properties->get_length(&count));
-    HRESULT hr = S_OK;
-    for (LONG i = 0; i < count; ++i) {
-        CComPtr<IXMLDOMNode> property;
-        FU_THROW_IF_FAILED(properties->get_item(i, &property));
-        if (property) {
-            hr = DeleteNode(property);
-        }
-    }
-    return hr;
+    RemoveAll(properties);
+    return S_OK;
 }
 
 HRESULT PrintSchemaXmlDocument::DeletePrivateFeatures(BSTR uri) {
@@ -954,20 +943,140 @@ HRESULT PrintSchemaXmlDocument::DeletePrivateFeatures(BSTR uri) {
     if (GetPrefixFromURI(uri, &prefix) != S_OK || prefix.Length() == 0) {
         return S_FALSE; // no feature can be named in an undeclared namespace
     }
+    // A root may bind the namespace with more than one prefix (the driver's namespace keeps
+    // its old prefix beside pk where a value still needs it): a name with any of them goes.
+    const std::vector<CComBSTR> prefixes = PrefixesBoundTo(uri);
     CComPtr<IXMLDOMNodeList> features =
         SelectAll(m_domDocument, Join({u"//", View(m_frameworkPrefix), u"Feature"}));
     FU_THROW_IF_FAILED(features->reset());
+    // Every feature to go is found first, then all go together.
     const CComBSTR nameAttribute(u"name");
+    std::vector<CComPtr<IXMLDOMNode>> doomed;
     for (;;) {
         CComPtr<IXMLDOMNode> feature;
         FU_THROW_IF_FAILED(features->nextNode(&feature));
         if (!feature) {
-            return S_FALSE;
+            break;
         }
         CComBSTR name;
-        if (GetAttributeValue(feature, nameAttribute, &name) == S_OK &&
-            View(name).starts_with(View(prefix))) {
-            DeleteNode(feature);
+        if (GetAttributeValue(feature, nameAttribute, &name) != S_OK) {
+            continue;
+        }
+        for (const CComBSTR& bound : prefixes) {
+            if (View(name).starts_with(View(bound))) {
+                doomed.push_back(std::move(feature));
+                break;
+            }
         }
     }
+    RemoveAll(doomed);
+    return S_FALSE;
+}
+
+std::vector<CComBSTR> PrintSchemaXmlDocument::PrefixesBoundTo(BSTR uri) {
+    std::vector<CComBSTR> prefixes;
+    CComPtr<IXMLDOMNamedNodeMap> attributes;
+    FU_THROW_IF_FAILED(m_rootNode->get_attributes(&attributes));
+    if (!attributes) {
+        return prefixes;
+    }
+    FU_THROW_IF_FAILED(attributes->reset());
+    for (;;) {
+        CComPtr<IXMLDOMNode> attribute;
+        FU_THROW_IF_FAILED(attributes->nextNode(&attribute));
+        if (!attribute) {
+            return prefixes;
+        }
+        CComBSTR name;
+        FU_THROW_IF_FAILED(attribute->get_nodeName(&name));
+        const std::u16string_view qualified = View(name);
+        if (!qualified.starts_with(kDeclarationPrefix) ||
+            qualified.size() == kDeclarationPrefix.size()) {
+            continue;
+        }
+        ScopedVariant value;
+        FU_THROW_IF_FAILED(attribute->get_nodeValue(&value));
+        if (value.vt == VT_BSTR && Equal(value.bstrVal, uri)) {
+            prefixes.push_back(Join({qualified.substr(kDeclarationPrefix.size()), u":"}));
+        }
+    }
+}
+
+HRESULT PrintSchemaXmlDocument::RemoveAll(IXMLDOMNodeList* nodes) {
+    if (!nodes) {
+        FU_THROW_HR(E_POINTER);
+    }
+    LONG count = 0;
+    FU_THROW_IF_FAILED(nodes->get_length(&count));
+    std::vector<CComPtr<IXMLDOMNode>> gathered;
+    gathered.reserve(static_cast<size_t>(count > 0 ? count : 0));
+    for (LONG index = 0; index < count; ++index) {
+        CComPtr<IXMLDOMNode> node;
+        FU_THROW_IF_FAILED(nodes->get_item(index, &node));
+        if (node) {
+            gathered.push_back(std::move(node));
+        }
+    }
+    return RemoveAll(gathered);
+}
+
+HRESULT PrintSchemaXmlDocument::RemoveAll(const std::vector<CComPtr<IXMLDOMNode>>& nodes) {
+    // Each node with its parent and its next sibling (to put it back before), looked up before
+    // anything moves. A node inside another one that goes leaves with it and is not taken out
+    // of its parent on its own, so the removed subtrees stay as they were.
+    struct Removal {
+        CComPtr<IXMLDOMNode> node;
+        CComPtr<IXMLDOMNode> parent;
+        CComPtr<IXMLDOMNode> next;
+    };
+    std::vector<Removal> removals;
+    removals.reserve(nodes.size());
+    std::unordered_set<IXMLDOMNode*> going; // one XML node has one object: identity compares
+    for (const CComPtr<IXMLDOMNode>& node : nodes) {
+        Removal removal{node, nullptr, nullptr};
+        FU_THROW_IF_FAILED(node->get_parentNode(&removal.parent));
+        if (!removal.parent || going.count(node.p)) {
+            continue;
+        }
+        bool inside = false;
+        for (CComPtr<IXMLDOMNode> ancestor = removal.parent; ancestor && !inside;) {
+            inside = going.count(ancestor.p) != 0;
+            CComPtr<IXMLDOMNode> up;
+            FU_THROW_IF_FAILED(ancestor->get_parentNode(&up));
+            ancestor = std::move(up);
+        }
+        if (inside) {
+            continue;
+        }
+        FU_THROW_IF_FAILED(node->get_nextSibling(&removal.next));
+        going.insert(node.p);
+        removals.push_back(std::move(removal));
+    }
+    if (removals.empty()) {
+        return S_FALSE;
+    }
+    size_t removed = 0;
+    HRESULT hr = S_OK;
+    for (; removed < removals.size(); ++removed) {
+        CComPtr<IXMLDOMNode> out;
+        if (FAILED(hr = removals[removed].parent->removeChild(removals[removed].node, &out))) {
+            break;
+        }
+    }
+    if (FAILED(hr)) {
+        // Put back what went, last first, each before the sibling it had.
+        while (removed > 0) {
+            const Removal& removal = removals[--removed];
+            VARIANT before;
+            ::VariantInit(&before);
+            if (removal.next) {
+                before.vt = VT_UNKNOWN;
+                before.punkVal = removal.next;
+            }
+            CComPtr<IXMLDOMNode> inserted;
+            removal.parent->insertBefore(removal.node, before, &inserted);
+        }
+        FU_THROW_HR(hr);
+    }
+    return S_OK;
 }

@@ -8,11 +8,18 @@
 //   learns the prefixes that the root element binds to the five namespaces of the system, and
 //   prepares the DOM for XPath: from then on queries name framework elements with the
 //   document's own framework prefix. Construction also renames the prefix of the driver's
-//   private keywords namespace to "pk" in the root's declaration and in every name attribute
-//   value. The DOM properties set here stay on the DOM after the object is gone.
+//   private keywords namespace to "pk" (the root's declaration, and every name and QName value
+//   whose prefix means that namespace where it stands). Everything that can fail is done
+//   before the tree changes, so a construction that fails leaves the caller's DOM as it was.
+//   The DOM properties set here stay on the DOM after the object is gone.
 // - Every prefix is held with its trailing colon ("psk:"), so a name is prefix + local name. A
 //   namespace the root does not declare leaves its prefix null (empty); the user keywords
-//   prefix is always "pk:" or "ns0000:" after construction.
+//   prefix is always "pk:" or "ns0000:" after construction. "ns0000:" is only a placeholder
+//   (in tickets the PrintTicket provider writes it is the framework's prefix): an operation
+//   that names something in the driver's namespace first declares that namespace on the root
+//   as "pk", and the user keywords prefix is "pk:" from then on.
+// - Editing operations change the caller's DOM completely or not at all: what can fail is done
+//   before the tree is touched.
 // - An object built without a DOM document is empty: HasDomDocument() is false and every query
 //   or edit raises E_PENDING.
 // - Failures are raised as KeldanComException carrying the HRESULT; a failed string
@@ -35,6 +42,8 @@
 #include <oleauto.h>
 
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace PrintSchema {
 
@@ -99,6 +108,13 @@ public:
     // Writes nothing; kept for the drivers that call it. Always S_OK.
     HRESULT DebugDumpXmlToFileInTempDirectory(CXString fileNamePrefix, CXString name);
 
+    // Makes the root declare the driver's private keywords namespace, as "pk", unless the user
+    // keywords prefix is bound to it already: S_OK when the declaration was added, S_FALSE
+    // when there was nothing to do. Raises E_FAIL, changing nothing, when the root binds "pk"
+    // to another namespace. Callers that build private names themselves (with
+    // GetUserKeywordsNsPrefix) call it first.
+    HRESULT DeclareUserKeywordsNamespace();
+
     // --- Node queries ---
 
     // The first Feature in document order whose name is prefix + name (a null or empty prefix
@@ -119,7 +135,8 @@ public:
 
     // --- Element construction ---
 
-    // An unattached F:Property named GetNsPrefix(ns) + name, without children.
+    // An unattached F:Property named GetNsPrefix(ns) + name, without children. A name in the
+    // private namespace (UserKeywordsNs) declares that namespace on the root first.
     HRESULT CreateProperty(PrintSchema::MsPrintTicketNamespacesEnum ns, BSTR name,
                            IXMLDOMElement** property);
     // F:ParameterRef named prefix + name; both must be non-empty.
@@ -133,7 +150,8 @@ public:
 
     void AppendChildToRootNode(IXMLDOMElement* child);
     void AppendChild(IXMLDOMElement* parent, IXMLDOMElement* child);
-    // A Property named GetNsPrefix(ns) + name holding an integer / string Value.
+    // A Property named GetNsPrefix(ns) + name holding an integer / string Value (UserKeywordsNs
+    // declares the private namespace first, as CreateProperty does).
     void AppendChildIntegerProperty(IXMLDOMElement* parent,
                                     PrintSchema::MsPrintTicketNamespacesEnum ns, BSTR name,
                                     int value);
@@ -156,14 +174,16 @@ public:
     HRESULT DeleteFeatureNodeIfExists(BSTR prefix, BSTR name);
     // When two or more Features are named prefix + name, deletes the first. S_OK.
     HRESULT DeleteFeatureNodeIfADuplicateExists(BSTR prefix, BSTR name);
-    // Deletes every Property named prefix + name, at any depth. S_OK.
+    // Deletes every Property named prefix + name, at any depth: all of them or, on a failure,
+    // none. S_OK.
     HRESULT DeletePropertyNodesIfExist(BSTR prefix, BSTR name);
-    // Deletes every Feature whose name has the prefix the root binds to uri. S_FALSE after the
-    // walk; a namespace the root does not declare deletes nothing.
+    // Deletes every Feature whose name has a prefix the root binds to uri (all or none).
+    // S_FALSE after the walk; a namespace the root does not declare deletes nothing.
     HRESULT DeletePrivateFeatures(BSTR uri);
 
 protected:
-    // Renames the private keywords prefix to "pk:" (root declaration and name values).
+    // Renames the private keywords prefix to "pk:" (root declaration, name and QName values
+    // that mean the private namespace where they stand), all or nothing.
     HRESULT FixPrivateNameSpacePrefix();
 
     // The first match of an XPath expression, evaluated from the document node: S_OK with the
@@ -231,6 +251,47 @@ protected:
                                                     std::u16string_view value);
     // Appends child to parent (appendChild); raises on failure.
     static void AppendNode(IXMLDOMNode* parent, IXMLDOMNode* child);
+    // Removes every node of the list (in document order) from its parent: the parents are
+    // looked up first, then the nodes go by calls that need no memory, so a failure removes
+    // none. A node inside another one of the list leaves with it. S_OK, or S_FALSE when the
+    // list holds no node that has a parent.
+    static HRESULT RemoveAll(IXMLDOMNodeList* nodes);
+    // The same for nodes gathered by the caller.
+    static HRESULT RemoveAll(const std::vector<CComPtr<IXMLDOMNode>>& nodes);
+
+    // --- The driver's private keywords namespace ---
+
+    // Whether the root binds the user keywords prefix to the driver's namespace.
+    bool UserKeywordsPrefixIsBound() const;
+
+    // A declaration of the driver's namespace that an edit added to the root, taken back
+    // (with the prefix the document held before) when the binding goes without Keep(): an
+    // edit that fails leaves the root as it was.
+    class PrefixBinding {
+    public:
+        PrefixBinding() = default;
+        PrefixBinding(PrefixBinding&& other) noexcept
+            : m_document(std::exchange(other.m_document, nullptr)), m_root(std::move(other.m_root)),
+              m_declaration(std::move(other.m_declaration)),
+              m_previousPrefix(std::move(other.m_previousPrefix)) {}
+        PrefixBinding& operator=(PrefixBinding&&) = delete;
+        ~PrefixBinding();
+        void Keep() noexcept { m_document = nullptr; }
+
+    private:
+        friend class PrintSchemaXmlDocument;
+        PrintSchemaXmlDocument* m_document = nullptr; // null: nothing to take back
+        CComPtr<IXMLDOMElement> m_root;
+        CComBSTR m_declaration;
+        CComBSTR m_previousPrefix;
+    };
+    // Declares the driver's namespace on the root as "pk" unless the user keywords prefix is
+    // bound to it already (then the binding has nothing to take back); raises E_FAIL when "pk"
+    // is bound to another namespace.
+    PrefixBinding BindUserKeywordsPrefixUntilKept();
+    // BindUserKeywordsPrefixUntilKept for a name in ns = UserKeywordsNs, an empty binding for
+    // the other namespaces.
+    PrefixBinding BindForNamesIn(PrintSchema::MsPrintTicketNamespacesEnum ns);
     // Runs a query held in a BSTR on a context node: the first match (S_OK, or S_FALSE and
     // null), or every match (a possibly empty list). Failures are raised.
     static HRESULT SelectSingle(IXMLDOMNode* context, BSTR query, IXMLDOMNode** node);
@@ -254,6 +315,8 @@ private:
     // leaving *prefix unchanged. E_FAIL when the matching attribute is not an xmlns:
     // declaration (a default namespace, or an ordinary attribute of that value).
     HRESULT GetPrefixFromURI(BSTR uri, BSTR* prefix);
+    // Every prefix (with its colon) the root element declares for uri, in attribute order.
+    std::vector<CComBSTR> PrefixesBoundTo(BSTR uri);
     void SetSelectionNamespaces(std::u16string_view prefixWithoutColon);
     void FindRootNode();
 

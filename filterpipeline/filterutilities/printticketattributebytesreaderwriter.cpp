@@ -5,110 +5,10 @@
 
 #include <kldutil/attributebytesnamespaces.h>
 #include <kldutil/attributebytesrawlist.h>
-#include <kldutil/crc32.h>
 #include <kldutil/globalcaches.h>
+#include <kldutil/kdevmodeblock.h>
 
-#include <algorithm>
-#include <array>
-#include <cstddef>
-#include <cstring>
 #include <utility>
-
-namespace {
-
-// The devmode's own size fields end here; a dmSize below it would put the private data on
-// top of them, and writing the block could then change the devmode's length.
-constexpr DWORD kSizeFieldsEnd = offsetof(DEVMODEW, dmDriverExtra) + sizeof(WORD);
-static_assert(kSizeFieldsEnd == 72);
-
-constexpr DWORD kBlockSize = KDevmode::kBlockSize;
-constexpr DWORD kRecordHeaderSize = 4; // id, then data length
-
-WORD ReadWord(const BYTE* p) {
-    return static_cast<WORD>(p[0] | (p[1] << 8));
-}
-
-void PutWord(BYTE* p, WORD value) {
-    p[0] = static_cast<BYTE>(value);
-    p[1] = static_cast<BYTE>(value >> 8);
-}
-
-void PutDword(BYTE* p, DWORD value) {
-    for (int i = 0; i < 4; ++i) {
-        p[i] = static_cast<BYTE>(value >> (8 * i));
-    }
-}
-
-BYTE* BytesOf(tagOEMDEV* block) {
-    return reinterpret_cast<BYTE*>(block);
-}
-
-// The block named by the 16-bit offset stored at offsetField of the private data, when it
-// lies wholly inside the private data and carries the block size and the signature.
-tagOEMDEV* BlockNamedAt(BYTE* privateData, DWORD driverExtra, DWORD offsetField) {
-    if (driverExtra <= offsetField + sizeof(WORD)) {
-        return nullptr;
-    }
-    const DWORD offset = ReadWord(privateData + offsetField);
-    if (offset == 0 || offset + kBlockSize > driverExtra) {
-        return nullptr;
-    }
-    auto* block = reinterpret_cast<tagOEMDEV*>(privateData + offset);
-    if (block->dwSize != kBlockSize || block->dwSignature != KDevmode::kSignature) {
-        return nullptr;
-    }
-    return block;
-}
-
-bool ChecksumMatches(const tagOEMDEV& block) {
-    return block.dwChecksum == KDevmode::ComputeChecksum(block);
-}
-
-// Walks the records of a block as the driver reads them: from offset 62, at most as many
-// as the record count says, while a record's id and length still lie inside the block.
-// visit(position, id, length) gets each record's header position and returns false to
-// stop. A record's data may run past the block; visit must check before reading it.
-template <class Visit>
-void WalkRecords(const BYTE* block, Visit&& visit) {
-    const DWORD count = ReadWord(block + KDevmode::kRecordCountOffset);
-    DWORD position = KDevmode::kRecordsOffset;
-    for (DWORD i = 0; i < count && position + kRecordHeaderSize <= kBlockSize; ++i) {
-        const WORD id = ReadWord(block + position);
-        const WORD length = ReadWord(block + position + 2);
-        if (!visit(position, id, length)) {
-            return;
-        }
-        position += kRecordHeaderSize + length;
-    }
-}
-
-bool RecordFits(DWORD position, DWORD length) {
-    return position + kRecordHeaderSize + length <= kBlockSize;
-}
-
-// The state record: the first record with id 1, usable when its data (at most 5400 bytes)
-// lies inside the block.
-struct StateRecord {
-    bool found = false;
-    DWORD position = 0;
-    DWORD length = 0;
-};
-
-StateRecord FindStateRecord(const BYTE* block) {
-    StateRecord record;
-    WalkRecords(block, [&](DWORD position, WORD id, WORD length) {
-        if (id != KDevmode::kStateRecordId) {
-            return true;
-        }
-        if (length <= KDevmode::kMaxStateSize && RecordFits(position, length)) {
-            record = {true, position, length};
-        }
-        return false;
-    });
-    return record;
-}
-
-} // namespace
 
 PrintTicketAttributeBytesReaderWriter::PrintTicketAttributeBytesReaderWriter() = default;
 
@@ -192,11 +92,11 @@ AttributeBytesIndexedList& PrintTicketAttributeBytesReaderWriter::GetAttributeBy
         static_cast<void>(m_ticket->GetDevmodeFromPrintTicket(m_devmode));
     }
     tagOEMDEV* block = HeldBlock();
-    if (block == nullptr || !ChecksumMatches(*block)) {
+    if (block == nullptr || !KDevmodeBlock::ChecksumMatches(*block)) {
         return list;
     }
 
-    const BYTE* checked = BytesOf(block) + KDevmode::kRecordCountOffset;
+    const BYTE* checked = KDevmodeBlock::BytesOf(*block) + KDevmode::kRecordCountOffset;
     const DWORD checksum = block->dwChecksum;
     if (!m_noGlobalCache) {
         GlobalCaches::CheckKDevmodeAttributeBytesIndexedListCache(
@@ -240,7 +140,7 @@ void PrintTicketAttributeBytesReaderWriter::CommitChangesToPrintTicket() {
     // namespaces are needed to write the state back whole.
     if (m_persistentAttributes == nullptr) {
         tagOEMDEV* block = HeldBlock();
-        if (block == nullptr || !ChecksumMatches(*block) || !DecodeState(*block)) {
+        if (block == nullptr || !KDevmodeBlock::ChecksumMatches(*block) || !DecodeState(*block)) {
             return;
         }
     }
@@ -281,16 +181,7 @@ tagOEMDEV* PrintTicketAttributeBytesReaderWriter::GetOemDevmodeFromDevmode(DEVMO
     if (devmode == nullptr) {
         FU_THROW_INVALID_ARGUMENT_NULL_POINTER();
     }
-    const DWORD publicSize = devmode->dmSize;
-    if (publicSize < kSizeFieldsEnd) {
-        return nullptr;
-    }
-    BYTE* privateData = reinterpret_cast<BYTE*>(devmode) + publicSize;
-    const DWORD driverExtra = devmode->dmDriverExtra;
-    if (tagOEMDEV* block = BlockNamedAt(privateData, driverExtra, KDevmode::kBlockOffsetField)) {
-        return block;
-    }
-    return BlockNamedAt(privateData, driverExtra, KDevmode::kLegacyBlockOffsetField);
+    return KDevmodeBlock::Find(devmode);
 }
 
 tagOEMDEV* PrintTicketAttributeBytesReaderWriter::GetOemDevmodeFromDevmode(DEVMODEW* devmode,
@@ -298,11 +189,7 @@ tagOEMDEV* PrintTicketAttributeBytesReaderWriter::GetOemDevmodeFromDevmode(DEVMO
     if (devmode == nullptr) {
         FU_THROW_INVALID_ARGUMENT_NULL_POINTER();
     }
-    if (bufferSize < kSizeFieldsEnd ||
-        DWORD{devmode->dmSize} + devmode->dmDriverExtra > bufferSize) {
-        return nullptr;
-    }
-    return GetOemDevmodeFromDevmode(devmode);
+    return KDevmodeBlock::Find(devmode, bufferSize);
 }
 
 tagOEMDEV* PrintTicketAttributeBytesReaderWriter::HeldBlock() {
@@ -314,17 +201,7 @@ tagOEMDEV* PrintTicketAttributeBytesReaderWriter::HeldBlock() {
 
 std::unique_ptr<PersistentAttributes>
 PrintTicketAttributeBytesReaderWriter::ReadPersistedAttributes(const tagOEMDEV& block) {
-    const BYTE* bytes = reinterpret_cast<const BYTE*>(&block);
-    const StateRecord record = FindStateRecord(bytes);
-    if (!record.found) {
-        return nullptr;
-    }
-    auto decoded = std::make_unique<PersistentAttributes>(
-        bytes + record.position + kRecordHeaderSize, record.length, false);
-    if (FAILED(decoded->GetDecodeResult())) {
-        return nullptr;
-    }
-    return decoded;
+    return KDevmodeBlock::ReadState(block);
 }
 
 bool PrintTicketAttributeBytesReaderWriter::DecodeState(const tagOEMDEV& block) {
@@ -339,61 +216,7 @@ bool PrintTicketAttributeBytesReaderWriter::DecodeState(const tagOEMDEV& block) 
 }
 
 bool PrintTicketAttributeBytesReaderWriter::WriteState(const ByteBuffer& state) {
-    tagOEMDEV* block = HeldBlock();
-    if (block == nullptr || !ChecksumMatches(*block) ||
-        state.getDword() > KDevmode::kMaxStateSize) {
-        return false;
-    }
-    BYTE* bytes = BytesOf(block);
-    const StateRecord record = FindStateRecord(bytes);
-    if (!record.found) {
-        return false;
-    }
-    // The records after the state move with it; they must all still fit. Bytes beyond the
-    // last whole record are padding and may be dropped.
-    DWORD recordsEnd = 0;
-    WalkRecords(bytes, [&](DWORD position, WORD, WORD length) {
-        if (RecordFits(position, length)) {
-            recordsEnd = position + kRecordHeaderSize + length;
-        }
-        return true;
-    });
-    const DWORD newLength = state.getDword();
-    if (recordsEnd - record.length + newLength > kBlockSize) {
-        return false;
-    }
-
-    std::array<BYTE, kBlockSize> updated{};
-    const DWORD dataStart = record.position + kRecordHeaderSize;
-    std::memcpy(updated.data(), bytes, dataStart);
-    PutWord(updated.data() + record.position + 2, static_cast<WORD>(newLength));
-    if (newLength > 0) {
-        std::memcpy(updated.data() + dataStart, state.getLpbyte(), newLength);
-    }
-    const DWORD tailStart = dataStart + record.length;
-    const DWORD newTailStart = dataStart + newLength;
-    const DWORD tailLength = std::min(kBlockSize - tailStart, kBlockSize - newTailStart);
-    std::memcpy(updated.data() + newTailStart, bytes + tailStart, tailLength);
-
-    // The settings no longer are what the user interface wrote.
-    WalkRecords(updated.data(), [&](DWORD position, WORD id, WORD length) {
-        if (id == KDevmode::kUiStampRecordId && length >= 4 && RecordFits(position, length)) {
-            PutDword(updated.data() + position + kRecordHeaderSize, 0);
-        }
-        return true;
-    });
-    PutDword(
-        updated.data() + KDevmode::kChecksumOffset,
-        Crc32::GetCrc(updated.data() + KDevmode::kRecordCountOffset, KDevmode::kChecksumDataSize));
-    // A block may hold one of the offsets that locate it (an early layout put it right
-    // after the offset at 8, over the one at 114). A write that would make the devmode name
-    // another block is refused.
-    std::array<BYTE, kBlockSize> original;
-    std::memcpy(original.data(), bytes, kBlockSize);
-    std::memcpy(bytes, updated.data(), kBlockSize);
-    if (HeldBlock() != block) {
-        std::memcpy(bytes, original.data(), kBlockSize);
-        return false;
-    }
-    return true;
+    return !m_devmode.isEmpty() &&
+           KDevmodeBlock::ReplaceState(GetPublicDevmodePtr(), m_devmode.getDword(),
+                                       state.getLpbyte(), state.getDword());
 }

@@ -88,7 +88,7 @@ public:
     // block must lie inside the private data and carry size 5956 and the signature. A dmSize
     // below 72 (private data over the size fields) gives null. A null devmode raises
     // ExceptionInvalidArgumentNullPointer. The block may be unaligned: read
-    // it through its fields or memcpy.
+    // it through its fields or memcpy. KDevmodeBlock::Find does the locating.
     static tagOEMDEV* GetOemDevmodeFromDevmode(DEVMODEW* devmode);
     // The same for a buffer of bufferSize bytes whose contents are not trusted: null as
     // well when the buffer is too short for the size fields or for dmSize + dmDriverExtra.
@@ -97,7 +97,7 @@ public:
 
     // The persisted settings held in a block's state record, decoded; null when the block has
     // no usable state record or the state cannot be decoded (damaged, or a newer format). The
-    // block's checksum is the caller's to check.
+    // block's checksum is the caller's to check. KDevmodeBlock::ReadState does the reading.
     static std::unique_ptr<PersistentAttributes> ReadPersistedAttributes(const tagOEMDEV& block);
 
 protected:
@@ -107,7 +107,7 @@ protected:
     // the checksum renewed. The block stays unchanged when the devmode has no valid block
     // (checksum included) or state record, when the state exceeds 5400 bytes, when the state
     // and the records after it would not fit the block, or when the new bytes would change
-    // the offset that locates the block.
+    // the offset that locates the block (KDevmodeBlock::ReplaceState).
     void WritePersistedAttributesToDevmodePropertyBag(ByteBuffer state);
 
 private:

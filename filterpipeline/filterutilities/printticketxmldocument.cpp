@@ -1,22 +1,19 @@
 #include <filterutilities/printticketxmldocument.h>
 
 #include <filterutilities/errorconvention.h>
-#include <filterutilities/printticketattributebytesreaderwriter.h>
 #include <filterutilities/schematext.h>
 
-#include <kldutil/kdevmode.h>
+#include <kldutil/kdevmodeblock.h>
 #include <kldutil/keldanutilities.h>
 #include <kldutil/number.h>
 
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
-#include <unordered_set>
 
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
-using SchemaText::Equal;
 using SchemaText::IsEmpty;
 using SchemaText::Join;
 using SchemaText::ScopedVariant;
@@ -217,6 +214,8 @@ HRESULT PrintTicketXmlDocument::CreateFeatureOptionPair(bool keyword, BSTR featu
     if (IsEmpty(feature)) {
         FU_THROW_HR(E_INVALIDARG);
     }
+    PrefixBinding binding =
+        BindForNamesIn(keyword ? PrintSchema::KeywordsNs : PrintSchema::UserKeywordsNs);
     CComPtr<IXMLDOMElement> featureNode = MakeFrameworkElement(u"Feature");
     CComPtr<IXMLDOMElement> optionNode = MakeFrameworkElement(u"Option");
     SetNameAttribute(featureNode, View(keyword ? m_keywordsPrefix : m_userKeywordsPrefix),
@@ -224,6 +223,7 @@ HRESULT PrintTicketXmlDocument::CreateFeatureOptionPair(bool keyword, BSTR featu
     AppendNode(featureNode, optionNode);
     *featureElement = featureNode.Detach();
     *optionElement = optionNode.Detach();
+    binding.Keep();
     return S_OK;
 }
 
@@ -239,6 +239,9 @@ HRESULT PrintTicketXmlDocument::CreateFeatureOptionPair(bool featureKeyword, BST
     if (IsEmpty(feature) || IsEmpty(option)) {
         FU_THROW_HR(E_INVALIDARG);
     }
+    // One binding for both names, so that a failure after the feature is made takes it back.
+    PrefixBinding binding = BindForNamesIn(
+        featureKeyword && optionKeyword ? PrintSchema::KeywordsNs : PrintSchema::UserKeywordsNs);
     CComPtr<IXMLDOMElement> featureNode;
     CComPtr<IXMLDOMElement> optionNode;
     CreateFeatureOptionPair(featureKeyword, feature, &featureNode, &optionNode);
@@ -246,6 +249,7 @@ HRESULT PrintTicketXmlDocument::CreateFeatureOptionPair(bool featureKeyword, BST
                      View(option));
     *featureElement = featureNode.Detach();
     *optionElement = optionNode.Detach();
+    binding.Keep();
     return S_OK;
 }
 
@@ -397,17 +401,8 @@ HRESULT PrintTicketXmlDocument::DeleteNodeList(IXMLDOMNodeList* list) {
     if (!list) {
         FU_THROW_HR(E_POINTER);
     }
-    LONG count = 0;
-    FU_THROW_IF_FAILED(list->get_length(&count));
-    HRESULT hr = S_OK;
-    for (LONG i = 0; i < count; ++i) {
-        CComPtr<IXMLDOMNode> node;
-        FU_THROW_IF_FAILED(list->get_item(i, &node));
-        if (node) {
-            hr = DeleteNode(node);
-        }
-    }
-    return hr;
+    const HRESULT hr = RemoveAll(list);
+    return hr == S_FALSE ? S_OK : hr;
 }
 
 HRESULT PrintTicketXmlDocument::DeleteParamInitOrphans(IXMLDOMNodeList* references,
@@ -425,27 +420,27 @@ HRESULT PrintTicketXmlDocument::DeleteParamInitOrphans(IXMLDOMNodeList* referenc
     if (initialiserCount < 1) {
         return S_OK;
     }
-    // The referenced names, read once and hashed, so that a ticket with many references and
-    // initialisers costs time in proportion to its size. Names compare exactly (VarBstrCmp
-    // without flags compares code unit by code unit), which hashing the text keeps.
+    // The referenced names, read once rather than once per initialiser.
     const CComBSTR nameAttribute(u"name");
-    std::vector<CComBSTR> referencedNames;
-    referencedNames.reserve(static_cast<size_t>(referenceCount));
+    std::vector<CComBSTR> referenced;
+    referenced.reserve(static_cast<size_t>(referenceCount));
     FU_THROW_IF_FAILED(references->reset());
     for (LONG i = 0; i < referenceCount; ++i) {
         CComPtr<IXMLDOMNode> reference;
         FU_THROW_IF_FAILED(references->get_item(i, &reference));
         CComBSTR name;
         if (reference && GetAttributeValue(reference, nameAttribute, &name) == S_OK) {
-            referencedNames.push_back(std::move(name));
+            referenced.push_back(std::move(name));
         }
     }
-    std::unordered_set<std::u16string_view> referenced;
-    referenced.reserve(referencedNames.size());
-    for (const CComBSTR& name : referencedNames) {
-        referenced.insert(View(name));
+    // Names compared exactly, letter case included, as VarBstrCmp without flags does.
+    std::unordered_set<std::u16string_view> referencedNames;
+    referencedNames.reserve(referenced.size());
+    for (const CComBSTR& reference : referenced) {
+        referencedNames.insert(View(reference));
     }
-    HRESULT hr = S_OK;
+    // The orphans are found first, then all go together.
+    std::vector<CComPtr<IXMLDOMNode>> orphans;
     for (LONG i = 0; i < initialiserCount; ++i) {
         CComPtr<IXMLDOMNode> initialiser;
         FU_THROW_IF_FAILED(initialisers->get_item(i, &initialiser));
@@ -453,11 +448,12 @@ HRESULT PrintTicketXmlDocument::DeleteParamInitOrphans(IXMLDOMNodeList* referenc
         if (!initialiser || GetAttributeValue(initialiser, nameAttribute, &name) != S_OK) {
             continue; // a nameless initialiser stays
         }
-        if (!referenced.contains(View(name))) {
-            hr = DeleteNode(initialiser);
+        if (!referencedNames.contains(View(name))) {
+            orphans.push_back(std::move(initialiser));
         }
     }
-    return hr;
+    const HRESULT hr = RemoveAll(orphans);
+    return hr == S_FALSE ? S_OK : hr;
 }
 
 HRESULT PrintTicketXmlDocument::DeleteOrphanedParameterInits() {
@@ -484,11 +480,9 @@ constexpr HRESULT kSnapshotNotBase64 = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
 // with the expected size, signature, version and checksummed size. The block is located
 // within the bytes whatever the devmode's size fields claim.
 bool IsDriverDevmode(ByteBuffer& devmode) {
-    const tagOEMDEV* block = PrintTicketAttributeBytesReaderWriter::GetOemDevmodeFromDevmode(
-        reinterpret_cast<DEVMODEW*>(devmode.getLpbyte()), devmode.getDword());
-    return block && block->dwSize == KDevmode::kBlockSize &&
-           block->dwSignature == KDevmode::kSignature && block->dwVersion == KDevmode::kVersion &&
-           block->dwChecksummedSize == KDevmode::kChecksummedSize;
+    const tagOEMDEV* block =
+        KDevmodeBlock::Find(reinterpret_cast<DEVMODEW*>(devmode.getLpbyte()), devmode.getDword());
+    return block && KDevmodeBlock::IsCurrentLayout(*block);
 }
 
 // Characters that XML 1.0 cannot carry in a document, not even as character references.
@@ -501,75 +495,12 @@ bool IsXmlCharacter(WCHAR unit) noexcept {
 
 } // namespace
 
-bool PrintTicketXmlDocument::UserKeywordsPrefixIsBound() const {
-    const std::u16string_view prefix = View(m_userKeywordsPrefix);
-    if (prefix.size() < 2 || prefix.back() != u':') {
-        return false;
-    }
-    CComPtr<IXMLDOMElement> root;
-    FU_THROW_IF_FAILED(
-        m_rootNode->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(&root)));
-    ScopedVariant uri;
-    const HRESULT hr =
-        root->getAttribute(Join({u"xmlns:", prefix.substr(0, prefix.size() - 1)}), &uri);
-    FU_THROW_IF_FAILED(hr);
-    return hr == S_OK && uri.vt == VT_BSTR &&
-           View(uri.bstrVal) == PrintSchema::UserKeywordsNamespaceUri;
-}
-
-bool PrintTicketXmlDocument::BindUserKeywordsPrefix() {
-    RequireDocument();
-    if (UserKeywordsPrefixIsBound()) {
-        return false;
-    }
-    CComPtr<IXMLDOMElement> root;
-    FU_THROW_IF_FAILED(
-        m_rootNode->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(&root)));
-    const CComBSTR declaration(u"xmlns:pk");
-    ScopedVariant existing;
-    const HRESULT hr = root->getAttribute(declaration, &existing);
-    FU_THROW_IF_FAILED(hr);
-    if (hr == S_OK) {
-        FU_THROW_HR(E_FAIL); // "pk" names another namespace here
-    }
-    const CComBSTR uri(PrintSchema::UserKeywordsNamespaceUri);
-    VARIANT value;
-    ::VariantInit(&value);
-    value.vt = VT_BSTR;
-    value.bstrVal = uri.m_str;    // lent: setAttribute copies it
-    CComBSTR boundPrefix(u"pk:"); // made first: once the root changes, nothing may fail
-    FU_THROW_IF_FAILED(root->setAttribute(declaration, value));
-    m_userKeywordsPrefix.Attach(boundPrefix.Detach());
-    return true;
-}
-
-PrintTicketXmlDocument::PrefixBinding PrintTicketXmlDocument::BindUserKeywordsPrefixUntilKept() {
-    RequireDocument();
-    // Everything the undo needs is made before the root changes, so undoing needs no memory.
-    PrefixBinding binding;
-    binding.m_previousPrefix = m_userKeywordsPrefix;
-    binding.m_declaration = u"xmlns:pk";
-    FU_THROW_IF_FAILED(
-        m_rootNode->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(&binding.m_root)));
-    if (BindUserKeywordsPrefix()) {
-        binding.m_document = this;
-    }
-    return binding;
-}
-
-PrintTicketXmlDocument::PrefixBinding::~PrefixBinding() {
-    if (m_document) {
-        m_root->removeAttribute(m_declaration);
-        m_document->m_userKeywordsPrefix.Attach(m_previousPrefix.Detach());
-    }
-}
-
 HRESULT
 PrintTicketXmlDocument::AddOrReplacePageDevmodeSnapshotInPrintTicket(const DEVMODEW* devmode) {
     if (!devmode) {
         return E_POINTER;
     }
-    if (devmode->dmSize < offsetof(DEVMODEW, dmDriverExtra) + sizeof(WORD)) {
+    if (devmode->dmSize < KDevmode::kPublicSizeFieldsEnd) {
         return E_INVALIDARG;
     }
     return CatchComException([&]() -> HRESULT {

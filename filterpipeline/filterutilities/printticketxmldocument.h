@@ -19,7 +19,6 @@
 
 #include <kldutil/bytebuffer.h>
 
-#include <utility>
 #include <windows.h>
 
 class FILTERUTILITIES_API PrintTicketXmlDocument : public PrintSchemaXmlDocument {
@@ -62,7 +61,8 @@ public:
     // --- Editing ---
 
     // F:Feature named (K, or the user keywords prefix when keyword is false) + feature,
-    // holding one F:Option without name. Both elements are handed out; S_OK.
+    // holding one F:Option without name. Both elements are handed out; S_OK. A private name
+    // declares the driver's namespace on the root first (see the base class).
     HRESULT CreateFeatureOptionPair(bool keyword, BSTR feature, IXMLDOMElement** featureElement,
                                     IXMLDOMElement** optionElement);
     // ... the option named (K, or the user keywords prefix) + option.
@@ -97,15 +97,16 @@ public:
     HRESULT DeleteProperty(BSTR name);
     // Deletes every ParameterInit that no ParameterRef of the ticket names (compared exactly,
     // letter case included); with no ParameterRef at all, every ParameterInit goes. An
-    // initialiser without a name stays while there are references. S_OK.
+    // initialiser without a name stays while there are references. All go or, on a failure,
+    // none. S_OK.
     HRESULT DeleteOrphanedParameterInits();
 
 private:
     // Removes the first occurrence of the keywords prefix from *name.
     HRESULT StripKeywordNamespace(BSTR* name);
-    // Removes every initialiser whose name no reference carries.
+    // Removes every initialiser whose name no reference carries (all or none).
     HRESULT DeleteParamInitOrphans(IXMLDOMNodeList* references, IXMLDOMNodeList* initialisers);
-    // Removes every node of the list from its parent.
+    // Removes every node of the list from its parent (all or none).
     HRESULT DeleteNodeList(IXMLDOMNodeList* list);
 
     CComPtr<IXMLDOMElement> MakeParameterInit(std::u16string_view prefix, std::u16string_view name,
@@ -124,8 +125,8 @@ private:
     // ("JobKeldanKjtfJobTicket") holds the driver's job ticket text wrapped as
     // "<![CDATA[\n...\n]]>" in the Value's text. Both writers first make sure that the root
     // binds the user keywords prefix to the driver's namespace (a ticket that does not declare
-    // it gets xmlns:pk), so that a payload is never named in no namespace or in another
-    // driver's.
+    // it gets xmlns:pk, taken back if the payload cannot be written), so that a payload is
+    // never named in no namespace or in another driver's.
 public:
     // Stores the devmode as the ticket's only snapshot, the last child of the root; earlier
     // snapshots are removed once the new one is in place, so a failure leaves the old one.
@@ -150,35 +151,4 @@ public:
     // carry (control characters other than tab, line feed and carriage return), and DOM
     // failures.
     void CreateKeldanKjtfParameterInit(const ByteBuffer& payload);
-
-private:
-    // Whether the root declares the user keywords prefix for the driver's namespace.
-    bool UserKeywordsPrefixIsBound() const;
-    // Declares the driver's namespace on the root as "pk" unless the user keywords prefix is
-    // bound to it already (true when it declared it); raises E_FAIL when "pk" is bound to
-    // another namespace.
-    bool BindUserKeywordsPrefix();
-
-    // A declaration BindUserKeywordsPrefix made for a payload, taken back (with the prefix
-    // the document held before) when the binding goes without Keep(): a payload that could
-    // not be written leaves the root as it was.
-    class PrefixBinding {
-    public:
-        PrefixBinding() = default;
-        PrefixBinding(PrefixBinding&& other) noexcept
-            : m_document(std::exchange(other.m_document, nullptr)), m_root(std::move(other.m_root)),
-              m_declaration(std::move(other.m_declaration)),
-              m_previousPrefix(std::move(other.m_previousPrefix)) {}
-        PrefixBinding& operator=(PrefixBinding&&) = delete;
-        ~PrefixBinding();
-        void Keep() noexcept { m_document = nullptr; }
-
-    private:
-        friend class PrintTicketXmlDocument;
-        PrintTicketXmlDocument* m_document = nullptr; // null: nothing to take back
-        CComPtr<IXMLDOMElement> m_root;
-        CComBSTR m_declaration;
-        CComBSTR m_previousPrefix;
-    };
-    PrefixBinding BindUserKeywordsPrefixUntilKept();
 };

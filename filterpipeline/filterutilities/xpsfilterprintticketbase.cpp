@@ -12,8 +12,22 @@ namespace {
 
 constexpr HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
 
+// A wrapper of its own for a DOM document (null for none). A document that is not a print
+// ticket is refused with E_INVALIDARG: construction says so with S_FALSE, which a caller that
+// turns the exception into its HRESULT would take for success.
 std::unique_ptr<PrintTicketXmlDocument> Wrap(IXMLDOMDocument2* document) {
-    return document ? std::make_unique<PrintTicketXmlDocument>(document) : nullptr;
+    if (!document) {
+        return nullptr;
+    }
+    try {
+        return std::make_unique<PrintTicketXmlDocument>(document);
+    } catch (const KeldanComException& exception) {
+        const HRESULT hr = exception.GetHresult();
+        if (SUCCEEDED(hr)) {
+            FU_THROW_HR(E_INVALIDARG);
+        }
+        throw;
+    }
 }
 
 } // namespace

@@ -18,7 +18,8 @@
 //   together with the counter value it was computed at (a PtChangeCounter of their own) and
 //   recompute when the two differ; the attribute bytes are cached here the same way.
 // - Operations that return an HRESULT report failures there; Initialize raises
-//   KeldanComException when a ticket cannot be wrapped, and leaves the view as it was.
+//   KeldanComException with a failure code when a ticket cannot be wrapped (E_INVALIDARG for
+//   a document that is not a print ticket), and leaves the view as it was.
 // - Views are used by the one thread that runs their filter.
 #pragma once
 
@@ -73,8 +74,9 @@ public:
     XpsFilterPrintTicketBase& operator=(const XpsFilterPrintTicketBase&) = delete;
     ~XpsFilterPrintTicketBase() override;
 
-    // Refills the view (see the contract). Raises KeldanComException when a document is not a
-    // print ticket; the view then keeps its previous fill and counter.
+    // Refills the view (see the contract). Raises KeldanComException when a document cannot
+    // be wrapped, always with a failure code: E_INVALIDARG for a document that is not a print
+    // ticket. The view then keeps its previous fill and counter.
     void Initialize(EPrintTicketScope scope, IXMLDOMDocument2* defaultTicket,
                     IXMLDOMDocument2* jobTicket, IXMLDOMDocument2* documentTicket,
                     IXMLDOMDocument2* pageTicket, IXMLDOMDocument2* mergedTicket,

@@ -156,6 +156,8 @@ struct SnapshotCase {
     std::function<std::string()> value; // the Value text; null for a ticket without snapshot
     HRESULT expected;
     bool holdsDevmode; // afterwards: the decoded snapshot, or nothing
+    // The namespace that the snapshot's prefix is bound to; null for the driver's.
+    const char* snapshotNamespace = nullptr;
 };
 
 // The driver's devmode with a 32-bit field of its private block changed.
@@ -179,7 +181,10 @@ class SnapshotVerdictTest : public DevmodeSnapshotTest,
 
 TEST_P(SnapshotVerdictTest, TellsWhatTheSnapshotIs) {
     const SnapshotCase& c = GetParam();
-    const std::string source = c.value ? TicketWithSnapshots({c.value()}) : TicketWithSnapshots({});
+    const std::string namespaceUri =
+        c.snapshotNamespace ? c.snapshotNamespace : PrivateKeywordsUri();
+    const std::string source = c.value ? TicketWithSnapshots({c.value()}, namespaceUri)
+                                       : TicketWithSnapshots({}, namespaceUri);
     PrintTicketXmlDocument ticket(LoadBytes(source));
     ByteBuffer devmode(7, 0xAB); // whatever the caller had is replaced
     EXPECT_EQ(c.expected, ticket.GetDevmodeFromPrintTicket(devmode));
@@ -192,6 +197,10 @@ INSTANTIATE_TEST_SUITE_P(
         SnapshotCase{"NoSnapshot", nullptr, S_FALSE, false},
         SnapshotCase{"EmptySnapshot", [] { return std::string(); }, S_FALSE, false},
         SnapshotCase{"DriverDevmode", [] { return Base64(Reference()); }, S_OK, true},
+        // The same name and bytes under another driver's namespace are not this driver's
+        // snapshot (a real namespace, from tests/data/printschema/ticket-3d-example.xml).
+        SnapshotCase{"DriverDevmodeInAnotherNamespace", [] { return Base64(Reference()); }, S_FALSE,
+                     false, "http://schemas.microsoft.com/windows/printing/oemdriverpt/3dprinter"},
         // Pretty-printed by another writer: line breaks and indentation inside the text.
         SnapshotCase{"WrappedLines", [] { return Wrapped(Base64(Reference()), 76); }, S_OK, true},
         SnapshotCase{"NotBase64", [] { return std::string("not a devmode!"); }, kNotBase64, false},

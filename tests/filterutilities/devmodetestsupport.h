@@ -76,8 +76,10 @@ inline std::string Wrapped(const std::string& text, size_t width) {
     return wrapped;
 }
 
-// A print ticket around body, declaring the Print Schema namespaces and the driver's.
-inline std::string TicketXml(const std::string& body) {
+// A print ticket around body, declaring the Print Schema namespaces and binding ns0000 to
+// privateUri, the driver's unless another is given.
+inline std::string TicketXml(const std::string& body,
+                             const std::string& privateUri = PrivateKeywordsUri()) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<psf:PrintTicket "
            "xmlns:psf=\"http://schemas.microsoft.com/windows/2003/08/printing/"
@@ -87,7 +89,7 @@ inline std::string TicketXml(const std::string& body) {
            "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
            "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
            "xmlns:ns0000=\"" +
-           PrivateKeywordsUri() + "\" version=\"1\">\n" + body + "</psf:PrintTicket>\n";
+           privateUri + "\" version=\"1\">\n" + body + "</psf:PrintTicket>\n";
 }
 
 inline std::string FeatureXml(const std::string& feature, const std::string& option) {
@@ -101,13 +103,15 @@ inline std::string SnapshotXml(const std::string& value) {
            value + "</psf:Value></psf:ParameterInit>\n";
 }
 
-// A ticket with one feature and a snapshot ParameterInit per value, in order.
-inline std::string TicketWithSnapshots(const std::vector<std::string>& values) {
+// A ticket with one feature and a snapshot ParameterInit per value, in order, named with the
+// prefix ns0000 bound to privateUri.
+inline std::string TicketWithSnapshots(const std::vector<std::string>& values,
+                                       const std::string& privateUri = PrivateKeywordsUri()) {
     std::string body = FeatureXml("PageOrientation", "Portrait");
     for (const std::string& value : values) {
         body += SnapshotXml(value);
     }
-    return TicketXml(body);
+    return TicketXml(body, privateUri);
 }
 
 // --- Reading saved tickets with libxml2 ---

@@ -223,13 +223,20 @@ TEST_F(PrintSchemaDocumentNamespaces, XmlDeclarationBecomesUtf8) {
     const std::string written = StreamBytesOf(dom);
     EXPECT_EQ("1.0 UTF-8 standalone -2", DeclarationOf(written)) << written;
 
-    // Without a declaration there is none to replace; the root element is left alone.
-    CComPtr<IXMLDOMDocument2> bare =
-        LoadBytes(WithNamespaces(R"(<!-- <?xml note --><psf:PrintTicket xmlns:psf="$FW"/>)"));
-    TestDocument bareDocument(u"PrintTicket", bare);
-    const std::string before = StreamBytesOf(bare);
-    EXPECT_EQ(E_FAIL, bareDocument.SetProcessingInstructionsEncodingUtf8());
-    EXPECT_EQ(before, StreamBytesOf(bare));
+    // Without a declaration there is none to replace: whatever comes first is left alone.
+    const char* firstChildren[] = {
+        "<!-- <?xml note -->",
+        "<?xml-stylesheet type=\"text/xsl\" href=\"ticket.xsl\"?>",
+    };
+    for (const char* first : firstChildren) {
+        SCOPED_TRACE(first);
+        CComPtr<IXMLDOMDocument2> bare =
+            LoadBytes(WithNamespaces(std::string(first) + R"(<psf:PrintTicket xmlns:psf="$FW"/>)"));
+        TestDocument bareDocument(u"PrintTicket", bare);
+        const std::string before = StreamBytesOf(bare);
+        EXPECT_EQ(E_FAIL, bareDocument.SetProcessingInstructionsEncodingUtf8());
+        EXPECT_EQ(before, StreamBytesOf(bare));
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include "devmodetestsupport.h"
 #include "printschematestsupport.h"
 
+#include <filterutilities/errorconvention.h>
 #include <filterutilities/xpsfilterprintticketbase.h>
 
 #include <kldutil/keldanexception.h>
@@ -221,17 +222,35 @@ TEST_F(XpsFilterPrintTicketBaseTest, ARefillReplacesEveryTicketOrNone) {
     EXPECT_EQ(kPTDocumentScope, view.GetScope());
     EXPECT_EQ(View::DocumentPtScope, view.GetFilterScope());
 
-    // A document that is not a print ticket: nothing of the fill changes.
-    CComPtr<IXMLDOMDocument2> notATicket =
-        LoadBytes("<psf:PrintCapabilities xmlns:psf=\"http://schemas.microsoft.com/windows/2003/08/"
-                  "printing/printschemaframework\"/>");
-    EXPECT_NE(S_OK, RaisedBy([&] {
-                  view.Initialize(kPTPageScope, nullptr, nullptr, nullptr, notATicket, nullptr,
-                                  CXString(), nullptr);
-              }));
-    EXPECT_EQ(0, view.GetChangeCounter().Get());
-    EXPECT_EQ(kPTDocumentScope, view.GetScope());
-    EXPECT_TRUE(view.GetTicket(View::JobPtScope));
+    // A document that cannot be wrapped: the refill fails, with a failure code even where
+    // construction says "not a ticket" with S_FALSE, and nothing of the fill changes.
+    const struct {
+        const char* name;
+        const char* xml;
+        HRESULT expected;
+    } refused[] = {
+        {"capabilities", R"(<psf:PrintCapabilities xmlns:psf="$FW"/>)", E_INVALIDARG},
+        {"no Print Schema at all", "<note>hello</note>", E_INVALIDARG},
+        {"framework as the default namespace", R"(<PrintTicket xmlns="$FW"/>)", E_FAIL},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.name);
+        std::string xml = c.xml;
+        for (size_t at; (at = xml.find("$FW")) != std::string::npos;) {
+            xml.replace(at, 3, Utf8(std::u16string_view(PrintSchema::FrameworkNamespaceUri)));
+        }
+        CComPtr<IXMLDOMDocument2> notATicket = LoadBytes(xml);
+        // As a caller that turns the library's exceptions into its HRESULT sees it.
+        EXPECT_EQ(c.expected, CatchComException([&] {
+                      view.Initialize(kPTPageScope, nullptr, nullptr, nullptr, notATicket, nullptr,
+                                      CXString(), nullptr);
+                      return S_OK;
+                  }));
+        EXPECT_EQ(0, view.GetChangeCounter().Get());
+        EXPECT_EQ(kPTDocumentScope, view.GetScope());
+        EXPECT_TRUE(view.GetTicket(View::JobPtScope));
+        EXPECT_TRUE(view.GetTicket(View::PagePtScope));
+    }
 
     // A ticket missing from a fill is gone from the view.
     view.Initialize(kPTPageScope, m_default, nullptr, nullptr, nullptr, m_page, CXString(u"Other"),

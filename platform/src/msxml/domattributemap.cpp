@@ -6,67 +6,55 @@
 namespace platform::msxml {
 
 AttributeMap* AttributeMap::Make(DomNodeCore& element) {
-    return new AttributeMap(element);
+    return com::New<AttributeMap>(element);
 }
 
 AttributeMap::AttributeMap(DomNodeCore& element)
     : element_(element), elementObject_(element.AsNode()) {}
 
-HRESULT AttributeMap::QueryInterface(REFIID riid, void** object) {
-    if (!object) {
-        return E_POINTER;
-    }
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IXMLDOMNamedNodeMap)) {
-        *object = static_cast<IXMLDOMNamedNodeMap*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG AttributeMap::Release() {
-    const ULONG left = --references_;
-    if (left == 0) {
-        delete this;
-    }
-    return left;
-}
-
 HRESULT AttributeMap::getNamedItem(BSTR name, IXMLDOMNode** item) {
-    if (!item) {
-        return E_INVALIDARG;
-    }
-    *item = nullptr;
-    if (!name) {
-        return E_INVALIDARG;
-    }
-    const AttributeEntry entry = attributes::Find(element_.Node(), View(name));
-    return entry ? attributes::Wrap(element_.Owner(), element_.Node(), entry, item) : S_FALSE;
+    return Guarded([&]() -> HRESULT {
+        if (!item) {
+            return E_INVALIDARG;
+        }
+        *item = nullptr;
+        if (!name) {
+            return E_INVALIDARG;
+        }
+        const AttributeEntry entry = attributes::Find(element_.Node(), View(name));
+        return entry ? attributes::Wrap(element_.Owner(), element_.Node(), entry, item) : S_FALSE;
+    });
 }
 
 HRESULT AttributeMap::setNamedItem(IXMLDOMNode* newItem, IXMLDOMNode** replaced) {
-    return attributes::SetNode(element_.Owner(), element_.Node(), newItem, replaced);
+    return Guarded([&]() -> HRESULT {
+        return attributes::SetNode(element_.Owner(), element_.Node(), newItem, replaced);
+    });
 }
 
 HRESULT AttributeMap::removeNamedItem(BSTR name, IXMLDOMNode** removed) {
-    if (removed) {
-        *removed = nullptr;
-    }
-    if (!name) {
-        return E_INVALIDARG;
-    }
-    const AttributeEntry entry = attributes::Find(element_.Node(), View(name));
-    return entry ? attributes::Remove(element_.Owner(), element_.Node(), entry, removed) : S_FALSE;
+    return Guarded([&]() -> HRESULT {
+        if (removed) {
+            *removed = nullptr;
+        }
+        if (!name) {
+            return E_INVALIDARG;
+        }
+        const AttributeEntry entry = attributes::Find(element_.Node(), View(name));
+        return entry ? attributes::Remove(element_.Owner(), element_.Node(), entry, removed)
+                     : S_FALSE;
+    });
 }
 
 HRESULT AttributeMap::get_item(LONG index, IXMLDOMNode** item) {
-    if (!item) {
-        return E_INVALIDARG;
-    }
-    *item = nullptr;
-    const AttributeEntry entry = attributes::At(element_.Node(), index);
-    return entry ? attributes::Wrap(element_.Owner(), element_.Node(), entry, item) : S_FALSE;
+    return Guarded([&]() -> HRESULT {
+        if (!item) {
+            return E_INVALIDARG;
+        }
+        *item = nullptr;
+        const AttributeEntry entry = attributes::At(element_.Node(), index);
+        return entry ? attributes::Wrap(element_.Owner(), element_.Node(), entry, item) : S_FALSE;
+    });
 }
 
 HRESULT AttributeMap::get_length(LONG* length) {
@@ -78,28 +66,30 @@ HRESULT AttributeMap::get_length(LONG* length) {
 }
 
 HRESULT AttributeMap::nextNode(IXMLDOMNode** next) {
-    if (!next) {
-        return E_INVALIDARG;
-    }
-    *next = nullptr;
-    xmlNodePtr element = element_.Node();
-    const uint64_t epoch = element_.Owner().Store().AttributeEpoch();
-    AttributeEntry entry;
-    if (cursor_ > 0 && last_ && lastEpoch_ == epoch) {
-        entry = attributes::Next(element, last_);
-    } else {
-        entry = attributes::At(element, cursor_);
-    }
-    if (!entry) {
-        return S_FALSE;
-    }
-    const HRESULT hr = attributes::Wrap(element_.Owner(), element, entry, next);
-    if (SUCCEEDED(hr)) {
-        ++cursor_;
-        last_ = entry;
-        lastEpoch_ = epoch;
-    }
-    return hr;
+    return Guarded([&]() -> HRESULT {
+        if (!next) {
+            return E_INVALIDARG;
+        }
+        *next = nullptr;
+        xmlNodePtr element = element_.Node();
+        const uint64_t epoch = element_.Owner().Store().AttributeEpoch();
+        AttributeEntry entry;
+        if (cursor_ > 0 && last_ && lastEpoch_ == epoch) {
+            entry = attributes::Next(element, last_);
+        } else {
+            entry = attributes::At(element, cursor_);
+        }
+        if (!entry) {
+            return S_FALSE;
+        }
+        const HRESULT hr = attributes::Wrap(element_.Owner(), element, entry, next);
+        if (SUCCEEDED(hr)) {
+            ++cursor_;
+            last_ = entry;
+            lastEpoch_ = epoch;
+        }
+        return hr;
+    });
 }
 
 HRESULT AttributeMap::reset() {

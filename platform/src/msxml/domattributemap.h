@@ -7,14 +7,14 @@
 
 namespace platform::msxml {
 
-class AttributeMap final : public IXMLDOMNamedNodeMap, public PlatformAllocated {
+class AttributeMap final : public com::Object<AttributeMap, IXMLDOMNamedNodeMap> {
 public:
-    // element: the element's node object. Null when memory runs out.
+    using Interfaces = com::InterfaceTable<IXMLDOMNamedNodeMap>;
+
+    // element: the element's node object, held by the map. Null when memory runs out.
     static AttributeMap* Make(DomNodeCore& element);
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override;
+    explicit AttributeMap(DomNodeCore& element); // made by Make
 
     HRESULT STDMETHODCALLTYPE getNamedItem(BSTR name, IXMLDOMNode** item) override;
     HRESULT STDMETHODCALLTYPE setNamedItem(IXMLDOMNode* newItem, IXMLDOMNode** replaced) override;
@@ -25,9 +25,6 @@ public:
     HRESULT STDMETHODCALLTYPE reset() override;
 
 private:
-    explicit AttributeMap(DomNodeCore& element);
-    ~AttributeMap() = default;
-
     DomNodeCore& element_;
     CComPtr<IXMLDOMNode> elementObject_;
     // nextNode's place: the index of the next entry, and (while the element's attributes are
@@ -35,7 +32,6 @@ private:
     LONG cursor_ = 0;
     AttributeEntry last_;
     uint64_t lastEpoch_ = 0;
-    ULONG references_ = 1;
 };
 
 } // namespace platform::msxml

@@ -49,31 +49,6 @@ void DeclarationNode::Detached() {
     elementObject_.Release();
 }
 
-ULONG DeclarationNode::Release() {
-    const ULONG left = --references_;
-    if (left == 0) {
-        delete this;
-    }
-    return left;
-}
-
-HRESULT DeclarationNode::QueryInterface(REFIID riid, void** object) {
-    if (!object) {
-        return E_POINTER;
-    }
-    *object = nullptr;
-    if (IsEqualIID(riid, IID_DomNodeCore)) {
-        *object = static_cast<DomNodeCore*>(this);
-    } else if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IXMLDOMNode) ||
-               IsEqualIID(riid, IID_IXMLDOMAttribute)) {
-        *object = static_cast<IXMLDOMAttribute*>(this);
-    } else {
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
 HRESULT DeclarationNode::SetUri(const std::string& uri) {
     if (SameUri(ns_->href, XmlChars(uri))) {
         return S_OK;
@@ -88,28 +63,34 @@ HRESULT DeclarationNode::SetUri(const std::string& uri) {
 }
 
 HRESULT DeclarationNode::get_nodeName(BSTR* name) {
-    if (!name) {
-        return E_INVALIDARG;
-    }
-    std::string qname = "xmlns";
-    if (ns_->prefix) {
-        qname += ':';
-        qname += Chars(ns_->prefix);
-    }
-    return ReturnBstr(qname, name);
+    return Guarded([&]() -> HRESULT {
+        if (!name) {
+            return E_INVALIDARG;
+        }
+        std::string qname = "xmlns";
+        if (ns_->prefix) {
+            qname += ':';
+            qname += Chars(ns_->prefix);
+        }
+        return ReturnBstr(qname, name);
+    });
 }
 
 HRESULT DeclarationNode::get_nodeValue(VARIANT* value) {
-    if (!value) {
-        return E_INVALIDARG;
-    }
-    return ReturnVariantBstr(ViewOf(ns_->href), value);
+    return Guarded([&]() -> HRESULT {
+        if (!value) {
+            return E_INVALIDARG;
+        }
+        return ReturnVariantBstr(ViewOf(ns_->href), value);
+    });
 }
 
 HRESULT DeclarationNode::put_nodeValue(VARIANT value) {
-    std::string uri;
-    const HRESULT hr = VariantToXmlUtf8(value, uri);
-    return FAILED(hr) ? hr : SetUri(uri);
+    return Guarded([&]() -> HRESULT {
+        std::string uri;
+        const HRESULT hr = VariantToXmlUtf8(value, uri);
+        return FAILED(hr) ? hr : SetUri(uri);
+    });
 }
 
 HRESULT DeclarationNode::get_nodeType(DOMNodeType* type) {
@@ -125,11 +106,13 @@ HRESULT DeclarationNode::get_parentNode(IXMLDOMNode** parent) {
 }
 
 HRESULT DeclarationNode::get_childNodes(IXMLDOMNodeList** children) {
-    if (!children) {
-        return E_INVALIDARG;
-    }
-    *children = NodeList::Make(0);
-    return *children ? S_OK : E_OUTOFMEMORY;
+    return Guarded([&]() -> HRESULT {
+        if (!children) {
+            return E_INVALIDARG;
+        }
+        *children = NodeList::Make(0);
+        return *children ? S_OK : E_OUTOFMEMORY;
+    });
 }
 
 HRESULT DeclarationNode::get_firstChild(IXMLDOMNode** child) {
@@ -188,43 +171,51 @@ HRESULT DeclarationNode::hasChildNodes(VARIANT_BOOL* hasChild) {
 }
 
 HRESULT DeclarationNode::get_ownerDocument(IXMLDOMDocument** document) {
-    if (!document) {
-        return E_INVALIDARG;
-    }
-    return doc_->QueryInterface(IID_IXMLDOMDocument, reinterpret_cast<void**>(document));
+    return Guarded([&]() -> HRESULT {
+        if (!document) {
+            return E_INVALIDARG;
+        }
+        return doc_->QueryInterface(IID_IXMLDOMDocument, reinterpret_cast<void**>(document));
+    });
 }
 
 HRESULT DeclarationNode::cloneNode(VARIANT_BOOL, IXMLDOMNode** clone) {
-    if (!clone) {
-        return E_INVALIDARG;
-    }
-    *clone = nullptr;
-    xmlNsPtr copy = NewNamespace(ns_->prefix, ns_->href);
-    if (!copy) {
-        return E_OUTOFMEMORY;
-    }
-    DeclarationNode* made = new DeclarationNode(*doc_, copy, nullptr);
-    if (!made) {
-        xmlFreeNs(copy);
-        return E_OUTOFMEMORY;
-    }
-    *clone = made;
-    return S_OK;
+    return Guarded([&]() -> HRESULT {
+        if (!clone) {
+            return E_INVALIDARG;
+        }
+        *clone = nullptr;
+        xmlNsPtr copy = NewNamespace(ns_->prefix, ns_->href);
+        if (!copy) {
+            return E_OUTOFMEMORY;
+        }
+        DeclarationNode* made = com::New<DeclarationNode>(*doc_, copy, nullptr);
+        if (!made) {
+            xmlFreeNs(copy);
+            return E_OUTOFMEMORY;
+        }
+        *clone = made;
+        return S_OK;
+    });
 }
 
 HRESULT DeclarationNode::get_text(BSTR* text) {
-    if (!text) {
-        return E_INVALIDARG;
-    }
-    return ReturnBstr(ns_->href, text);
+    return Guarded([&]() -> HRESULT {
+        if (!text) {
+            return E_INVALIDARG;
+        }
+        return ReturnBstr(ns_->href, text);
+    });
 }
 
 HRESULT DeclarationNode::put_text(BSTR text) {
-    std::string uri;
-    if (!AppendXmlUtf8(uri, View(text))) {
-        return E_INVALIDARG;
-    }
-    return SetUri(uri);
+    return Guarded([&]() -> HRESULT {
+        std::string uri;
+        if (!AppendXmlUtf8(uri, View(text))) {
+            return E_INVALIDARG;
+        }
+        return SetUri(uri);
+    });
 }
 
 HRESULT DeclarationNode::get_nodeTypedValue(VARIANT* value) {
@@ -232,12 +223,14 @@ HRESULT DeclarationNode::get_nodeTypedValue(VARIANT* value) {
 }
 
 HRESULT DeclarationNode::get_xml(BSTR* xml) {
-    if (!xml) {
-        return E_INVALIDARG;
-    }
-    std::string text;
-    SerializeDeclaration(ns_, text);
-    return ReturnBstr(text, xml);
+    return Guarded([&]() -> HRESULT {
+        if (!xml) {
+            return E_INVALIDARG;
+        }
+        std::string text;
+        SerializeDeclaration(ns_, text);
+        return ReturnBstr(text, xml);
+    });
 }
 
 // XPath has no node for a declaration held as an attribute.
@@ -257,28 +250,34 @@ HRESULT DeclarationNode::selectSingleNode(BSTR, IXMLDOMNode** node) {
 }
 
 HRESULT DeclarationNode::get_namespaceURI(BSTR* uri) {
-    if (!uri) {
-        return E_INVALIDARG;
-    }
-    return ReturnBstr(kXmlnsNamespace, uri);
+    return Guarded([&]() -> HRESULT {
+        if (!uri) {
+            return E_INVALIDARG;
+        }
+        return ReturnBstr(kXmlnsNamespace, uri);
+    });
 }
 
 HRESULT DeclarationNode::get_prefix(BSTR* prefix) {
-    if (!prefix) {
-        return E_INVALIDARG;
-    }
-    if (!ns_->prefix) {
-        *prefix = nullptr;
-        return S_FALSE;
-    }
-    return ReturnBstr("xmlns", prefix);
+    return Guarded([&]() -> HRESULT {
+        if (!prefix) {
+            return E_INVALIDARG;
+        }
+        if (!ns_->prefix) {
+            *prefix = nullptr;
+            return S_FALSE;
+        }
+        return ReturnBstr("xmlns", prefix);
+    });
 }
 
 HRESULT DeclarationNode::get_baseName(BSTR* name) {
-    if (!name) {
-        return E_INVALIDARG;
-    }
-    return ns_->prefix ? ReturnBstr(ns_->prefix, name) : ReturnBstr("xmlns", name);
+    return Guarded([&]() -> HRESULT {
+        if (!name) {
+            return E_INVALIDARG;
+        }
+        return ns_->prefix ? ReturnBstr(ns_->prefix, name) : ReturnBstr("xmlns", name);
+    });
 }
 
 HRESULT DeclarationNode::get_name(BSTR* name) {

@@ -9,23 +9,20 @@
 
 namespace platform::msxml {
 
-class DeclarationNode final : public IXMLDOMAttribute,
-                              public DomNodeCore,
-                              public PlatformAllocated {
+class DeclarationNode final : public com::Object<DeclarationNode, IXMLDOMAttribute, DomNodeCore> {
 public:
-    // ns is held by element (whose object is elementObject), or owned when element is null.
+    using Interfaces = com::InterfaceTable<IXMLDOMAttribute, IXMLDOMNode, DomNodeCore>;
+
+    // Made with com::New. ns is held by element (whose object is elementObject), or owned when
+    // elementObject is null.
     DeclarationNode(DomDocument& doc, xmlNsPtr ns, IXMLDOMNode* elementObject);
-    ~DeclarationNode();
+    ~DeclarationNode() override;
 
     // Now held by the element of elementObject / now owned by this object.
     void Attached(IXMLDOMNode* elementObject);
     void Detached();
     // Sets the URI, checking that the element holding it can keep it.
     HRESULT SetUri(const std::string& uri);
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override;
 
     IXMLDOMNode* AsNode() override { return this; }
     DomDocument& Owner() override { return *doc_; }
@@ -71,7 +68,6 @@ private:
     xmlNsPtr ns_;
     xmlNodePtr element_;
     CComPtr<IXMLDOMNode> elementObject_;
-    ULONG references_ = 1;
 };
 
 } // namespace platform::msxml

@@ -1,6 +1,6 @@
 #include "domdocument.h"
 
-#include "classregistry.h"
+#include "com/classregistry.h"
 #include "domdeclaration.h"
 #include "domserializer.h"
 #include "xmldeclaration.h"
@@ -16,30 +16,11 @@ namespace platform::msxml {
 namespace {
 
 // The reason of the last failed load.
-class ParseError final : public IXMLDOMParseError, public PlatformAllocated {
+class ParseError final : public com::Object<ParseError, IXMLDOMParseError> {
 public:
-    ParseError(bool failed, const ParseFailure& failure) : failed_(failed), failure_(failure) {}
+    using Interfaces = com::InterfaceTable<IXMLDOMParseError>;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (!object) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IXMLDOMParseError)) {
-            *object = static_cast<IXMLDOMParseError*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --references_;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
+    ParseError(bool failed, const ParseFailure& failure) : failed_(failed), failure_(failure) {}
     HRESULT STDMETHODCALLTYPE get_errorCode(LONG* errorCode) override {
         if (!errorCode) {
             return E_INVALIDARG;
@@ -48,14 +29,16 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_reason(BSTR* reason) override {
-        if (!reason) {
-            return E_INVALIDARG;
-        }
-        if (!failed_) {
-            *reason = nullptr;
-            return S_FALSE;
-        }
-        return ReturnBstr(failure_.reason, reason);
+        return Guarded([&]() -> HRESULT {
+            if (!reason) {
+                return E_INVALIDARG;
+            }
+            if (!failed_) {
+                *reason = nullptr;
+                return S_FALSE;
+            }
+            return ReturnBstr(failure_.reason, reason);
+        });
     }
     HRESULT STDMETHODCALLTYPE get_line(LONG* line) override {
         if (!line) {
@@ -75,7 +58,6 @@ public:
 private:
     bool failed_;
     ParseFailure failure_;
-    ULONG references_ = 1;
 };
 
 bool NodeTypeFrom(const VARIANT& type, DOMNodeType& result) {
@@ -157,7 +139,7 @@ const platform::ClassRegistration registration(CLSID_DOMDocument60, u"Msxml2.DOM
 
 DomDocument* DomDocument::Make() {
     xmlInitParser();
-    auto* doc = new DomDocument();
+    auto* doc = com::New<DomDocument>();
     if (doc && !doc->store_.Initialise()) {
         doc->Release();
         return nullptr;
@@ -166,6 +148,10 @@ DomDocument* DomDocument::Make() {
 }
 
 HRESULT DomDocument::CreateInstance(REFIID iid, void** object) {
+    if (!object) {
+        return E_POINTER;
+    }
+    *object = nullptr;
     DomDocument* doc = Make();
     if (!doc) {
         return E_OUTOFMEMORY;
@@ -176,30 +162,11 @@ HRESULT DomDocument::CreateInstance(REFIID iid, void** object) {
 }
 
 HRESULT DomDocument::QueryInterface(REFIID riid, void** object) {
-    if (!object) {
-        return E_POINTER;
-    }
-    *object = nullptr;
-    if (IsEqualIID(riid, IID_DomNodeCore)) {
-        *object = static_cast<DomNodeCore*>(this);
-    } else if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IXMLDOMNode) ||
-               IsEqualIID(riid, IID_IXMLDOMDocument) || IsEqualIID(riid, IID_IXMLDOMDocument2)) {
-        *object = static_cast<IXMLDOMDocument2*>(this);
-    } else if (IsEqualIID(riid, IID_IStream) || IsEqualIID(riid, IID_ISequentialStream)) {
+    if (object && (IsEqualIID(riid, IID_IStream) || IsEqualIID(riid, IID_ISequentialStream))) {
+        *object = nullptr;
         return StreamSnapshot(object);
-    } else {
-        return E_NOINTERFACE;
     }
-    AddRef();
-    return S_OK;
-}
-
-ULONG DomDocument::Release() {
-    const ULONG left = --references_;
-    if (left == 0) {
-        delete this;
-    }
-    return left;
+    return Object::QueryInterface(riid, object);
 }
 
 HRESULT DomDocument::StreamSnapshot(void** stream) {
@@ -267,7 +234,7 @@ HRESULT DomDocument::WrapDeclaration(xmlNodePtr element, xmlNsPtr ns, IXMLDOMNod
     if (FAILED(hr)) {
         return hr;
     }
-    DeclarationNode* made = new DeclarationNode(*this, ns, elementObject);
+    DeclarationNode* made = com::New<DeclarationNode>(*this, ns, elementObject);
     if (!made) {
         return E_OUTOFMEMORY;
     }
@@ -276,7 +243,10 @@ HRESULT DomDocument::WrapDeclaration(xmlNodePtr element, xmlNsPtr ns, IXMLDOMNod
 }
 
 HRESULT DomDocument::Adopt(xmlNodePtr made, IXMLDOMNode** object) {
-    store_.AdoptDetached(made);
+    if (!store_.AdoptDetached(made)) {
+        store_.DiscardUnreferenced(made);
+        return E_OUTOFMEMORY;
+    }
     const HRESULT hr = Wrap(made, object);
     if (FAILED(hr)) {
         store_.DiscardUnreferenced(made);
@@ -309,12 +279,14 @@ HRESULT DomDocument::Clone(bool deep, IXMLDOMNode** clone) {
 }
 
 HRESULT DomDocument::get_documentElement(IXMLDOMElement** element) {
-    if (!element) {
-        return E_INVALIDARG;
-    }
-    *element = nullptr;
-    xmlNodePtr root = xmlDocGetRootElement(store_.Doc());
-    return root ? WrapAs(root, element) : S_FALSE;
+    return Guarded([&]() -> HRESULT {
+        if (!element) {
+            return E_INVALIDARG;
+        }
+        *element = nullptr;
+        xmlNodePtr root = xmlDocGetRootElement(store_.Doc());
+        return root ? WrapAs(root, element) : S_FALSE;
+    });
 }
 
 HRESULT DomDocument::MakeNode(DOMNodeType type, std::u16string_view name, std::u16string_view uri,
@@ -345,7 +317,7 @@ HRESULT DomDocument::MakeNode(DOMNodeType type, std::u16string_view name, std::u
             if (!ns) {
                 return E_OUTOFMEMORY;
             }
-            DeclarationNode* declaration = new DeclarationNode(*this, ns, nullptr);
+            DeclarationNode* declaration = com::New<DeclarationNode>(*this, ns, nullptr);
             if (!declaration) {
                 xmlFreeNs(ns);
                 return E_OUTOFMEMORY;
@@ -437,78 +409,89 @@ HRESULT DomDocument::MakeNodeAs(DOMNodeType type, BSTR name, BSTR data, Q** obje
 }
 
 HRESULT DomDocument::createElement(BSTR tagName, IXMLDOMElement** element) {
-    return MakeNodeAs(NODE_ELEMENT, tagName, nullptr, element);
+    return Guarded(
+        [&]() -> HRESULT { return MakeNodeAs(NODE_ELEMENT, tagName, nullptr, element); });
 }
 
 HRESULT DomDocument::createTextNode(BSTR data, IXMLDOMText** text) {
-    return MakeNodeAs(NODE_TEXT, nullptr, data, text);
+    return Guarded([&]() -> HRESULT { return MakeNodeAs(NODE_TEXT, nullptr, data, text); });
 }
 
 HRESULT DomDocument::createComment(BSTR data, IXMLDOMComment** comment) {
-    return MakeNodeAs(NODE_COMMENT, nullptr, data, comment);
+    return Guarded([&]() -> HRESULT { return MakeNodeAs(NODE_COMMENT, nullptr, data, comment); });
 }
 
 HRESULT DomDocument::createCDATASection(BSTR data, IXMLDOMCDATASection** cdata) {
-    return MakeNodeAs(NODE_CDATA_SECTION, nullptr, data, cdata);
+    return Guarded(
+        [&]() -> HRESULT { return MakeNodeAs(NODE_CDATA_SECTION, nullptr, data, cdata); });
 }
 
 HRESULT DomDocument::createProcessingInstruction(BSTR target, BSTR data,
                                                  IXMLDOMProcessingInstruction** pi) {
-    if (!pi) {
-        return E_INVALIDARG;
-    }
-    *pi = nullptr;
-    std::string text;
-    if (!AppendXmlUtf8(text, View(data))) {
-        return E_INVALIDARG;
-    }
-    std::string_view trimmed = TrimXmlWhitespace(text);
-    if (View(target) != u"xml") {
-        // Only the blanks that separate data from the target go.
-        trimmed = std::string_view(text);
-        while (!trimmed.empty() && IsXmlWhitespace(trimmed.front())) {
-            trimmed.remove_prefix(1);
+    return Guarded([&]() -> HRESULT {
+        if (!pi) {
+            return E_INVALIDARG;
         }
-    }
-    CComPtr<IXMLDOMNode> made;
-    HRESULT hr = MakeNode(NODE_PROCESSING_INSTRUCTION, View(target), {}, &made);
-    if (FAILED(hr)) {
-        return hr;
-    }
-    xmlNodePtr node = FindCore(made)->Node();
-    const std::string data8(trimmed);
-    hr = nodeops::CheckContent(node, data8);
-    if (SUCCEEDED(hr) && !store_.SetContent(node, data8)) {
-        hr = E_OUTOFMEMORY;
-    }
-    return FAILED(hr) ? hr : made.QueryInterface(pi);
+        *pi = nullptr;
+        std::string text;
+        if (!AppendXmlUtf8(text, View(data))) {
+            return E_INVALIDARG;
+        }
+        std::string_view trimmed = TrimXmlWhitespace(text);
+        if (View(target) != u"xml") {
+            // Only the blanks that separate data from the target go.
+            trimmed = std::string_view(text);
+            while (!trimmed.empty() && IsXmlWhitespace(trimmed.front())) {
+                trimmed.remove_prefix(1);
+            }
+        }
+        CComPtr<IXMLDOMNode> made;
+        HRESULT hr = MakeNode(NODE_PROCESSING_INSTRUCTION, View(target), {}, &made);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        xmlNodePtr node = FindCore(made)->Node();
+        const std::string data8(trimmed);
+        hr = nodeops::CheckContent(node, data8);
+        if (SUCCEEDED(hr) && !store_.SetContent(node, data8)) {
+            hr = E_OUTOFMEMORY;
+        }
+        return FAILED(hr) ? hr : made.QueryInterface(pi);
+    });
 }
 
 HRESULT DomDocument::createAttribute(BSTR name, IXMLDOMAttribute** attribute) {
-    return MakeNodeAs(NODE_ATTRIBUTE, name, nullptr, attribute);
+    return Guarded(
+        [&]() -> HRESULT { return MakeNodeAs(NODE_ATTRIBUTE, name, nullptr, attribute); });
 }
 
 HRESULT DomDocument::createNode(VARIANT type, BSTR name, BSTR namespaceURI, IXMLDOMNode** node) {
-    if (!node) {
-        return E_INVALIDARG;
-    }
-    *node = nullptr;
-    DOMNodeType nodeType = NODE_INVALID;
-    if (!NodeTypeFrom(type, nodeType)) {
-        return E_INVALIDARG;
-    }
-    return MakeNode(nodeType, View(name), View(namespaceURI), node);
+    return Guarded([&]() -> HRESULT {
+        if (!node) {
+            return E_INVALIDARG;
+        }
+        *node = nullptr;
+        DOMNodeType nodeType = NODE_INVALID;
+        if (!NodeTypeFrom(type, nodeType)) {
+            return E_INVALIDARG;
+        }
+        return MakeNode(nodeType, View(name), View(namespaceURI), node);
+    });
 }
 
 HRESULT DomDocument::Fail(const char* reason, VARIANT_BOOL* isSuccessful) {
     ParseFailure failure;
     failure.reason = reason;
+    return Fail(std::move(failure), isSuccessful);
+}
+
+HRESULT DomDocument::Fail(ParseFailure&& failure, VARIANT_BOOL* isSuccessful) {
     xmlDocPtr empty = NewEmptyDocument();
     if (!empty) {
         return E_OUTOFMEMORY;
     }
-    store_.ReplaceDoc(empty);
-    lastError_ = failure;
+    store_.ReplaceDoc(empty); // the last step that can fail
+    lastError_ = std::move(failure);
     hasError_ = true;
     *isSuccessful = VARIANT_FALSE;
     return S_FALSE;
@@ -521,9 +504,7 @@ HRESULT DomDocument::Parse(std::string_view bytes, bool textIsUtf8, VARIANT_BOOL
     ParseFailure failure;
     xmlDocPtr doc = ParseDocument(bytes, options, failure);
     if (!doc) {
-        const HRESULT hr = Fail("", isSuccessful);
-        lastError_ = failure;
-        return hr;
+        return Fail(std::move(failure), isSuccessful);
     }
     store_.ReplaceDoc(doc);
     hasError_ = false;
@@ -578,11 +559,13 @@ HRESULT DomDocument::loadXML(BSTR xml, VARIANT_BOOL* isSuccessful) {
 }
 
 HRESULT DomDocument::get_parseError(IXMLDOMParseError** error) {
-    if (!error) {
-        return E_INVALIDARG;
-    }
-    *error = new ParseError(hasError_, lastError_);
-    return *error ? S_OK : E_OUTOFMEMORY;
+    return Guarded([&]() -> HRESULT {
+        if (!error) {
+            return E_INVALIDARG;
+        }
+        *error = com::New<ParseError>(hasError_, lastError_);
+        return *error ? S_OK : E_OUTOFMEMORY;
+    });
 }
 
 HRESULT DomDocument::get_async(VARIANT_BOOL* isAsync) {
@@ -628,20 +611,22 @@ HRESULT DomDocument::setProperty(BSTR name, VARIANT value) {
 }
 
 HRESULT DomDocument::getProperty(BSTR name, VARIANT* value) {
-    if (!value) {
-        return E_INVALIDARG;
-    }
-    VariantInit(value);
-    const std::u16string_view property = View(name);
-    std::string text;
-    if (property == u"SelectionLanguage") {
-        text = "XPath";
-    } else if (property == u"SelectionNamespaces") {
-        AppendXmlUtf8(text, namespaces_.Text());
-    } else {
-        return E_FAIL;
-    }
-    return ReturnVariantBstr(text, value);
+    return Guarded([&]() -> HRESULT {
+        if (!value) {
+            return E_INVALIDARG;
+        }
+        VariantInit(value);
+        const std::u16string_view property = View(name);
+        std::string text;
+        if (property == u"SelectionLanguage") {
+            text = "XPath";
+        } else if (property == u"SelectionNamespaces") {
+            AppendXmlUtf8(text, namespaces_.Text());
+        } else {
+            return E_FAIL;
+        }
+        return ReturnVariantBstr(text, value);
+    });
 }
 
 } // namespace platform::msxml

@@ -10,13 +10,17 @@
 
 namespace platform::msxml {
 
-class DomDocument final : public NodeImpl<IXMLDOMDocument2, DomDocument>,
-                          public DomNodeCore,
-                          public PlatformAllocated {
+class DomDocument final
+    : public com::Object<DomDocument, NodeImpl<IXMLDOMDocument2, DomDocument>, DomNodeCore> {
 public:
+    using Interfaces =
+        com::InterfaceTable<IXMLDOMDocument2, IXMLDOMDocument, IXMLDOMNode, DomNodeCore>;
+
     // A new empty document; null when memory runs out.
     static DomDocument* Make();
     static HRESULT CreateInstance(REFIID iid, void** object);
+
+    DomDocument() = default; // made by Make
 
     DomStore& Store() { return store_; }
     const SelectionNamespaces& Namespaces() const { return namespaces_; }
@@ -51,9 +55,10 @@ public:
     DomDocument& Owner() override { return *this; }
     xmlNodePtr Node() override { return store_.DocNode(); }
 
+    // The interface table, and IStream and ISequentialStream: a new memory stream holding the
+    // document as it is now.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override;
+    using Object::QueryInterface;
 
     HRESULT STDMETHODCALLTYPE get_documentElement(IXMLDOMElement** element) override;
     HRESULT STDMETHODCALLTYPE createElement(BSTR tagName, IXMLDOMElement** element) override;
@@ -76,9 +81,6 @@ public:
     HRESULT STDMETHODCALLTYPE getProperty(BSTR name, VARIANT* value) override;
 
 private:
-    DomDocument() = default;
-    ~DomDocument() = default;
-
     // Makes a node of the given type; data fills text-like nodes.
     HRESULT MakeNode(DOMNodeType type, std::u16string_view name, std::u16string_view uri,
                      IXMLDOMNode** node);
@@ -90,7 +92,9 @@ private:
     // when the name holds a character XML does not allow.
     bool ConvertUri(std::u16string_view uri);
     HRESULT Parse(std::string_view bytes, bool textIsUtf8, VARIANT_BOOL* isSuccessful);
+    // Empties the document after a failed load; the document is unchanged when this fails.
     HRESULT Fail(const char* reason, VARIANT_BOOL* isSuccessful);
+    HRESULT Fail(ParseFailure&& failure, VARIANT_BOOL* isSuccessful);
     HRESULT StreamSnapshot(void** stream);
 
     DomStore store_;
@@ -101,7 +105,6 @@ private:
     bool hasError_ = false;
     bool preserveWhiteSpace_ = false;
     bool async_ = true;
-    ULONG references_ = 1;
 };
 
 } // namespace platform::msxml

@@ -7,6 +7,8 @@
 #include <libxml/parser.h>
 
 #include <climits>
+#include <memory>
+#include <new>
 #include <vector>
 
 namespace platform::msxml {
@@ -16,16 +18,23 @@ struct ParseState {
     xmlParserCtxtPtr context = nullptr;
     ParseFailure* failure = nullptr;
     bool failed = false;
+    bool outOfMemory = false; // a callback could not record a failure
 };
 
 // libxml2 calls back without a way to reach our state through the parser's user data (the
 // DOM builder uses it), and a parse runs start to end on one thread.
 thread_local ParseState* currentParse = nullptr;
 
-void Fail(ParseState& state, const char* reason, int line, int column) {
+// Called from libxml2's callbacks too, so it throws nothing: a reason that finds no memory
+// makes the whole parse fail for want of memory.
+void Fail(ParseState& state, const char* reason, int line, int column) noexcept {
     if (!state.failed) {
         state.failed = true;
-        state.failure->reason = reason;
+        try {
+            state.failure->reason = reason;
+        } catch (const std::bad_alloc&) {
+            state.outOfMemory = true;
+        }
         while (!state.failure->reason.empty() && IsXmlWhitespace(state.failure->reason.back())) {
             state.failure->reason.pop_back();
         }
@@ -146,6 +155,36 @@ bool KeepDeclaration(xmlDocPtr doc, std::string_view bytes) {
     return true;
 }
 
+// What a parse changes on its thread (the error handler, the parse the callbacks report
+// to), put back however the parse ends, and its parser context, freed.
+class ParseScope {
+public:
+    ParseScope(xmlParserCtxtPtr context, ParseState& state)
+        : context_(context), oldErrorContext_(xmlStructuredErrorContext),
+          oldError_(xmlStructuredError) {
+        currentParse = &state;
+        // Errors raised outside the parser context (the encoding converters) go to the
+        // thread's handler: take them too, rather than letting them reach standard error.
+        xmlSetStructuredErrorFunc(nullptr, RecordError);
+    }
+    ~ParseScope() {
+        currentParse = nullptr;
+        xmlSetStructuredErrorFunc(oldErrorContext_, oldError_);
+        xmlFreeParserCtxt(context_);
+    }
+    ParseScope(const ParseScope&) = delete;
+    ParseScope& operator=(const ParseScope&) = delete;
+
+private:
+    xmlParserCtxtPtr context_;
+    void* oldErrorContext_;
+    xmlStructuredErrorFunc oldError_;
+};
+
+struct FreeDoc {
+    void operator()(xmlDocPtr doc) const { xmlFreeDoc(doc); }
+};
+
 } // namespace
 
 xmlDocPtr ParseDocument(std::string_view bytes, const ParseOptions& options,
@@ -157,8 +196,7 @@ xmlDocPtr ParseDocument(std::string_view bytes, const ParseOptions& options,
     }
     xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
     if (!ctxt) {
-        failure.reason = "Out of memory.";
-        return nullptr;
+        throw std::bad_alloc();
     }
     ctxt->sax->internalSubset = RefuseDtd;
     ctxt->sax->serror = RecordError;
@@ -168,12 +206,7 @@ xmlDocPtr ParseDocument(std::string_view bytes, const ParseOptions& options,
     ParseState state;
     state.context = ctxt;
     state.failure = &failure;
-    currentParse = &state;
-    // Errors raised outside the parser context (the encoding converters) go to the thread's
-    // handler: take them too, rather than letting them reach standard error.
-    void* oldErrorContext = xmlStructuredErrorContext;
-    xmlStructuredErrorFunc oldError = xmlStructuredError;
-    xmlSetStructuredErrorFunc(nullptr, RecordError);
+    const ParseScope scope(ctxt, state);
 
     // Entities are only ever the predefined ones (a DTD stops the parse before it declares
     // any), so substituting them is safe; without it libxml2 leaves "&#38;" for every '&' in a
@@ -182,29 +215,26 @@ xmlDocPtr ParseDocument(std::string_view bytes, const ParseOptions& options,
     if (options.textIsUtf8) {
         flags |= XML_PARSE_IGNORE_ENC;
     }
-    xmlDocPtr doc = xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()), nullptr,
-                                      options.textIsUtf8 ? "UTF-8" : nullptr, flags);
-    if (doc && !ctxt->wellFormed) {
-        Fail(state, "The document is not well-formed.", 0, 0);
-    }
-    if (!doc) {
+    std::unique_ptr<xmlDoc, FreeDoc> doc(
+        xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()), nullptr,
+                          options.textIsUtf8 ? "UTF-8" : nullptr, flags));
+    if (!doc || !ctxt->wellFormed) {
         Fail(state, "The document is not well-formed.", 0, 0);
     }
     if (doc && !state.failed) {
-        if (!Tidy(doc, options.preserveWhiteSpace, state)) {
+        if (!Tidy(doc.get(), options.preserveWhiteSpace, state)) {
             // Tidy has recorded why.
-        } else if (!KeepDeclaration(doc, bytes)) {
-            Fail(state, "Out of memory.", 0, 0);
+        } else if (!KeepDeclaration(doc.get(), bytes)) {
+            state.outOfMemory = true;
         }
     }
-    currentParse = nullptr;
-    xmlSetStructuredErrorFunc(oldErrorContext, oldError);
-    xmlFreeParserCtxt(ctxt);
+    if (state.outOfMemory) {
+        throw std::bad_alloc();
+    }
     if (state.failed) {
-        xmlFreeDoc(doc);
         return nullptr;
     }
-    return doc;
+    return doc.release();
 }
 
 } // namespace platform::msxml

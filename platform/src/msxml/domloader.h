@@ -29,7 +29,8 @@ struct ParseOptions {
 // Whether a libxml2 error leaves the document acceptable.
 bool IsTolerated(const xmlError& error);
 
-// A new document, or null with failure filled in.
+// A new document, or null with failure filled in. Throws std::bad_alloc when memory runs
+// out, having freed what it made.
 xmlDocPtr ParseDocument(std::string_view bytes, const ParseOptions& options, ParseFailure& failure);
 
 } // namespace platform::msxml

@@ -8,12 +8,9 @@
 
 #include "msxml6.h"
 
-#include "allocator.h"
+#include "com/comobject.h"
 
 #include <libxml/tree.h>
-
-#include <new>
-#include <type_traits>
 
 namespace platform::msxml {
 
@@ -34,21 +31,22 @@ protected:
     ~DomNodeCore() = default;
 };
 
+} // namespace platform::msxml
+
 // Answered by QueryInterface of our node objects with a DomNodeCore* (one reference added).
-inline constexpr IID IID_DomNodeCore{
-    0x5b1d7c42, 0x93e1, 0x4d6a, {0x8f, 0x2c, 0x61, 0x0a, 0x7e, 0x3d, 0x94, 0xb5}};
+template <>
+struct PlatformInterfaceId<platform::msxml::DomNodeCore> {
+    static constexpr IID value{
+        0x5b1d7c42, 0x93e1, 0x4d6a, {0x8f, 0x2c, 0x61, 0x0a, 0x7e, 0x3d, 0x94, 0xb5}};
+};
+
+namespace platform::msxml {
+
+inline constexpr IID IID_DomNodeCore = __uuidof(DomNodeCore);
 
 // The core of one of our node objects; null for null and for objects this DOM did not make.
 // No reference is kept: the caller's pointer keeps the object alive.
 DomNodeCore* FindCore(IUnknown* object);
-
-// Objects of the DOM are allocated through the platform's allocator, so that tests can make
-// any of those allocations fail.
-class PlatformAllocated {
-public:
-    static void* operator new(std::size_t size) noexcept { return platform::Allocate(size); }
-    static void operator delete(void* block) noexcept { platform::Free(block); }
-};
 
 namespace nodeops {
 HRESULT NodeName(xmlNodePtr node, BSTR* name);
@@ -85,16 +83,7 @@ HRESULT BaseName(xmlNodePtr node, BSTR* name);
 HRESULT CheckContent(xmlNodePtr node, const std::string& utf8);
 } // namespace nodeops
 
-// Runs a COM method's body; memory running out inside the standard library (a large text
-// being built) becomes E_OUTOFMEMORY instead of an exception leaving the method.
-template <class Body>
-HRESULT Guarded(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-}
+using com::Guarded;
 
 // IXMLDOMNode for a libxml2 node. Derived gives Doc() and XmlNode().
 template <class I, class Derived>
@@ -193,17 +182,47 @@ public:
     }
 };
 
-// A node object of one libxml2 node (every kind but the document and namespace
-// declarations). Starts with one reference; the last Release unregisters it from the store.
+// What QueryInterface answers for a node object implementing I: I and the interfaces it
+// derives from, and the core.
 template <class I>
-class NodeObject : public NodeImpl<I, NodeObject<I>>, public DomNodeCore, public PlatformAllocated {
-public:
-    NodeObject(DomDocument& doc, xmlNodePtr node);
-    virtual ~NodeObject();
+struct NodeInterfaces;
+template <>
+struct NodeInterfaces<IXMLDOMElement> {
+    using Table = com::InterfaceTable<IXMLDOMElement, IXMLDOMNode, DomNodeCore>;
+};
+template <>
+struct NodeInterfaces<IXMLDOMAttribute> {
+    using Table = com::InterfaceTable<IXMLDOMAttribute, IXMLDOMNode, DomNodeCore>;
+};
+template <>
+struct NodeInterfaces<IXMLDOMText> {
+    using Table = com::InterfaceTable<IXMLDOMText, IXMLDOMCharacterData, IXMLDOMNode, DomNodeCore>;
+};
+template <>
+struct NodeInterfaces<IXMLDOMCDATASection> {
+    using Table = com::InterfaceTable<IXMLDOMCDATASection, IXMLDOMText, IXMLDOMCharacterData,
+                                      IXMLDOMNode, DomNodeCore>;
+};
+template <>
+struct NodeInterfaces<IXMLDOMComment> {
+    using Table =
+        com::InterfaceTable<IXMLDOMComment, IXMLDOMCharacterData, IXMLDOMNode, DomNodeCore>;
+};
+template <>
+struct NodeInterfaces<IXMLDOMProcessingInstruction> {
+    using Table = com::InterfaceTable<IXMLDOMProcessingInstruction, IXMLDOMNode, DomNodeCore>;
+};
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override;
+// A node object of one libxml2 node (every kind but the document and namespace
+// declarations). Made with com::New; the last Release unregisters it from the store and gives
+// up its reference to the document.
+template <class I>
+class NodeObject : public com::Object<NodeObject<I>, NodeImpl<I, NodeObject<I>>, DomNodeCore> {
+public:
+    using Interfaces = typename NodeInterfaces<I>::Table;
+
+    NodeObject(DomDocument& doc, xmlNodePtr node);
+    ~NodeObject() override;
 
     IXMLDOMNode* AsNode() override { return this; }
     DomDocument& Owner() override { return *doc_; }
@@ -215,7 +234,6 @@ public:
 protected:
     DomDocument* doc_;
     xmlNodePtr node_;
-    ULONG references_ = 1;
 };
 
 class ElementNode final : public NodeObject<IXMLDOMElement> {

@@ -1,9 +1,11 @@
 #include "domnodelist.h"
 
+#include "com/allocator.h"
+
 namespace platform::msxml {
 
 NodeList* NodeList::Make(LONG capacity) {
-    auto* list = new NodeList();
+    auto* list = com::New<NodeList>();
     if (!list) {
         return nullptr;
     }
@@ -11,7 +13,7 @@ NodeList* NodeList::Make(LONG capacity) {
         list->items_ = static_cast<IXMLDOMNode**>(
             platform::Allocate(static_cast<size_t>(capacity) * sizeof(IXMLDOMNode*)));
         if (!list->items_) {
-            delete list;
+            list->Release();
             return nullptr;
         }
     }
@@ -23,27 +25,6 @@ NodeList::~NodeList() {
         items_[i]->Release();
     }
     platform::Free(items_);
-}
-
-HRESULT NodeList::QueryInterface(REFIID riid, void** object) {
-    if (!object) {
-        return E_POINTER;
-    }
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IXMLDOMNodeList)) {
-        *object = static_cast<IXMLDOMNodeList*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG NodeList::Release() {
-    const ULONG left = --references_;
-    if (left == 0) {
-        delete this;
-    }
-    return left;
 }
 
 HRESULT NodeList::get_item(LONG index, IXMLDOMNode** item) {

@@ -5,16 +5,17 @@
 
 namespace platform::msxml {
 
-class NodeList final : public IXMLDOMNodeList, public PlatformAllocated {
+class NodeList final : public com::Object<NodeList, IXMLDOMNodeList> {
 public:
+    using Interfaces = com::InterfaceTable<IXMLDOMNodeList>;
+
     // An empty list with room for capacity nodes; null when memory runs out.
     static NodeList* Make(LONG capacity);
     // Takes over one reference to node (room was made for it).
     void Add(IXMLDOMNode* node) { items_[count_++] = node; }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override;
+    NodeList() = default; // made by Make
+    ~NodeList() override;
 
     HRESULT STDMETHODCALLTYPE get_item(LONG index, IXMLDOMNode** item) override;
     HRESULT STDMETHODCALLTYPE get_length(LONG* length) override;
@@ -22,13 +23,9 @@ public:
     HRESULT STDMETHODCALLTYPE reset() override;
 
 private:
-    NodeList() = default;
-    ~NodeList();
-
     IXMLDOMNode** items_ = nullptr;
     LONG count_ = 0;
     LONG cursor_ = 0;
-    ULONG references_ = 1;
 };
 
 } // namespace platform::msxml

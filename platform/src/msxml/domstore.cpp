@@ -3,6 +3,7 @@
 #include "xmltext.h"
 
 #include <cstring>
+#include <new>
 
 namespace platform::msxml {
 namespace {
@@ -86,7 +87,12 @@ void DomStore::ReplaceDoc(xmlDocPtr doc) {
     if (liveObjects_ == 0) {
         xmlFreeDoc(doc_);
     } else {
-        retired_.push_back(doc_);
+        try {
+            retired_.push_back(doc_);
+        } catch (const std::bad_alloc&) {
+            xmlFreeDoc(doc); // owned from the call on, whatever happens
+            throw;
+        }
     }
     doc_ = doc;
 }
@@ -129,8 +135,13 @@ void DomStore::Unregister(xmlNodePtr node) {
     }
 }
 
-void DomStore::AdoptDetached(xmlNodePtr root) {
-    detached_.emplace(root, 0);
+bool DomStore::AdoptDetached(xmlNodePtr root) noexcept {
+    try {
+        detached_.emplace(root, 0);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 void DomStore::DiscardUnreferenced(xmlNodePtr root) {
@@ -238,19 +249,22 @@ void DomStore::InsertChild(xmlNodePtr parent, xmlNodePtr child, xmlNodePtr befor
 
 void DomStore::Detach(xmlNodePtr child) {
     xmlNodePtr oldTop = Top(child);
+    Localise(child);
+    const uint32_t moving = CountObjects(child);
+    // The one step that can fail comes before the tree changes: a child that keeps node
+    // objects becomes a detached root, and the store makes room to record it first.
+    const auto recorded = moving == 0 ? detached_.end() : detached_.try_emplace(child, 0).first;
     if (child->type == XML_ATTRIBUTE_NODE) {
         ++attributeEpoch_;
     }
-    Localise(child);
     xmlUnlinkNode(child);
-    const uint32_t moving = CountObjects(child);
     if (IsDetachedRoot(oldTop)) {
         ReleaseFromDetached(oldTop, moving);
     }
     if (moving == 0) {
         FreeTree(child);
     } else {
-        detached_[child] = moving;
+        recorded->second = moving;
     }
 }
 
@@ -339,7 +353,15 @@ xmlNsPtr NewNamespace(const xmlChar* prefix, const xmlChar* href) {
     return ns;
 }
 
-xmlNsPtr DomStore::PooledNs(const xmlChar* prefix, const xmlChar* href) {
+xmlNsPtr DomStore::PooledNs(const xmlChar* prefix, const xmlChar* href) noexcept {
+    try {
+        return FindOrPool(prefix, href);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+xmlNsPtr DomStore::FindOrPool(const xmlChar* prefix, const xmlChar* href) {
     std::string key;
     if (prefix) {
         key += 'p';
@@ -357,14 +379,38 @@ xmlNsPtr DomStore::PooledNs(const xmlChar* prefix, const xmlChar* href) {
         return nullptr;
     }
     ns->_private = &pooledMarker;
-    pool_.emplace(std::move(key), ns);
+    try {
+        pool_.emplace(std::move(key), ns);
+    } catch (const std::bad_alloc&) {
+        xmlFreeNs(ns);
+        throw;
+    }
     return ns;
 }
 
-xmlNodePtr DomStore::Copy(xmlNodePtr source, bool deep) {
+xmlNodePtr DomStore::Copy(xmlNodePtr source, bool deep) noexcept {
     // A namespace pointer names one declaration: those made inside the copied subtree map to
-    // their copies (ancestors are copied first), all others to the pool.
+    // their copies (ancestors are copied first), all others to the pool. Room for every
+    // declaration is made first, so that recording one cannot fail half-way.
     std::vector<std::pair<xmlNsPtr, xmlNsPtr>> copied;
+    try {
+        size_t declarations = 0;
+        auto count = [&](xmlNodePtr node) {
+            if (node->type == XML_ELEMENT_NODE) {
+                for (xmlNsPtr ns = node->nsDef; ns; ns = ns->next) {
+                    ++declarations;
+                }
+            }
+        };
+        if (deep) {
+            ForEachInTree(source, count);
+        } else {
+            count(source);
+        }
+        copied.reserve(declarations);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
     bool failed = false;
     auto mapNs = [&](xmlNsPtr ns) -> xmlNsPtr {
         if (!ns) {

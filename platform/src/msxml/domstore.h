@@ -39,8 +39,9 @@ public:
 
     xmlDocPtr Doc() const { return doc_; }
     xmlNodePtr DocNode() const { return reinterpret_cast<xmlNodePtr>(doc_); }
-    // Makes doc (owned from now on) the current tree. The old tree is freed, or kept until the
-    // store goes when node objects still point into it.
+    // Makes doc (owned from now on, even when this throws std::bad_alloc) the current tree.
+    // The old tree is freed, or kept until the store goes when node objects still point into
+    // it.
     void ReplaceDoc(xmlDocPtr doc);
 
     // ---- node objects ----
@@ -52,7 +53,8 @@ public:
     // Forgets it; frees the detached tree the node is in when it was the last object there.
     void Unregister(xmlNodePtr node);
     // A node just made, outside any tree: it becomes a detached root (freed when unreferenced).
-    void AdoptDetached(xmlNodePtr root);
+    // False when memory runs out; the caller still owns root then.
+    bool AdoptDetached(xmlNodePtr root) noexcept;
     // Frees a detached root that never got an object (a failure after making it).
     void DiscardUnreferenced(xmlNodePtr root);
 
@@ -60,7 +62,8 @@ public:
     // Moves child (a detached root, or a node anywhere in this store's trees) under parent,
     // before `before` (a child of parent) or last. The caller has checked that this is allowed.
     void InsertChild(xmlNodePtr parent, xmlNodePtr child, xmlNodePtr before);
-    // Takes a child (or an attribute) out of its parent; it becomes a detached root.
+    // Takes a child (or an attribute) out of its parent; it becomes a detached root. Throws
+    // std::bad_alloc with the tree unchanged when it cannot be recorded as one.
     void Detach(xmlNodePtr child);
     void DiscardChildren(xmlNodePtr parent);
     // Attaches a detached attribute to element, in place of `replacing` (detached in turn) or
@@ -70,12 +73,12 @@ public:
     bool SetContent(xmlNodePtr node, const std::string& utf8);
     // A copy of source (with its subtree when deep) in the current document, not yet in any
     // tree and not yet adopted. Null when memory runs out.
-    xmlNodePtr Copy(xmlNodePtr source, bool deep);
+    xmlNodePtr Copy(xmlNodePtr source, bool deep) noexcept;
 
     // ---- namespaces ----
     // The store's xmlNs for (prefix, href); null prefix is the default namespace. Null when
     // memory runs out.
-    xmlNsPtr PooledNs(const xmlChar* prefix, const xmlChar* href);
+    xmlNsPtr PooledNs(const xmlChar* prefix, const xmlChar* href) noexcept;
     // Every node in the subtree of element that uses ns is re-pointed to the pool; ns is
     // then unlinked from element's declarations (the caller owns it).
     void RemoveDeclaration(xmlNodePtr element, xmlNsPtr ns);
@@ -97,6 +100,7 @@ private:
     void Localise(xmlNodePtr root);
     void Repoint(xmlNodePtr root, xmlNsPtr from, xmlNsPtr to);
     void ReleaseFromDetached(xmlNodePtr top, uint32_t count);
+    xmlNsPtr FindOrPool(const xmlChar* prefix, const xmlChar* href);
     static void FreeTree(xmlNodePtr root);
 
     xmlDocPtr doc_ = nullptr;

@@ -1,6 +1,6 @@
 #include "saxreader.h"
 
-#include "classregistry.h"
+#include "com/classregistry.h"
 #include "domloader.h"
 #include "xmltext.h"
 
@@ -22,10 +22,13 @@ struct Span {
     int length = 0;
 };
 
-// The attributes of the element being started. Lives for one parse and is refilled for each
-// element; the handler may only use it during its startElement callback.
-class SaxAttributes final : public ISAXAttributes {
+// The attributes of the element being started. Made for one parse and refilled for each
+// element: a handler that keeps it past its startElement callback sees the attributes of the
+// element started last.
+class SaxAttributes final : public com::Object<SaxAttributes, ISAXAttributes> {
 public:
+    using Interfaces = com::InterfaceTable<ISAXAttributes>;
+
     void Clear() {
         text_.clear();
         entries_.clear();
@@ -39,21 +42,6 @@ public:
     void AddEntry(Span uri, Span local, Span qname, Span value) {
         entries_.push_back({uri, local, qname, value});
     }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (!object) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISAXAttributes)) {
-            *object = static_cast<ISAXAttributes*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    // Owned by the parse, not by references.
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
 
     HRESULT STDMETHODCALLTYPE getLength(int* length) override {
         if (!length) {
@@ -182,24 +170,12 @@ private:
     std::vector<Entry> entries_;
 };
 
-class SaxLocator final : public ISAXLocator {
+// Where the parse is. A handler that keeps it past the parse finds no position (0).
+class SaxLocator final : public com::Object<SaxLocator, ISAXLocator> {
 public:
-    xmlParserCtxtPtr context = nullptr;
+    using Interfaces = com::InterfaceTable<ISAXLocator>;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (!object) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISAXLocator)) {
-            *object = static_cast<ISAXLocator*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    // Owned by the parse, not by references.
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    xmlParserCtxtPtr context = nullptr;
 
     HRESULT STDMETHODCALLTYPE getColumnNumber(int* column) override {
         if (!column) {
@@ -234,9 +210,23 @@ public:
 // One parse: the bridge from libxml2's SAX2 callbacks to the content handler.
 class SaxRun {
 public:
-    explicit SaxRun(ISAXContentHandler* handler) : handler_(handler) {}
+    explicit SaxRun(ISAXContentHandler* handler) : handler_(handler) {
+        attributes_.Attach(com::New<SaxAttributes>());
+        locator_.Attach(com::New<SaxLocator>());
+    }
+    ~SaxRun() {
+        if (locator_) {
+            locator_->context = nullptr;
+        }
+    }
+    SaxRun(const SaxRun&) = delete;
+    SaxRun& operator=(const SaxRun&) = delete;
+
+    // False when the attributes or the locator could not be made.
+    bool Ready() const { return attributes_ && locator_; }
 
     xmlParserCtxtPtr context = nullptr;
+    // The first failure of the handler, or E_OUTOFMEMORY from a callback; it stops the parse.
     HRESULT handlerFailure = S_OK;
     bool refused = false;
     bool malformed = false;
@@ -258,11 +248,25 @@ public:
         refused = true;
         xmlStopParser(context);
     }
+    // Runs the body of a libxml2 callback. Nothing may unwind through libxml2's C frames, so
+    // running out of memory stops the parse here and becomes its result.
+    template <class Body>
+    static void Callback(void* user, Body&& body) noexcept {
+        SaxRun& run = Of(user);
+        const HRESULT hr = com::Guarded([&] {
+            body(run);
+            return S_OK;
+        });
+        if (FAILED(hr) && run.handlerFailure == S_OK) {
+            run.handlerFailure = hr;
+            xmlStopParser(run.context);
+        }
+    }
 
     static void SetDocumentLocator(void* user, xmlSAXLocatorPtr) {
         SaxRun& run = Of(user);
-        run.locator_.context = run.context;
-        run.Call([&](ISAXContentHandler* h) { return h->putDocumentLocator(&run.locator_); });
+        run.locator_->context = run.context;
+        run.Call([&](ISAXContentHandler* h) { return h->putDocumentLocator(run.locator_); });
     }
     static void StartDocument(void* user) {
         Of(user).Call([](ISAXContentHandler* h) { return h->startDocument(); });
@@ -281,92 +285,98 @@ public:
     static void StartElement(void* user, const xmlChar* local, const xmlChar* prefix,
                              const xmlChar* uri, int namespaceCount, const xmlChar** namespaces,
                              int attributeCount, int, const xmlChar** attributes) {
-        SaxRun& run = Of(user);
-        if (++run.depth_ > kMaxElementDepth) {
-            run.Refuse();
-            return;
-        }
-        run.prefixCounts_.push_back(namespaceCount);
-        for (int i = 0; i < namespaceCount; ++i) {
-            const xmlChar* declaredPrefix = namespaces[2 * i];
-            run.prefixes_.push_back(std::string(Chars(declaredPrefix)));
-            run.scratch_.clear();
-            AppendUtf16(run.scratch_, ViewOf(declaredPrefix));
-            const size_t prefixLength = run.scratch_.size();
-            AppendUtf16(run.scratch_, ViewOf(namespaces[2 * i + 1]));
-            run.Call([&](ISAXContentHandler* h) {
-                return h->startPrefixMapping(run.scratch_.data(), static_cast<int>(prefixLength),
-                                             run.scratch_.data() + prefixLength,
-                                             static_cast<int>(run.scratch_.size() - prefixLength));
-            });
-        }
-        SaxAttributes& list = run.attributes_;
-        list.Clear();
-        for (int i = 0; i < attributeCount; ++i) {
-            const xmlChar** a = attributes + 5 * i; // local, prefix, URI, value, value end
-            std::string qname = Chars(a[1]);
-            if (a[1]) {
-                qname += ':';
+        Callback(user, [&](SaxRun& run) {
+            if (++run.depth_ > kMaxElementDepth) {
+                run.Refuse();
+                return;
             }
-            qname += Chars(a[0]);
-            const Span uriSpan = list.Add(ViewOf(a[2]));
-            const Span localSpan = list.Add(ViewOf(a[0]));
-            const Span qnameSpan = list.Add(qname);
-            const Span valueSpan = list.Add(std::string_view(reinterpret_cast<const char*>(a[3]),
-                                                             static_cast<size_t>(a[4] - a[3])));
-            list.AddEntry(uriSpan, localSpan, qnameSpan, valueSpan);
-        }
-        for (int i = 0; i < namespaceCount; ++i) {
-            const xmlChar* declaredPrefix = namespaces[2 * i];
-            std::string qname = declaredPrefix ? "xmlns:" : "xmlns";
-            qname += Chars(declaredPrefix);
-            const Span uriSpan = list.Add("");
-            const Span localSpan = list.Add(declaredPrefix ? ViewOf(declaredPrefix) : "xmlns");
-            const Span qnameSpan = list.Add(qname);
-            const Span valueSpan = list.Add(ViewOf(namespaces[2 * i + 1]));
-            list.AddEntry(uriSpan, localSpan, qnameSpan, valueSpan);
-        }
-        run.CallWithName(local, prefix, uri, true);
+            run.prefixCounts_.push_back(namespaceCount);
+            for (int i = 0; i < namespaceCount; ++i) {
+                const xmlChar* declaredPrefix = namespaces[2 * i];
+                run.prefixes_.push_back(std::string(Chars(declaredPrefix)));
+                run.scratch_.clear();
+                AppendUtf16(run.scratch_, ViewOf(declaredPrefix));
+                const size_t prefixLength = run.scratch_.size();
+                AppendUtf16(run.scratch_, ViewOf(namespaces[2 * i + 1]));
+                run.Call([&](ISAXContentHandler* h) {
+                    return h->startPrefixMapping(
+                        run.scratch_.data(), static_cast<int>(prefixLength),
+                        run.scratch_.data() + prefixLength,
+                        static_cast<int>(run.scratch_.size() - prefixLength));
+                });
+            }
+            SaxAttributes& list = *run.attributes_;
+            list.Clear();
+            for (int i = 0; i < attributeCount; ++i) {
+                const xmlChar** a = attributes + 5 * i; // local, prefix, URI, value, value end
+                std::string qname = Chars(a[1]);
+                if (a[1]) {
+                    qname += ':';
+                }
+                qname += Chars(a[0]);
+                const Span uriSpan = list.Add(ViewOf(a[2]));
+                const Span localSpan = list.Add(ViewOf(a[0]));
+                const Span qnameSpan = list.Add(qname);
+                const Span valueSpan = list.Add(std::string_view(
+                    reinterpret_cast<const char*>(a[3]), static_cast<size_t>(a[4] - a[3])));
+                list.AddEntry(uriSpan, localSpan, qnameSpan, valueSpan);
+            }
+            for (int i = 0; i < namespaceCount; ++i) {
+                const xmlChar* declaredPrefix = namespaces[2 * i];
+                std::string qname = declaredPrefix ? "xmlns:" : "xmlns";
+                qname += Chars(declaredPrefix);
+                const Span uriSpan = list.Add("");
+                const Span localSpan = list.Add(declaredPrefix ? ViewOf(declaredPrefix) : "xmlns");
+                const Span qnameSpan = list.Add(qname);
+                const Span valueSpan = list.Add(ViewOf(namespaces[2 * i + 1]));
+                list.AddEntry(uriSpan, localSpan, qnameSpan, valueSpan);
+            }
+            run.CallWithName(local, prefix, uri, true);
+        });
     }
     static void EndElement(void* user, const xmlChar* local, const xmlChar* prefix,
                            const xmlChar* uri) {
-        SaxRun& run = Of(user);
-        --run.depth_;
-        run.CallWithName(local, prefix, uri, false);
-        const int count = run.prefixCounts_.empty() ? 0 : run.prefixCounts_.back();
-        if (!run.prefixCounts_.empty()) {
-            run.prefixCounts_.pop_back();
-        }
-        const size_t first = run.prefixes_.size() - static_cast<size_t>(count);
-        for (size_t i = first; i < run.prefixes_.size(); ++i) {
-            run.scratch_.clear();
-            AppendUtf16(run.scratch_, run.prefixes_[i]);
-            run.Call([&](ISAXContentHandler* h) {
-                return h->endPrefixMapping(run.scratch_.data(),
-                                           static_cast<int>(run.scratch_.size()));
-            });
-        }
-        run.prefixes_.resize(first);
+        Callback(user, [&](SaxRun& run) {
+            --run.depth_;
+            run.CallWithName(local, prefix, uri, false);
+            const int count = run.prefixCounts_.empty() ? 0 : run.prefixCounts_.back();
+            if (!run.prefixCounts_.empty()) {
+                run.prefixCounts_.pop_back();
+            }
+            const size_t first = run.prefixes_.size() - static_cast<size_t>(count);
+            for (size_t i = first; i < run.prefixes_.size(); ++i) {
+                run.scratch_.clear();
+                AppendUtf16(run.scratch_, run.prefixes_[i]);
+                run.Call([&](ISAXContentHandler* h) {
+                    return h->endPrefixMapping(run.scratch_.data(),
+                                               static_cast<int>(run.scratch_.size()));
+                });
+            }
+            run.prefixes_.resize(first);
+        });
     }
     static void Characters(void* user, const xmlChar* text, int length) {
-        SaxRun& run = Of(user);
-        run.scratch_.clear();
-        AppendUtf16(run.scratch_, std::string_view(reinterpret_cast<const char*>(text),
-                                                   static_cast<size_t>(length)));
-        run.Call([&](ISAXContentHandler* h) {
-            return h->characters(run.scratch_.data(), static_cast<int>(run.scratch_.size()));
+        Callback(user, [&](SaxRun& run) {
+            run.scratch_.clear();
+            AppendUtf16(run.scratch_, std::string_view(reinterpret_cast<const char*>(text),
+                                                       static_cast<size_t>(length)));
+            run.Call([&](ISAXContentHandler* h) {
+                return h->characters(run.scratch_.data(), static_cast<int>(run.scratch_.size()));
+            });
         });
     }
     static void ProcessingInstruction(void* user, const xmlChar* target, const xmlChar* data) {
-        SaxRun& run = Of(user);
-        run.scratch_.clear();
-        AppendUtf16(run.scratch_, ViewOf(target));
-        const size_t targetLength = run.scratch_.size();
-        AppendUtf16(run.scratch_, ViewOf(data));
-        run.Call([&](ISAXContentHandler* h) {
-            return h->processingInstruction(run.scratch_.data(), static_cast<int>(targetLength),
-                                            run.scratch_.data() + targetLength,
-                                            static_cast<int>(run.scratch_.size() - targetLength));
+        Callback(user, [&](SaxRun& run) {
+            run.scratch_.clear();
+            AppendUtf16(run.scratch_, ViewOf(target));
+            const size_t targetLength = run.scratch_.size();
+            AppendUtf16(run.scratch_, ViewOf(data));
+            run.Call([&](ISAXContentHandler* h) {
+                return h->processingInstruction(
+                    run.scratch_.data(), static_cast<int>(targetLength),
+                    run.scratch_.data() + targetLength,
+                    static_cast<int>(run.scratch_.size() - targetLength));
+            });
         });
     }
     // Well-formedness errors stop libxml2 by themselves; namespace errors do not, and are
@@ -398,7 +408,7 @@ private:
             return start ? h->startElement(base, static_cast<int>(uriLength), base + uriLength,
                                            static_cast<int>(localLength),
                                            base + uriLength + localLength,
-                                           static_cast<int>(qnameLength), &attributes_)
+                                           static_cast<int>(qnameLength), attributes_)
                          : h->endElement(base, static_cast<int>(uriLength), base + uriLength,
                                          static_cast<int>(localLength),
                                          base + uriLength + localLength,
@@ -407,8 +417,8 @@ private:
     }
 
     ISAXContentHandler* handler_;
-    SaxAttributes attributes_;
-    SaxLocator locator_;
+    CComPtr<SaxAttributes> attributes_;
+    CComPtr<SaxLocator> locator_;
     std::u16string scratch_;
     std::vector<int> prefixCounts_;
     std::vector<std::string> prefixes_;
@@ -443,6 +453,9 @@ HRESULT Run(ISAXContentHandler* handler, bool textIsUtf8, Next&& next) {
         return hr;
     }
     SaxRun run(handler);
+    if (!run.Ready()) {
+        return E_OUTOFMEMORY;
+    }
     xmlSAXHandler sax = MakeHandler();
     const int first = textIsUtf8 ? 0 : static_cast<int>(read < 4 ? read : 4);
     xmlParserCtxtPtr ctxt = xmlCreatePushParserCtxt(&sax, &run, buffer.data(), first, nullptr);
@@ -496,34 +509,7 @@ const platform::ClassRegistration registration(CLSID_SAXXMLReader60, u"Msxml2.SA
 
 HRESULT SaxReader::CreateInstance(REFIID iid, void** object) {
     xmlInitParser();
-    auto* reader = new SaxReader();
-    if (!reader) {
-        return E_OUTOFMEMORY;
-    }
-    const HRESULT hr = reader->QueryInterface(iid, object);
-    reader->Release();
-    return hr;
-}
-
-HRESULT SaxReader::QueryInterface(REFIID riid, void** object) {
-    if (!object) {
-        return E_POINTER;
-    }
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISAXXMLReader)) {
-        *object = static_cast<ISAXXMLReader*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG SaxReader::Release() {
-    const ULONG left = --references_;
-    if (left == 0) {
-        delete this;
-    }
-    return left;
+    return com::CreateInstance<SaxReader>(iid, object);
 }
 
 HRESULT SaxReader::getContentHandler(ISAXContentHandler** handler) {

@@ -10,24 +10,18 @@
 
 namespace platform::msxml {
 
-class SaxReader final : public ISAXXMLReader, public PlatformAllocated {
+class SaxReader final : public com::Object<SaxReader, ISAXXMLReader> {
 public:
-    static HRESULT CreateInstance(REFIID iid, void** object);
+    using Interfaces = com::InterfaceTable<ISAXXMLReader>;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override;
+    static HRESULT CreateInstance(REFIID iid, void** object);
 
     HRESULT STDMETHODCALLTYPE getContentHandler(ISAXContentHandler** handler) override;
     HRESULT STDMETHODCALLTYPE putContentHandler(ISAXContentHandler* handler) override;
     HRESULT STDMETHODCALLTYPE parse(VARIANT input) override;
 
 private:
-    SaxReader() = default;
-    ~SaxReader() = default;
-
     CComPtr<ISAXContentHandler> handler_;
-    ULONG references_ = 1;
 };
 
 } // namespace platform::msxml

@@ -1,40 +1,15 @@
-// COM apartments, per-thread state, impersonation, text conversion and the debug sink.
+// Per-thread state, impersonation, time, text conversion and the debug sink.
 #include "objbase.h"
 #include "platformtest.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <thread>
 
 namespace {
-
-TEST(Apartment, CountsPerThread) {
-    ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-    EXPECT_EQ(S_FALSE, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-    EXPECT_EQ(RPC_E_CHANGED_MODE, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-    std::thread([] {
-        // Another thread has an apartment of its own.
-        EXPECT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-        CoUninitialize();
-    }).join();
-    CoUninitialize();
-    CoUninitialize();
-    EXPECT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED)); // fully left before
-    CoUninitialize();
-}
-
-TEST(Apartment, CreateInstanceNeedsOne) {
-    IUnknown* object = nullptr;
-    const CLSID unknownClass{0x12345678, 0, 0, {1, 2, 3, 4, 5, 6, 7, 8}};
-    EXPECT_EQ(CO_E_NOTINITIALIZED, CoCreateInstance(unknownClass, nullptr, CLSCTX_ALL, IID_IUnknown,
-                                                    reinterpret_cast<void**>(&object)));
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    EXPECT_EQ(REGDB_E_CLASSNOTREG, CoCreateInstance(unknownClass, nullptr, CLSCTX_ALL, IID_IUnknown,
-                                                    reinterpret_cast<void**>(&object)));
-    EXPECT_EQ(nullptr, object);
-    CoUninitialize();
-}
 
 TEST(Win32, LastErrorIsPerThread) {
     SetLastError(ERROR_ACCESS_DENIED);
@@ -110,8 +85,10 @@ TEST(TextConversion, BadInputAndShortBuffers) {
               "b",
               std::string(out, 5));
 
+    std::fill(std::begin(out), std::end(out), 'z');
     EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, 0, u"abcdef", -1, out, 3, nullptr, nullptr));
     EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
+    EXPECT_EQ("zzz", std::string(out, 3)) << "a buffer too short is left as it was";
     EXPECT_EQ(7, WideCharToMultiByte(CP_UTF8, 0, u"abcdef", -1, nullptr, 0, nullptr, nullptr));
 
     const char truncated[] = {'x', '\xe7', '\xba'};

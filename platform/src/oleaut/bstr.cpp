@@ -1,7 +1,14 @@
-// BSTR, VARIANT and the BSTR comparisons of OLE Automation.
+// OLE Automation: BSTR, VARIANT and the BSTR comparisons.
+//
+// Who owns what:
+// - A BSTR is one block of the platform allocator: a 32-bit byte length, the UTF-16 text and a
+//   terminator; the BSTR points at the text. Whoever receives one owns it and frees it with
+//   SysFreeString; the platform keeps none.
+// - A VARIANT owns what it holds (a BSTR, or one reference to an object): VariantClear gives
+//   it back, VariantCopy makes a copy of its own.
 #include "oleauto.h"
 
-#include "allocator.h"
+#include "com/allocator.h"
 
 #include <cstring>
 #include <limits>

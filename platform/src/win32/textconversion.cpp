@@ -1,8 +1,12 @@
 // WideCharToMultiByte and MultiByteToWideChar between UTF-16 and UTF-8. The ANSI code page
 // of this platform is UTF-8, so CP_ACP and CP_UTF8 behave the same.
+//
+// Each conversion runs twice over its input, counting and then writing into the caller's
+// buffer: it allocates nothing, so it cannot run out of memory, and a buffer that is too short
+// is left untouched.
 #include "windows.h"
 
-#include <string>
+#include <cstddef>
 
 namespace {
 
@@ -12,7 +16,25 @@ bool IsSupportedCodePage(UINT codePage) {
     return codePage == CP_ACP || codePage == CP_UTF8;
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
+// Counts the units of a conversion, and writes them when given a buffer.
+template <class Unit>
+class Output {
+public:
+    explicit Output(Unit* buffer) : buffer_(buffer) {}
+    void operator+=(Unit unit) {
+        if (buffer_) {
+            buffer_[size_] = unit;
+        }
+        ++size_;
+    }
+    size_t Size() const { return size_; }
+
+private:
+    Unit* buffer_;
+    size_t size_ = 0;
+};
+
+void AppendUtf8(Output<char>& out, char32_t cp) {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
     } else if (cp < 0x800) {
@@ -30,7 +52,7 @@ void AppendUtf8(std::string& out, char32_t cp) {
     }
 }
 
-void AppendUtf16(std::u16string& out, char32_t cp) {
+void AppendUtf16(Output<char16_t>& out, char32_t cp) {
     if (cp < 0x10000) {
         out += static_cast<char16_t>(cp);
     } else {
@@ -108,36 +130,43 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wid
     } else {
         count = static_cast<size_t>(wideCount);
     }
-    std::string out;
-    out.reserve(count);
-    for (size_t i = 0; i < count; ++i) {
-        char32_t cp = wide[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < count && wide[i + 1] >= 0xDC00 &&
-            wide[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            if (flags & WC_ERR_INVALID_CHARS) {
-                SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-                return 0;
+    // False for an unpaired surrogate when those are errors.
+    auto convert = [&](Output<char>& out) {
+        for (size_t i = 0; i < count; ++i) {
+            char32_t cp = wide[i];
+            if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < count && wide[i + 1] >= 0xDC00 &&
+                wide[i + 1] <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
+                ++i;
+            } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+                if (flags & WC_ERR_INVALID_CHARS) {
+                    return false;
+                }
+                cp = kReplacement;
             }
-            cp = kReplacement;
+            AppendUtf8(out, cp);
         }
-        AppendUtf8(out, cp);
+        return true;
+    };
+    Output<char> counted(nullptr);
+    if (!convert(counted)) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
     }
-    if (out.size() > 0x7FFFFFFFu) {
+    if (counted.Size() > 0x7FFFFFFFu) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
     if (narrowSize == 0) {
-        return static_cast<int>(out.size());
+        return static_cast<int>(counted.Size());
     }
-    if (out.size() > static_cast<size_t>(narrowSize)) {
+    if (counted.Size() > static_cast<size_t>(narrowSize)) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
-    out.copy(narrow, out.size());
-    return static_cast<int>(out.size());
+    Output<char> written(narrow);
+    convert(written);
+    return static_cast<int>(written.Size());
 }
 
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR narrow, int narrowCount,
@@ -157,28 +186,39 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR narrow, int na
         count = static_cast<size_t>(narrowCount);
     }
     const auto* bytes = reinterpret_cast<const unsigned char*>(narrow);
-    std::u16string out;
-    out.reserve(count);
-    for (size_t i = 0; i < count;) {
-        char32_t cp = 0;
-        if (!DecodeUtf8(bytes, count, i, cp)) {
-            if (flags & MB_ERR_INVALID_CHARS) {
-                SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-                return 0;
+    // False for a malformed sequence when those are errors.
+    auto convert = [&](Output<char16_t>& out) {
+        for (size_t i = 0; i < count;) {
+            char32_t cp = 0;
+            if (!DecodeUtf8(bytes, count, i, cp)) {
+                if (flags & MB_ERR_INVALID_CHARS) {
+                    return false;
+                }
+                cp = kReplacement;
             }
-            cp = kReplacement;
+            AppendUtf16(out, cp);
         }
-        AppendUtf16(out, cp);
+        return true;
+    };
+    Output<char16_t> counted(nullptr);
+    if (!convert(counted)) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+    }
+    if (counted.Size() > 0x7FFFFFFFu) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
     }
     if (wideSize == 0) {
-        return static_cast<int>(out.size());
+        return static_cast<int>(counted.Size());
     }
-    if (out.size() > static_cast<size_t>(wideSize)) {
+    if (counted.Size() > static_cast<size_t>(wideSize)) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
-    out.copy(wide, out.size());
-    return static_cast<int>(out.size());
+    Output<char16_t> written(wide);
+    convert(written);
+    return static_cast<int>(written.Size());
 }
 
 } // extern "C"

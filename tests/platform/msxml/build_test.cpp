@@ -422,6 +422,19 @@ TEST_F(DomBuild, XmlDeclarationIsTheDocumentsFirstProcessingInstruction) {
     ASSERT_EQ(S_OK, doc->createProcessingInstruction(CComBSTR(u"xml"), CComBSTR(u"version='1.0'"),
                                                      &another));
     EXPECT_EQ(E_FAIL, doc->appendChild(another, nullptr));
+    // A target that only starts with "xml" names no declaration: its data is free and it may
+    // follow the declaration.
+    CComPtr<IXMLDOMProcessingInstruction> stylesheet;
+    ASSERT_EQ(S_OK, doc->createProcessingInstruction(CComBSTR(u"xml-stylesheet"),
+                                                     CComBSTR(u"type='text/xsl' href='t.xsl'"),
+                                                     &stylesheet));
+    CComPtr<IXMLDOMElement> ticket;
+    ASSERT_EQ(S_OK, doc->get_documentElement(&ticket));
+    EXPECT_EQ(S_OK, doc->insertBefore(stylesheet, Unknown(ticket), nullptr));
+    EXPECT_EQ("<?xml version='1.0' encoding='UTF-8'?>\r\n"
+              "<?xml-stylesheet type='text/xsl' href='t.xsl'?>\r\n"
+              "<psf:PrintTicket xmlns:psf=\"urn:f\"/>\r\n",
+              Xml(doc));
     CComPtr<IXMLDOMDocument2> bare = Parse("<a/>");
     CComPtr<IXMLDOMProcessingInstruction> declaration;
     ASSERT_EQ(S_OK, bare->createProcessingInstruction(CComBSTR(u"xml"), CComBSTR(u"version='1.0'"),

@@ -3,8 +3,8 @@
 #include "objbase.h"
 
 #include "allocator.h"
+#include "comobject.h"
 
-#include <atomic>
 #include <cstring>
 #include <memory>
 
@@ -50,32 +50,11 @@ private:
     ULONGLONG capacity_ = 0;
 };
 
-class MemoryStream final : public IStream {
+class MemoryStream final : public platform::com::Object<MemoryStream, IStream> {
 public:
-    explicit MemoryStream(std::shared_ptr<SharedBytes> bytes) : bytes_(std::move(bytes)) {}
-    virtual ~MemoryStream() = default;
+    using Interfaces = platform::com::InterfaceTable<IStream, ISequentialStream>;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (!object) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISequentialStream) ||
-            IsEqualIID(riid, IID_IStream)) {
-            *object = static_cast<IStream*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --references_;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
+    explicit MemoryStream(std::shared_ptr<SharedBytes> bytes) : bytes_(std::move(bytes)) {}
 
     HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG count, ULONG* read) override {
         if (!buffer && count) {
@@ -203,7 +182,7 @@ public:
         if (!clone) {
             return STG_E_INVALIDPOINTER;
         }
-        auto* copy = new (std::nothrow) MemoryStream(bytes_);
+        auto* copy = platform::com::New<MemoryStream>(bytes_);
         if (!copy) {
             *clone = nullptr;
             return E_OUTOFMEMORY;
@@ -214,7 +193,6 @@ public:
     }
 
 private:
-    std::atomic<ULONG> references_{1};
     std::shared_ptr<SharedBytes> bytes_;
     ULONGLONG position_ = 0;
 };
@@ -229,10 +207,9 @@ extern "C" HRESULT WINAPI CreateStreamOnHGlobal(HGLOBAL global, BOOL, LPSTREAM* 
     if (global) {
         return E_INVALIDARG;
     }
-    if (!platform::AllocationAllowed()) {
-        return E_OUTOFMEMORY;
-    }
-    auto bytes = std::make_shared<SharedBytes>();
-    *stream = new MemoryStream(std::move(bytes));
-    return S_OK;
+    return platform::com::Guarded([&]() -> HRESULT {
+        *stream = platform::com::Require(
+            platform::com::New<MemoryStream>(std::make_shared<SharedBytes>()));
+        return S_OK;
+    });
 }

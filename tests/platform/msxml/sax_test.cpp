@@ -1,6 +1,8 @@
 // The SAX reader: the events a content handler hears, in order, and how a parse stops.
 #include "domtest.h"
 
+#include "platformtest.h"
+
 #include <string>
 
 using namespace domtest;
@@ -13,6 +15,10 @@ public:
     std::string log;
     int failAt = 0; // 1-based event number that answers failure; 0: none
     HRESULT failure = E_ABORT;
+    // With keep set, the locator and the attributes of the last element are held on to.
+    bool keep = false;
+    CComPtr<ISAXLocator> keptLocator;
+    CComPtr<ISAXAttributes> keptAttributes;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISAXContentHandler)) {
@@ -27,6 +33,9 @@ public:
     ULONG STDMETHODCALLTYPE Release() override { return --references_; } // on the stack
 
     HRESULT STDMETHODCALLTYPE putDocumentLocator(ISAXLocator* locator) override {
+        if (keep) {
+            keptLocator = locator;
+        }
         return Event(locator ? "locator" : "locator(null)");
     }
     HRESULT STDMETHODCALLTYPE startDocument() override { return Event("startDocument"); }
@@ -43,6 +52,9 @@ public:
                                            ISAXAttributes* attributes) override {
         std::string line = "start {" + Utf8(uri, uriLength) + "}" + Utf8(local, localLength) + " " +
                            Utf8(qname, qnameLength);
+        if (keep) {
+            keptAttributes = attributes;
+        }
         int count = 0;
         attributes->getLength(&count);
         for (int i = 0; i < count; ++i) {
@@ -181,6 +193,44 @@ TEST_F(Sax, StreamsAreReadInChunks) {
     }
     EXPECT_EQ(20000u, elements);
     EXPECT_NE(std::string::npos, handler.log.find("end a\nendDocument\n"));
+}
+
+// The locator and the attributes are objects of their own: a handler that holds on to them
+// past the parse holds live objects. The locator then has no position to give.
+TEST_F(Sax, LocatorAndAttributesKeptPastTheParseStayUsable) {
+    RecordingHandler handler;
+    handler.keep = true;
+    ASSERT_EQ(S_OK, ParseText(handler, "<a>\n<b x='1' y='2'/></a>"));
+    ASSERT_TRUE(handler.keptLocator);
+    ASSERT_TRUE(handler.keptAttributes);
+    int line = -1;
+    EXPECT_EQ(S_OK, handler.keptLocator->getLineNumber(&line));
+    EXPECT_EQ(0, line);
+    int count = 0;
+    EXPECT_EQ(S_OK, handler.keptAttributes->getLength(&count));
+    EXPECT_EQ(2, count) << "the attributes of the last element started";
+    const WCHAR* value = nullptr;
+    int length = 0;
+    ASSERT_EQ(S_OK, handler.keptAttributes->getValue(1, &value, &length));
+    EXPECT_EQ("2", Utf8(value, length));
+}
+
+TEST_F(Sax, AParseThatCannotMakeItsObjectsFailsBeforeAnyEvent) {
+    RecordingHandler handler; // outlives the reader, which holds it
+    CComPtr<ISAXXMLReader> reader = NewReader();
+    ASSERT_EQ(S_OK, reader->putContentHandler(&handler));
+    CComBSTR text(u"<a x='1'/>");
+    const unsigned long before = platformtest::AllocationCount();
+    ASSERT_EQ(S_OK, reader->parse(Text(text)));
+    const unsigned long allocations = platformtest::AllocationCount() - before;
+    ASSERT_GT(allocations, 0u);
+    for (unsigned long n = 1; n <= allocations; ++n) {
+        SCOPED_TRACE(n);
+        handler.log.clear();
+        platformtest::AllocationFailure failure(n);
+        EXPECT_EQ(E_OUTOFMEMORY, reader->parse(Text(text)));
+        EXPECT_EQ("", handler.log);
+    }
 }
 
 } // namespace

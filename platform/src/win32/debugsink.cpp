@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <mutex>
+#include <new>
 #include <string>
 
 namespace {
@@ -43,9 +44,14 @@ void Write(const char* text, size_t length) {
 
 extern "C" {
 
+// Debug output is best effort: a message that finds no memory (to be converted, or captured)
+// is dropped, never thrown at the caller.
 void WINAPI OutputDebugStringA(LPCSTR text) {
     if (text) {
-        Write(text, std::strlen(text));
+        try {
+            Write(text, std::strlen(text));
+        } catch (const std::bad_alloc&) {
+        }
     }
 }
 
@@ -57,9 +63,12 @@ void WINAPI OutputDebugStringW(LPCWSTR text) {
     if (size <= 0) {
         return;
     }
-    std::string narrow(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), size, nullptr, nullptr);
-    Write(narrow.data(), static_cast<size_t>(size - 1));
+    try {
+        std::string narrow(static_cast<size_t>(size), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), size, nullptr, nullptr);
+        Write(narrow.data(), static_cast<size_t>(size - 1));
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 BOOL WINAPI IsDebuggerPresent() {

@@ -1,4 +1,10 @@
-// Win32 basics: last error, time, impersonation, interlocked operations, text conversion.
+// Win32 basics: last error, time, impersonation, interlocked operations.
+//
+// Who owns what:
+// - The last error and the impersonation token belong to the calling thread (thread_local);
+//   no thread sees another's. A token is an opaque handle: the platform never frees it.
+// - The debug sink (debugsink.cpp) is one per process, shared by all threads under its lock.
+// - Text conversion (textconversion.cpp) writes only into the caller's buffers.
 #include "windows.h"
 
 #include "platformtest.h"

@@ -60,10 +60,13 @@ TEST_F(DomLoad, AcceptsWellFormedDocumentsAndRefusesHostileOnes) {
         const char* name;
         std::string xml;
         bool loads;
+        LONG line = 0; // where the parse error is; 0: not checked
+        LONG column = 0;
     } cases[] = {
         {"simple", "<a><b c='1'/></a>", true},
         {"declaration and comment", "<?xml version='1.0'?><!--c--><a/>", true},
         {"not well-formed", "<a><b></a>", false},
+        {"unquoted value on line 2", "<a>\n  <b c=1/></a>", false, 2, 8},
         {"empty", "", false},
         {"text only", "hello", false},
         {"internal DTD", "<!DOCTYPE a [<!ELEMENT a ANY>]><a/>", false},
@@ -99,6 +102,14 @@ TEST_F(DomLoad, AcceptsWellFormedDocumentsAndRefusesHostileOnes) {
             EXPECT_NE(0, code);
             EXPECT_NE(0u, reason.Length());
             EXPECT_FALSE(root) << "a failed load leaves the document empty";
+        }
+        if (c.line != 0) {
+            LONG line = 0;
+            LONG column = 0;
+            EXPECT_EQ(S_OK, error->get_line(&line));
+            EXPECT_EQ(S_OK, error->get_linepos(&column));
+            EXPECT_EQ(c.line, line);
+            EXPECT_EQ(c.column, column);
         }
     }
 }
