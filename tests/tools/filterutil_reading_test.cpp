@@ -131,8 +131,9 @@ TEST_F(FilterutilShowOptions, ValuesFollowTheFirstInitialiserOfTheirNameAsTheLib
     CComBSTR value;
     ASSERT_EQ(S_OK, ticket.GetScoredPropertyValue(feature, CComBSTR(u"Scale"), &value));
     EXPECT_EQ("first", printschematest::Utf8(value));
+    CComBSTR lost; // the out-parameter is cleared, not freed: a fresh one
     EXPECT_EQ(PrintSchema::E_ELEMENT_NOT_FOUND,
-              ticket.GetScoredPropertyValue(feature, CComBSTR(u"Lost"), &value));
+              ticket.GetScoredPropertyValue(feature, CComBSTR(u"Lost"), &lost));
 }
 
 TEST(FilterutilShow, ControlCharactersFromTheDocumentAreEscaped) {
