@@ -41,14 +41,16 @@ std::optional<std::u16string> TypedValueText(IXMLDOMNode* node) {
     VariantInit(&typed);
     Check(node->get_nodeTypedValue(&typed), "a typed value");
     std::u16string text;
-    if (typed.vt == VT_BSTR) {
+    const bool isText = typed.vt == VT_BSTR;
+    if (isText) {
         text.assign(typed.bstrVal, SysStringLen(typed.bstrVal));
-    } else {
+    }
+    VariantClear(&typed);
+    if (!isText) {
         CComBSTR plain;
         Check(node->get_text(&plain), "a text");
         text = Text(plain);
     }
-    VariantClear(&typed);
     if (text.empty()) {
         return std::nullopt;
     }
