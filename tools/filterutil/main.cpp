@@ -18,6 +18,7 @@
 namespace {
 
 constexpr char kUsage[] = R"(usage: filterutil ticket COMMAND [OPTIONS] FILE
+       filterutil printers [--json]
 
 Reads Print Schema documents (print tickets and print capabilities) through the FilterUtilities
 library and prints or edits what they hold. FILE "-" is standard input.
@@ -92,6 +93,32 @@ commands:
       with {"unreadable": "<reason>", "from": ...} for an unreadable option and null for a
       feature no ticket sets.
 
+  ticket merge BASE DELTA --scope job|document|page [--printer P] [-o OUT]
+      Merges DELTA onto BASE through the PrintTicket API as a filter's print ticket manager
+      does: each feature and parameter of DELTA replaces the one of the same name (namespace
+      and local name; prefixes may differ) in BASE or is added; settings narrower than the
+      scope are left out (a page-scope result keeps page, document and job settings, a
+      job-scope result only job settings). The result is then validated against printer P
+      (the default printer without --printer): features it does not list and parameters it
+      does not define are dropped, options it does not offer become its default option,
+      integers outside a parameter's range are clamped. Standard error says "no conflicts" or
+      "conflicts resolved". Runs as the current user.
+
+  printers [--json]
+      Lists the printers: the descriptions (*.printer) in the folders of
+      FILTERUTILITIES_PRINTERS (separated by ':'), in $XDG_CONFIG_HOME/filterutilities/printers
+      (~/.config/... without it) and in /etc/filterutilities/printers, then the built-in
+      "FilterUtilities XPS Printer". For each: its description file, driver, driver directory,
+      printable-area margins and forms. A description that cannot be read is named on
+      standard error with the reason and skipped. With --json:
+        {"printers": [{"name": ..., "default": bool, "source": ..., "driver": ...,
+                       "driverDirectory": ..., "margins": {"left": n, "top": n, "right": n,
+                       "bottom": n},
+                       "forms": [{"number": n, "name": ..., "width": n, "height": n,
+                                  "paperSizeId": n, "kind": n}]}],
+         "skipped": [{"source": ..., "problem": ...}]}
+      Margins are in micrometres, form sizes in tenths of a millimetre.
+
   The edit commands write the edited ticket (UTF-8, with its XML declaration) to OUT, or to
   standard output without -o or with -o -; the input file changes only when -o names it. A
   prefix the document does not declare is an error. OUT is replaced as a whole: the new
@@ -114,6 +141,7 @@ const std::map<std::string, Command>& TicketCommands() {
         {"show", filterutil::TicketShow},       {"set", filterutil::TicketSet},
         {"param", filterutil::TicketParam},     {"prune", filterutil::TicketPrune},
         {"devmode", filterutil::TicketDevmode}, {"effective", filterutil::TicketEffective},
+        {"merge", filterutil::TicketMerge},
     };
     return commands;
 }
@@ -145,6 +173,10 @@ int Run(int argc, char** argv) {
         arguments[0] == "help") {
         filterutil::WriteStandardOutput(kUsage);
         return arguments.empty() ? filterutil::kExitBadInput : filterutil::kExitOk;
+    }
+    if (arguments[0] == "printers") {
+        Apartment apartment;
+        return filterutil::Printers(filterutil::Arguments(arguments.begin() + 1, arguments.end()));
     }
     if (arguments[0] != "ticket" || arguments.size() < 2) {
         throw filterutil::ToolError("unknown command; see filterutil --help");

@@ -1,13 +1,11 @@
-// Win32 basics: last error, time, impersonation, interlocked operations.
+// Win32 basics: last error, time, interlocked operations.
 //
 // Who owns what:
-// - The last error and the impersonation token belong to the calling thread (thread_local);
-//   no thread sees another's. A token is an opaque handle: the platform never frees it.
+// - The last error belongs to the calling thread (thread_local); no thread sees another's.
+//   Impersonation tokens live in security/.
 // - The debug sink (debugsink.cpp) is one per process, shared by all threads under its lock.
 // - Text conversion (textconversion.cpp) writes only into the caller's buffers.
 #include "windows.h"
-
-#include "platformtest.h"
 
 #include <atomic>
 #include <ctime>
@@ -15,7 +13,6 @@
 
 namespace {
 thread_local DWORD lastError = ERROR_SUCCESS;
-thread_local HANDLE impersonationToken = nullptr;
 
 // Seconds between 1601-01-01 and 1970-01-01.
 constexpr int64_t kFileTimeEpochOffsetSeconds = 11644473600LL;
@@ -84,16 +81,6 @@ void WINAPI GetSystemTimeAsFileTime(LPFILETIME fileTime) {
     fileTime->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
 }
 
-BOOL WINAPI SetThreadToken(PHANDLE thread, HANDLE token) {
-    if (thread != nullptr) {
-        // Only the calling thread can be given a token here.
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    impersonationToken = token;
-    return TRUE;
-}
-
 LONG WINAPI InterlockedIncrement(LONG volatile* addend) {
     return __atomic_add_fetch(addend, 1, __ATOMIC_SEQ_CST);
 }
@@ -110,9 +97,3 @@ LONG WINAPI InterlockedCompareExchange(LONG volatile* destination, LONG exchange
 }
 
 } // extern "C"
-
-namespace platformtest {
-HANDLE CurrentThreadToken() {
-    return impersonationToken;
-}
-} // namespace platformtest

@@ -1,4 +1,4 @@
-// Per-thread state, impersonation, time, text conversion and the debug sink.
+// Per-thread state, time, text conversion and the debug sink.
 #include "objbase.h"
 #include "platformtest.h"
 
@@ -18,20 +18,6 @@ TEST(Win32, LastErrorIsPerThread) {
         SetLastError(ERROR_NOT_FOUND);
     }).join();
     EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
-}
-
-TEST(Win32, ThreadTokenIsPerThreadAndNullReverts) {
-    HANDLE user = reinterpret_cast<HANDLE>(0x1234);
-    ASSERT_TRUE(SetThreadToken(nullptr, user));
-    EXPECT_EQ(user, platformtest::CurrentThreadToken());
-    std::thread([] { EXPECT_EQ(nullptr, platformtest::CurrentThreadToken()); }).join();
-    ASSERT_TRUE(SetThreadToken(nullptr, nullptr));
-    EXPECT_EQ(nullptr, platformtest::CurrentThreadToken());
-
-    HANDLE someThread = reinterpret_cast<HANDLE>(1);
-    EXPECT_FALSE(SetThreadToken(&someThread, user));
-    EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
-    EXPECT_EQ(nullptr, platformtest::CurrentThreadToken());
 }
 
 TEST(Win32, FileTimeCountsFrom1601) {

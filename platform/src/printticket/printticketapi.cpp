@@ -1,0 +1,204 @@
+// PTOpenProvider, PTMergeAndValidatePrintTicket, PTCloseProvider.
+#include "printticket/printschemanames.h"
+#include "printticket/providers.h"
+#include "printticket/ticketmerger.h"
+#include "printticket/ticketvalidator.h"
+
+#include "msxml/domloader.h"
+#include "security/users.h"
+#include "textutf.h"
+
+#include <new>
+#include <string>
+
+namespace platform::printticket {
+namespace {
+
+constexpr size_t kReadChunk = 65536;
+
+// A failure with the text the caller's error message gets.
+struct Failure {
+    HRESULT hr;
+    std::string message;
+};
+
+// Everything from where the stream stands to its end.
+std::string ReadStream(IStream* stream, HRESULT formatError, const char* which) {
+    std::string bytes;
+    char buffer[kReadChunk];
+    for (;;) {
+        ULONG read = 0;
+        const HRESULT hr = stream->Read(buffer, sizeof buffer, &read);
+        if (FAILED(hr)) {
+            throw Failure{hr, std::string("cannot read the ") + which};
+        }
+        if (bytes.size() + read > msxml::kMaxDocumentBytes) {
+            throw Failure{formatError, std::string("the ") + which + " is too large"};
+        }
+        bytes.append(buffer, read);
+        if (hr != S_OK || read == 0) {
+            return bytes;
+        }
+    }
+}
+
+Document ParseTicket(const std::string& bytes, HRESULT formatError, const char* which) {
+    msxml::ParseFailure failure;
+    Document doc(msxml::ParseDocument(bytes, msxml::ParseOptions{}, failure));
+    if (!doc) {
+        if (failure.reason == "Out of memory.") {
+            throw std::bad_alloc();
+        }
+        std::string message = std::string("the ") + which + " is not well-formed XML";
+        if (failure.line > 0) {
+            message += " (line " + std::to_string(failure.line) + ": " + failure.reason + ")";
+        } else if (!failure.reason.empty()) {
+            message += " (" + failure.reason + ")";
+        }
+        throw Failure{formatError, message};
+    }
+    // The loader keeps the XML declaration as a node for the DOM; the writer makes its own.
+    for (xmlNode* node = doc->children; node;) {
+        xmlNode* next = node->next;
+        if (node->type == XML_PI_NODE && xmlStrEqual(node->name, BAD_CAST "xml")) {
+            xmlUnlinkNode(node);
+            xmlFreeNode(node);
+        }
+        node = next;
+    }
+    try {
+        CheckTicketForm(doc.get());
+    } catch (const TicketFormatError& error) {
+        throw Failure{formatError, std::string("the ") + which + ": " + error.message};
+    }
+    return doc;
+}
+
+void WriteTicket(xmlDoc* doc, IStream* result) {
+    xmlChar* bytes = nullptr;
+    int size = 0;
+    xmlDocDumpFormatMemoryEnc(doc, &bytes, &size, "UTF-8", 1);
+    if (!bytes) {
+        throw std::bad_alloc();
+    }
+    ULONG written = 0;
+    const HRESULT hr = result->Write(bytes, static_cast<ULONG>(size), &written);
+    xmlFree(bytes);
+    if (FAILED(hr)) {
+        throw Failure{hr, "cannot write the result"};
+    }
+    if (written != static_cast<ULONG>(size)) {
+        throw Failure{STG_E_MEDIUMFULL, "cannot write the whole result"};
+    }
+}
+
+HRESULT Merge(Provider& provider, IStream* base, IStream* delta, EPrintTicketScope scope,
+              IStream* result) {
+    Document merged = ParseTicket(ReadStream(base, E_PRINTTICKET_FORMAT, "base ticket"),
+                                  E_PRINTTICKET_FORMAT, "base ticket");
+    Document deltaTicket;
+    if (delta) {
+        deltaTicket = ParseTicket(ReadStream(delta, E_DELTA_PRINTTICKET_FORMAT, "delta ticket"),
+                                  E_DELTA_PRINTTICKET_FORMAT, "delta ticket");
+    }
+    const std::vector<std::string> declared = DeclaredPrefixes(xmlDocGetRootElement(merged.get()));
+    try {
+        MergeInto(merged.get(), deltaTicket.get(), scope);
+    } catch (const NameError& error) {
+        throw Failure{E_DELTA_PRINTTICKET_FORMAT, "the delta ticket: " + error.message};
+    }
+    bool resolved = false;
+    try {
+        resolved = ValidateAgainstCapabilities(merged.get(), provider.capabilities.get());
+    } catch (const NameError& error) {
+        throw Failure{E_PRINTCAPABILITIES_FORMAT, "the printer's capabilities: " + error.message};
+    }
+    // What the delta brought and validation dropped leaves no declaration behind.
+    DropUnusedDeclarations(xmlDocGetRootElement(merged.get()), declared);
+    WriteTicket(merged.get(), result);
+    return resolved ? S_PT_CONFLICT_RESOLVED : S_PT_NO_CONFLICT;
+}
+
+void SetMessage(BSTR* errorMessage, const std::string& message) {
+    if (errorMessage) {
+        const std::u16string text = Utf16(message);
+        *errorMessage = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    }
+}
+
+} // namespace
+} // namespace platform::printticket
+
+using namespace platform::printticket;
+
+extern "C" {
+
+HRESULT WINAPI PTOpenProvider(PCWSTR printerName, DWORD version, HPTPROVIDER* provider) {
+    platform::security::RecordCall("PTOpenProvider");
+    if (!provider) {
+        return E_POINTER;
+    }
+    *provider = nullptr;
+    if (!printerName) {
+        return E_POINTER;
+    }
+    if (version != 1) {
+        return E_INVALIDARG;
+    }
+    try {
+        auto opened = std::make_unique<Provider>();
+        opened->owner = std::this_thread::get_id();
+        opened->printer = platformprinters::FindPrinter(printerName);
+        if (!opened->printer) {
+            return HRESULT_FROM_WIN32(ERROR_INVALID_PRINTER_NAME);
+        }
+        platform::msxml::ParseFailure failure;
+        opened->capabilities.reset(platform::msxml::ParseDocument(
+            opened->printer->capabilities, platform::msxml::ParseOptions{}, failure));
+        if (!opened->capabilities) {
+            return failure.reason == "Out of memory." ? E_OUTOFMEMORY : E_PRINTCAPABILITIES_FORMAT;
+        }
+        *provider = AddProvider(std::move(opened));
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT WINAPI PTMergeAndValidatePrintTicket(HPTPROVIDER provider, IStream* base, IStream* delta,
+                                             EPrintTicketScope scope, IStream* result,
+                                             BSTR* errorMessage) {
+    platform::security::RecordCall("PTMergeAndValidatePrintTicket");
+    if (errorMessage) {
+        *errorMessage = nullptr;
+    }
+    HRESULT status = S_OK;
+    const std::shared_ptr<Provider> opened = FindProvider(provider, &status);
+    if (!opened) {
+        return status;
+    }
+    if (!base || !result) {
+        return E_POINTER;
+    }
+    if (scope < kPTPageScope || scope > kPTJobScope) {
+        return E_INVALIDARG;
+    }
+    try {
+        return Merge(*opened, base, delta, scope, result);
+    } catch (const Failure& failure) {
+        try {
+            SetMessage(errorMessage, failure.message);
+        } catch (const std::bad_alloc&) {
+        }
+        return failure.hr;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT WINAPI PTCloseProvider(HPTPROVIDER provider) {
+    platform::security::RecordCall("PTCloseProvider");
+    return RemoveProvider(provider);
+}
+
+} // extern "C"

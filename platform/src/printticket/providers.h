@@ -1,0 +1,35 @@
+// PrintTicket providers: one per PTOpenProvider, for one printer, on one thread.
+//
+// Ownership: a handle table (handletable.h) holds each open provider from PTOpenProvider to
+// PTCloseProvider; a provider owns the printer's capabilities, parsed once when it opens, and
+// shares the printer description. A provider is used only by the thread that opened it, so
+// its documents need no lock.
+#pragma once
+
+#include "platformprinters.h"
+#include "prntvpt.h"
+
+#include <libxml/tree.h>
+
+#include <memory>
+#include <thread>
+
+namespace platform::printticket {
+
+struct DocumentDeleter {
+    void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
+};
+using Document = std::unique_ptr<xmlDoc, DocumentDeleter>;
+
+struct Provider {
+    std::thread::id owner;
+    platformprinters::Printer printer;
+    Document capabilities;
+};
+
+HPTPROVIDER AddProvider(std::unique_ptr<Provider> provider); // null when memory runs out
+// The provider, or null with *status E_HANDLE (not open) or E_INVALIDARG (another thread's).
+std::shared_ptr<Provider> FindProvider(HPTPROVIDER handle, HRESULT* status);
+HRESULT RemoveProvider(HPTPROVIDER handle);
+
+} // namespace platform::printticket

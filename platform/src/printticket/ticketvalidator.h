@@ -1,0 +1,14 @@
+// Validation of a print ticket against a printer's capabilities: features the printer does
+// not list are dropped, an option it does not offer becomes its default option, a
+// ParameterInit without a ParameterDef is dropped and an integer outside its definition's
+// range is clamped.
+#pragma once
+
+#include <libxml/tree.h>
+
+namespace platform::printticket {
+
+// Changes ticket in place; true when anything was changed. Throws std::bad_alloc, NameError.
+bool ValidateAgainstCapabilities(xmlDoc* ticket, const xmlDoc* capabilities);
+
+} // namespace platform::printticket
