@@ -1,0 +1,294 @@
+#include "fontengine.h"
+
+#include "textutf.h"
+
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_DRIVER_H
+#include FT_MODULE_H
+#include FT_TRUETYPE_TABLES_H
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <mutex>
+#include <new>
+#include <vector>
+
+namespace platform::gdi {
+namespace {
+
+// GDI's size for a logical font of height 0: 12 points at 96 dots per inch.
+constexpr int kDefaultPixelsPerEm = 16;
+// Larger sizes are measured at this size and scaled, which keeps FreeType within its range.
+constexpr int kLargestPixelsPerEm = 16384;
+
+struct FaceAlias {
+    std::u16string_view gdiName;
+    std::u16string_view installedName;
+};
+// The metric-compatible faces of fonts-liberation2 for GDI's common faces.
+constexpr FaceAlias kFaceAliases[] = {
+    {u"arial", u"Liberation Sans"},
+    {u"helvetica", u"Liberation Sans"},
+    {u"times new roman", u"Liberation Serif"},
+    {u"times", u"Liberation Serif"},
+    {u"courier new", u"Liberation Mono"},
+    {u"courier", u"Liberation Mono"},
+};
+
+bool SameAsciiCaseless(std::u16string_view a, std::u16string_view lower) {
+    return a.size() == lower.size() &&
+           std::equal(a.begin(), a.end(), lower.begin(), [](char16_t x, char16_t y) {
+               return (x >= u'A' && x <= u'Z' ? x + 32 : x) == y;
+           });
+}
+
+LONG Round(double value) {
+    return static_cast<LONG>(std::lround(value));
+}
+
+// One per process; the lock guards every FreeType and fontconfig call.
+class FontEngine {
+public:
+    static FontEngine& Instance() {
+        static FontEngine engine;
+        return engine;
+    }
+    std::mutex& Lock() { return lock_; }
+    FT_Library Library() const { return library_; }
+    FcConfig* Config() const { return config_; }
+
+private:
+    FontEngine() {
+        if (FT_Init_FreeType(&library_) != 0) {
+            library_ = nullptr;
+        } else {
+            // GDI hints TrueType glyphs in both directions, so advances are whole, hinted
+            // pixels; FreeType's default interpreter leaves the horizontal direction alone.
+            FT_UInt gdiCompatible = TT_INTERPRETER_VERSION_35;
+            FT_Property_Set(library_, "truetype", "interpreter-version", &gdiCompatible);
+        }
+        config_ = FcInitLoadConfigAndFonts();
+    }
+    ~FontEngine() {
+        if (config_) {
+            FcConfigDestroy(config_);
+        }
+        if (library_) {
+            FT_Done_FreeType(library_);
+        }
+    }
+    std::mutex lock_;
+    FT_Library library_ = nullptr;
+    FcConfig* config_ = nullptr;
+};
+
+struct FcPatternDeleter {
+    void operator()(FcPattern* pattern) const { FcPatternDestroy(pattern); }
+};
+using PatternPtr = std::unique_ptr<FcPattern, FcPatternDeleter>;
+
+class FreeTypeFont final : public RealizedFont {
+public:
+    FreeTypeFont(FT_Face face, std::string file, std::string family, const LOGFONTW& logical)
+        : face_(face), file_(std::move(file)), family_(std::move(family)) {
+        const TT_OS2* os2 = static_cast<TT_OS2*>(FT_Get_Sfnt_Table(face_, FT_SFNT_OS2));
+        const double unitsPerEm = face_->units_per_EM ? face_->units_per_EM : 2048;
+        // GDI's cell is the OS/2 table's Windows ascent and descent.
+        double cellAscent = os2 ? os2->usWinAscent : face_->ascender;
+        double cellDescent = os2 ? os2->usWinDescent : -face_->descender;
+        if (cellAscent + cellDescent <= 0) {
+            cellAscent = unitsPerEm * 0.8;
+            cellDescent = unitsPerEm * 0.2;
+        }
+        const double cell = cellAscent + cellDescent;
+        double pixelsPerEm = kDefaultPixelsPerEm;
+        double height = 0;
+        if (logical.lfHeight < 0) {
+            pixelsPerEm = -static_cast<double>(logical.lfHeight);
+            height = pixelsPerEm * cell / unitsPerEm;
+        } else if (logical.lfHeight > 0) {
+            height = logical.lfHeight;
+            pixelsPerEm = height * unitsPerEm / cell;
+        } else {
+            height = pixelsPerEm * cell / unitsPerEm;
+        }
+        const double scale = pixelsPerEm / unitsPerEm;
+        metrics_.tmAscent = Round(cellAscent * height / cell);
+        metrics_.tmHeight = logical.lfHeight > 0 ? logical.lfHeight : Round(height);
+        metrics_.tmDescent = metrics_.tmHeight - metrics_.tmAscent;
+        metrics_.tmInternalLeading = std::max<LONG>(0, metrics_.tmHeight - Round(pixelsPerEm));
+        const double typoLineHeight = face_->ascender - face_->descender;
+        const double lineGap = os2 ? os2->sTypoLineGap : face_->height - typoLineHeight;
+        metrics_.tmExternalLeading =
+            std::max<LONG>(0, Round((lineGap - (cell - typoLineHeight)) * scale));
+        metrics_.tmAveCharWidth = os2 ? Round(os2->xAvgCharWidth * scale) : 0;
+        metrics_.tmMaxCharWidth = Round((face_->bbox.xMax - face_->bbox.xMin) * scale);
+        const LONG faceWeight = os2 && os2->usWeightClass ? os2->usWeightClass : FW_NORMAL;
+        // GDI emboldens a face lighter than asked for by a pixel per character.
+        emboldened_ = logical.lfWeight >= FW_SEMIBOLD && faceWeight < FW_SEMIBOLD;
+        metrics_.tmWeight = emboldened_ ? FW_BOLD : faceWeight;
+        metrics_.tmOverhang = 0;
+        metrics_.tmDigitizedAspectX = 96;
+        metrics_.tmDigitizedAspectY = 96;
+        metrics_.tmFirstChar = os2 ? os2->usFirstCharIndex : 0x20;
+        metrics_.tmLastChar = os2 ? os2->usLastCharIndex : 0xFFFC;
+        metrics_.tmDefaultChar = os2 && os2->version >= 2 ? os2->usDefaultChar : 0x1F;
+        metrics_.tmBreakChar = os2 && os2->version >= 2 ? os2->usBreakChar : 0x20;
+        metrics_.tmItalic = logical.lfItalic ? 255 : 0;
+        metrics_.tmUnderlined = logical.lfUnderline ? 255 : 0;
+        metrics_.tmStruckOut = logical.lfStrikeOut ? 255 : 0;
+        metrics_.tmPitchAndFamily = static_cast<BYTE>(
+            (FT_IS_FIXED_WIDTH(face_) ? 0 : TMPF_FIXED_PITCH) | TMPF_VECTOR |
+            (FT_IS_SFNT(face_) ? TMPF_TRUETYPE : 0) | (logical.lfPitchAndFamily & 0xF0));
+        metrics_.tmCharSet = logical.lfCharSet;
+
+        // Text along a turned baseline is laid out unhinted, as GDI does.
+        hinted_ = logical.lfEscapement % 3600 == 0;
+        const int setPixels = static_cast<int>(
+            std::clamp(std::lround(pixelsPerEm), 1l, static_cast<long>(kLargestPixelsPerEm)));
+        sizeScale_ = pixelsPerEm / setPixels;
+        if (std::abs(sizeScale_ - 1.0) > 1e-9) {
+            hinted_ = false; // a fractional or very large size: scaled outlines, no hinting
+        }
+        FT_Set_Pixel_Sizes(face_, 0, static_cast<FT_UInt>(setPixels));
+    }
+    ~FreeTypeFont() override {
+        std::lock_guard guard(FontEngine::Instance().Lock());
+        FT_Done_Face(face_);
+    }
+
+    const std::string& File() const override { return file_; }
+    const std::string& Family() const override { return family_; }
+    TEXTMETRICW Metrics() const override { return metrics_; }
+
+    int64_t Advance(std::u16string_view text) override {
+        std::lock_guard guard(FontEngine::Instance().Lock());
+        int64_t total = 0;
+        for (size_t i = 0; i < text.size(); ++i) {
+            char32_t code = text[i];
+            if (code >= 0xD800 && code <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+                text[i + 1] <= 0xDFFF) {
+                code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+                ++i;
+            } else if (code >= 0xD800 && code <= 0xDFFF) {
+                code = 0xFFFD;
+            }
+            total += GlyphAdvance(FT_Get_Char_Index(face_, code));
+            if (total > std::numeric_limits<LONG>::max()) {
+                return -1;
+            }
+        }
+        return total;
+    }
+
+private:
+    // Whole pixels: the hinted advance, or the unhinted one rounded.
+    int32_t GlyphAdvance(FT_UInt glyph) {
+        if (glyph < advances_.size() && advances_[glyph] >= 0) {
+            return advances_[glyph];
+        }
+        int32_t advance = 0;
+        if (hinted_) {
+            if (FT_Load_Glyph(face_, glyph, FT_LOAD_DEFAULT) == 0) {
+                advance = static_cast<int32_t>((face_->glyph->advance.x + 32) >> 6);
+            }
+        } else if (FT_Load_Glyph(face_, glyph, FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP) == 0) {
+            // linearHoriAdvance is 16.16 pixels at the set size.
+            advance = static_cast<int32_t>(
+                std::lround(face_->glyph->linearHoriAdvance / 65536.0 * sizeScale_));
+        }
+        if (emboldened_) {
+            ++advance;
+        }
+        if (glyph < 65536) {
+            if (glyph >= advances_.size()) {
+                advances_.resize(glyph + 1, -1);
+            }
+            advances_[glyph] = advance;
+        }
+        return advance;
+    }
+
+    FT_Face face_;
+    std::string file_;
+    std::string family_;
+    TEXTMETRICW metrics_{};
+    bool hinted_ = true;
+    bool emboldened_ = false;
+    double sizeScale_ = 1.0;
+    std::vector<int32_t> advances_; // by glyph index, -1 when not yet measured
+};
+
+} // namespace
+
+std::u16string MatchedFamilyName(std::u16string_view faceName) {
+    for (const FaceAlias& alias : kFaceAliases) {
+        if (SameAsciiCaseless(faceName, alias.gdiName)) {
+            return std::u16string(alias.installedName);
+        }
+    }
+    return std::u16string(faceName);
+}
+
+std::shared_ptr<RealizedFont> RealizeFont(const LOGFONTW& font) {
+    size_t length = 0;
+    while (length < LF_FACESIZE && font.lfFaceName[length] != 0) {
+        ++length;
+    }
+    const std::string family =
+        Utf8(MatchedFamilyName(std::u16string_view(font.lfFaceName, length)));
+
+    FontEngine& engine = FontEngine::Instance();
+    std::lock_guard guard(engine.Lock());
+    if (!engine.Library() || !engine.Config()) {
+        return nullptr;
+    }
+    PatternPtr pattern(FcPatternCreate());
+    if (!pattern) {
+        throw std::bad_alloc();
+    }
+    const int weight = font.lfWeight <= 0 ? FW_NORMAL : std::min<LONG>(font.lfWeight, 1000);
+    FcPatternAddString(
+        pattern.get(), FC_FAMILY,
+        reinterpret_cast<const FcChar8*>(family.empty() ? "sans-serif" : family.c_str()));
+    FcPatternAddDouble(pattern.get(), FC_WEIGHT, FcWeightFromOpenTypeDouble(weight));
+    FcPatternAddInteger(pattern.get(), FC_SLANT, font.lfItalic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+    FcPatternAddBool(pattern.get(), FC_SCALABLE, FcTrue);
+    FcConfigSubstitute(engine.Config(), pattern.get(), FcMatchPattern);
+    FcDefaultSubstitute(pattern.get());
+    FcResult result = FcResultNoMatch;
+    PatternPtr match(FcFontMatch(engine.Config(), pattern.get(), &result));
+    if (!match) {
+        return nullptr;
+    }
+    FcChar8* file = nullptr;
+    FcChar8* matchedFamily = nullptr;
+    int index = 0;
+    if (FcPatternGetString(match.get(), FC_FILE, 0, &file) != FcResultMatch) {
+        return nullptr;
+    }
+    FcPatternGetInteger(match.get(), FC_INDEX, 0, &index);
+    FcPatternGetString(match.get(), FC_FAMILY, 0, &matchedFamily);
+    FT_Face face = nullptr;
+    const FT_Error error =
+        FT_New_Face(engine.Library(), reinterpret_cast<const char*>(file), index, &face);
+    if (error == FT_Err_Out_Of_Memory) {
+        throw std::bad_alloc();
+    }
+    if (error != 0) {
+        return nullptr;
+    }
+    try {
+        return std::make_shared<FreeTypeFont>(
+            face, reinterpret_cast<const char*>(file),
+            matchedFamily ? reinterpret_cast<const char*>(matchedFamily) : "", font);
+    } catch (...) {
+        FT_Done_Face(face);
+        throw;
+    }
+}
+
+} // namespace platform::gdi
