@@ -233,6 +233,42 @@ std::u16string MatchedFamilyName(std::u16string_view faceName) {
     return std::u16string(faceName);
 }
 
+std::u16string InstalledFamily(std::u16string_view name) {
+    const std::u16string wanted = MatchedFamilyName(name);
+    if (wanted.empty()) {
+        return {};
+    }
+    const std::string family = Utf8(wanted);
+    FontEngine& engine = FontEngine::Instance();
+    std::lock_guard guard(engine.Lock());
+    if (!engine.Config()) {
+        return {};
+    }
+    PatternPtr pattern(FcPatternCreate());
+    if (!pattern) {
+        throw std::bad_alloc();
+    }
+    FcPatternAddString(pattern.get(), FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
+    FcConfigSubstitute(engine.Config(), pattern.get(), FcMatchPattern);
+    FcDefaultSubstitute(pattern.get());
+    FcResult result = FcResultNoMatch;
+    PatternPtr match(FcFontMatch(engine.Config(), pattern.get(), &result));
+    FcChar8* matched = nullptr;
+    // A font may carry its family name in several languages; any of them will do.
+    for (int i = 0;
+         match && FcPatternGetString(match.get(), FC_FAMILY, i, &matched) == FcResultMatch; ++i) {
+        const std::u16string installed = Utf16(reinterpret_cast<const char*>(matched));
+        std::u16string lower = installed;
+        for (char16_t& unit : lower) {
+            unit = unit >= u'A' && unit <= u'Z' ? unit + 32 : unit;
+        }
+        if (SameAsciiCaseless(wanted, lower)) {
+            return installed;
+        }
+    }
+    return {};
+}
+
 std::shared_ptr<RealizedFont> RealizeFont(const LOGFONTW& font) {
     size_t length = 0;
     while (length < LF_FACESIZE && font.lfFaceName[length] != 0) {

@@ -25,6 +25,10 @@ std::shared_ptr<RealizedFont> RealizeFont(const LOGFONTW& font);
 // faces installed here ("Arial" and "Helvetica" to "Liberation Sans", ...); others unchanged.
 std::u16string MatchedFamilyName(std::u16string_view faceName);
 
+// The name of the installed family called name (after the mapping above; ASCII case
+// ignored), or empty when no installed font has that family. Throws std::bad_alloc.
+std::u16string InstalledFamily(std::u16string_view name);
+
 class RealizedFont {
 public:
     virtual ~RealizedFont() = default;

@@ -199,7 +199,10 @@ TEST(TextMeasurement, OddText) {
     // an unpaired surrogate, even at the very end, is a replacement character.
     EXPECT_EQ(measurer.Extent(u"\u0378").cx, measurer.Extent(u"\U0001F600").cx);
     EXPECT_EQ(measurer.Extent(u"a\ufffd").cx, measurer.Extent(u"a\xd800").cx);
-    EXPECT_EQ(measurer.Extent(u"\ufffda").cx, measurer.Extent(u"\xdc00" u"a").cx);
+    EXPECT_EQ(measurer.Extent(u"\ufffda").cx, measurer
+                                                  .Extent(u"\xdc00"
+                                                          u"a")
+                                                  .cx);
     // A face name that fills the record without a terminator is read to its end only.
     LOGFONTW unterminated = Logical(u"", -16);
     for (WCHAR& unit : unterminated.lfFaceName) {
