@@ -21,8 +21,8 @@ namespace {
 
 // GDI's size for a logical font of height 0: 12 points at 96 dots per inch.
 constexpr int kDefaultPixelsPerEm = 16;
-// Larger sizes are measured at this size and scaled, which keeps FreeType within its range.
-constexpr int kLargestPixelsPerEm = 16384;
+// The largest size measured: well within FreeType's range and far beyond any page.
+constexpr LONG kLargestPixelsPerEm = 16384;
 
 struct FaceAlias {
     std::u16string_view gdiName;
@@ -46,7 +46,7 @@ bool SameAsciiCaseless(std::u16string_view a, std::u16string_view lower) {
 }
 
 LONG Round(double value) {
-    return static_cast<LONG>(std::lround(value));
+    return static_cast<LONG>(std::llround(value));
 }
 
 // One per process; the lock guards every FreeType and fontconfig call.
@@ -55,6 +55,14 @@ public:
     static FontEngine& Instance() {
         static FontEngine engine;
         return engine;
+    }
+    ~FontEngine() {
+        if (config_) {
+            FcConfigDestroy(config_);
+        }
+        if (library_) {
+            FT_Done_FreeType(library_);
+        }
     }
     std::mutex& Lock() { return lock_; }
     FT_Library Library() const { return library_; }
@@ -71,14 +79,6 @@ private:
             FT_Property_Set(library_, "truetype", "interpreter-version", &gdiCompatible);
         }
         config_ = FcInitLoadConfigAndFonts();
-    }
-    ~FontEngine() {
-        if (config_) {
-            FcConfigDestroy(config_);
-        }
-        if (library_) {
-            FT_Done_FreeType(library_);
-        }
     }
     std::mutex lock_;
     FT_Library library_ = nullptr;
@@ -104,20 +104,23 @@ public:
             cellDescent = unitsPerEm * 0.2;
         }
         const double cell = cellAscent + cellDescent;
+        // Heights beyond the largest size are measured at it, so no figure overflows a LONG.
+        const LONG requested =
+            std::clamp<LONG>(logical.lfHeight, -kLargestPixelsPerEm, kLargestPixelsPerEm);
         double pixelsPerEm = kDefaultPixelsPerEm;
         double height = 0;
-        if (logical.lfHeight < 0) {
-            pixelsPerEm = -static_cast<double>(logical.lfHeight);
+        if (requested < 0) {
+            pixelsPerEm = -static_cast<double>(requested);
             height = pixelsPerEm * cell / unitsPerEm;
-        } else if (logical.lfHeight > 0) {
-            height = logical.lfHeight;
+        } else if (requested > 0) {
+            height = requested;
             pixelsPerEm = height * unitsPerEm / cell;
         } else {
             height = pixelsPerEm * cell / unitsPerEm;
         }
         const double scale = pixelsPerEm / unitsPerEm;
         metrics_.tmAscent = Round(cellAscent * height / cell);
-        metrics_.tmHeight = logical.lfHeight > 0 ? logical.lfHeight : Round(height);
+        metrics_.tmHeight = requested > 0 ? requested : Round(height);
         metrics_.tmDescent = metrics_.tmHeight - metrics_.tmAscent;
         metrics_.tmInternalLeading = std::max<LONG>(0, metrics_.tmHeight - Round(pixelsPerEm));
         const double typoLineHeight = face_->ascender - face_->descender;
@@ -148,10 +151,10 @@ public:
         // Text along a turned baseline is laid out unhinted, as GDI does.
         hinted_ = logical.lfEscapement % 3600 == 0;
         const int setPixels = static_cast<int>(
-            std::clamp(std::lround(pixelsPerEm), 1l, static_cast<long>(kLargestPixelsPerEm)));
+            std::clamp<int64_t>(std::llround(pixelsPerEm), 1, kLargestPixelsPerEm));
         sizeScale_ = pixelsPerEm / setPixels;
         if (std::abs(sizeScale_ - 1.0) > 1e-9) {
-            hinted_ = false; // a fractional or very large size: scaled outlines, no hinting
+            hinted_ = false; // a fractional size: scaled outlines, no hinting
         }
         FT_Set_Pixel_Sizes(face_, 0, static_cast<FT_UInt>(setPixels));
     }
@@ -198,7 +201,7 @@ private:
         } else if (FT_Load_Glyph(face_, glyph, FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP) == 0) {
             // linearHoriAdvance is 16.16 pixels at the set size.
             advance = static_cast<int32_t>(
-                std::lround(face_->glyph->linearHoriAdvance / 65536.0 * sizeScale_));
+                std::llround(face_->glyph->linearHoriAdvance / 65536.0 * sizeScale_));
         }
         if (emboldened_) {
             ++advance;
@@ -231,6 +234,10 @@ std::u16string MatchedFamilyName(std::u16string_view faceName) {
         }
     }
     return std::u16string(faceName);
+}
+
+void StartFontEngine() {
+    FontEngine::Instance();
 }
 
 std::u16string InstalledFamily(std::u16string_view name) {

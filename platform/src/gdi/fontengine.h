@@ -17,6 +17,10 @@ namespace platform::gdi {
 
 class RealizedFont;
 
+// Starts the process's font engine. An object that holds fonts and lives as long as the
+// process calls this before it holds any, so that the engine outlives it.
+void StartFontEngine();
+
 // Finds and opens the font file that best matches a LOGFONTW. Throws std::bad_alloc when
 // memory runs out; returns null when no font is installed at all.
 std::shared_ptr<RealizedFont> RealizeFont(const LOGFONTW& font);

@@ -1,7 +1,7 @@
 // The GDI text measurement calls over the handle tables of gdiobjects.h.
 #include "wingdi.h"
 
-#include "com/allocator.h"
+#include "gdiallocator.h"
 #include "gdiobjects.h"
 #include "handletable.h"
 #include "platformprinters.h"
@@ -13,27 +13,9 @@
 namespace platform::gdi {
 namespace {
 
-// Objects the GDI calls create come from the platform's allocator, so running out of memory
-// can be tested like everywhere else in the platform.
-template <typename T>
-struct PlatformAllocator {
-    using value_type = T;
-    PlatformAllocator() = default;
-    template <typename U>
-    PlatformAllocator(const PlatformAllocator<U>&) noexcept {}
-    T* allocate(size_t count) {
-        void* block = platform::Allocate(count * sizeof(T));
-        if (!block) {
-            throw std::bad_alloc();
-        }
-        return static_cast<T*>(block);
-    }
-    void deallocate(T* block, size_t) noexcept { platform::Free(block); }
-    friend bool operator==(const PlatformAllocator&, const PlatformAllocator&) { return true; }
-};
-
 struct State {
-    std::mutex lock; // selection and deletion
+    State() { StartFontEngine(); } // fonts left open at exit are released before the engine
+    std::mutex lock;               // selection and deletion
     HandleTable<DeviceContext> contexts;
     HandleTable<Font> fonts;
 };

@@ -5,8 +5,8 @@
 // GdipCreateFontFamilyFromName to GdipDeleteFontFamily; a stale handle is refused.
 #include "gdiplus.h"
 
-#include "com/allocator.h"
 #include "fontengine.h"
+#include "gdiallocator.h"
 #include "handletable.h"
 
 #include <algorithm>
@@ -24,8 +24,9 @@ struct FontFamily {
 
 struct GdiplusState {
     std::mutex lock;
-    std::set<ULONG_PTR> startTokens; // handed out by GdiplusStartup, not yet shut down
-    std::set<ULONG_PTR> hookTokens;  // handed out by the notification hook
+    // Handed out by GdiplusStartup and not yet shut down.
+    std::set<ULONG_PTR, std::less<ULONG_PTR>, PlatformAllocator<ULONG_PTR>> startTokens;
+    std::set<ULONG_PTR> hookTokens; // handed out by the notification hook
     ULONG_PTR nextToken = 1;
     HandleTable<FontFamily> families;
 };
@@ -81,9 +82,6 @@ Gdiplus::Status WINAPI GdiplusStartup(ULONG_PTR* token, const Gdiplus::GdiplusSt
     }
     GdiplusState& state = State();
     std::lock_guard guard(state.lock);
-    if (!platform::AllocationAllowed()) {
-        return Gdiplus::OutOfMemory;
-    }
     try {
         state.startTokens.insert(state.nextToken);
     } catch (const std::bad_alloc&) {
@@ -118,15 +116,8 @@ Gdiplus::GpStatus WINAPI GdipCreateFontFamilyFromName(const WCHAR* name,
         if (installed.empty()) {
             return Gdiplus::FontFamilyNotFound;
         }
-        void* block = platform::Allocate(sizeof(FontFamily));
-        if (!block) {
-            return Gdiplus::OutOfMemory;
-        }
-        auto made = std::shared_ptr<FontFamily>(new (block) FontFamily{std::move(installed)},
-                                                [](FontFamily* doomed) {
-                                                    doomed->~FontFamily();
-                                                    platform::Free(doomed);
-                                                });
+        auto made = std::allocate_shared<FontFamily>(PlatformAllocator<FontFamily>{},
+                                                     FontFamily{std::move(installed)});
         HANDLE handle = State().families.Open(std::move(made));
         if (!handle) {
             return Gdiplus::OutOfMemory;

@@ -16,6 +16,8 @@
 
 #include <cmath>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -210,12 +212,47 @@ TEST(TextMeasurement, OddText) {
     }
     Measurer fallback(unterminated);
     EXPECT_GT(fallback.Extent(u"abc").cx, 0);
+    // Extreme heights are measured at the largest size, never wrapped.
+    for (LONG height : {INT32_MIN, INT32_MAX}) {
+        SCOPED_TRACE(height);
+        Measurer extreme(Logical(u"Arial", height));
+        const TEXTMETRICW metrics = extreme.Metrics();
+        EXPECT_GT(metrics.tmAscent, 10000);
+        EXPECT_GT(metrics.tmDescent, 0);
+        EXPECT_GT(extreme.Extent(u"Hello").cx, 10000);
+    }
     // More pixels than a LONG holds is refused, not wrapped.
     Measurer huge(Logical(u"Arial", -16384));
     const std::u16string wide(200000, u'W');
     EXPECT_FALSE(
         GetTextExtentPoint32W(huge.dc(), wide.c_str(), static_cast<int>(wide.size()), &size));
     EXPECT_EQ(ERROR_ARITHMETIC_OVERFLOW, GetLastError());
+}
+
+TEST(TextMeasurement, ThreadsMeasureAlike) {
+    const long expected = Measurer(Logical(u"Arial", -24)).Extent(kText).cx;
+    std::vector<std::thread> threads;
+    std::vector<int> mismatches(4, 0);
+    for (int& mismatch : mismatches) {
+        threads.emplace_back([&expected, &mismatch] {
+            const LOGFONTW logical = Logical(u"Arial", -24);
+            for (int round = 0; round < 50; ++round) {
+                HDC dc = CreateICW(u"DISPLAY", nullptr, nullptr, nullptr);
+                HFONT font = CreateFontIndirectW(&logical);
+                HGDIOBJ old = SelectObject(dc, font);
+                SIZE size{};
+                GetTextExtentPoint32W(dc, kText.c_str(), static_cast<int>(kText.size()), &size);
+                mismatch += size.cx != expected;
+                SelectObject(dc, old);
+                mismatch += !DeleteObject(font);
+                mismatch += !DeleteDC(dc);
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(std::vector<int>(4, 0), mismatches);
 }
 
 TEST(TextMeasurement, InformationContexts) {
