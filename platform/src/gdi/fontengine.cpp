@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <mutex>
 #include <new>
@@ -57,6 +58,9 @@ public:
         return engine;
     }
     ~FontEngine() {
+        // The faces are released by their own destructors, which take the lock.
+        auto cached = std::move(cache_);
+        cached.clear();
         if (config_) {
             FcConfigDestroy(config_);
         }
@@ -67,6 +71,30 @@ public:
     std::mutex& Lock() { return lock_; }
     FT_Library Library() const { return library_; }
     FcConfig* Config() const { return config_; }
+
+    // Realized fonts by logical font, most recently used first; under the lock. Matching and
+    // opening a face costs far more than measuring, and a filter asks for the same font on
+    // every page.
+    std::shared_ptr<RealizedFont> Cached(const LOGFONTW& key) {
+        for (auto entry = cache_.begin(); entry != cache_.end(); ++entry) {
+            if (std::memcmp(&entry->first, &key, sizeof key) == 0) {
+                std::rotate(cache_.begin(), entry, entry + 1);
+                return cache_.front().second;
+            }
+        }
+        return nullptr;
+    }
+    // Returns the font it forgets, for the caller to release once the lock is given up.
+    std::shared_ptr<RealizedFont> Remember(const LOGFONTW& key,
+                                           std::shared_ptr<RealizedFont> font) {
+        std::shared_ptr<RealizedFont> forgotten;
+        if (cache_.size() == kCachedFonts) {
+            forgotten = std::move(cache_.back().second);
+            cache_.pop_back();
+        }
+        cache_.insert(cache_.begin(), {key, std::move(font)});
+        return forgotten;
+    }
 
 private:
     FontEngine() {
@@ -80,9 +108,11 @@ private:
         }
         config_ = FcInitLoadConfigAndFonts();
     }
+    static constexpr size_t kCachedFonts = 32;
     std::mutex lock_;
     FT_Library library_ = nullptr;
     FcConfig* config_ = nullptr;
+    std::vector<std::pair<LOGFONTW, std::shared_ptr<RealizedFont>>> cache_;
 };
 
 struct FcPatternDeleter {
@@ -92,8 +122,7 @@ using PatternPtr = std::unique_ptr<FcPattern, FcPatternDeleter>;
 
 class FreeTypeFont final : public RealizedFont {
 public:
-    FreeTypeFont(FT_Face face, std::string file, std::string family, const LOGFONTW& logical)
-        : face_(face), file_(std::move(file)), family_(std::move(family)) {
+    FreeTypeFont(FT_Face face, const LOGFONTW& logical) : face_(face) {
         const TT_OS2* os2 = static_cast<TT_OS2*>(FT_Get_Sfnt_Table(face_, FT_SFNT_OS2));
         const double unitsPerEm = face_->units_per_EM ? face_->units_per_EM : 2048;
         // GDI's cell is the OS/2 table's Windows ascent and descent.
@@ -163,8 +192,6 @@ public:
         FT_Done_Face(face_);
     }
 
-    const std::string& File() const override { return file_; }
-    const std::string& Family() const override { return family_; }
     TEXTMETRICW Metrics() const override { return metrics_; }
 
     int64_t Advance(std::u16string_view text) override {
@@ -216,8 +243,6 @@ private:
     }
 
     FT_Face face_;
-    std::string file_;
-    std::string family_;
     TEXTMETRICW metrics_{};
     bool hinted_ = true;
     bool emboldened_ = false;
@@ -284,10 +309,17 @@ std::shared_ptr<RealizedFont> RealizeFont(const LOGFONTW& font) {
     const std::string family =
         Utf8(MatchedFamilyName(std::u16string_view(font.lfFaceName, length)));
 
+    // The key: the record with whatever follows the face name's terminator cleared.
+    LOGFONTW key = font;
+    std::fill(key.lfFaceName + length, key.lfFaceName + LF_FACESIZE, u'\0');
     FontEngine& engine = FontEngine::Instance();
-    std::lock_guard guard(engine.Lock());
+    std::shared_ptr<RealizedFont> forgotten; // released after the lock
+    std::unique_lock guard(engine.Lock());
     if (!engine.Library() || !engine.Config()) {
         return nullptr;
+    }
+    if (auto cached = engine.Cached(key)) {
+        return cached;
     }
     PatternPtr pattern(FcPatternCreate());
     if (!pattern) {
@@ -308,13 +340,11 @@ std::shared_ptr<RealizedFont> RealizeFont(const LOGFONTW& font) {
         return nullptr;
     }
     FcChar8* file = nullptr;
-    FcChar8* matchedFamily = nullptr;
     int index = 0;
     if (FcPatternGetString(match.get(), FC_FILE, 0, &file) != FcResultMatch) {
         return nullptr;
     }
     FcPatternGetInteger(match.get(), FC_INDEX, 0, &index);
-    FcPatternGetString(match.get(), FC_FAMILY, 0, &matchedFamily);
     FT_Face face = nullptr;
     const FT_Error error =
         FT_New_Face(engine.Library(), reinterpret_cast<const char*>(file), index, &face);
@@ -324,14 +354,15 @@ std::shared_ptr<RealizedFont> RealizeFont(const LOGFONTW& font) {
     if (error != 0) {
         return nullptr;
     }
+    std::shared_ptr<RealizedFont> realized;
     try {
-        return std::make_shared<FreeTypeFont>(
-            face, reinterpret_cast<const char*>(file),
-            matchedFamily ? reinterpret_cast<const char*>(matchedFamily) : "", font);
+        realized = std::make_shared<FreeTypeFont>(face, font);
     } catch (...) {
         FT_Done_Face(face);
         throw;
     }
+    forgotten = engine.Remember(key, realized);
+    return realized;
 }
 
 } // namespace platform::gdi

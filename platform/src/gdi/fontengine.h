@@ -36,9 +36,6 @@ std::u16string InstalledFamily(std::u16string_view name);
 class RealizedFont {
 public:
     virtual ~RealizedFont() = default;
-    // The font file and the family it holds.
-    virtual const std::string& File() const = 0;
-    virtual const std::string& Family() const = 0;
     // The sum of the advance widths of text in whole pixels (-1 when it does not fit a LONG).
     virtual int64_t Advance(std::u16string_view text) = 0;
     virtual TEXTMETRICW Metrics() const = 0;

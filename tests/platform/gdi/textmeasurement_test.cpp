@@ -255,6 +255,22 @@ TEST(TextMeasurement, ThreadsMeasureAlike) {
     EXPECT_EQ(std::vector<int>(4, 0), mismatches);
 }
 
+TEST(TextMeasurement, ManyDifferentFontsInTurn) {
+    // More fonts than are kept realized, twice over: each measures as on its first use.
+    std::vector<long> first;
+    for (int round = 0; round < 2; ++round) {
+        for (LONG height = 8; height < 8 + 80; ++height) {
+            const long width = Measurer(Logical(u"Arial", -height)).Extent(kText).cx;
+            if (round == 0) {
+                first.push_back(width);
+            } else {
+                EXPECT_EQ(first[height - 8], width) << height;
+            }
+        }
+    }
+    EXPECT_LT(first.front(), first.back());
+}
+
 TEST(TextMeasurement, InformationContexts) {
     EXPECT_EQ(nullptr, CreateICW(nullptr, u"No Such Printer", nullptr, nullptr));
     EXPECT_EQ(ERROR_INVALID_PRINTER_NAME, GetLastError());
@@ -274,6 +290,8 @@ TEST(TextMeasurement, InformationContexts) {
 }
 
 TEST(TextMeasurement, HandleMisuseFailsCleanly) {
+    // The first context makes the stock font, which stays; count from after it.
+    ASSERT_TRUE(DeleteDC(CreateICW(u"DISPLAY", nullptr, nullptr, nullptr)));
     const size_t openBefore = platform::gdi::OpenObjectCount();
     const LOGFONTW logical = Logical(u"Arial", -16);
     HDC dc = CreateICW(u"DISPLAY", nullptr, nullptr, nullptr);
