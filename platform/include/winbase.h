@@ -1,4 +1,4 @@
-// winbase.h: the user name of the calling thread.
+// winbase.h: the user name of the calling thread; scaling integers.
 #pragma once
 
 #include "windows.h"
@@ -10,4 +10,8 @@ extern "C" {
 // process runs as. size is in characters, the terminating zero included; when the buffer is
 // too small, FALSE with ERROR_INSUFFICIENT_BUFFER and *size set to what is needed.
 PLATFORM_EXPORT BOOL WINAPI GetUserNameW(LPWSTR buffer, LPDWORD size);
+
+// number * numerator / denominator, rounded to the nearest integer (halves away from zero),
+// computed without intermediate overflow. -1 when denominator is 0 or the result does not fit.
+PLATFORM_EXPORT int WINAPI MulDiv(int number, int numerator, int denominator);
 }

@@ -1,0 +1,92 @@
+// GDI text measurement: information contexts, logical fonts, text extents and metrics.
+//
+// An information context measures at 96 dots per inch. Fonts are matched by face name, weight
+// and italic to the fonts installed on the machine and measured from the font files;
+// "Arial" and "Helvetica" resolve to the metric-compatible Liberation Sans. Every handle is
+// checked: a null, made-up or deleted handle fails with ERROR_INVALID_HANDLE.
+#pragma once
+
+#include "windows.h"
+
+#define FW_DONTCARE 0
+#define FW_THIN 100
+#define FW_NORMAL 400
+#define FW_SEMIBOLD 600
+#define FW_BOLD 700
+#define FW_BLACK 900
+
+#define ANSI_CHARSET 0
+#define DEFAULT_CHARSET 1
+#define OUT_DEFAULT_PRECIS 0
+#define OUT_TT_ONLY_PRECIS 7
+#define CLIP_DEFAULT_PRECIS 0
+#define DEFAULT_QUALITY 0
+#define ANTIALIASED_QUALITY 4
+#define CLEARTYPE_QUALITY 5
+
+// tmPitchAndFamily bits. TMPF_FIXED_PITCH set means the font is NOT fixed pitch.
+#define TMPF_FIXED_PITCH 0x01
+#define TMPF_VECTOR 0x02
+#define TMPF_TRUETYPE 0x04
+#define FF_DONTCARE 0x00
+#define FF_ROMAN 0x10
+#define FF_SWISS 0x20
+#define FF_MODERN 0x30
+
+#define LOGPIXELSX 88
+#define LOGPIXELSY 90
+
+struct TEXTMETRICW {
+    LONG tmHeight;
+    LONG tmAscent;
+    LONG tmDescent;
+    LONG tmInternalLeading;
+    LONG tmExternalLeading;
+    LONG tmAveCharWidth;
+    LONG tmMaxCharWidth;
+    LONG tmWeight;
+    LONG tmOverhang;
+    LONG tmDigitizedAspectX;
+    LONG tmDigitizedAspectY;
+    WCHAR tmFirstChar;
+    WCHAR tmLastChar;
+    WCHAR tmDefaultChar;
+    WCHAR tmBreakChar;
+    BYTE tmItalic;
+    BYTE tmUnderlined;
+    BYTE tmStruckOut;
+    BYTE tmPitchAndFamily;
+    BYTE tmCharSet;
+};
+static_assert(sizeof(TEXTMETRICW) == 60);
+static_assert(offsetof(TEXTMETRICW, tmFirstChar) == 44);
+static_assert(offsetof(TEXTMETRICW, tmItalic) == 52);
+using LPTEXTMETRICW = TEXTMETRICW*;
+static_assert(sizeof(SIZE) == 8);
+static_assert(offsetof(LOGFONTW, lfItalic) == 20);
+static_assert(offsetof(LOGFONTW, lfFaceName) == 28);
+
+extern "C" {
+// An information context for a printer (device names an installed printer; driver is not
+// needed and not checked) or, with driver "DISPLAY" and no device, for the screen. Null with
+// ERROR_INVALID_PRINTER_NAME for an unknown printer. The context starts with a default font
+// selected.
+PLATFORM_EXPORT HDC WINAPI CreateICW(LPCWSTR driver, LPCWSTR device, LPCWSTR port,
+                                     const DEVMODEW* devmode);
+PLATFORM_EXPORT BOOL WINAPI DeleteDC(HDC dc);
+PLATFORM_EXPORT int WINAPI GetDeviceCaps(HDC dc, int index);
+
+// A logical font. lfHeight < 0 asks for that character (em) height in pixels, > 0 for that
+// cell height (ascent + descent), 0 for a default size. lfWidth is not used.
+PLATFORM_EXPORT HFONT WINAPI CreateFontIndirectW(const LOGFONTW* font);
+// Selects a font into a context; returns the font it replaces, or null on failure.
+PLATFORM_EXPORT HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object);
+// Fails (FALSE) for a font that is still selected into a context.
+PLATFORM_EXPORT BOOL WINAPI DeleteObject(HGDIOBJ object);
+
+// The width and height in pixels of count UTF-16 units of text in the selected font: the
+// advance along the baseline (the font's escapement does not turn the extent) and the
+// font's cell height. Kerning is not applied.
+PLATFORM_EXPORT BOOL WINAPI GetTextExtentPoint32W(HDC dc, LPCWSTR text, int count, LPSIZE size);
+PLATFORM_EXPORT BOOL WINAPI GetTextMetricsW(HDC dc, LPTEXTMETRICW metrics);
+}
