@@ -27,6 +27,10 @@ struct PRINTER_DEFAULTSW {
 };
 using LPPRINTER_DEFAULTSW = PRINTER_DEFAULTSW*;
 
+struct DRIVER_INFO_1W {
+    LPWSTR pName;
+};
+
 extern "C" {
 // A handle for the printer of that name (ASCII case is ignored); FALSE with
 // ERROR_INVALID_PRINTER_NAME when no printer has that name. The defaults are not used.
@@ -41,6 +45,12 @@ PLATFORM_EXPORT BOOL WINAPI GetDefaultPrinterW(LPWSTR buffer, LPDWORD size);
 // default environment ("Windows x64"), level 1. A remote server name gives ERROR_INVALID_NAME,
 // another environment ERROR_INVALID_ENVIRONMENT, another level ERROR_INVALID_LEVEL; a buffer
 // too small gives ERROR_INSUFFICIENT_BUFFER with *needed set.
+// The driver of an open printer, level 1 only: a DRIVER_INFO_1W at the start of the buffer,
+// its name behind it. The environment must be null, empty or "Windows x64". A buffer too small
+// gives ERROR_INSUFFICIENT_BUFFER with *needed set; a handle that is not open,
+// ERROR_INVALID_HANDLE.
+PLATFORM_EXPORT BOOL WINAPI GetPrinterDriverW(HANDLE printer, LPWSTR environment, DWORD level,
+                                              LPBYTE driverInfo, DWORD bufferSize, LPDWORD needed);
 PLATFORM_EXPORT BOOL WINAPI GetPrinterDriverDirectoryA(LPSTR serverName, LPSTR environment,
                                                        DWORD level, LPBYTE driverDirectory,
                                                        DWORD bufferSize, LPDWORD needed);
