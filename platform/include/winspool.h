@@ -12,6 +12,12 @@
 #ifndef ERROR_INVALID_ENVIRONMENT
 #define ERROR_INVALID_ENVIRONMENT 1805u
 #endif
+#ifndef ERROR_INVALID_DATATYPE
+#define ERROR_INVALID_DATATYPE 1804u
+#endif
+#ifndef ERROR_DISK_FULL
+#define ERROR_DISK_FULL 112u
+#endif
 #ifndef ERROR_INVALID_USER_BUFFER
 #define ERROR_INVALID_USER_BUFFER 1784u
 #endif
@@ -26,6 +32,13 @@ struct PRINTER_DEFAULTSW {
     ACCESS_MASK DesiredAccess;
 };
 using LPPRINTER_DEFAULTSW = PRINTER_DEFAULTSW*;
+
+#ifndef REG_SZ
+#define REG_NONE 0u
+#define REG_SZ 1u
+#define REG_BINARY 3u
+#define REG_DWORD 4u
+#endif
 
 struct DRIVER_INFO_1W {
     LPWSTR pName;
@@ -51,6 +64,23 @@ PLATFORM_EXPORT BOOL WINAPI GetDefaultPrinterW(LPWSTR buffer, LPDWORD size);
 // ERROR_INVALID_HANDLE.
 PLATFORM_EXPORT BOOL WINAPI GetPrinterDriverW(HANDLE printer, LPWSTR environment, DWORD level,
                                               LPBYTE driverInfo, DWORD bufferSize, LPDWORD needed);
+// A printer's private data, kept by the spooler beyond the life of any process: values of a
+// type (REG_SZ, REG_BINARY, ...) under keys, names of both compared without regard to ASCII
+// case. A key name may not be empty and "A\B" is a key under "A"; a value name may be empty.
+// The data lives in the spool folder: FILTERUTILITIES_SPOOL, else
+// $XDG_STATE_HOME/filterutilities/spool, else ~/.local/state/filterutilities/spool. A value
+// is replaced whole or not at all. The result is a Win32 error code: ERROR_INVALID_HANDLE for
+// a handle that is not open, ERROR_INVALID_PARAMETER for a missing, empty or overlong name
+// (over 120 bytes of UTF-8) or data over 16 MiB, ERROR_FILE_NOT_FOUND for a value or key that
+// is not there, ERROR_MORE_DATA (with *needed set) for a buffer too small, ERROR_INVALID_DATA
+// for stored data that is damaged.
+PLATFORM_EXPORT DWORD WINAPI SetPrinterDataExW(HANDLE printer, LPCWSTR keyName, LPCWSTR valueName,
+                                               DWORD type, LPBYTE data, DWORD size);
+PLATFORM_EXPORT DWORD WINAPI GetPrinterDataExW(HANDLE printer, LPCWSTR keyName, LPCWSTR valueName,
+                                               LPDWORD type, LPBYTE data, DWORD size,
+                                               LPDWORD needed);
+// Deletes the key with its values and every key under it.
+PLATFORM_EXPORT DWORD WINAPI DeletePrinterKeyW(HANDLE printer, LPCWSTR keyName);
 PLATFORM_EXPORT BOOL WINAPI GetPrinterDriverDirectoryA(LPSTR serverName, LPSTR environment,
                                                        DWORD level, LPBYTE driverDirectory,
                                                        DWORD bufferSize, LPDWORD needed);
