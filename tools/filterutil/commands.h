@@ -17,5 +17,7 @@ int TicketDevmode(const Arguments& arguments);
 int TicketEffective(const Arguments& arguments);
 int TicketMerge(const Arguments& arguments);
 int Printers(const Arguments& arguments);
+int XpsList(const Arguments& arguments);
+int XpsCopy(const Arguments& arguments);
 
 } // namespace filterutil

@@ -17,6 +17,8 @@ namespace {
 
 constexpr char kUsage[] = R"(usage: filterutil ticket COMMAND [OPTIONS] FILE
        filterutil printers [--json]
+       filterutil xps list [--json] JOB.xps
+       filterutil xps copy IN.xps OUT.xps
 
 Reads Print Schema documents (print tickets and print capabilities) through the FilterUtilities
 library and prints or edits what they hold.
@@ -107,12 +109,27 @@ commands:
                                   "paperSizeId": n, "kind": n}]}],
          "skipped": [{"source": ..., "problem": ...}]}
       Margins are in micrometres, form sizes in tenths of a millimetre.
+  xps list [--json] JOB.xps
+      Reads an XPS job (Microsoft XPS or OpenXPS) part by part, as a filter sees it, and
+      prints its flavour, then every part in reader order (the XPS document, the sequence,
+      each fixed document followed by its pages) with its kind, URI, content type, stored and
+      full size and its print ticket's URI; under a page, its resources. With --json:
+        {"flavour": "Microsoft XPS"|"OpenXPS",
+         "parts": [{"kind": ..., "uri": ..., "contentType": ..., "storedSize": n,
+                    "fullSize": n, "printTicket": uri|null, "resources": [...]}]}
+      A damaged job lists the parts before the damage, then fails.
+
+  xps copy IN.xps OUT.xps
+      Reads IN part by part and writes every part to OUT, as a filter that changes nothing
+      would: parts are copied as stored, the flavour is kept. OUT appears only when the whole
+      job was written.
 
   The edit commands write the edited ticket (UTF-8, with its XML declaration) to OUT, or to
   standard output without -o; the input file changes only when -o names it. A prefix the
   document does not declare is an error.
 
-exit status: 0 done; 2 unreadable input, not a Print Schema document, or a bad command line
+exit status: 0 done; 2 unreadable input, not a Print Schema document or not an XPS package
+(nothing is written then), or a bad command line
 (one line on standard error says why); 1 the library failed.
 Set FILTERUTILITIES_DEBUG=1 to see the library's debugger output on standard error.
 )";
@@ -155,6 +172,12 @@ int Run(int argc, char** argv) {
     if (arguments[0] == "printers") {
         Apartment apartment;
         return filterutil::Printers(filterutil::Arguments(arguments.begin() + 1, arguments.end()));
+    }
+    if (arguments[0] == "xps" && arguments.size() >= 2 &&
+        (arguments[1] == "list" || arguments[1] == "copy")) {
+        Apartment apartment;
+        const filterutil::Arguments rest(arguments.begin() + 2, arguments.end());
+        return arguments[1] == "list" ? filterutil::XpsList(rest) : filterutil::XpsCopy(rest);
     }
     if (arguments[0] != "ticket" || arguments.size() < 2) {
         throw filterutil::ToolError("unknown command; see filterutil --help");

@@ -1,0 +1,169 @@
+// Copying an XPS job part by part through the platform's reader and writer (what
+// `filterutil xps copy` does), beside a floor measured in the same run: a minimal program that
+// copies every entry's stored bytes with the same ZIP libraries and nothing else.
+//
+//   xpscopy_bench [benchmark flags]     times both on a 1,000-page job
+//   xpscopy_bench --rss PAGES [JOB]     peak resident memory of one copy of a PAGES-page job
+//                                       (tickets on every page; JOB when given), in a child
+//                                       process
+#include <atlbase.h>
+#include <xpspackage.h>
+
+#include <benchmark/benchmark.h>
+#include <minizip/zip.h>
+#include <zip.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::string Folder() {
+    static const std::string folder = [] {
+        char pattern[] = "/tmp/xpsbench.XXXXXX";
+        if (!mkdtemp(pattern)) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        return std::string(pattern);
+    }();
+    return folder;
+}
+
+std::string MakeJob(int pages) {
+    const std::string path = Folder() + "/job" + std::to_string(pages) + ".xps";
+    if (!std::filesystem::exists(path)) {
+        const std::string command = "python3 '" XPSBENCH_MAKE_XPS "' '" + path + "' --pages " +
+                                    std::to_string(pages) + " --lines 40 --page-tickets every";
+        if (std::system(command.c_str()) != 0) {
+            throw std::runtime_error("make-xps failed: " + command);
+        }
+    }
+    return path;
+}
+
+// The platform's copy: every part read and sent on, as a filter that changes nothing.
+void CopyThroughPipeline(const std::string& in, const std::string& out) {
+    ATL::CComPtr<IXpsDocumentProvider> reader;
+    ATL::CComPtr<IXpsDocumentConsumer> writer;
+    if (FAILED(XpsOpenPackageReader(in.c_str(), nullptr, &reader)) ||
+        FAILED(XpsCreatePackageWriter(out.c_str(), &writer))) {
+        throw std::runtime_error("cannot open the job");
+    }
+    while (true) {
+        ATL::CComPtr<IUnknown> part;
+        if (FAILED(reader->GetXpsPart(&part))) {
+            throw std::runtime_error("the job is damaged");
+        }
+        if (!part) {
+            break;
+        }
+        if (FAILED(XpsSendPart(writer, part))) {
+            throw std::runtime_error("the writer failed");
+        }
+    }
+    if (FAILED(writer->CloseSender())) {
+        throw std::runtime_error("the writer failed to close");
+    }
+}
+
+// The floor: every entry's stored bytes copied raw, libzip to minizip.
+void CopyEntriesRaw(const std::string& in, const std::string& out) {
+    int error = 0;
+    zip_t* archive = zip_open(in.c_str(), ZIP_RDONLY, &error);
+    zipFile target = zipOpen64(out.c_str(), APPEND_STATUS_CREATE);
+    if (!archive || !target) {
+        throw std::runtime_error("floor: cannot open");
+    }
+    std::vector<char> buffer(64 * 1024);
+    const zip_int64_t count = zip_get_num_entries(archive, 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        zip_stat_t stat;
+        zip_stat_index(archive, static_cast<zip_uint64_t>(i), 0, &stat);
+        zip_file_t* file =
+            zip_fopen_index(archive, static_cast<zip_uint64_t>(i), ZIP_FL_COMPRESSED);
+        zip_fileinfo info{};
+        zipOpenNewFileInZip4_64(target, stat.name, &info, nullptr, 0, nullptr, 0, nullptr,
+                                stat.comp_method, 6, 1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr,
+                                0, 0, 0, 0);
+        zip_int64_t got;
+        while ((got = zip_fread(file, buffer.data(), buffer.size())) > 0) {
+            zipWriteInFileInZip(target, buffer.data(), static_cast<unsigned>(got));
+        }
+        zip_fclose(file);
+        zipCloseFileInZipRaw64(target, stat.size, stat.crc);
+    }
+    zipClose(target, nullptr);
+    zip_discard(archive);
+}
+
+void BM_XpsCopy(benchmark::State& state) {
+    const std::string in = MakeJob(static_cast<int>(state.range(0)));
+    const std::string out = Folder() + "/copy.xps";
+    for (auto _ : state) {
+        CopyThroughPipeline(in, out);
+    }
+    state.counters["pages"] = static_cast<double>(state.range(0));
+}
+BENCHMARK(BM_XpsCopy)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_FloorRawEntryCopy(benchmark::State& state) {
+    const std::string in = MakeJob(static_cast<int>(state.range(0)));
+    const std::string out = Folder() + "/floor.xps";
+    for (auto _ : state) {
+        CopyEntriesRaw(in, out);
+    }
+    state.counters["pages"] = static_cast<double>(state.range(0));
+}
+BENCHMARK(BM_FloorRawEntryCopy)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Peak resident memory (KiB) of a child process that copies the job.
+long PeakResidentKiB(const std::string& in, bool floor) {
+    const pid_t child = fork();
+    if (child == 0) {
+        try {
+            floor ? CopyEntriesRaw(in, Folder() + "/rss-floor.xps")
+                  : CopyThroughPipeline(in, Folder() + "/rss.xps");
+        } catch (...) {
+            _exit(1);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        throw std::runtime_error("the copy failed");
+    }
+    return usage.ru_maxrss;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        if ((argc == 3 || argc == 4) && std::string(argv[1]) == "--rss") {
+            const int pages = std::atoi(argv[2]);
+            const std::string in = argc == 4 ? std::string(argv[3]) : MakeJob(pages);
+            std::printf("%d pages (%ju bytes): copy peak RSS %ld KiB, raw entry copy %ld KiB\n",
+                        pages, static_cast<uintmax_t>(std::filesystem::file_size(in)),
+                        PeakResidentKiB(in, false), PeakResidentKiB(in, true));
+        } else {
+            benchmark::Initialize(&argc, argv);
+            benchmark::RunSpecifiedBenchmarks();
+            benchmark::Shutdown();
+        }
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "xpscopy_bench: %s\n", error.what());
+        std::filesystem::remove_all(Folder());
+        return 1;
+    }
+    std::filesystem::remove_all(Folder());
+    return 0;
+}

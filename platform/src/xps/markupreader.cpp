@@ -1,0 +1,244 @@
+#include "markupreader.h"
+
+#include <libxml/xmlreader.h>
+
+namespace platform::xps {
+namespace {
+
+void CollectError(void* context, const char* message, xmlParserSeverities severity,
+                  xmlTextReaderLocatorPtr locator) {
+    auto* text = static_cast<std::string*>(context);
+    if (severity == XML_PARSER_SEVERITY_ERROR || severity == XML_PARSER_SEVERITY_VALIDITY_ERROR ||
+        text->empty()) {
+        std::string line = message ? message : "";
+        while (!line.empty() && (line.back() == '\n' || line.back() == ' ')) {
+            line.pop_back();
+        }
+        *text = "line " + std::to_string(xmlTextReaderLocatorLineNumber(locator)) + ": " + line;
+    }
+}
+
+std::string Owned(xmlChar* text) {
+    std::string result = text ? reinterpret_cast<const char*>(text) : "";
+    xmlFree(text);
+    return result;
+}
+
+} // namespace
+
+MarkupReader::MarkupReader(std::unique_ptr<ByteSource> source, std::string partName)
+    : source_(std::move(source)), partName_(std::move(partName)) {
+    reader_ = xmlReaderForIO(&MarkupReader::ReadCallback, nullptr, this, nullptr, nullptr,
+                             XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR);
+    if (!reader_) {
+        throw std::bad_alloc();
+    }
+    xmlTextReaderSetErrorHandler(reader_, &CollectError, &parseError_);
+}
+
+MarkupReader::~MarkupReader() {
+    xmlFreeTextReader(reader_);
+}
+
+int MarkupReader::ReadCallback(void* context, char* buffer, int length) {
+    auto* self = static_cast<MarkupReader*>(context);
+    try {
+        return static_cast<int>(self->source_->Read(buffer, static_cast<size_t>(length)));
+    } catch (...) {
+        self->sourceError_ = std::current_exception();
+        return -1;
+    }
+}
+
+void MarkupReader::Malformed() {
+    if (sourceError_) {
+        std::rethrow_exception(sourceError_);
+    }
+    Fail(kBadPackage, partName_ + " is not well-formed XML" +
+                          (parseError_.empty() ? std::string() : " (" + parseError_ + ")"));
+}
+
+bool MarkupReader::NextElement() {
+    while (true) {
+        const int status = xmlTextReaderRead(reader_);
+        if (status < 0 || sourceError_) {
+            Malformed();
+        }
+        if (status == 0) {
+            return false;
+        }
+        const int type = xmlTextReaderNodeType(reader_);
+        if (type == XML_READER_TYPE_ELEMENT) {
+            return true;
+        }
+        if (type == XML_READER_TYPE_DOCUMENT_TYPE) {
+            Fail(kBadPackage, partName_ + " has a document type declaration, which XPS forbids");
+        }
+    }
+}
+
+int MarkupReader::Depth() const {
+    return xmlTextReaderDepth(reader_);
+}
+
+std::string MarkupReader::LocalName() const {
+    const xmlChar* name = xmlTextReaderConstLocalName(reader_);
+    return name ? reinterpret_cast<const char*>(name) : "";
+}
+
+std::string MarkupReader::NamespaceUri() const {
+    const xmlChar* uri = xmlTextReaderConstNamespaceUri(reader_);
+    return uri ? reinterpret_cast<const char*>(uri) : "";
+}
+
+std::optional<std::string> MarkupReader::Attribute(const char* name) const {
+    xmlChar* value = xmlTextReaderGetAttribute(reader_, reinterpret_cast<const xmlChar*>(name));
+    if (!value) {
+        return std::nullopt;
+    }
+    return Owned(value);
+}
+
+struct RelationshipsParser::State {
+    xmlSAXHandler handler{};
+    xmlParserCtxtPtr context = nullptr;
+    int depth = 0;
+    bool rootSeen = false;
+    std::string problem; // found by a callback; stops the parse
+    std::exception_ptr error;
+    std::vector<Relationship> relationships;
+
+    void Stop(std::string why) {
+        if (problem.empty()) {
+            problem = std::move(why);
+        }
+        xmlStopParser(context);
+    }
+};
+
+namespace {
+
+std::string_view Text(const unsigned char* text) {
+    return text ? std::string_view(reinterpret_cast<const char*>(text)) : std::string_view();
+}
+
+} // namespace
+
+RelationshipsParser::RelationshipsParser() : state_(std::make_unique<State>()) {
+    xmlSAXHandler& handler = state_->handler;
+    handler.initialized = XML_SAX2_MAGIC;
+    handler.startElementNs = &RelationshipsParser::StartElement;
+    handler.endElementNs = &RelationshipsParser::EndElement;
+    handler.internalSubset = &RelationshipsParser::InternalSubset;
+    state_->context = xmlCreatePushParserCtxt(&handler, state_.get(), nullptr, 0, nullptr);
+    if (!state_->context) {
+        throw std::bad_alloc();
+    }
+}
+
+RelationshipsParser::~RelationshipsParser() {
+    xmlFreeParserCtxt(state_->context);
+}
+
+void RelationshipsParser::StartElement(void* context, const unsigned char* localName,
+                                       const unsigned char*, const unsigned char* uri, int,
+                                       const unsigned char**, int attributeCount, int,
+                                       const unsigned char** attributes) {
+    auto* state = static_cast<State*>(context);
+    const int depth = state->depth++;
+    const bool inNamespace = Text(uri) == kPackageRelationships;
+    if (depth == 0) {
+        state->rootSeen = true;
+        if (!inNamespace || Text(localName) != "Relationships") {
+            state->Stop("is not a relationships part");
+        }
+        return;
+    }
+    if (depth != 1 || !inNamespace || Text(localName) != "Relationship") {
+        return;
+    }
+    try {
+        Relationship relationship;
+        bool id = false, type = false, target = false;
+        for (int i = 0; i < attributeCount; ++i) {
+            const unsigned char** attribute = attributes + 5 * i;
+            if (attribute[2] != nullptr) {
+                continue; // only attributes in no namespace count
+            }
+            const std::string_view name = Text(attribute[0]);
+            const std::string_view value(reinterpret_cast<const char*>(attribute[3]),
+                                         static_cast<size_t>(attribute[4] - attribute[3]));
+            if (name == "Id") {
+                id = true;
+            } else if (name == "Type") {
+                relationship.type = value;
+                type = true;
+            } else if (name == "Target") {
+                relationship.target = value;
+                target = true;
+            } else if (name == "TargetMode") {
+                relationship.external = value == "External";
+            }
+        }
+        if (!id || !type || !target) {
+            state->Stop("has a relationship without Id, Type or Target");
+            return;
+        }
+        state->relationships.push_back(std::move(relationship));
+    } catch (...) {
+        state->error = std::current_exception();
+        xmlStopParser(state->context);
+    }
+}
+
+void RelationshipsParser::EndElement(void* context, const unsigned char*, const unsigned char*,
+                                     const unsigned char*) {
+    --static_cast<State*>(context)->depth;
+}
+
+void RelationshipsParser::InternalSubset(void* context, const unsigned char*, const unsigned char*,
+                                         const unsigned char*) {
+    static_cast<State*>(context)->Stop("has a document type declaration, which XPS forbids");
+}
+
+std::vector<Relationship> RelationshipsParser::Parse(ByteSource& source,
+                                                     const std::string& relsPartName) {
+    State& state = *state_;
+    state.depth = 0;
+    state.rootSeen = false;
+    state.problem.clear();
+    state.error = nullptr;
+    state.relationships.clear();
+    if (xmlCtxtResetPush(state.context, nullptr, 0, relsPartName.c_str(), nullptr) != 0) {
+        throw std::bad_alloc();
+    }
+    xmlCtxtUseOptions(state.context, XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR);
+    char buffer[16384];
+    bool stopped = false;
+    while (!stopped) {
+        const size_t got = source.Read(buffer, sizeof buffer); // throws on damaged bytes
+        const int status = xmlParseChunk(state.context, buffer, static_cast<int>(got), got == 0);
+        stopped = status != 0 || got == 0 || state.error || !state.problem.empty();
+    }
+    if (state.error) {
+        std::rethrow_exception(state.error);
+    }
+    if (!state.problem.empty()) {
+        Fail(kBadPackage, relsPartName + " " + state.problem);
+    }
+    if (!state.context->wellFormed || !state.rootSeen) {
+        const xmlError* error = xmlCtxtGetLastError(state.context);
+        std::string detail;
+        if (error && error->message) {
+            detail = " (line " + std::to_string(error->line) + ": " + error->message;
+            while (!detail.empty() && (detail.back() == '\n' || detail.back() == ' ')) {
+                detail.pop_back();
+            }
+            detail += ")";
+        }
+        Fail(kBadPackage, relsPartName + " is not well-formed XML" + detail);
+    }
+    return std::move(state.relationships);
+}
+
+} // namespace platform::xps

@@ -1,0 +1,292 @@
+#include "package.h"
+
+#include "markupreader.h"
+#include "partname.h"
+
+#include <algorithm>
+#include <functional>
+
+namespace platform::xps {
+namespace {
+
+// Collisions of the key are resolved by comparing names.
+uint64_t HashOf(std::string_view foldedName) {
+    return PartNameKey(foldedName);
+}
+
+// "[3].piece" or "[3].last.piece": the piece number and whether it is the last.
+bool ParsePiece(std::string_view segment, uint32_t& number, bool& last) {
+    if (segment.size() < 9 || segment.front() != '[') {
+        return false;
+    }
+    const size_t close = segment.find(']');
+    if (close == std::string_view::npos || close == 1 || close > 10) {
+        return false;
+    }
+    uint64_t value = 0;
+    for (size_t i = 1; i < close; ++i) {
+        if (segment[i] < '0' || segment[i] > '9') {
+            return false;
+        }
+        value = value * 10 + static_cast<uint64_t>(segment[i] - '0');
+    }
+    const std::string rest = FoldPartName(segment.substr(close + 1));
+    if (rest == ".piece") {
+        last = false;
+    } else if (rest == ".last.piece") {
+        last = true;
+    } else {
+        return false;
+    }
+    if (value > 0xFFFFFFu) {
+        return false;
+    }
+    number = static_cast<uint32_t>(value);
+    return true;
+}
+
+} // namespace
+
+std::shared_ptr<Package> Package::Open(const std::string& path, const XpsPackageLimits& limits) {
+    auto package = std::make_shared<Package>();
+    package->archive_ = ZipArchive::Open(path, limits);
+    package->Index();
+    return package;
+}
+
+void Package::Index() {
+    const uint64_t count = archive_->EntryCount();
+    if (count > 0xFFFFFFF0u) {
+        Fail(kBadPackage, "the package has too many entries");
+    }
+    struct Piece {
+        uint64_t hash;
+        uint32_t number;
+        bool last;
+        uint32_t entry;
+    };
+    std::vector<Piece> pieces;
+    uint64_t contentTypes = count;
+    items_.reserve(static_cast<size_t>(count));
+    for (uint64_t index = 0; index < count; ++index) {
+        const std::string_view name = archive_->NameOf(index);
+        if (FoldPartName(name) == "[content_types].xml") {
+            if (contentTypes != count) {
+                Fail(kBadPackage, "the package has two [Content_Types].xml entries");
+            }
+            contentTypes = index;
+            continue;
+        }
+        if (!name.empty() && name.back() == '/' && archive_->EntryAt(index).fullSize == 0) {
+            continue; // a folder entry some ZIP tools add; it names no part
+        }
+        std::string partName = "/" + std::string(name);
+        const size_t slash = partName.rfind('/');
+        uint32_t number = 0;
+        bool last = false;
+        const bool piece =
+            slash > 0 && ParsePiece(std::string_view(partName).substr(slash + 1), number, last);
+        if (piece) {
+            partName.resize(slash);
+        }
+        const std::string problem = PartNameProblem(partName);
+        if (!problem.empty()) {
+            Fail(kBadPackage,
+                 "entry \"" + std::string(name) + "\" is not a part name: it " + problem);
+        }
+        const uint64_t hash = HashOf(FoldPartName(partName));
+        if (piece) {
+            pieces.push_back({hash, number, last, static_cast<uint32_t>(index)});
+        } else {
+            items_.push_back({hash, static_cast<uint32_t>(index), 0});
+        }
+    }
+    if (contentTypes == count) {
+        Fail(kBadPackage, "the package has no [Content_Types].xml");
+    }
+
+    // Group the pieces by part; a run must be numbered 0..n with only its last marked last.
+    std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) {
+        return a.hash != b.hash ? a.hash < b.hash : a.number < b.number;
+    });
+    for (size_t start = 0; start < pieces.size();) {
+        size_t end = start;
+        while (end < pieces.size() && pieces[end].hash == pieces[start].hash) {
+            ++end;
+        }
+        PieceRun run;
+        for (size_t i = start; i < end; ++i) {
+            const Piece& piece = pieces[i];
+            if (piece.number != i - start) {
+                run.problem = piece.number < i - start
+                                  ? "has two pieces numbered " + std::to_string(piece.number)
+                                  : "misses piece " + std::to_string(i - start);
+                break;
+            }
+            if (piece.last != (i + 1 == end)) {
+                run.problem =
+                    piece.last ? "has pieces after its last piece" : "misses its last piece";
+                break;
+            }
+            run.entries.push_back(piece.entry);
+        }
+        pieceRuns_.push_back(std::move(run));
+        items_.push_back(
+            {pieces[start].hash, pieces[start].entry, static_cast<uint32_t>(pieceRuns_.size())});
+        start = end;
+    }
+
+    std::sort(items_.begin(), items_.end(),
+              [](const IndexItem& a, const IndexItem& b) { return a.hash < b.hash; });
+    for (size_t i = 1; i < items_.size(); ++i) {
+        if (items_[i].hash == items_[i - 1].hash) {
+            const std::string first = PartNameOfItem(items_[i - 1]);
+            const std::string second = PartNameOfItem(items_[i]);
+            if (FoldPartName(first) == FoldPartName(second)) {
+                Fail(kBadPackage, "the package holds part " + second + " twice (as \"" + first +
+                                      "\" and \"" + second + "\")");
+            }
+        }
+    }
+    ReadContentTypes(contentTypes);
+}
+
+std::string Package::PartNameOfItem(const IndexItem& item) const {
+    std::string name = "/" + std::string(archive_->NameOf(item.entry));
+    if (item.pieceRun) {
+        name.resize(name.rfind('/'));
+    }
+    return name;
+}
+
+void Package::ReadContentTypes(uint64_t entry) {
+    const std::string name = "[Content_Types].xml";
+    MarkupReader reader(archive_->OpenContent(archive_->EntryAt(entry), name), name);
+    if (!reader.NextElement() || reader.LocalName() != "Types" ||
+        reader.NamespaceUri() != kContentTypesNamespace) {
+        Fail(kBadPackage, name + " is not a content types part");
+    }
+    while (reader.NextElement()) {
+        if (reader.Depth() != 1 || reader.NamespaceUri() != kContentTypesNamespace) {
+            continue;
+        }
+        const std::string element = reader.LocalName();
+        auto contentType = reader.Attribute("ContentType");
+        if (element == "Default") {
+            auto extension = reader.Attribute("Extension");
+            if (!extension || !contentType) {
+                Fail(kBadPackage, name + " has a Default without Extension or ContentType");
+            }
+            defaults_[FoldPartName(*extension)] = *contentType;
+        } else if (element == "Override") {
+            auto partName = reader.Attribute("PartName");
+            if (!partName || !contentType) {
+                Fail(kBadPackage, name + " has an Override without PartName or ContentType");
+            }
+            overrides_[FoldPartName(*partName)] = *contentType;
+        }
+    }
+}
+
+const Package::IndexItem* Package::FindItem(std::string_view partName) const {
+    const std::string folded = FoldPartName(partName);
+    const uint64_t hash = HashOf(folded);
+    auto it = std::lower_bound(items_.begin(), items_.end(), hash,
+                               [](const IndexItem& item, uint64_t h) { return item.hash < h; });
+    for (; it != items_.end() && it->hash == hash; ++it) {
+        if (FoldPartName(PartNameOfItem(*it)) == folded) {
+            return &*it;
+        }
+    }
+    return nullptr;
+}
+
+bool Package::Contains(std::string_view partName) const {
+    return FindItem(partName) != nullptr;
+}
+
+PartLocation Package::Locate(std::string_view partName) const {
+    const IndexItem* item = FindItem(partName);
+    if (!item) {
+        Fail(kMissingPart, "part " + std::string(partName) + " is missing from the package");
+    }
+    PartLocation location;
+    if (item->pieceRun) {
+        const PieceRun& run = pieceRuns_[item->pieceRun - 1];
+        if (!run.problem.empty()) {
+            Fail(kBadPackage, "part " + std::string(partName) + " " + run.problem);
+        }
+        for (const uint32_t entry : run.entries) {
+            location.entries.push_back(archive_->EntryAt(entry));
+        }
+    } else {
+        location.entries.push_back(archive_->EntryAt(item->entry));
+    }
+    for (const ZipEntry& entry : location.entries) {
+        location.storedSize += entry.storedSize;
+        location.fullSize += entry.fullSize;
+    }
+    return location;
+}
+
+std::string Package::ContentTypeOf(std::string_view partName) const {
+    auto override = overrides_.find(FoldPartName(partName));
+    if (override != overrides_.end()) {
+        return override->second;
+    }
+    auto fallback = defaults_.find(ExtensionOf(partName));
+    if (fallback != defaults_.end()) {
+        return fallback->second;
+    }
+    Fail(kBadPackage, "part " + std::string(partName) + " has no content type");
+}
+
+namespace {
+
+// The pieces of an interleaved part read one after the other.
+class PiecesSource final : public ByteSource {
+public:
+    PiecesSource(std::shared_ptr<ZipArchive> archive, PartLocation location, std::string name)
+        : archive_(std::move(archive)), location_(std::move(location)), name_(std::move(name)) {}
+
+    size_t Read(void* buffer, size_t count) override {
+        while (true) {
+            if (!current_) {
+                if (next_ == location_.entries.size()) {
+                    return 0;
+                }
+                const ZipEntry& entry = location_.entries[next_++];
+                if (location_.entries.size() > 1 &&
+                    (charged_ += entry.fullSize) > archive_->Limits().maxPartBytes) {
+                    Fail(kTooLarge, name_ + ": its pieces hold more than a part may");
+                }
+                current_ = archive_->OpenContent(entry, name_);
+            }
+            if (const size_t got = current_->Read(buffer, count)) {
+                return got;
+            }
+            current_.reset();
+        }
+    }
+
+private:
+    std::shared_ptr<ZipArchive> archive_;
+    PartLocation location_;
+    std::string name_;
+    std::unique_ptr<ByteSource> current_;
+    size_t next_ = 0;
+    uint64_t charged_ = 0;
+};
+
+} // namespace
+
+std::unique_ptr<ByteSource> Package::OpenPart(const PartLocation& location,
+                                              const std::string& partName) const {
+    return std::make_unique<PiecesSource>(archive_, location, partName);
+}
+
+std::unique_ptr<ByteSource> Package::OpenPart(std::string_view partName) const {
+    return OpenPart(Locate(partName), std::string(partName));
+}
+
+} // namespace platform::xps

@@ -1,0 +1,62 @@
+// An XPS package opened for reading: its ZIP archive, the index of its parts (a part is one
+// entry or a run of interleaved pieces) and its content types. The index keeps 16 bytes a
+// part besides libzip's own directory, so it stays small for jobs of many thousand pages.
+#pragma once
+
+#include "ziparchive.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace platform::xps {
+
+struct PartLocation {
+    std::vector<ZipEntry> entries; // one, or the pieces in order
+    uint64_t storedSize = 0;
+    uint64_t fullSize = 0;
+};
+
+class Package {
+public:
+    // Opens path and indexes it; throws PackageError when it is no OPC package or an entry
+    // name is not a part name or appears twice.
+    static std::shared_ptr<Package> Open(const std::string& path, const XpsPackageLimits& limits);
+
+    bool Contains(std::string_view partName) const;
+    // Where the part's bytes are; throws when there is no such part or its pieces are damaged.
+    PartLocation Locate(std::string_view partName) const;
+    // The content type of a part by the package's [Content_Types].xml; throws when none applies.
+    std::string ContentTypeOf(std::string_view partName) const;
+    // The part's content, checked while it is read.
+    std::unique_ptr<ByteSource> OpenPart(std::string_view partName) const;
+    std::unique_ptr<ByteSource> OpenPart(const PartLocation& location,
+                                         const std::string& partName) const;
+
+    ZipArchive& Archive() const { return *archive_; }
+    const std::shared_ptr<ZipArchive>& SharedArchive() const { return archive_; }
+
+private:
+    struct IndexItem {
+        uint64_t hash;     // of the folded part name
+        uint32_t entry;    // the entry, or the first piece
+        uint32_t pieceRun; // index into pieceRuns_ + 1, or 0 for a plain entry
+    };
+    struct PieceRun {
+        std::vector<uint32_t> entries; // by piece number
+        std::string problem;           // why the run is unusable, or empty
+    };
+
+    void Index();
+    void ReadContentTypes(uint64_t entry);
+    const IndexItem* FindItem(std::string_view partName) const;
+    std::string PartNameOfItem(const IndexItem& item) const;
+
+    std::shared_ptr<ZipArchive> archive_;
+    std::vector<IndexItem> items_; // sorted by hash
+    std::vector<PieceRun> pieceRuns_;
+    std::map<std::string, std::string> defaults_;  // extension (lower case) -> content type
+    std::map<std::string, std::string> overrides_; // folded part name -> content type
+};
+
+} // namespace platform::xps

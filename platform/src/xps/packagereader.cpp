@@ -1,0 +1,428 @@
+#include "packagereader.h"
+
+#include "markupreader.h"
+#include "package.h"
+#include "partname.h"
+#include "partobjects.h"
+
+#include <optional>
+#include <unordered_set>
+
+// {C4A1D3E2-7B5F-4E06-9A8D-2F1B6C0E9D31}: lets XpsGetReaderFlavour find the reader behind an
+// IXpsDocumentProvider.
+// clang-format off
+MIDL_INTERFACE("C4A1D3E2-7B5F-4E06-9A8D-2F1B6C0E9D31") IXpsReaderInternal : public IUnknown {
+    virtual XpsFlavour STDMETHODCALLTYPE Flavour() = 0;
+};
+PLATFORM_DECLARE_IID(IXpsReaderInternal, 0xC4A1D3E2, 0x7B5F, 0x4E06, 0x9A, 0x8D, 0x2F, 0x1B, 0x6C,
+                     0x0E, 0x9D, 0x31);
+// clang-format on
+
+namespace platform::xps {
+
+const FlavourNames& NamesOf(XpsFlavour flavour) {
+    static const FlavourNames microsoft{"http://schemas.microsoft.com/xps/2005/06",
+                                        "http://schemas.microsoft.com/xps/2005/06/"};
+    static const FlavourNames open{"http://schemas.openxps.org/oxps/v1.0",
+                                   "http://schemas.openxps.org/oxps/v1.0/"};
+    return flavour == XpsFlavour_OpenXps ? open : microsoft;
+}
+
+namespace {
+
+EXpsCompressionOptions CompressionOf(const PartLocation& location) {
+    return location.entries.front().method == 0 ? Compression_NotCompressed : Compression_Normal;
+}
+
+class PackageReader final : public com::Object<PackageReader, IXpsDocumentProvider,
+                                               IXpsPackageStatus, IXpsReaderInternal> {
+public:
+    using Interfaces =
+        com::InterfaceTable<IXpsDocumentProvider, IXpsPackageStatus, IXpsReaderInternal>;
+
+    explicit PackageReader(std::shared_ptr<Package> package) : package_(std::move(package)) {}
+
+    // Finds the start part; throws PackageError when the package is no XPS document.
+    void ReadStartPart() {
+        const std::string relsName = "/_rels/.rels";
+        if (!package_->Contains(relsName)) {
+            Fail(kBadPackage, "the package has no /_rels/.rels");
+        }
+        std::optional<std::string> start;
+        packageRelationships_ =
+            RelationshipsParser().Parse(*package_->OpenPart(relsName), relsName);
+        for (const Relationship& r : packageRelationships_) {
+            std::optional<XpsFlavour> flavour;
+            if (r.type == std::string(NamesOf(XpsFlavour_MicrosoftXps).relationshipBase) +
+                              "fixedrepresentation") {
+                flavour = XpsFlavour_MicrosoftXps;
+            } else if (r.type == std::string(NamesOf(XpsFlavour_OpenXps).relationshipBase) +
+                                     "fixedrepresentation") {
+                flavour = XpsFlavour_OpenXps;
+            } else if (r.type == kThumbnailRelationship && !r.external) {
+                thumbnailName_ = ResolvePartReference("/", r.target);
+                continue;
+            } else {
+                continue;
+            }
+            if (start) {
+                Fail(kBadPackage, "the package has more than one FixedDocumentSequence");
+            }
+            if (r.external) {
+                Fail(kBadPackage, "the FixedDocumentSequence lies outside the package");
+            }
+            flavour_ = *flavour;
+            start = ResolvePartReference("/", r.target);
+        }
+        if (!start) {
+            Fail(kBadPackage,
+                 "the package has no FixedDocumentSequence: it is not an XPS document");
+        }
+        sequenceName_ = *start;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetXpsPart(IUnknown** part) override {
+        if (!part) {
+            return E_POINTER;
+        }
+        *part = nullptr;
+        if (FAILED(failure_)) {
+            return failure_; // the walk stops at the damage
+        }
+        const HRESULT hr = Guarded(&lastError_, [&] {
+            *part = Next();
+            return S_OK;
+        });
+        if (FAILED(hr)) {
+            failure_ = hr;
+        }
+        return hr;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetLastErrorText(BSTR* text) override {
+        return AnswerText(lastError_, text);
+    }
+
+    XpsFlavour STDMETHODCALLTYPE Flavour() override { return flavour_; }
+
+private:
+    enum class Stage { XpsDocument, Sequence, Documents, Pages, Done };
+
+    std::string Type(std::string_view lastSegment) const {
+        return std::string(NamesOf(flavour_).relationshipBase) + std::string(lastSegment);
+    }
+
+    // The relationships of a part; *stored receives the part that holds them.
+    std::vector<Relationship>
+    RelationshipsOf(const std::string& partName,
+                    std::shared_ptr<const PackagePartContent>* stored = nullptr) {
+        const std::string relsName = RelationshipsPartOf(partName);
+        if (!package_->Contains(relsName)) {
+            return {};
+        }
+        auto content =
+            std::make_shared<PackagePartContent>(package_, relsName, package_->Locate(relsName));
+        if (!relationshipsParser_) {
+            relationshipsParser_ = std::make_unique<RelationshipsParser>();
+        }
+        auto relationships = relationshipsParser_->Parse(*content->Open(), relsName);
+        if (stored) {
+            *stored = std::move(content);
+        }
+        return relationships;
+    }
+
+    IUnknown* Next() {
+        switch (stage_) {
+        case Stage::XpsDocument:
+            stage_ = Stage::Sequence;
+            return MakeXpsDocumentPart();
+        case Stage::Sequence:
+            stage_ = Stage::Documents;
+            return OpenSequence();
+        case Stage::Documents:
+        case Stage::Pages:
+            while (true) {
+                if (stage_ == Stage::Pages) {
+                    if (IUnknown* page = NextPage()) {
+                        return page;
+                    }
+                    documentMarkup_.reset();
+                    stage_ = Stage::Documents;
+                }
+                IUnknown* document = NextDocument();
+                if (!document) {
+                    stage_ = Stage::Done;
+                    sequenceMarkup_.reset();
+                    return nullptr;
+                }
+                stage_ = Stage::Pages;
+                return document;
+            }
+        case Stage::Done:
+            break;
+        }
+        return nullptr;
+    }
+
+    IUnknown* MakeXpsDocumentPart() {
+        XpsDocumentState state;
+        state.flavour = flavour_;
+        for (const Relationship& r : packageRelationships_) {
+            if (r.type.size() < 20 ||
+                r.type.compare(r.type.size() - 20, 20, "/fixedrepresentation") != 0) {
+                Carry(r, "/", {std::string(kThumbnailRelationship)}, state.carried);
+            }
+        }
+        packageRelationships_.clear();
+        if (thumbnailName_) {
+            const PartLocation location = package_->Locate(*thumbnailName_);
+            const EXpsCompressionOptions compression = CompressionOf(location);
+            ATL::CComPtr<IUnknown> part;
+            part.Attach(MakePart(
+                PartKind::Thumbnail, *thumbnailName_, package_->ContentTypeOf(*thumbnailName_),
+                std::make_shared<PackagePartContent>(package_, *thumbnailName_, location),
+                compression));
+            part->QueryInterface(&state.thumbnail);
+        }
+        return MakeXpsDocument(std::move(state));
+    }
+
+    // The printticket relationship of a part: at most one, to a part that exists.
+    ATL::CComPtr<IPartPrintTicket> TicketOf(const std::string& partName,
+                                            const std::vector<Relationship>& relationships) {
+        ATL::CComPtr<IPartPrintTicket> ticket;
+        for (const Relationship& r : relationships) {
+            if (r.type != Type("printticket")) {
+                continue;
+            }
+            if (ticket) {
+                Fail(kBadPackage, partName + " has more than one print ticket");
+            }
+            if (r.external) {
+                Fail(kBadPackage, "the print ticket of " + partName + " lies outside the package");
+            }
+            const std::string name = ResolvePartReference(partName, r.target);
+            if (!package_->Contains(name)) {
+                Fail(kMissingPart, "the print ticket " + name + " of " + partName +
+                                       " is missing from the package");
+            }
+            const PartLocation location = package_->Locate(name);
+            const EXpsCompressionOptions compression = CompressionOf(location);
+            ATL::CComPtr<IUnknown> part;
+            part.Attach(MakePart(PartKind::PrintTicket, name, package_->ContentTypeOf(name),
+                                 std::make_shared<PackagePartContent>(package_, name, location),
+                                 compression));
+            part->QueryInterface(&ticket);
+        }
+        return ticket;
+    }
+
+    std::unique_ptr<MarkupReader> OpenMarkup(const std::string& partName, const char* element) {
+        auto markup = std::make_unique<MarkupReader>(package_->OpenPart(partName), partName);
+        if (!markup->NextElement() || markup->LocalName() != element ||
+            (markup->NamespaceUri() != NamesOf(XpsFlavour_MicrosoftXps).markup &&
+             markup->NamespaceUri() != NamesOf(XpsFlavour_OpenXps).markup)) {
+            Fail(kBadPackage, partName + " is not a " + element);
+        }
+        return markup;
+    }
+
+    // The Source of the next child element named element of the markup, or nothing at its end.
+    std::optional<std::string> NextReference(MarkupReader& markup, const char* element,
+                                             std::string* width = nullptr,
+                                             std::string* height = nullptr) {
+        while (markup.NextElement()) {
+            if (markup.Depth() != 1 || markup.LocalName() != element) {
+                continue;
+            }
+            auto source = markup.Attribute("Source");
+            if (!source) {
+                Fail(kBadPackage, markup.PartName() + " has a " + element + " without Source");
+            }
+            if (width) {
+                *width = markup.Attribute("Width").value_or("");
+                *height = markup.Attribute("Height").value_or("");
+            }
+            return ResolvePartReference(markup.PartName(), *source);
+        }
+        return std::nullopt;
+    }
+
+    void Measure(const std::string& name, StructureState& state) const {
+        const PartLocation location = package_->Locate(name);
+        state.storedSize = location.storedSize;
+        state.fullSize = location.fullSize;
+    }
+
+    IUnknown* OpenSequence() {
+        if (!package_->Contains(sequenceName_)) {
+            Fail(kMissingPart,
+                 "the FixedDocumentSequence " + sequenceName_ + " is missing from the package");
+        }
+        sequenceMarkup_ = OpenMarkup(sequenceName_, "FixedDocumentSequence");
+        StructureState state;
+        state.uri = sequenceName_;
+        state.contentType = package_->ContentTypeOf(sequenceName_);
+        Measure(sequenceName_, state);
+        const std::vector<Relationship> relationships = RelationshipsOf(sequenceName_);
+        state.ticket = TicketOf(sequenceName_, relationships);
+        for (const Relationship& r : relationships) {
+            Carry(r, sequenceName_, {Type("printticket")}, state.carried);
+        }
+        return MakeSequence(std::move(state));
+    }
+
+    // Keeps a relationship of source that the interfaces do not show, unless its type is one
+    // of handled. Targets that are parts of the structure are not carried: the writer writes
+    // those itself.
+    void Carry(const Relationship& r, const std::string& source,
+               std::initializer_list<std::string> handled, std::vector<CarriedRelationship>& out) {
+        for (const std::string& type : handled) {
+            if (r.type == type) {
+                return;
+            }
+        }
+        CarriedRelationship carried;
+        carried.type = r.type;
+        carried.external = r.external;
+        if (r.external) {
+            carried.target = r.target;
+            out.push_back(std::move(carried));
+            return;
+        }
+        carried.target = ResolvePartReference(source, r.target);
+        if (package_->Contains(carried.target)) {
+            std::string contentType = package_->ContentTypeOf(carried.target);
+            if (contentType == kPageContentType || contentType == kDocumentContentType ||
+                contentType == kSequenceContentType || contentType == kRelationshipsContentType) {
+                Fail(kBadPackage, "a relationship of " + source + " names " + carried.target +
+                                      ", a part of the document's structure");
+            }
+            const PartLocation location = package_->Locate(carried.target);
+            const EXpsCompressionOptions compression = CompressionOf(location);
+            carried.part.Attach(
+                MakePart(PartKind::Other, carried.target, std::move(contentType),
+                         std::make_shared<PackagePartContent>(package_, carried.target, location),
+                         compression));
+        }
+        out.push_back(std::move(carried));
+    }
+
+    // Remembers a part of the structure; a second visit means the references loop.
+    void Visit(const std::string& name, const char* what) {
+        if (!visited_.insert(PartNameKey(name)).second) {
+            Fail(kBadPackage, std::string(what) + " " + name +
+                                  " is referenced twice: the references loop or repeat");
+        }
+    }
+
+    IUnknown* NextDocument() {
+        auto name = NextReference(*sequenceMarkup_, "DocumentReference");
+        if (!name) {
+            return nullptr;
+        }
+        if (!package_->Contains(*name)) {
+            Fail(kMissingPart, "the FixedDocument " + *name + " named by " + sequenceName_ +
+                                   " is missing from the package");
+        }
+        Visit(*name, "FixedDocument");
+        documentMarkup_ = OpenMarkup(*name, "FixedDocument");
+        StructureState state;
+        state.uri = *name;
+        state.contentType = package_->ContentTypeOf(*name);
+        Measure(*name, state);
+        const std::vector<Relationship> relationships = RelationshipsOf(*name);
+        state.ticket = TicketOf(*name, relationships);
+        for (const Relationship& r : relationships) {
+            Carry(r, *name, {Type("printticket")}, state.carried);
+        }
+        return MakeDocument(std::move(state));
+    }
+
+    IUnknown* NextPage() {
+        PageState state;
+        auto name = NextReference(*documentMarkup_, "PageContent", &state.width, &state.height);
+        if (!name) {
+            return nullptr;
+        }
+        if (!package_->Contains(*name)) {
+            Fail(kMissingPart, "the FixedPage " + *name + " named by " +
+                                   documentMarkup_->PartName() + " is missing from the package");
+        }
+        Visit(*name, "FixedPage");
+        const std::vector<Relationship> relationships =
+            RelationshipsOf(*name, &state.storedRelationships);
+        state.ticket = TicketOf(*name, relationships);
+        for (const Relationship& r : relationships) {
+            const bool restricted = r.type == Type("restricted-font");
+            if (r.type != Type("required-resource") && !restricted) {
+                Carry(r, *name, {Type("printticket")}, state.carried);
+                continue;
+            }
+            if (r.external) {
+                Fail(kBadPackage, "a resource of " + *name + " lies outside the package");
+            }
+            const std::string resource = ResolvePartReference(*name, r.target);
+            if (!package_->Contains(resource)) {
+                Fail(kMissingPart,
+                     "the resource " + resource + " of " + *name + " is missing from the package");
+            }
+            const std::string folded = FoldPartName(resource);
+            bool known = false;
+            for (const PageResource& existing : state.resources) {
+                known = known || existing.folded == folded;
+            }
+            if (known) {
+                continue;
+            }
+            const PartLocation location = package_->Locate(resource);
+            std::string contentType = package_->ContentTypeOf(resource);
+            const PartKind kind = KindOfContentType(contentType);
+            if (kind == PartKind::Page) {
+                Fail(kBadPackage, "the resource " + resource + " of " + *name + " is a page");
+            }
+            ATL::CComPtr<IUnknown> part;
+            part.Attach(MakePart(kind, resource, std::move(contentType),
+                                 std::make_shared<PackagePartContent>(package_, resource, location),
+                                 CompressionOf(location)));
+            state.resources.push_back({folded, restricted, part});
+        }
+        const PartLocation location = package_->Locate(*name);
+        return MakePage(*name, package_->ContentTypeOf(*name),
+                        std::make_shared<PackagePartContent>(package_, *name, location),
+                        CompressionOf(location), std::move(state));
+    }
+
+    std::shared_ptr<Package> package_;
+    XpsFlavour flavour_ = XpsFlavour_MicrosoftXps;
+    std::string sequenceName_;
+    std::optional<std::string> thumbnailName_;
+    Stage stage_ = Stage::XpsDocument;
+    std::unique_ptr<MarkupReader> sequenceMarkup_;
+    std::unique_ptr<MarkupReader> documentMarkup_;
+    std::unique_ptr<RelationshipsParser> relationshipsParser_; // one for every relationships part
+    std::vector<Relationship> packageRelationships_;           // until the XPS document is made
+    std::unordered_set<uint64_t> visited_; // keys of the documents and pages walked
+    HRESULT failure_ = S_OK;
+    std::string lastError_;
+};
+
+} // namespace
+
+IXpsDocumentProvider* OpenPackageReader(const std::string& path, const XpsPackageLimits& limits) {
+    ATL::CComPtr<PackageReader> reader;
+    reader.Attach(Make<PackageReader>(Package::Open(path, limits)));
+    reader->ReadStartPart();
+    return reader.Detach();
+}
+
+XpsFlavour FlavourOfReader(IXpsDocumentProvider* provider) {
+    ATL::CComPtr<IXpsReaderInternal> reader;
+    if (!provider || FAILED(provider->QueryInterface(&reader))) {
+        Fail(E_INVALIDARG, "not a package reader of this platform");
+    }
+    return reader->Flavour();
+}
+
+} // namespace platform::xps

@@ -1,0 +1,483 @@
+#include "packagewriter.h"
+
+#include "partname.h"
+#include "partobjects.h"
+#include "zipwriter.h"
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <unordered_set>
+#include <vector>
+
+namespace platform::xps {
+namespace {
+
+std::string Escaped(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+int LevelOf(EXpsCompressionOptions compression) {
+    switch (compression) {
+    case Compression_NotCompressed:
+        return 0;
+    case Compression_Small:
+        return 9;
+    case Compression_Fast:
+        return 1;
+    case Compression_Normal:
+        break;
+    }
+    return 6;
+}
+
+std::string EntryNameOf(const std::string& partName) {
+    return partName.substr(1);
+}
+
+class PackageWriter final
+    : public com::Object<PackageWriter, IXpsDocumentConsumer, IXpsPackageStatus> {
+public:
+    using Interfaces = com::InterfaceTable<IXpsDocumentConsumer, IXpsPackageStatus>;
+
+    explicit PackageWriter(std::unique_ptr<ZipWriter> zip) : zip_(std::move(zip)) {}
+
+    HRESULT STDMETHODCALLTYPE SendXpsUnknown(IUnknown* unknown) override {
+        return unknown ? Step([] {}) : E_POINTER;
+    }
+
+    HRESULT STDMETHODCALLTYPE SendXpsDocument(IXpsDocument* document) override {
+        if (!document) {
+            return E_POINTER;
+        }
+        return Step([&] {
+            if (sequence_) {
+                Fail(E_UNEXPECTED, "the XPS document was sent after its sequence");
+            }
+            if (XpsDocumentState* state = XpsDocumentStateOf(document)) {
+                flavour_ = state->flavour;
+                packageRelationships_ = WriteCarried(state->carried);
+            }
+            ATL::CComPtr<IPartThumbnail> thumbnail;
+            if (SUCCEEDED(document->GetThumbnail(&thumbnail)) && thumbnail) {
+                thumbnailName_ = WritePart(thumbnail);
+            }
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE SendFixedDocumentSequence(IFixedDocumentSequence* sequence) override {
+        if (!sequence) {
+            return E_POINTER;
+        }
+        return Step([&] {
+            if (sequence_) {
+                Fail(E_UNEXPECTED, "a second FixedDocumentSequence was sent");
+            }
+            sequence_ = std::make_unique<Structure>(
+                Describe(sequence, "/FixedDocumentSequence.fdseq", kSequenceContentType));
+            Claim(sequence_->uri);
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE SendFixedDocument(IFixedDocument* document) override {
+        if (!document) {
+            return E_POINTER;
+        }
+        return Step([&] {
+            if (!sequence_) {
+                Fail(E_UNEXPECTED, "a FixedDocument was sent before its sequence");
+            }
+            FinishDocument();
+            document_ = std::make_unique<Structure>(Describe(
+                document,
+                "/Documents/" + std::to_string(documents_.size() + 1) + "/FixedDocument.fdoc",
+                kDocumentContentType));
+            Claim(document_->uri);
+            documents_.push_back(document_->uri);
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE SendFixedPage(IFixedPage* page) override {
+        if (!page) {
+            return E_POINTER;
+        }
+        return Step([&] {
+            if (!document_) {
+                Fail(E_UNEXPECTED, "a FixedPage was sent before its FixedDocument");
+            }
+            PartCore* core = CoreOf(page);
+            PageState* state = PageStateOf(page);
+            if (!core || !state) {
+                Fail(E_INVALIDARG, "a FixedPage that was not made by this platform was sent");
+            }
+            WriteContent(*core);
+            std::string rels;
+            for (const PageResource& resource : state->resources) {
+                const std::string name = WritePart(resource.part);
+                rels += Relationship(resource.restricted ? "restricted-font" : "required-resource",
+                                     name);
+            }
+            if (state->ticket) {
+                rels += Relationship("printticket", WritePart(state->ticket));
+            }
+            rels += WriteCarried(state->carried);
+            if (state->storedRelationships && !state->relationshipsChanged) {
+                // Unchanged: the page's own relationships part, as stored.
+                const std::string name = RelationshipsPartOf(core->uri);
+                Claim(name);
+                NoteContentType(name, std::string(kRelationshipsContentType));
+                CopyStored(name, *state->storedRelationships);
+            } else {
+                WriteRelationships(core->uri, rels);
+            }
+            // The document's markup grows by one reference; the page itself is done.
+            std::string& markup = document_->pageReferences;
+            markup +=
+                "<PageContent Source=\"" + Escaped(ReferenceFrom(document_->uri, core->uri)) + "\"";
+            if (!state->width.empty()) {
+                markup += " Width=\"" + Escaped(state->width) + "\"";
+            }
+            if (!state->height.empty()) {
+                markup += " Height=\"" + Escaped(state->height) + "\"";
+            }
+            markup += "/>";
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE CloseSender() override {
+        return Step([&] {
+            if (!sequence_) {
+                Fail(E_UNEXPECTED, "the job has no FixedDocumentSequence");
+            }
+            FinishDocument();
+            std::string markup = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><FixedDocumentSequence "
+                                 "xmlns=\"" +
+                                 std::string(NamesOf(flavour_).markup) + "\">";
+            for (const std::string& document : documents_) {
+                markup += "<DocumentReference Source=\"" +
+                          Escaped(ReferenceFrom(sequence_->uri, document)) + "\"/>";
+            }
+            markup += "</FixedDocumentSequence>";
+            WriteText(sequence_->uri, sequence_->contentType, markup);
+            WriteRelationships(sequence_->uri, sequence_->relationships);
+
+            std::string rels =
+                Relationship("fixedrepresentation", sequence_->uri) + packageRelationships_;
+            if (thumbnailName_) {
+                rels += "<Relationship Id=\"R" + std::to_string(++relationshipId_) + "\" Type=\"" +
+                        std::string(kThumbnailRelationship) + "\" Target=\"" +
+                        Escaped(*thumbnailName_) + "\"/>";
+            }
+            WriteRelationships("/", rels);
+            WriteContentTypes();
+            zip_->Commit();
+            closed_ = true;
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE GetNewEmptyPart(const WCHAR* uri, REFIID iid, void** part,
+                                              IPrintWriteStream** stream) override {
+        if (!uri || !part || !stream) {
+            return E_POINTER;
+        }
+        *part = nullptr;
+        *stream = nullptr;
+        return Guarded(&lastError_, [&]() -> HRESULT {
+            std::string name = FromWide(uri);
+            const std::string problem = PartNameProblem(name);
+            if (!problem.empty()) {
+                Fail(E_INVALIDARG, "\"" + name + "\" is not a part name: it " + problem);
+            }
+            PartKind kind;
+            std::string contentType;
+            if (IsEqualIID(iid, IID_IFixedPage)) {
+                kind = PartKind::Page;
+                contentType = kPageContentType;
+            } else if (IsEqualIID(iid, IID_IPartPrintTicket)) {
+                kind = PartKind::PrintTicket;
+                contentType = kTicketContentType;
+            } else if (IsEqualIID(iid, IID_IPartFont)) {
+                kind = PartKind::Font;
+                contentType = "application/vnd.ms-opentype";
+            } else if (IsEqualIID(iid, IID_IPartImage)) {
+                kind = PartKind::Image;
+                contentType = "image/png";
+            } else if (IsEqualIID(iid, IID_IPartResourceDictionary)) {
+                kind = PartKind::ResourceDictionary;
+                contentType = "application/vnd.ms-package.xps-resourcedictionary+xml";
+            } else if (IsEqualIID(iid, IID_IPartThumbnail)) {
+                kind = PartKind::Thumbnail;
+                contentType = "image/png";
+            } else if (IsEqualIID(iid, IID_IPartBase)) {
+                kind = PartKind::Other;
+                contentType = "application/octet-stream";
+            } else {
+                return E_NOINTERFACE;
+            }
+            auto content = std::make_shared<MemoryPartContent>();
+            ATL::CComPtr<IUnknown> object;
+            object.Attach(MakePart(kind, std::move(name), std::move(contentType), content,
+                                   Compression_Normal));
+            ATL::CComPtr<IPrintWriteStream> writer;
+            writer.Attach(MakeWriteStream(std::move(content)));
+            const HRESULT hr = object->QueryInterface(iid, part);
+            if (FAILED(hr)) {
+                return hr;
+            }
+            *stream = writer.Detach();
+            return S_OK;
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE GetLastErrorText(BSTR* text) override {
+        return AnswerText(lastError_, text);
+    }
+
+private:
+    struct Structure {
+        std::string uri;
+        std::string contentType;
+        std::string relationships;
+        std::string pageReferences; // PageContent elements of a document
+    };
+
+    // Runs one step of the job; after a failure the job is dead and its file gone.
+    template <class Body>
+    HRESULT Step(Body&& body) {
+        if (closed_) {
+            return E_UNEXPECTED;
+        }
+        if (FAILED(failure_)) {
+            return failure_;
+        }
+        const HRESULT hr = Guarded(&lastError_, [&] {
+            body();
+            return S_OK;
+        });
+        if (FAILED(hr)) {
+            failure_ = hr;
+            zip_.reset(); // removes the temporary file
+        }
+        return hr;
+    }
+
+    std::string Relationship(std::string_view lastSegment, const std::string& target) {
+        return "<Relationship Id=\"R" + std::to_string(++relationshipId_) + "\" Type=\"" +
+               std::string(NamesOf(flavour_).relationshipBase) + std::string(lastSegment) +
+               "\" Target=\"" + Escaped(target) + "\"/>";
+    }
+
+    template <class Interface>
+    Structure Describe(Interface* object, std::string fallbackUri,
+                       std::string_view fallbackContentType) {
+        Structure structure;
+        if (StructureState* state = StructureStateOf(object)) {
+            structure.uri = state->uri;
+            structure.contentType = state->contentType;
+            structure.relationships = WriteCarried(state->carried);
+        } else {
+            structure.uri = std::move(fallbackUri);
+            structure.contentType = fallbackContentType;
+        }
+        ATL::CComPtr<IPartPrintTicket> ticket;
+        const HRESULT hr = object->GetPrintTicket(&ticket);
+        if (FAILED(hr) && hr != kNotFound) {
+            Fail(hr, "the print ticket of " + structure.uri + " cannot be had");
+        }
+        if (ticket) {
+            structure.relationships += Relationship("printticket", WritePart(ticket));
+        }
+        return structure;
+    }
+
+    void FinishDocument() {
+        if (!document_) {
+            return;
+        }
+        // Written in three pieces, so that the references of a long document are never copied.
+        const std::string head =
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?><FixedDocument xmlns=\"" +
+            std::string(NamesOf(flavour_).markup) + "\">";
+        const std::string_view tail = "</FixedDocument>";
+        NoteContentType(document_->uri, document_->contentType);
+        zip_->Begin(EntryNameOf(document_->uri), 6,
+                    head.size() + document_->pageReferences.size() + tail.size());
+        zip_->Write(head.data(), head.size());
+        zip_->Write(document_->pageReferences.data(), document_->pageReferences.size());
+        zip_->Write(tail.data(), tail.size());
+        zip_->End();
+        WriteRelationships(document_->uri, document_->relationships);
+        document_.reset();
+    }
+
+    // Writes the parts of relationships carried through unread (once each) and answers the
+    // relationships to put beside the others of their source.
+    std::string WriteCarried(const std::vector<CarriedRelationship>& carried) {
+        std::string rels;
+        for (const CarriedRelationship& relationship : carried) {
+            if (relationship.part) {
+                WritePart(relationship.part);
+            }
+            rels += "<Relationship Id=\"R" + std::to_string(++relationshipId_) + "\" Type=\"" +
+                    Escaped(relationship.type) + "\" Target=\"" + Escaped(relationship.target) +
+                    (relationship.external ? "\" TargetMode=\"External\"/>" : "\"/>");
+        }
+        return rels;
+    }
+
+    // Marks a part name as used; a second part of the same name would break the package.
+    void Claim(const std::string& uri) {
+        if (!written_.insert(PartNameKey(uri)).second) {
+            Fail(kBadPackage, "two parts named " + uri + " were sent");
+        }
+    }
+
+    void NoteContentType(const std::string& uri, const std::string& contentType) {
+        const std::string extension = ExtensionOf(uri);
+        if (!extension.empty()) {
+            auto [it, added] = defaults_.emplace(extension, contentType);
+            if (added || it->second == contentType) {
+                return;
+            }
+        }
+        overrides_.emplace_back(uri, contentType);
+    }
+
+    // Writes a resource or ticket once, however many pages name it; answers its name.
+    std::string WritePart(IUnknown* part) {
+        PartCore* core = CoreOf(part);
+        if (!core) {
+            Fail(E_INVALIDARG, "a part that was not made by this platform was sent");
+        }
+        if (written_.count(PartNameKey(core->uri)) == 0) {
+            WriteContent(*core);
+        }
+        return core->uri;
+    }
+
+    void WriteContent(const PartCore& core) {
+        Claim(core.uri);
+        NoteContentType(core.uri, core.contentType);
+        if (const PackagePartContent* stored = core.Unchanged()) {
+            CopyStored(core.uri, *stored);
+            return;
+        }
+        auto source = core.content->Open();
+        zip_->Begin(EntryNameOf(core.uri), LevelOf(core.compression), core.content->FullSize());
+        while (const size_t got = source->Read(buffer_.get(), kBufferSize)) {
+            zip_->Write(buffer_.get(), got);
+        }
+        zip_->End();
+    }
+
+    // Copies a part's entries as stored, keeping its pieces.
+    void CopyStored(const std::string& uri, const PackagePartContent& stored) {
+        const auto& entries = stored.Location().entries;
+        for (size_t i = 0; i < entries.size(); ++i) {
+            const ZipEntry& entry = entries[i];
+            std::string name = EntryNameOf(uri);
+            if (entries.size() > 1) {
+                name += "/[" + std::to_string(i) + "]" +
+                        (i + 1 == entries.size() ? ".last.piece" : ".piece");
+            }
+            if (entry.method != 0 && entry.method != 8) {
+                Fail(kBadPackage, uri + ": compression method " + std::to_string(entry.method) +
+                                      " is not supported");
+            }
+            auto raw = stored.Archive().OpenRaw(entry);
+            zip_->BeginRaw(name, entry.method, entry.fullSize);
+            uint64_t copied = 0;
+            while (const size_t got = raw->Read(buffer_.get(), kBufferSize)) {
+                zip_->Write(buffer_.get(), got);
+                copied += got;
+            }
+            if (copied != entry.storedSize) {
+                Fail(kBadPackage, uri + ": the stored bytes end early");
+            }
+            zip_->EndRaw(entry.fullSize, entry.crc);
+        }
+    }
+
+    void WriteText(const std::string& uri, const std::string& contentType,
+                   const std::string& text) {
+        NoteContentType(uri, contentType);
+        zip_->Begin(EntryNameOf(uri), 6, text.size());
+        zip_->Write(text.data(), text.size());
+        zip_->End();
+    }
+
+    void WriteRelationships(const std::string& source, const std::string& relationships) {
+        if (relationships.empty()) {
+            return;
+        }
+        const std::string name = RelationshipsPartOf(source);
+        Claim(name);
+        WriteText(name, std::string(kRelationshipsContentType),
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Relationships xmlns=\"" +
+                      std::string(kPackageRelationships) + "\">" + relationships +
+                      "</Relationships>");
+    }
+
+    void WriteContentTypes() {
+        std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Types xmlns=\"" +
+                           std::string(kContentTypesNamespace) + "\">";
+        for (const auto& [extension, contentType] : defaults_) {
+            text += "<Default Extension=\"" + Escaped(extension) + "\" ContentType=\"" +
+                    Escaped(contentType) + "\"/>";
+        }
+        for (const auto& [uri, contentType] : overrides_) {
+            text += "<Override PartName=\"" + Escaped(uri) + "\" ContentType=\"" +
+                    Escaped(contentType) + "\"/>";
+        }
+        text += "</Types>";
+        zip_->Begin("[Content_Types].xml", 6, text.size());
+        zip_->Write(text.data(), text.size());
+        zip_->End();
+    }
+
+    static constexpr size_t kBufferSize = 64 * 1024;
+    std::unique_ptr<char[]> buffer_{new char[kBufferSize]}; // for copies, made once
+    std::unique_ptr<ZipWriter> zip_;
+    XpsFlavour flavour_ = XpsFlavour_MicrosoftXps;
+    std::optional<std::string> thumbnailName_;
+    std::string packageRelationships_; // carried relationships of the package
+    std::unique_ptr<Structure> sequence_;
+    std::unique_ptr<Structure> document_;
+    std::vector<std::string> documents_;
+    std::unordered_set<uint64_t> written_; // keys of the part names written
+    std::map<std::string, std::string> defaults_;
+    std::vector<std::pair<std::string, std::string>> overrides_;
+    unsigned long long relationshipId_ = 0;
+    HRESULT failure_ = S_OK;
+    bool closed_ = false;
+    std::string lastError_;
+};
+
+} // namespace
+
+IXpsDocumentConsumer* CreatePackageWriter(const std::string& path) {
+    auto zip = std::make_unique<ZipWriter>(path);
+    return Make<PackageWriter>(std::move(zip));
+}
+
+} // namespace platform::xps

@@ -1,0 +1,38 @@
+// OPC part names: the names of a package's parts, never paths on a disk. A part name starts
+// with "/", its segments are non-empty, are not "." or "..", do not end with ".", and hold only
+// URI path characters; "/" and "\" may not hide behind percent-encoding and unreserved
+// characters may not be percent-encoded at all. Part names compare without regard to ASCII
+// case.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace platform::xps {
+
+// Why name is not a part name, or empty when it is one.
+std::string PartNameProblem(std::string_view name);
+
+// The key under which a part name is compared: ASCII letters in lower case.
+std::string FoldPartName(std::string_view name);
+
+// The part a relationship or markup reference points at, resolved against the part that holds
+// it ("/" for the package itself). Throws PackageError when the target is external, leaves the
+// package or is not a part name.
+std::string ResolvePartReference(std::string_view sourcePart, std::string_view target);
+
+// The relationships part of a part ("/_rels/.rels" for "/").
+std::string RelationshipsPartOf(std::string_view partName);
+
+// A 64-bit key of a part name that ignores ASCII case, for sets that must stay small.
+uint64_t PartNameKey(std::string_view name);
+
+// The extension of a part name without its dot, in lower case ("" when it has none).
+std::string ExtensionOf(std::string_view partName);
+
+// A reference to target written in sourcePart: relative when target lies in sourcePart's
+// folder or below it, else absolute.
+std::string ReferenceFrom(std::string_view sourcePart, std::string_view target);
+
+} // namespace platform::xps

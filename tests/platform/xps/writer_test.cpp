@@ -1,0 +1,317 @@
+// The package writer: parts written as they are sent, unchanged parts copied as stored,
+// shared resources written once, the flavour kept, and no output unless the job closes.
+#include "xpstest.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <map>
+
+using namespace xpstest;
+
+namespace {
+
+ATL::CComPtr<IXpsDocumentConsumer> Create(const std::string& path) {
+    ATL::CComPtr<IXpsDocumentConsumer> writer;
+    EXPECT_EQ(S_OK, XpsCreatePackageWriter(path.c_str(), &writer)) << path;
+    return writer;
+}
+
+// Copies in to out part by part; edit may change each page before it is sent.
+void Copy(const std::string& in, const std::string& out,
+          const std::function<void(IXpsDocumentConsumer*, IFixedPage*)>& edit = nullptr) {
+    ATL::CComPtr<IXpsDocumentProvider> reader = Open(in);
+    ATL::CComPtr<IXpsDocumentConsumer> writer = Create(out);
+    ASSERT_TRUE(reader && writer);
+    while (true) {
+        ATL::CComPtr<IUnknown> part;
+        ASSERT_EQ(S_OK, reader->GetXpsPart(&part));
+        if (!part) {
+            break;
+        }
+        ATL::CComPtr<IFixedPage> page;
+        if (edit && SUCCEEDED(part->QueryInterface(&page))) {
+            edit(writer, page);
+        }
+        ASSERT_EQ(S_OK, XpsSendPart(writer, part));
+    }
+    ASSERT_EQ(S_OK, writer->CloseSender());
+}
+
+std::map<std::string, StoredEntry> ByName(const std::vector<StoredEntry>& entries) {
+    std::map<std::string, StoredEntry> byName;
+    for (const StoredEntry& entry : entries) {
+        EXPECT_TRUE(byName.emplace(entry.name, entry).second) << entry.name << " written twice";
+    }
+    return byName;
+}
+
+bool Regenerated(const std::string& name) {
+    auto ends = [&](const std::string& suffix) {
+        return name.size() >= suffix.size() &&
+               name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+    };
+    // A page's relationships pass as stored; the writer makes the others anew.
+    return (ends(".rels") && !ends(".fpage.rels")) || ends(".fdseq") || ends(".fdoc") ||
+           name == "[Content_Types].xml";
+}
+
+TEST(XpsWriter, CopiesUnchangedPartsAsStoredAndSharedResourcesOnce) {
+    for (const char* arguments : {"--documents 2 --pages 3 --lines 3 --page-tickets every",
+                                  "--pages 2 --lines 3 --pieces 3 --store"}) {
+        SCOPED_TRACE(arguments);
+        TempDir dir;
+        MakeJob(dir.Path("in.xps"), arguments);
+        Copy(dir.Path("in.xps"), dir.Path("out.xps"));
+        const auto in = ByName(ListZip(dir.Path("in.xps")));
+        const auto out = ByName(ListZip(dir.Path("out.xps")));
+        for (const auto& [name, entry] : in) {
+            if (Regenerated(name)) {
+                continue;
+            }
+            auto copied = out.find(name);
+            ASSERT_NE(out.end(), copied) << name;
+            // The same stored bytes: never inflated and deflated again.
+            EXPECT_EQ(entry.method, copied->second.method) << name;
+            EXPECT_EQ(entry.storedSize, copied->second.storedSize) << name;
+            EXPECT_EQ(entry.crc, copied->second.crc) << name;
+        }
+        EXPECT_EQ(in.size(), out.size());
+        EXPECT_EQ(1, std::count_if(out.begin(), out.end(), [](const auto& e) {
+                      return e.first.find("Font0.ttf") != std::string::npos;
+                  }));
+        EXPECT_EQ(std::vector<std::string>({"in.xps", "out.xps"}), dir.Names());
+    }
+}
+
+TEST(XpsWriter, KeepsTheFlavourItWasGiven) {
+    for (const bool openXps : {false, true}) {
+        SCOPED_TRACE(openXps);
+        TempDir dir;
+        WriteZip(dir.Path("in.xps"), SmallJob(openXps));
+        Copy(dir.Path("in.xps"), dir.Path("out.xps"));
+        ATL::CComPtr<IXpsDocumentProvider> reader = Open(dir.Path("out.xps"));
+        XpsFlavour flavour;
+        ASSERT_EQ(S_OK, XpsGetReaderFlavour(reader, &flavour));
+        EXPECT_EQ(openXps ? XpsFlavour_OpenXps : XpsFlavour_MicrosoftXps, flavour);
+        const std::string markup = ZipContent(dir.Path("out.xps"), "Doc/1.fdoc");
+        const std::string other = openXps ? "schemas.microsoft.com/xps" : "schemas.openxps.org";
+        EXPECT_EQ(std::string::npos, markup.find(other)) << markup;
+        EXPECT_EQ(std::string::npos, ZipContent(dir.Path("out.xps"), "_rels/.rels").find(other));
+        // The page sizes of the document's references travel too.
+        EXPECT_NE(std::string::npos,
+                  markup.find("<PageContent Source=\"Pages/1.fpage\" Width=\"96\" Height=\"96\"/>"))
+            << markup;
+        const Walk walk = WalkReader(reader, /*readStreams=*/true);
+        EXPECT_EQ(S_OK, walk.result) << walk.message;
+        EXPECT_EQ(5u, walk.parts.size());
+    }
+}
+
+TEST(XpsWriter, WritesNewPartsChangedMarkupAndCompressionChoices) {
+    TempDir dir;
+    WriteZip(dir.Path("in.xps"), SmallJob());
+    const std::string ticketText =
+        "<psf:PrintTicket xmlns:psf=\"http://schemas.microsoft.com/"
+        "windows/2003/08/printing/printschemaframework\" version=\"1\"/>";
+    int pages = 0;
+    Copy(dir.Path("in.xps"), dir.Path("out.xps"),
+         [&](IXpsDocumentConsumer* writer, IFixedPage* page) {
+             if (++pages == 1) {
+                 // New markup, stored uncompressed.
+                 ATL::CComPtr<IPrintWriteStream> stream;
+                 ASSERT_EQ(S_OK, page->GetWriteStream(&stream));
+                 const std::string markup =
+                     "<FixedPage xmlns=\"http://schemas.microsoft.com/xps/2005/06\" Width=\"96\" "
+                     "Height=\"96\"/>";
+                 ULONG written = 0;
+                 ASSERT_EQ(S_OK, stream->WriteBytes(markup.data(),
+                                                    static_cast<ULONG>(markup.size()), &written));
+                 stream->Close();
+                 ASSERT_EQ(S_OK, page->SetPartCompression(Compression_NotCompressed));
+                 return;
+             }
+             // A new ticket for the second page, made by the writer.
+             ATL::CComPtr<IPartPrintTicket> ticket;
+             ATL::CComPtr<IPrintWriteStream> stream;
+             EXPECT_EQ(E_INVALIDARG,
+                       writer->GetNewEmptyPart(u"../bad", IID_IPartPrintTicket,
+                                               reinterpret_cast<void**>(&ticket), &stream));
+             ASSERT_EQ(S_OK, writer->GetNewEmptyPart(u"/Tickets/Page2.xml", IID_IPartPrintTicket,
+                                                     reinterpret_cast<void**>(&ticket), &stream));
+             ULONG written = 0;
+             ASSERT_EQ(S_OK, stream->WriteBytes(ticketText.data(),
+                                                static_cast<ULONG>(ticketText.size()), &written));
+             stream->Close();
+             ASSERT_EQ(S_OK, page->SetPrintTicket(ticket));
+             ASSERT_EQ(S_OK, page->DeleteResource(u"/Images/dot.png"));
+         });
+
+    const auto out = ByName(ListZip(dir.Path("out.xps")));
+    EXPECT_EQ(0, out.at("Doc/Pages/1.fpage").method);
+    EXPECT_EQ(ticketText, ZipContent(dir.Path("out.xps"), "Tickets/Page2.xml"));
+    const std::string rels = ZipContent(dir.Path("out.xps"), "Doc/Pages/_rels/2.fpage.rels");
+    EXPECT_NE(std::string::npos, rels.find("/Tickets/Page2.xml"));
+    EXPECT_EQ(std::string::npos, rels.find("dot.png"));
+    const std::string types = ZipContent(dir.Path("out.xps"), "[Content_Types].xml");
+    EXPECT_NE(std::string::npos, types.find("application/vnd.ms-printing.printticket+xml"));
+    const Walk walk = WalkReader(Open(dir.Path("out.xps")), /*readStreams=*/true);
+    EXPECT_EQ(S_OK, walk.result) << walk.message;
+}
+
+TEST(XpsWriter, LeavesNoFileWhenTheJobFailsOrIsAbandoned) {
+    TempDir dir;
+    WriteZip(dir.Path("in.xps"), SmallJob());
+    WriteFile(dir.Path("kept.xps"), "the old job");
+    for (const bool fail : {false, true}) {
+        SCOPED_TRACE(fail);
+        for (const char* target : {"new.xps", "kept.xps"}) {
+            ATL::CComPtr<IXpsDocumentProvider> reader = Open(dir.Path("in.xps"));
+            ATL::CComPtr<IXpsDocumentConsumer> writer = Create(dir.Path(target));
+            for (int i = 0; i < 4; ++i) { // the document, the sequence, a document, a page
+                ATL::CComPtr<IUnknown> part;
+                ASSERT_EQ(S_OK, reader->GetXpsPart(&part));
+                ASSERT_EQ(S_OK, XpsSendPart(writer, part));
+            }
+            if (fail) {
+                // A page before its document is refused and kills the job.
+                ATL::CComPtr<IXpsDocumentConsumer> other = Create(dir.Path("other.xps"));
+                ATL::CComPtr<IUnknown> page;
+                ASSERT_EQ(S_OK, reader->GetXpsPart(&page));
+                ATL::CComPtr<IFixedPage> asPage;
+                ASSERT_EQ(S_OK, page->QueryInterface(&asPage));
+                EXPECT_EQ(E_UNEXPECTED, other->SendFixedPage(asPage));
+                EXPECT_EQ(E_UNEXPECTED, other->CloseSender());
+                // The same page twice breaks the package.
+                ASSERT_EQ(S_OK, writer->SendFixedPage(asPage));
+                EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), writer->SendFixedPage(asPage));
+                EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), writer->CloseSender());
+            }
+        }
+        EXPECT_EQ(std::vector<std::string>({"in.xps", "kept.xps"}), dir.Names());
+        EXPECT_EQ("the old job", ReadFile(dir.Path("kept.xps")));
+    }
+}
+
+TEST(XpsWriter, WritesThroughLinksAndRefusesWhatIsNoFile) {
+    TempDir dir;
+    WriteZip(dir.Path("in.xps"), SmallJob());
+    std::filesystem::create_directory(dir.Path("real"));
+    WriteFile(dir.Path("real/job.xps"), "old");
+    std::filesystem::create_symlink("real/job.xps", dir.Path("link.xps"));
+    Copy(dir.Path("in.xps"), dir.Path("link.xps"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.Path("link.xps")));
+    EXPECT_EQ(5u, WalkReader(Open(dir.Path("real/job.xps"))).parts.size());
+    EXPECT_EQ(std::vector<std::string>({"job.xps"}), [&] {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir.Path("real"))) {
+            names.push_back(e.path().filename().string());
+        }
+        return names;
+    }());
+
+    ASSERT_EQ(0, mkfifo(dir.Path("fifo").c_str(), 0600));
+    for (const std::string& target :
+         {dir.Path("fifo"), std::string("/dev/zero"), dir.Path("real"), dir.Path("none/job.xps")}) {
+        SCOPED_TRACE(target);
+        ATL::CComPtr<IXpsDocumentConsumer> writer;
+        EXPECT_TRUE(FAILED(XpsCreatePackageWriter(target.c_str(), &writer)));
+        EXPECT_EQ(nullptr, writer.p);
+        ATL::CComBSTR text;
+        ASSERT_EQ(S_OK, XpsGetLastOpenErrorText(&text));
+        EXPECT_NE(std::string::npos, Narrow(text).find(target)) << Narrow(text);
+    }
+}
+
+TEST(XpsWriter, ReadsAndWritesTheSameFile) {
+    TempDir dir;
+    MakeJob(dir.Path("job.xps"), "--pages 3 --lines 2");
+    const Walk before = WalkReader(Open(dir.Path("job.xps")), true);
+    Copy(dir.Path("job.xps"), dir.Path("job.xps"));
+    const Walk after = WalkReader(Open(dir.Path("job.xps")), true);
+    EXPECT_EQ(S_OK, after.result) << after.message;
+    EXPECT_EQ(before.parts, after.parts);
+    EXPECT_EQ(std::vector<std::string>{"job.xps"}, dir.Names());
+}
+
+} // namespace
+
+namespace {
+
+TEST(XpsWriter, CarriesRelationshipsTheInterfacesDoNotShow) {
+    // Core properties of the package, a hyperlink of the sequence, the document structure of
+    // the document and a story fragment of each page: none has an interface, all must survive.
+    auto entries = SmallJob();
+    const std::string pkg = "http://schemas.openxmlformats.org/package/2006/relationships";
+    const std::string xps = "http://schemas.microsoft.com/xps/2005/06/";
+    auto rels = [&](const std::string& body) {
+        return "<Relationships xmlns=\"" + pkg + "\">" + body + "</Relationships>";
+    };
+    auto rel = [](const std::string& type, const std::string& target, const char* mode = "") {
+        return "<Relationship Id=\"C\" Type=\"" + type + "\" Target=\"" + target + "\"" + mode +
+               "/>";
+    };
+    SetEntry(entries, "_rels/.rels",
+             rels(rel(xps + "fixedrepresentation", "/Job.fdseq") +
+                  rel(pkg + "/metadata/core-properties", "/docProps/core.xml"))
+                 .c_str());
+    SetEntry(entries, "_rels/Job.fdseq.rels",
+             rels(rel(xps + "printticket", "/Tickets/Job.xml") +
+                  rel(xps + "link", "https://example.org/", " TargetMode=\"External\""))
+                 .c_str());
+    SetEntry(entries, "Doc/_rels/1.fdoc.rels",
+             rels(rel(xps + "printticket", "/Tickets/Doc.xml") +
+                  rel(xps + "documentstructure", "Structure/Doc.struct"))
+                 .c_str());
+    for (const char* page : {"1", "2"}) {
+        SetEntry(entries, std::string("Doc/Pages/_rels/") + page + ".fpage.rels",
+                 rels(rel(xps + "required-resource", "/Images/dot.png") +
+                      rel(xps + "storyfragments",
+                          "/Doc/Structure/Fragments/" + std::string(page) + ".frag"))
+                     .c_str());
+        SetEntry(entries, std::string("Doc/Structure/Fragments/") + page + ".frag",
+                 "<StoryFragments/>");
+    }
+    SetEntry(entries, "docProps/core.xml", "<coreProperties>job</coreProperties>");
+    SetEntry(entries, "Doc/Structure/Doc.struct", "<DocumentStructure/>");
+    entries[0].bytes.insert(
+        entries[0].bytes.size() - 8,
+        "<Default Extension=\"frag\" ContentType=\"application/"
+        "vnd.ms-package.xps-storyfragments+xml\"/><Default Extension=\"struct\" "
+        "ContentType=\"application/vnd.ms-package.xps-documentstructure+xml\"/>"
+        "<Override PartName=\"/docProps/core.xml\" ContentType=\"application/"
+        "vnd.openxmlformats-package.core-properties+xml\"/>");
+    TempDir dir;
+    WriteZip(dir.Path("in.xps"), entries);
+    int pages = 0;
+    Copy(dir.Path("in.xps"), dir.Path("out.xps"), [&](IXpsDocumentConsumer*, IFixedPage* page) {
+        if (++pages == 2) {
+            ASSERT_EQ(S_OK, page->SetPrintTicket(nullptr)); // these relationships are made anew
+        }
+    });
+
+    const std::string out = dir.Path("out.xps");
+    EXPECT_EQ("<coreProperties>job</coreProperties>", ZipContent(out, "docProps/core.xml"));
+    EXPECT_EQ("<DocumentStructure/>", ZipContent(out, "Doc/Structure/Doc.struct"));
+    EXPECT_EQ("<StoryFragments/>", ZipContent(out, "Doc/Structure/Fragments/2.frag"));
+    EXPECT_NE(std::string::npos, ZipContent(out, "_rels/.rels").find("/docProps/core.xml"));
+    EXPECT_NE(std::string::npos, ZipContent(out, "_rels/Job.fdseq.rels")
+                                     .find("Target=\"https://example.org/\" "
+                                           "TargetMode=\"External\""));
+    EXPECT_NE(std::string::npos,
+              ZipContent(out, "Doc/_rels/1.fdoc.rels").find("/Doc/Structure/Doc.struct"));
+    for (const char* page : {"1", "2"}) {
+        EXPECT_NE(std::string::npos,
+                  ZipContent(out, std::string("Doc/Pages/_rels/") + page + ".fpage.rels")
+                      .find(std::string("/Doc/Structure/Fragments/") + page + ".frag"));
+    }
+    EXPECT_NE(std::string::npos, ZipContent(out, "[Content_Types].xml")
+                                     .find("application/vnd.ms-package.xps-storyfragments+xml"));
+    const Walk walk = WalkReader(Open(out), /*readStreams=*/true);
+    EXPECT_EQ(S_OK, walk.result) << walk.message;
+}
+
+} // namespace
