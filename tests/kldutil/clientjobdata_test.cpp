@@ -1,5 +1,7 @@
 // Client job data: parameters written for a job by the user interface and read back by a
 // filter running as the printing user.
+#include "scratchfolder.h"
+
 #include <kldutil/clientjobdatareaderwriter.h>
 #include <kldutil/printer.h>
 #include <kldutil/setthreadtokenwrapper.h>
@@ -12,14 +14,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-namespace fs = std::filesystem;
 using Entry = platformtest::ImpersonationLog::Entry;
 
 ByteBuffer Bytes(const std::string& text) {
@@ -31,19 +30,12 @@ ByteBuffer Bytes(const std::string& text) {
 class ClientJobData : public ::testing::Test {
 protected:
     void SetUp() override {
-        spool_ = fs::temp_directory_path() /
-                 ("fu-jobdata-" + std::to_string(getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(spool_);
-        setenv("FILTERUTILITIES_SPOOL", spool_.c_str(), 1);
+        setenv("FILTERUTILITIES_SPOOL", spool_.Path().c_str(), 1);
         ASSERT_TRUE(printer_);
     }
-    void TearDown() override {
-        unsetenv("FILTERUTILITIES_SPOOL");
-        fs::remove_all(spool_);
-    }
+    void TearDown() override { unsetenv("FILTERUTILITIES_SPOOL"); }
 
-    fs::path spool_;
+    const ScratchFolder spool_{"fu-jobdata"};
     Printer printer_ = Printer::CreateHandle(platformprinters::kBuiltinPrinterName);
 };
 
@@ -103,6 +95,9 @@ TEST_F(ClientJobData, WhatCannotBeReadLeavesTheOutputAlone) {
     const ClientJobDataReaderWriter job(printer_.GetHandle(), 7);
     ASSERT_TRUE(job.SetByteBufferInParameterList(1, Bytes("abc")));
     ASSERT_TRUE(job.SetStringInParameterList(2, u"text"));
+    BYTE odd[] = {'a', 0, 'b'};
+    ASSERT_EQ(ERROR_SUCCESS,
+              SetPrinterDataExW(printer_.GetHandle(), u"ClientJobData\\7", u"4", REG_SZ, odd, 3));
     const ClientJobDataReaderWriter otherJob(printer_.GetHandle(), 8);
     const ClientJobDataReaderWriter closed(reinterpret_cast<HANDLE>(0x99), 7);
     const struct {
@@ -112,6 +107,7 @@ TEST_F(ClientJobData, WhatCannotBeReadLeavesTheOutputAlone) {
         DWORD error;
     } cases[] = {
         {"bytes are not a string", job, 1, ERROR_INVALID_DATATYPE},
+        {"text of an odd length", job, 4, ERROR_INVALID_DATATYPE},
         {"a missing parameter", job, 3, ERROR_FILE_NOT_FOUND},
         {"another job's parameter", otherJob, 2, ERROR_FILE_NOT_FOUND},
         {"a closed printer", closed, 2, ERROR_INVALID_HANDLE},

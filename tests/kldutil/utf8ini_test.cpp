@@ -1,5 +1,7 @@
 // Reading INI files by the rules of GetPrivateProfileStringW: values, defaults, lists of
 // names, buffers too small, and files that are missing, odd or hostile.
+#include "scratchfolder.h"
+
 #include <kldutil/utf8ini.h>
 
 #include <gtest/gtest.h>
@@ -9,7 +11,6 @@
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -35,22 +36,13 @@ const std::string kSettings = "\xEF\xBB\xBF; watermark settings\r\n"
 
 class Utf8Ini : public ::testing::Test {
 protected:
-    void SetUp() override {
-        root_ = fs::temp_directory_path() /
-                ("fu-ini-" + std::to_string(getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        fs::create_directories(root_);
-    }
-    void TearDown() override { fs::remove_all(root_); }
-
     std::u16string Write(const std::string& name, const std::string& bytes) const {
         std::ofstream(root_ / name, std::ios::binary) << bytes;
         return Path(name);
     }
     std::u16string Path(const std::string& name) const { return (root_ / name).u16string(); }
 
-    fs::path root_;
+    const ScratchFolder root_{"fu-ini"};
 };
 
 struct Read {

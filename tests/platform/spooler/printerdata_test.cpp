@@ -1,6 +1,7 @@
 // Printer data: values under keys kept in the spool folder, found again by other handles and
 // users, replaced whole, deleted with the keys under them, and damaged files refused.
 #include "platformprinters.h"
+#include "scratchfolder.h"
 #include "winspool.h"
 
 #include <gtest/gtest.h>
@@ -20,18 +21,12 @@ namespace fs = std::filesystem;
 class PrinterData : public ::testing::Test {
 protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() /
-                ("fu-printerdata-" + std::to_string(getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        fs::create_directories(root_);
         setenv("FILTERUTILITIES_SPOOL", (root_ / "spool").c_str(), 1);
         printer_ = Open();
     }
     void TearDown() override {
         ClosePrinter(printer_);
         unsetenv("FILTERUTILITIES_SPOOL");
-        fs::remove_all(root_);
     }
 
     static HANDLE Open() {
@@ -73,7 +68,7 @@ protected:
         return files.empty() ? fs::path() : files.front();
     }
 
-    fs::path root_;
+    const ScratchFolder root_{"fu-printerdata"};
     HANDLE printer_ = nullptr;
 };
 
@@ -143,7 +138,7 @@ TEST_F(PrinterData, NamesStayInsideTheSpoolFolder) {
     ASSERT_EQ(ERROR_SUCCESS, Set(u"../../escaped", u"../../../v", "data"));
     ASSERT_EQ(ERROR_SUCCESS, Set(u"/etc/passwd", u"\\..\\x", "data"));
     std::vector<std::string> top;
-    for (const auto& entry : fs::directory_iterator(root_)) {
+    for (const auto& entry : fs::directory_iterator(root_.Path())) {
         top.push_back(entry.path().filename().string());
     }
     EXPECT_EQ(std::vector<std::string>{"spool"}, top);
