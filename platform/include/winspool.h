@@ -1,4 +1,5 @@
-// The spooler (winspool.h): printer handles, the default printer and the driver directory.
+// The spooler (winspool.h): printer handles, the default printer, a printer's driver and private
+// data, and the driver directory.
 #pragma once
 
 #include "windows.h"
@@ -54,10 +55,6 @@ PLATFORM_EXPORT BOOL WINAPI ClosePrinter(HANDLE printer);
 // The default printer's name; size is in characters with the terminating zero. A buffer too
 // small gives FALSE, ERROR_INSUFFICIENT_BUFFER and the size needed.
 PLATFORM_EXPORT BOOL WINAPI GetDefaultPrinterW(LPWSTR buffer, LPDWORD size);
-// The local machine's printer driver directory (a path without a trailing separator) for the
-// default environment ("Windows x64"), level 1. A remote server name gives ERROR_INVALID_NAME,
-// another environment ERROR_INVALID_ENVIRONMENT, another level ERROR_INVALID_LEVEL; a buffer
-// too small gives ERROR_INSUFFICIENT_BUFFER with *needed set.
 // The driver of an open printer, level 1 only: a DRIVER_INFO_1W at the start of the buffer,
 // its name behind it. The environment must be null, empty or "Windows x64". A buffer too small
 // gives ERROR_INSUFFICIENT_BUFFER with *needed set; a handle that is not open,
@@ -81,6 +78,10 @@ PLATFORM_EXPORT DWORD WINAPI GetPrinterDataExW(HANDLE printer, LPCWSTR keyName, 
                                                LPDWORD needed);
 // Deletes the key with its values and every key under it.
 PLATFORM_EXPORT DWORD WINAPI DeletePrinterKeyW(HANDLE printer, LPCWSTR keyName);
+// The local machine's printer driver directory (a path without a trailing separator) for the
+// default environment ("Windows x64"), level 1. A remote server name gives ERROR_INVALID_NAME,
+// another environment ERROR_INVALID_ENVIRONMENT, another level ERROR_INVALID_LEVEL; a buffer
+// too small gives ERROR_INSUFFICIENT_BUFFER with *needed set.
 PLATFORM_EXPORT BOOL WINAPI GetPrinterDriverDirectoryA(LPSTR serverName, LPSTR environment,
                                                        DWORD level, LPBYTE driverDirectory,
                                                        DWORD bufferSize, LPDWORD needed);
