@@ -1,4 +1,5 @@
 // fuzz-links: platform
+// fuzz-dict: xml.dict
 //
 // The DOM stand-in on arbitrary bytes: whatever loads must write out as a stream that loads
 // back to the same document, before and after edits that move nodes and take namespace

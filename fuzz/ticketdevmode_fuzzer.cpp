@@ -1,4 +1,5 @@
 // fuzz-links: filterutilities kldutil platform
+// fuzz-dict: xml.dict
 // Hostile print tickets against the filter's ticket view: the devmode snapshot is decoded from
 // the ticket, checked as this driver's devmode, its private block located and its persisted
 // attributes decoded, and features are looked up. The first byte of the input chooses what the

@@ -48,7 +48,9 @@
 namespace PrintSchema {
 
 // The namespaces in which Print Schema names live, as other parts of the system report them.
-enum MsPrintTicketNamespacesEnum {
+// Every int is a value of the type, as with the Windows compiler, so that a namespace the
+// documents do not know reaches the check that refuses it.
+enum MsPrintTicketNamespacesEnum : int {
     FrameworkNs = 0,
     KeywordsNs = 1,
     UserKeywordsNs = 2,

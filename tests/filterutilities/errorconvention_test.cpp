@@ -14,9 +14,10 @@
 #include <stdexcept>
 #include <string>
 
-namespace {
+// Throw sites inside a class, so that the qualified name shows; in a named namespace, which
+// every compiler spells alike (an anonymous one reads "{anonymous}" or "(anonymous namespace)").
+namespace throwsites {
 
-// Throw sites inside a class, so that the qualified name shows.
 struct CSaxHandler {
     static void EscapeEntity(HRESULT hr, int* line) {
         *line = __LINE__ + 1;
@@ -31,6 +32,13 @@ struct CSaxHandler {
 void ThrowDelayLoadDllLoadFailureException(const char* /*module*/) {
     FU_THROW_DELAY_LOAD_FAILURE();
 }
+
+} // namespace throwsites
+
+namespace {
+
+using throwsites::CSaxHandler;
+using throwsites::ThrowDelayLoadDllLoadFailureException;
 
 template <class Exception, class Body>
 Exception Caught(Body&& body) {
@@ -51,8 +59,8 @@ TEST(ThrowStep, ThrowsKeldanComExceptionWithTheSite) {
     EXPECT_EQ(CXString(), e.GetMessage());
     EXPECT_STREQ(__FILE__, e.GetFile());
     EXPECT_EQ(line, e.GetLine());
-    EXPECT_STREQ("{anonymous}::CSaxHandler::EscapeEntity", e.GetFunction());
-    EXPECT_EQ("*Throwing* KeldanComException:  [{anonymous}::CSaxHandler::EscapeEntity at " +
+    EXPECT_STREQ("throwsites::CSaxHandler::EscapeEntity", e.GetFunction());
+    EXPECT_EQ("*Throwing* KeldanComException:  [throwsites::CSaxHandler::EscapeEntity at " +
                   std::string(__FILE__) + "(" + std::to_string(line) + ")]\n",
               sink.Text());
 }
@@ -63,11 +71,11 @@ TEST(ThrowStep, ThrowsTheOtherExceptionTypes) {
     const ExceptionInvalidArgumentNullPointer null =
         Caught<ExceptionInvalidArgumentNullPointer>([&] { CSaxHandler::NeedPointer(&line); });
     EXPECT_EQ(line, null.GetLine());
-    EXPECT_STREQ("{anonymous}::CSaxHandler::NeedPointer", null.GetFunction());
+    EXPECT_STREQ("throwsites::CSaxHandler::NeedPointer", null.GetFunction());
 
     const ExceptionDelayLoadDllLoadFailure load = Caught<ExceptionDelayLoadDllLoadFailure>(
         [] { ThrowDelayLoadDllLoadFailureException("kldcore.dll"); });
-    EXPECT_STREQ("{anonymous}::ThrowDelayLoadDllLoadFailureException", load.GetFunction());
+    EXPECT_STREQ("throwsites::ThrowDelayLoadDllLoadFailureException", load.GetFunction());
     EXPECT_EQ(CXString(), load.GetMessage());
 
     const std::string text = sink.Text();
