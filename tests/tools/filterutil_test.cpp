@@ -97,10 +97,12 @@ TEST(FilterutilShow, ReadsEveryRealDocument) {
 TEST(FilterutilShow, NestedFeaturesAndCapabilityOptions) {
     const ToolRun ticket = RunFilterutil({"ticket", "show", kJobTicket});
     ASSERT_EQ(0, ticket.status) << ticket.err;
-    EXPECT_NE(std::string::npos,
-              ticket.out.find("feature psk:JobNUpAllDocumentsContiguously: (none)\n"
-                              "    psk:PagesPerSheet = 2\n"
-                              "  feature psk:PresentationDirection: psk:RightBottom\n"));
+    EXPECT_NE(
+        std::string::npos,
+        ticket.out.find(
+            "feature psk:JobNUpAllDocumentsContiguously: (unreadable: its Option has no name)\n"
+            "    psk:PagesPerSheet = 2\n"
+            "  feature psk:PresentationDirection: psk:RightBottom\n"));
     EXPECT_NE(std::string::npos, ticket.out.find("    psk:Scale = 85\n")); // through ParameterRef
 
     const ToolRun nup =

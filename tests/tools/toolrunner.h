@@ -1,6 +1,7 @@
 // Runs the filterutil program and collects what it printed.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -10,10 +11,19 @@ struct ToolRun {
     std::string err;
 };
 
-// Runs filterutil with the arguments (none may contain a single quote).
-ToolRun RunFilterutil(const std::vector<std::string>& arguments);
+struct ToolSetting {
+    std::string standardInput = "/dev/null"; // the file standard input reads
+    std::string standardOutput;              // the file standard output writes; empty: captured
+    std::function<void()> beforeExec;        // runs in the child, under the program's own pid
+};
+
+// Runs filterutil with the arguments, passed as they are (no shell).
+ToolRun RunFilterutil(const std::vector<std::string>& arguments,
+                      const ToolSetting& setting = ToolSetting());
 
 std::string ReadFile(const std::string& path);
+// The names of the entries in a folder, sorted.
+std::vector<std::string> EntriesOf(const std::string& folder);
 void WriteFile(const std::string& path, const std::string& bytes);
 
 // A fresh, empty folder for one test, removed with the object.
@@ -24,6 +34,8 @@ public:
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
     std::string Path(const std::string& name) const { return path_ + "/" + name; }
+    // The names of the entries in the folder, sorted.
+    std::vector<std::string> Entries() const { return EntriesOf(path_); }
 
 private:
     std::string path_;

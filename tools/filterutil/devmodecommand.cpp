@@ -7,6 +7,7 @@
 #include "commands.h"
 
 #include "jsonwriter.h"
+#include "outputfile.h"
 #include "printschemafile.h"
 #include "text.h"
 #include "toolerror.h"
@@ -25,10 +26,10 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
 #include <map>
 #include <memory>
 #include <optional>
+#include <sstream>
 
 namespace filterutil {
 namespace {
@@ -89,9 +90,12 @@ DevmodeArguments ParseArguments(const Arguments& arguments) {
                          arguments[i + 1].find('=') != std::string::npos &&
                          arguments[i + 1][0] != '-');
             } else {
+                if (arguments[i + 1].empty()) {
+                    throw ToolError("ticket devmode: -o needs a file name");
+                }
                 parsed.output = arguments[++i];
             }
-        } else if (!argument.empty() && argument[0] == '-') {
+        } else if (argument.size() > 1 && argument[0] == '-') {
             throw ToolError("ticket devmode: unknown option " + argument);
         } else if (parsed.path.empty()) {
             parsed.path = argument;
@@ -158,22 +162,23 @@ void WriteList(JsonWriter& json, const AttributeBytesIndexedList& list) {
     json.EndObject();
 }
 
-void PrintList(const AttributeBytesIndexedList& list, const std::string& indent) {
+void PrintList(std::ostream& out, const AttributeBytesIndexedList& list,
+               const std::string& indent) {
     for (const AttributeBytesIndexedList::Attribute& attribute : list) {
-        std::cout << indent << "feature " << attribute.GetFeatureId().GetId() << " = ";
+        out << indent << "feature " << attribute.GetFeatureId().GetId() << " = ";
         switch (attribute.GetKind()) {
         case AttributeBytesKind::Boolean:
-            std::cout << (attribute.GetValue() ? "true" : "false") << " (boolean)\n";
+            out << (attribute.GetValue() ? "true" : "false") << " (boolean)\n";
             break;
         case AttributeBytesKind::Collection:
-            std::cout << "(collection)\n";
-            PrintList(attribute.GetCollection(), indent + "  ");
+            out << "(collection)\n";
+            PrintList(out, attribute.GetCollection(), indent + "  ");
             break;
         case AttributeBytesKind::Integer:
-            std::cout << attribute.GetValue() << " (integer)\n";
+            out << attribute.GetValue() << " (integer)\n";
             break;
         default:
-            std::cout << attribute.GetValue() << " (option)\n";
+            out << attribute.GetValue() << " (option)\n";
         }
     }
 }
@@ -236,8 +241,8 @@ DevmodeReport Inspect(ByteBuffer& devmode) {
     return report;
 }
 
-void PrintJson(const DevmodeReport& report) {
-    JsonWriter json(std::cout);
+void PrintJson(std::ostream& out, const DevmodeReport& report) {
+    JsonWriter json(out);
     json.BeginObject().Key("devmode").BeginObject();
     const DEVMODEW& d = report.publicPart;
     if (report.publicBytes >= offsetof(DEVMODEW, dmSpecVersion)) {
@@ -271,32 +276,32 @@ void PrintJson(const DevmodeReport& report) {
     json.EndObject();
 }
 
-void PrintText(const DevmodeReport& report) {
+void PrintText(std::ostream& out, const DevmodeReport& report) {
     const DEVMODEW& d = report.publicPart;
-    std::cout << "devmode \"" << Narrow(d.dmDeviceName, CCHDEVICENAME) << "\"\n";
+    out << "devmode \"" << Printable(Narrow(d.dmDeviceName, CCHDEVICENAME)) << "\"\n";
     for (const PublicField& field : PublicFields(d)) {
         if (field.end <= report.publicBytes) {
-            std::cout << "  " << field.name << " = " << field.value << '\n';
+            out << "  " << field.name << " = " << field.value << '\n';
         }
     }
     if (offsetof(DEVMODEW, dmFormName) + sizeof d.dmFormName <= report.publicBytes) {
-        std::cout << "  dmFormName = \"" << Narrow(d.dmFormName, CCHFORMNAME) << "\"\n";
+        out << "  dmFormName = \"" << Printable(Narrow(d.dmFormName, CCHFORMNAME)) << "\"\n";
     }
     const BlockReport& block = report.block;
-    std::cout << "private block: "
-              << (!block.present ? "absent"
-                                 : "version " + std::to_string(block.version) + ", checksum " +
-                                       (block.checksumOk ? "ok" : "wrong"))
-              << '\n';
+    out << "private block: "
+        << (!block.present ? "absent"
+                           : "version " + std::to_string(block.version) + ", checksum " +
+                                 (block.checksumOk ? "ok" : "wrong"))
+        << '\n';
     if (block.present && block.checksumOk && !block.attributes) {
-        std::cout << "settings: cannot be read\n";
+        out << "settings: cannot be read\n";
     }
     if (block.attributes) {
         for (const auto& entry : block.attributes->GetAttributeBytesNameSpaces()) {
             AttributeBytesIndexedList list;
             list.ImportFromRawList(entry.second);
-            std::cout << "namespace " << entry.first.GetId() << '\n';
-            PrintList(list, "  ");
+            out << "namespace " << entry.first.GetId() << '\n';
+            PrintList(out, list, "  ");
         }
     }
 }
@@ -320,7 +325,7 @@ ByteBuffer DriverDevmode(PrintTicketXmlDocument& ticket, const std::string& path
         throw ToolError(path + ": the page devmode snapshot is not a devmode of this driver");
     }
     if (FAILED(hr)) {
-        throw ToolError(path + ": the snapshot could not be read (" + HexCode(hr) + ")",
+        throw ToolError(path + ": the snapshot could not be read: " + DescribeHresult(hr),
                         kExitFailure);
     }
     return devmode;
@@ -345,11 +350,13 @@ int Show(PrintSchemaFile& file, const DevmodeArguments& arguments) {
                         std::to_string(snapshot.getDword()) + " bytes)");
     }
     const DevmodeReport report = Inspect(snapshot);
+    std::ostringstream out;
     if (arguments.json) {
-        PrintJson(report);
+        PrintJson(out, report);
     } else {
-        PrintText(report);
+        PrintText(out, report);
     }
+    WriteStandardOutput(out.str());
     // The library decides whether this is the driver's devmode; the report above says why not.
     DriverDevmode(ticket, arguments.path);
     return kExitOk;
@@ -388,8 +395,8 @@ int Edit(PrintSchemaFile& file, const DevmodeArguments& arguments) {
         const HRESULT hr = ticket.AddOrReplacePageDevmodeSnapshotInPrintTicket(
             reinterpret_cast<const DEVMODEW*>(devmode.getLpbyte()));
         if (FAILED(hr)) {
-            throw ToolError("ticket devmode: the snapshot could not be embedded (" + HexCode(hr) +
-                                ")",
+            throw ToolError("ticket devmode: the snapshot could not be embedded: " +
+                                DescribeHresult(hr),
                             kExitFailure);
         }
     }
@@ -408,12 +415,11 @@ int Edit(PrintSchemaFile& file, const DevmodeArguments& arguments) {
         for (const auto& [feature, value] : arguments.settings) {
             const auto* attribute = committed.Find(AttributeBytesFeatureId(feature));
             if (!attribute || attribute->GetValue() != value) {
-                throw ToolError("ticket devmode: the settings do not fit the devmode's block",
-                                kExitFailure);
+                throw ToolError("ticket devmode: the settings do not fit the devmode's block");
             }
         }
     }
-    SaveXmlFile(file.dom, *arguments.output);
+    WriteOutputFile(*arguments.output, SerialiseDocument(file.dom));
     return kExitOk;
 }
 

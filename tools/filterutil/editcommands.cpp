@@ -3,8 +3,9 @@
 // -o names it.
 #include "commands.h"
 
-#include "domwalk.h"
+#include "outputfile.h"
 #include "printschemafile.h"
+#include "schemareader.h"
 #include "text.h"
 #include "toolerror.h"
 #include "xmlfile.h"
@@ -12,7 +13,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <iostream>
 #include <optional>
 
 namespace filterutil {
@@ -31,7 +31,7 @@ EditArguments ParseEditArguments(const std::string& command, const Arguments& ar
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         if (argument == "-o" || argument == "--output") {
-            if (i + 1 >= arguments.size()) {
+            if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
                 throw ToolError(command + ": -o needs a file name");
             }
             parsed.output = arguments[++i];
@@ -48,23 +48,51 @@ EditArguments ParseEditArguments(const std::string& command, const Arguments& ar
 }
 
 void WriteResult(PrintSchemaFile& file, const EditArguments& arguments) {
+    std::string bytes = SerialiseDocument(file.dom);
     if (arguments.output) {
-        SaveXmlFile(file.dom, *arguments.output);
+        WriteOutputFile(*arguments.output, bytes);
         return;
     }
-    const std::string bytes = SerialiseDocument(file.dom);
-    std::cout << bytes;
     if (!bytes.empty() && bytes.back() != '\n') {
-        std::cout << '\n';
+        bytes += '\n';
     }
+    WriteStandardOutput(bytes);
 }
 
-// A name as the document writes it, split at its colon: "psk:PageMediaSize" gives the
+// The prefix that names the driver's private keywords namespace on the command line, whatever
+// the ticket declares.
+constexpr std::u16string_view kPrivatePrefix = u"pk:";
+
+// A name as the command line gives it, split at its colon: "psk:PageMediaSize" gives the
 // prefix "psk:" (with its colon, as the library holds prefixes) and "PageMediaSize".
 struct QualifiedName {
     std::u16string prefix;
     std::u16string local;
+
+    bool IsPrivate() const { return prefix == kPrivatePrefix; }
+    std::string Shown() const { return Printable(ToUtf8(prefix + local)); }
 };
+
+// Checks the name's form before any document is read: a prefix and a local name, each an XML
+// name without a colon, so that it can stand in a name attribute and in the library's queries.
+QualifiedName ParseName(const std::string& command, const std::string& text) {
+    const auto wide = FromUtf8Strict(text);
+    if (!wide) {
+        throw ToolError(command + ": \"" + Printable(text) + "\" is not UTF-8 text");
+    }
+    const size_t colon = wide->find(u':');
+    if (colon == std::u16string::npos) {
+        throw ToolError(command + ": \"" + Printable(text) +
+                        "\" is not a prefixed name such as psk:PageMediaSize");
+    }
+    QualifiedName name{wide->substr(0, colon + 1), wide->substr(colon + 1)};
+    if (!IsNcName(std::u16string_view(name.prefix).substr(0, colon)) || !IsNcName(name.local)) {
+        throw ToolError(command + ": \"" + Printable(text) +
+                        "\" is not a name XML can carry (PREFIX:NAME, each an XML name "
+                        "without a colon)");
+    }
+    return name;
+}
 
 bool RootDeclaresPrefix(PrintSchemaXmlDocument& document, const std::u16string& prefix) {
     CComPtr<IXMLDOMNamedNodeMap> attributes;
@@ -77,20 +105,27 @@ bool RootDeclaresPrefix(PrintSchemaXmlDocument& document, const std::u16string& 
     return attributes->getNamedItem(name, &found) == S_OK && found;
 }
 
-QualifiedName SplitName(PrintSchemaXmlDocument& document, const std::string& command,
-                        const std::string& text) {
-    const size_t colon = text.find(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size() ||
-        text.find(':', colon + 1) != std::string::npos) {
-        throw ToolError(command + ": \"" + text +
-                        "\" is not a prefixed name such as psk:PageMediaSize");
+// Makes the names' prefixes usable in the ticket: pk: is bound to the driver's namespace
+// (declared when the ticket does not declare it); any other prefix must be declared on the
+// root.
+void PreparePrefixes(PrintSchemaFile& file, const std::string& command,
+                     const std::vector<QualifiedName>& names) {
+    for (const QualifiedName& name : names) {
+        if (name.IsPrivate()) {
+            try {
+                BindPrivateNamespace(file);
+            } catch (const ToolError& e) {
+                throw ToolError(command + ": " + e.what(), e.Status());
+            }
+        }
     }
-    QualifiedName name{FromUtf8(text.substr(0, colon + 1)), FromUtf8(text.substr(colon + 1))};
-    if (!RootDeclaresPrefix(document, name.prefix)) {
-        throw ToolError(command + ": the document does not declare the prefix \"" +
-                        text.substr(0, colon) + "\"");
+    for (const QualifiedName& name : names) {
+        if (!name.IsPrivate() && !RootDeclaresPrefix(*file.ticket, name.prefix)) {
+            throw ToolError(command + ": the document does not declare the prefix \"" +
+                            Printable(ToUtf8(name.prefix.substr(0, name.prefix.size() - 1))) +
+                            "\"");
+        }
     }
-    return name;
 }
 
 bool SamePrefix(const std::u16string& prefix, const CComBSTR& held) {
@@ -101,16 +136,16 @@ bool SamePrefix(const std::u16string& prefix, const CComBSTR& held) {
 // or in the driver's private one; true for keywords, false for private.
 bool IsKeywordPrefix(PrintSchemaXmlDocument& document, const std::string& command,
                      const QualifiedName& name) {
+    if (name.IsPrivate()) {
+        return false;
+    }
     if (SamePrefix(name.prefix, document.GetKeywordsNsPrefix())) {
         return true;
     }
-    if (SamePrefix(name.prefix, document.GetUserKeywordsNsPrefix())) {
-        return false;
-    }
     throw ToolError(command +
                     ": only names in the Print Schema keywords namespace or the "
-                    "driver's private keywords namespace can be set, not " +
-                    ToUtf8(name.prefix) + ToUtf8(name.local));
+                    "driver's private keywords namespace (pk:) can be set, not " +
+                    name.Shown());
 }
 
 // Puts replacement where original stands, or appends it to the root when there is none.
@@ -143,11 +178,11 @@ int TicketSet(const Arguments& arguments) {
     const EditArguments parsed = ParseEditArguments(command, arguments, false);
     const std::string path =
         RequirePositional(parsed, command, 3, "ticket set FILE FEATURE OPTION [-o OUT]");
+    const QualifiedName feature = ParseName(command, parsed.positional[1]);
+    const QualifiedName option = ParseName(command, parsed.positional[2]);
     PrintSchemaFile file = LoadPrintTicketFile(path);
+    PreparePrefixes(file, command, {feature, option});
     PrintTicketXmlDocument& ticket = *file.ticket;
-
-    const QualifiedName feature = SplitName(ticket, command, parsed.positional[1]);
-    const QualifiedName option = SplitName(ticket, command, parsed.positional[2]);
     const bool featureKeyword = IsKeywordPrefix(ticket, command, feature);
     const bool optionKeyword = IsKeywordPrefix(ticket, command, option);
 
@@ -162,7 +197,9 @@ int TicketSet(const Arguments& arguments) {
     const HRESULT created = ticket.CreateFeatureOptionPair(
         featureKeyword, featureName, optionKeyword, optionName, &newFeature, &newOption);
     if (FAILED(created)) {
-        throw ToolError(command + ": the library could not make the feature", kExitFailure);
+        throw ToolError(command +
+                            ": the library could not make the feature: " + DescribeHresult(created),
+                        kExitFailure);
     }
     ticket.AppendChild(newFeature, newOption);
     if (existing) {
@@ -177,31 +214,54 @@ int TicketSet(const Arguments& arguments) {
     return kExitOk;
 }
 
+// The value of a string ParameterInit, refused when XML cannot carry it.
+std::u16string ParameterText(const std::string& command, const std::string& text) {
+    const auto wide = FromUtf8Strict(text);
+    if (!wide) {
+        throw ToolError(command + ": the value is not UTF-8 text");
+    }
+    if (wide->empty()) {
+        throw ToolError(command + ": the value is empty; a ParameterInit needs one");
+    }
+    if (const auto character = CharacterXmlCannotCarry(*wide)) {
+        throw ToolError(command + ": the value holds " + *character +
+                        ", a character XML cannot carry");
+    }
+    return *wide;
+}
+
 int TicketParam(const Arguments& arguments) {
     const std::string command = "ticket param";
     const EditArguments parsed = ParseEditArguments(command, arguments, true);
     const std::string path =
         RequirePositional(parsed, command, 3, "ticket param FILE NAME VALUE [--integer] [-o OUT]");
-    PrintSchemaFile file = LoadPrintTicketFile(path);
-    PrintTicketXmlDocument& ticket = *file.ticket;
-
-    const QualifiedName name = SplitName(ticket, command, parsed.positional[1]);
+    const QualifiedName name = ParseName(command, parsed.positional[1]);
     const std::string& valueText = parsed.positional[2];
-    CComBSTR prefix(name.prefix.c_str());
-    CComBSTR local(name.local.c_str());
-
-    CComPtr<IXMLDOMElement> initialiser;
+    std::optional<int> integer;
+    std::u16string text;
     if (parsed.integer) {
         errno = 0;
         char* end = nullptr;
         const long long value = std::strtoll(valueText.c_str(), &end, 10);
         if (valueText.empty() || *end != '\0' || errno == ERANGE || value < INT_MIN ||
             value > INT_MAX) {
-            throw ToolError(command + ": \"" + valueText + "\" is not a 32-bit integer");
+            throw ToolError(command + ": \"" + Printable(valueText) + "\" is not a 32-bit integer");
         }
-        ticket.CreateIntegerParameterInit(prefix, local, static_cast<int>(value), &initialiser);
+        integer = static_cast<int>(value);
     } else {
-        CComBSTR value(FromUtf8(valueText).c_str());
+        text = ParameterText(command, valueText);
+    }
+    PrintSchemaFile file = LoadPrintTicketFile(path);
+    PreparePrefixes(file, command, {name});
+    PrintTicketXmlDocument& ticket = *file.ticket;
+
+    CComBSTR prefix(name.prefix.c_str());
+    CComBSTR local(name.local.c_str());
+    CComPtr<IXMLDOMElement> initialiser;
+    if (integer) {
+        ticket.CreateIntegerParameterInit(prefix, local, *integer, &initialiser);
+    } else {
+        CComBSTR value(text.c_str());
         ticket.CreateStringParameterInit(prefix, local, value, &initialiser);
     }
     CComPtr<IXMLDOMNode> existing;

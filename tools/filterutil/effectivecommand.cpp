@@ -6,7 +6,9 @@
 #include "commands.h"
 
 #include "jsonwriter.h"
+#include "outputfile.h"
 #include "printschemafile.h"
+#include "schemareader.h"
 #include "text.h"
 #include "toolerror.h"
 
@@ -14,8 +16,8 @@
 
 #include <kldutil/keldanexception.h>
 
-#include <iostream>
 #include <optional>
+#include <sstream>
 
 namespace filterutil {
 namespace {
@@ -23,10 +25,11 @@ namespace {
 struct Resolution {
     std::string feature;
     std::optional<std::string> option;
+    std::optional<std::string> unreadable; // why the option cannot be read
     const char* from = nullptr;
 };
 
-const char* ScopeName(XpsFilterPrintTicketBase::EFilterPtScope scope) {
+const char* ScopeName(int scope) {
     switch (scope) {
     case XpsFilterPrintTicketBase::PagePtScope:
         return "page";
@@ -37,6 +40,50 @@ const char* ScopeName(XpsFilterPrintTicketBase::EFilterPtScope scope) {
     default:
         return "default";
     }
+}
+
+struct Refusal {
+    int scope = XpsFilterPrintTicketBase::DefaultPtScope;
+    std::string reason;
+};
+
+// The view ends its search at the first ticket that refuses the feature's option. Finds that
+// ticket by asking each in the view's order, and says why, reading its feature as the library
+// does; the failure's code stands in for a reason the reading cannot find.
+Refusal ExplainRefusal(XpsFilterPrintTicketBase& view, BSTR name, HRESULT hr) {
+    Refusal refusal{XpsFilterPrintTicketBase::DefaultPtScope, DescribeHresult(hr)};
+    const CXString feature(name, static_cast<int>(SysStringLen(name)));
+    for (int scope = XpsFilterPrintTicketBase::GetFeatureScopeFromName(feature); scope >= 0;
+         --scope) {
+        PrintTicketXmlDocument* ticket =
+            view.GetTicket(static_cast<XpsFilterPrintTicketBase::EFilterPtScope>(scope));
+        if (!ticket) {
+            continue;
+        }
+        CComBSTR option;
+        HRESULT asked = E_FAIL;
+        try {
+            asked = ticket->GetFeatureOption(name, &option);
+        } catch (const KeldanComException& e) {
+            asked = e.GetHresult();
+        }
+        if (asked == PrintSchema::E_ELEMENT_NOT_FOUND) {
+            continue;
+        }
+        if (SUCCEEDED(asked)) {
+            break; // every ticket answers now: the reason stays the view's failure
+        }
+        refusal.scope = scope;
+        CComPtr<IXMLDOMNode> node;
+        if (ticket->FeaturePresent(name, &node) == S_OK) {
+            const OptionReading reading = SchemaReader(*ticket).FeatureOption(node);
+            if (reading.state == OptionReading::State::Unreadable) {
+                refusal.reason = reading.reason;
+            }
+        }
+        break;
+    }
+    return refusal;
 }
 
 } // namespace
@@ -95,11 +142,12 @@ int TicketEffective(const Arguments& arguments) {
         // The view looks up Print Schema keywords, which each ticket names with its own
         // prefix: "psk:" given with the name is dropped, any other prefix is refused.
         const std::string local = feature.rfind("psk:", 0) == 0 ? feature.substr(4) : feature;
-        if (local.empty() || local.find(':') != std::string::npos) {
-            throw ToolError("ticket effective: \"" + feature +
+        const auto wide = FromUtf8Strict(local);
+        if (!wide || !IsNcName(*wide)) {
+            throw ToolError("ticket effective: \"" + Printable(feature) +
                             "\" is not a Print Schema keyword feature such as PageMediaSize");
         }
-        CComBSTR name(FromUtf8(local).c_str());
+        CComBSTR name(wide->c_str());
         CComBSTR option;
         CComBSTR prefix;
         XpsFilterPrintTicketBase::EFilterPtScope source = XpsFilterPrintTicketBase::DefaultPtScope;
@@ -109,42 +157,55 @@ int TicketEffective(const Arguments& arguments) {
         } catch (const KeldanComException& e) {
             hr = e.GetHresult();
         }
-        Resolution resolution{feature, std::nullopt, nullptr};
+        Resolution resolution{feature, std::nullopt, std::nullopt, nullptr};
         if (hr == S_OK) {
             resolution.option = ToUtf8(std::u16string_view(prefix.m_str, prefix.Length())) +
                                 ToUtf8(std::u16string_view(option.m_str, option.Length()));
             resolution.from = ScopeName(source);
         } else if (hr != PrintSchema::E_ELEMENT_NOT_FOUND) {
-            throw ToolError("ticket effective: " + feature + " could not be read (" + HexCode(hr) +
-                            ")");
+            // One feature's unreadable option does not keep the others from being answered.
+            const Refusal refusal = ExplainRefusal(view, name, hr);
+            resolution.unreadable = refusal.reason;
+            resolution.from = ScopeName(refusal.scope);
         }
         resolved.push_back(std::move(resolution));
     }
 
+    std::ostringstream out;
     if (json) {
-        JsonWriter writer(std::cout);
+        JsonWriter writer(out);
         writer.BeginObject();
         for (const Resolution& resolution : resolved) {
             writer.Key(resolution.feature);
-            if (!resolution.option) {
+            if (!resolution.from) {
                 writer.Null();
                 continue;
             }
             writer.BeginObject();
-            writer.Key("option").String(*resolution.option);
+            if (resolution.option) {
+                writer.Key("option").String(*resolution.option);
+            } else {
+                writer.Key("unreadable").String(*resolution.unreadable);
+            }
             writer.Key("from").String(resolution.from);
             writer.EndObject();
         }
         writer.EndObject();
     } else {
         for (const Resolution& resolution : resolved) {
-            std::cout << resolution.feature << ": "
-                      << (resolution.option
-                              ? *resolution.option + " (from the " + resolution.from + " ticket)"
-                              : std::string("(not set in any ticket)"))
-                      << '\n';
+            out << Printable(resolution.feature) << ": ";
+            if (resolution.option) {
+                out << Printable(*resolution.option) << " (from the " << resolution.from
+                    << " ticket)\n";
+            } else if (resolution.unreadable) {
+                out << "(unreadable in the " << resolution.from
+                    << " ticket: " << Printable(*resolution.unreadable) << ")\n";
+            } else {
+                out << "(not set in any ticket)\n";
+            }
         }
     }
+    WriteStandardOutput(out.str());
     return kExitOk;
 }
 

@@ -1,5 +1,7 @@
 #include "jsonwriter.h"
 
+#include "text.h"
+
 #include <cmath>
 #include <cstdio>
 
@@ -111,32 +113,14 @@ JsonWriter& JsonWriter::Null() {
 }
 
 void JsonWriter::WriteEscaped(std::string_view text) {
+    // Printable escapes the backslash and every control character as JSON does; only the
+    // quotation mark is left to escape.
     out_ << '"';
-    for (const char c : text) {
-        switch (c) {
-        case '"':
+    for (const char c : Printable(text)) {
+        if (c == '"') {
             out_ << "\\\"";
-            break;
-        case '\\':
-            out_ << "\\\\";
-            break;
-        case '\n':
-            out_ << "\\n";
-            break;
-        case '\r':
-            out_ << "\\r";
-            break;
-        case '\t':
-            out_ << "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
-                out_ << escaped;
-            } else {
-                out_ << c;
-            }
+        } else {
+            out_ << c;
         }
     }
     out_ << '"';

@@ -1,17 +1,21 @@
 // filterutil: print tickets and capabilities documents read and edited through FilterUtilities.
 #include "commands.h"
+#include "outputfile.h"
+#include "text.h"
 #include "toolerror.h"
 
 #include <atlbase.h>
 #include <kldutil/keldanexception.h>
 #include <objbase.h>
 
-#include <cstdio>
+#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <functional>
 #include <iostream>
 #include <map>
+#include <new>
+#include <string>
 
 namespace {
 
@@ -21,7 +25,7 @@ constexpr char kUsage[] = R"(usage: filterutil ticket COMMAND [OPTIONS] FILE
        filterutil xps copy IN.xps OUT.xps
 
 Reads Print Schema documents (print tickets and print capabilities) through the FilterUtilities
-library and prints or edits what they hold.
+library and prints or edits what they hold. FILE "-" is standard input.
 
 commands:
   ticket show [--json] FILE
@@ -30,14 +34,18 @@ commands:
       (a private prefix reads "pk:" after loading), every feature with its option (tickets) or
       options (capabilities), the scored properties of the selected option, nested features,
       and the parameter initialisers (tickets) or the default values of the parameter
-      definitions (capabilities). Values are read as the library reads them: a ParameterRef is
-      followed to its ParameterInit.
+      definitions (capabilities). Values and options are read as the library reads them: a
+      ParameterRef is followed to its ParameterInit; a ticket's option is the name of the
+      feature's Option or the value of its OptionName scored property, whichever stands first,
+      and an option the library refuses (an Option without a name, a name without a prefix)
+      is shown as unreadable, with the reason.
       With --json the same as one JSON object:
         {"root": "PrintTicket"|"PrintCapabilities",
          "prefixes": {"framework": ..., "keywords": ..., "userKeywords": ...},
          "features": [{"name": ..., "option": ..., "scoredProperties": {name: value},
                        "features": [nested]}],
          "parameterInits": {name: value}}
+      with "optionUnreadable": "<reason>" beside a null "option" the library refuses.
       For capabilities each feature has "options": [{"name": ..., "scoredProperties": {...}}]
       in place of "option" and "scoredProperties", and "parameterDefs" (name: default value)
       replaces "parameterInits". A name or value the document does not give is null.
@@ -47,11 +55,13 @@ commands:
       kept), or added at the end of the ticket. Names carry the prefix the document uses,
       for example: ticket set job.xml psk:JobDuplexAllDocumentsContiguously psk:TwoSidedLongEdge
       Features and options are named in the Print Schema keywords namespace or the driver's
-      private keywords namespace (pk:).
+      private keywords namespace. pk: always names the driver's namespace, whatever the
+      ticket declares: a ticket that does not declare it gets xmlns:pk on its root.
 
   ticket param FILE NAME VALUE [--integer] [-o OUT]
       Sets the ParameterInit NAME to VALUE (typed xsd:string, or xsd:integer with --integer),
-      replacing an initialiser of the same name where it stands.
+      replacing an initialiser of the same name where it stands. A string value may not be
+      empty or hold characters XML cannot carry. pk:NAME is the driver's, as for set.
 
   ticket prune FILE [-o OUT]
       Removes the ParameterInit elements that no ParameterRef of the ticket names.
@@ -80,9 +90,12 @@ commands:
       For each feature (a Print Schema keyword such as PageMediaSize or psk:PageMediaSize),
       the option the filter's ticket view resolves and the ticket it came from: page features
       from the page ticket down to the default ticket, document features from the document
-      ticket down, job features from the job ticket and the default. With --json:
+      ticket down, job features from the job ticket and the default. A feature whose option
+      the view cannot read is reported as unreadable, with the reason and the ticket that
+      holds it; the other features are still answered. With --json:
         {"<feature>": {"option": "<name>", "from": "page"|"document"|"job"|"default"}}
-      with null for a feature no ticket sets.
+      with {"unreadable": "<reason>", "from": ...} for an unreadable option and null for a
+      feature no ticket sets.
 
   ticket merge BASE DELTA --scope job|document|page [--printer P] [-o OUT]
       Merges DELTA onto BASE through the PrintTicket API as a filter's print ticket manager
@@ -125,12 +138,17 @@ commands:
       job was written.
 
   The edit commands write the edited ticket (UTF-8, with its XML declaration) to OUT, or to
-  standard output without -o; the input file changes only when -o names it. A prefix the
-  document does not declare is an error.
+  standard output without -o or with -o -; the input file changes only when -o names it. A
+  prefix the document does not declare is an error. OUT is replaced as a whole: the new
+  content goes to a new file beside it, which takes OUT's mode and owner and is renamed over
+  it, so a failure leaves OUT as it was. A link is followed to the file it names; a device or
+  FIFO (/dev/null, a pipe) is written to, not replaced.
+  Text output escapes control characters from documents as JSON does (\n, \u001b).
 
-exit status: 0 done; 2 unreadable input, not a Print Schema document or not an XPS package
-(nothing is written then), or a bad command line
-(one line on standard error says why); 1 the library failed.
+exit status: 0 done; 2 bad input: a file that cannot be read, is not a Print Schema document
+or not an XPS package (nothing is written then), a bad command line, a value or name that
+cannot be written, an OUT that cannot be opened (one line on standard error says why); 1 a
+write that failed (a full disk) or a fault of the library.
 Set FILTERUTILITIES_DEBUG=1 to see the library's debugger output on standard error.
 )";
 
@@ -162,11 +180,16 @@ private:
     HRESULT hr_;
 };
 
+// One line on standard error, whatever the message holds.
+void Report(const std::string& message) {
+    std::cerr << "filterutil: " << filterutil::Printable(message) << '\n';
+}
+
 int Run(int argc, char** argv) {
     filterutil::Arguments arguments(argv + 1, argv + argc);
     if (arguments.empty() || arguments[0] == "--help" || arguments[0] == "-h" ||
         arguments[0] == "help") {
-        std::cout << kUsage;
+        filterutil::WriteStandardOutput(kUsage);
         return arguments.empty() ? filterutil::kExitBadInput : filterutil::kExitOk;
     }
     if (arguments[0] == "printers") {
@@ -177,7 +200,18 @@ int Run(int argc, char** argv) {
         (arguments[1] == "list" || arguments[1] == "copy")) {
         Apartment apartment;
         const filterutil::Arguments rest(arguments.begin() + 2, arguments.end());
-        return arguments[1] == "list" ? filterutil::XpsList(rest) : filterutil::XpsCopy(rest);
+        const int status =
+            arguments[1] == "list" ? filterutil::XpsList(rest) : filterutil::XpsCopy(rest);
+        // The listing streams through std::cout as parts come: its writes are checked here.
+        errno = 0;
+        std::cout.flush();
+        if (!std::cout) {
+            throw filterutil::ToolError(
+                std::string("standard output: cannot write") +
+                    (errno ? std::string(": ") + std::strerror(errno) : std::string()),
+                filterutil::kExitFailure);
+        }
+        return status;
     }
     if (arguments[0] != "ticket" || arguments.size() < 2) {
         throw filterutil::ToolError("unknown command; see filterutil --help");
@@ -197,18 +231,19 @@ int main(int argc, char** argv) {
     try {
         return Run(argc, argv);
     } catch (const filterutil::ToolError& e) {
-        std::cerr << "filterutil: " << e.what() << '\n';
+        Report(e.what());
         return e.Status();
     } catch (const KeldanComException& e) {
-        std::fprintf(stderr, "filterutil: the library failed (0x%08X)\n",
-                     static_cast<unsigned>(e.GetHresult()));
+        Report("the library failed: " + filterutil::DescribeHresult(e.GetHresult()));
         return filterutil::kExitFailure;
     } catch (const ATL::CAtlException& e) {
-        std::fprintf(stderr, "filterutil: the library failed (0x%08X)\n",
-                     static_cast<unsigned>(static_cast<HRESULT>(e)));
+        Report("the library failed: " + filterutil::DescribeHresult(static_cast<HRESULT>(e)));
+        return filterutil::kExitFailure;
+    } catch (const std::bad_alloc&) {
+        Report("out of memory");
         return filterutil::kExitFailure;
     } catch (const std::exception& e) {
-        std::cerr << "filterutil: " << e.what() << '\n';
+        Report(e.what());
         return filterutil::kExitFailure;
     }
 }

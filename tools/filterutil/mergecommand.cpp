@@ -6,6 +6,7 @@
 //   ticket merge BASE DELTA --scope job|document|page [--printer P] [-o OUT]
 #include "commands.h"
 
+#include "outputfile.h"
 #include "text.h"
 #include "toolerror.h"
 #include "xmlfile.h"
@@ -191,14 +192,14 @@ int TicketMerge(const Arguments& arguments) {
     }
 
     const CComPtr<IXMLDOMDocument2> merged = LoadResult(result);
+    std::string bytes = SerialiseDocument(merged);
     if (parsed.output) {
-        SaveXmlFile(merged, *parsed.output);
+        WriteOutputFile(*parsed.output, bytes);
     } else {
-        const std::string bytes = SerialiseDocument(merged);
-        std::cout << bytes;
         if (!bytes.empty() && bytes.back() != '\n') {
-            std::cout << '\n';
+            bytes += '\n';
         }
+        WriteStandardOutput(bytes);
     }
     std::cerr << (hr == S_PT_CONFLICT_RESOLVED
                       ? "filterutil: conflicts resolved: settings the printer does not support "

@@ -6,6 +6,7 @@
 #include "commands.h"
 
 #include "jsonwriter.h"
+#include "outputfile.h"
 #include "text.h"
 #include "toolerror.h"
 
@@ -13,6 +14,7 @@
 #include <winspool.h>
 
 #include <iostream>
+#include <sstream>
 
 namespace filterutil {
 namespace {
@@ -23,31 +25,32 @@ std::u16string DefaultPrinterName() {
     return GetDefaultPrinterW(name, &size) ? std::u16string(name, size - 1) : std::u16string();
 }
 
-void WriteText(const std::vector<platformprinters::Listing>& listings,
+void WriteText(std::ostream& out, const std::vector<platformprinters::Listing>& listings,
                const std::u16string& defaultName) {
     for (const auto& listing : listings) {
         if (!listing.printer) {
             continue;
         }
         const auto& p = *listing.printer;
-        std::cout << ToUtf8(p.name) << (p.name == defaultName ? " (default)" : "") << '\n'
-                  << "  source: " << p.source << '\n'
-                  << "  driver: " << ToUtf8(p.driverName) << '\n'
-                  << "  driver directory: " << p.driverDirectory << '\n'
-                  << "  margins (micrometres, left top right bottom): " << p.margins.left << ' '
-                  << p.margins.top << ' ' << p.margins.right << ' ' << p.margins.bottom << '\n'
-                  << "  forms (number, width x height in tenths of a millimetre, paper size id, "
-                     "kind, name):\n";
+        out << Printable(ToUtf8(p.name)) << (p.name == defaultName ? " (default)" : "") << '\n'
+            << "  source: " << Printable(p.source) << '\n'
+            << "  driver: " << Printable(ToUtf8(p.driverName)) << '\n'
+            << "  driver directory: " << Printable(p.driverDirectory) << '\n'
+            << "  margins (micrometres, left top right bottom): " << p.margins.left << ' '
+            << p.margins.top << ' ' << p.margins.right << ' ' << p.margins.bottom << '\n'
+            << "  forms (number, width x height in tenths of a millimetre, paper size id, "
+               "kind, name):\n";
         for (const auto& form : p.forms) {
-            std::cout << "    " << form.number << ' ' << form.width << " x " << form.height << ' '
-                      << form.paperSizeId << ' ' << form.kind << ' ' << ToUtf8(form.name) << '\n';
+            out << "    " << form.number << ' ' << form.width << " x " << form.height << ' '
+                << form.paperSizeId << ' ' << form.kind << ' ' << Printable(ToUtf8(form.name))
+                << '\n';
         }
     }
 }
 
-void WriteJson(const std::vector<platformprinters::Listing>& listings,
+void WriteJson(std::ostream& out, const std::vector<platformprinters::Listing>& listings,
                const std::u16string& defaultName) {
-    JsonWriter json(std::cout);
+    JsonWriter json(out);
     json.BeginObject().Key("printers").BeginArray();
     for (const auto& listing : listings) {
         if (!listing.printer) {
@@ -125,19 +128,17 @@ int Printers(const Arguments& arguments) {
     const std::u16string defaultName = DefaultPrinterName();
     for (const auto& listing : listings) {
         if (!listing.printer) {
-            std::cerr << "filterutil: " << listing.source << ": " << listing.problem
+            std::cerr << "filterutil: " << Printable(listing.source + ": " + listing.problem)
                       << " (skipped)\n";
         }
     }
+    std::ostringstream out;
     if (json) {
-        WriteJson(listings, defaultName);
+        WriteJson(out, listings, defaultName);
     } else {
-        WriteText(listings, defaultName);
+        WriteText(out, listings, defaultName);
     }
-    std::cout.flush();
-    if (!std::cout) {
-        throw ToolError("cannot write the listing", kExitFailure);
-    }
+    WriteStandardOutput(out.str());
     return kExitOk;
 }
 

@@ -2,15 +2,17 @@
 // read through the library.
 #include "commands.h"
 
-#include "domwalk.h"
 #include "jsonwriter.h"
+#include "outputfile.h"
 #include "printschemafile.h"
+#include "schemareader.h"
 #include "text.h"
 #include "toolerror.h"
 
-#include <algorithm>
-#include <iostream>
 #include <optional>
+#include <sstream>
+#include <string_view>
+#include <unordered_set>
 #include <utility>
 
 namespace filterutil {
@@ -25,6 +27,7 @@ struct NamedValue {
 
 struct OptionView {
     OptionalText name;
+    std::optional<std::string> unreadable; // why the library refuses the option
     std::vector<NamedValue> scoredProperties;
 };
 
@@ -58,47 +61,45 @@ OptionalText Utf8(const CComBSTR& text) {
     return ToUtf8(std::u16string_view(text.m_str, text.Length()));
 }
 
-// The value of the element at the node, as the library's value query reads it (the text of
-// its Value child, or of the ParameterInit its ParameterRef names).
-OptionalText LibraryValue(PrintSchemaXmlDocument& document, IXMLDOMNode* element) {
-    CComBSTR query(PositionalPath(element).c_str());
-    CComBSTR value;
-    if (document.QueryNodeValue(query, &value) != S_OK) {
-        return std::nullopt;
-    }
-    return Utf8(value);
-}
-
-OptionView ReadOption(PrintSchemaFile& file, IXMLDOMNode* option) {
-    OptionView view{Utf8(NameAttribute(option)), {}};
+std::vector<NamedValue> ScoredProperties(SchemaReader& reader, IXMLDOMNode* option) {
+    std::vector<NamedValue> values;
     for (const auto& scored : FrameworkChildren(option, u"ScoredProperty")) {
-        view.scoredProperties.push_back(
-            {Utf8(NameAttribute(scored)).value_or(""), LibraryValue(file.Document(), scored)});
+        values.push_back({Utf8(NameAttribute(scored)).value_or(""), Utf8(reader.Value(scored))});
     }
-    return view;
+    return values;
 }
 
-FeatureView ReadFeature(PrintSchemaFile& file, IXMLDOMNode* feature) {
+FeatureView ReadFeature(PrintSchemaFile& file, SchemaReader& reader, IXMLDOMNode* feature,
+                        bool nested) {
     FeatureView view;
     view.name = Utf8(NameAttribute(feature));
     const auto options = FrameworkChildren(feature, u"Option");
     if (file.kind == PrintSchemaKind::Ticket) {
+        const OptionReading selected =
+            nested ? reader.SubFeatureOption(feature) : reader.FeatureOption(feature);
+        if (selected.state == OptionReading::State::Read) {
+            view.option.name = ToUtf8(selected.name);
+        } else if (selected.state == OptionReading::State::Unreadable) {
+            view.option.unreadable = selected.reason;
+        }
         if (!options.empty()) {
-            view.option = ReadOption(file, options.front());
+            view.option.scoredProperties = ScoredProperties(reader, options.front());
         }
     } else {
         for (const auto& option : options) {
-            view.options.push_back(ReadOption(file, option));
+            view.options.push_back(
+                {Utf8(NameAttribute(option)), std::nullopt, ScoredProperties(reader, option)});
         }
     }
     for (const auto& child : FrameworkChildren(feature, u"Feature")) {
-        view.features.push_back(ReadFeature(file, child));
+        view.features.push_back(ReadFeature(file, reader, child, true));
     }
     return view;
 }
 
 DocumentView ReadDocument(PrintSchemaFile& file) {
     PrintSchemaXmlDocument& document = file.Document();
+    SchemaReader reader(document);
     DocumentView view{file.kind,
                       Utf8(document.GetFrameworkNsPrefix()),
                       Utf8(document.GetKeywordsNsPrefix()),
@@ -107,12 +108,12 @@ DocumentView ReadDocument(PrintSchemaFile& file) {
                       {}};
     IXMLDOMNode* root = document.GetRootNode();
     for (const auto& feature : FrameworkChildren(root, u"Feature")) {
-        view.features.push_back(ReadFeature(file, feature));
+        view.features.push_back(ReadFeature(file, reader, feature, false));
     }
     if (file.kind == PrintSchemaKind::Ticket) {
         for (const auto& init : FrameworkChildren(root, u"ParameterInit")) {
             view.parameters.push_back(
-                {Utf8(NameAttribute(init)).value_or(""), LibraryValue(document, init)});
+                {Utf8(NameAttribute(init)).value_or(""), Utf8(reader.Value(init))});
         }
     } else {
         for (const auto& definition : FrameworkChildren(root, u"ParameterDef")) {
@@ -121,7 +122,7 @@ DocumentView ReadDocument(PrintSchemaFile& file) {
                 const auto name = NameAttribute(property);
                 if (name && name->size() > 12 &&
                     name->compare(name->size() - 12, 12, u"DefaultValue") == 0) {
-                    parameter.value = LibraryValue(document, property);
+                    parameter.value = Utf8(reader.Value(property));
                     break;
                 }
             }
@@ -142,12 +143,11 @@ void WriteText(JsonWriter& json, const OptionalText& text) {
 // JSON objects keep the first of repeated names, as the library's look-ups find the first.
 void WriteNamedValues(JsonWriter& json, const std::vector<NamedValue>& values) {
     json.BeginObject();
-    std::vector<std::string> written;
+    std::unordered_set<std::string_view> written;
     for (const NamedValue& value : values) {
-        if (std::find(written.begin(), written.end(), value.name) != written.end()) {
+        if (!written.insert(value.name).second) {
             continue;
         }
-        written.push_back(value.name);
         json.Key(value.name);
         WriteText(json, value.value);
     }
@@ -161,6 +161,9 @@ void WriteFeatureJson(JsonWriter& json, const FeatureView& feature, PrintSchemaK
     if (kind == PrintSchemaKind::Ticket) {
         json.Key("option");
         WriteText(json, feature.option.name);
+        if (feature.option.unreadable) {
+            json.Key("optionUnreadable").String(*feature.option.unreadable);
+        }
         json.Key("scoredProperties");
         WriteNamedValues(json, feature.option.scoredProperties);
     } else {
@@ -182,8 +185,8 @@ void WriteFeatureJson(JsonWriter& json, const FeatureView& feature, PrintSchemaK
     json.EndObject();
 }
 
-void PrintJson(const DocumentView& view) {
-    JsonWriter json(std::cout);
+void PrintJson(std::ostream& out, const DocumentView& view) {
+    JsonWriter json(out);
     const bool ticket = view.kind == PrintSchemaKind::Ticket;
     json.BeginObject();
     json.Key("root").String(ticket ? "PrintTicket" : "PrintCapabilities");
@@ -205,46 +208,56 @@ void PrintJson(const DocumentView& view) {
     json.EndObject();
 }
 
+// Text from the document, escaped so that it cannot act on the terminal.
 std::string Shown(const OptionalText& text) {
-    return text ? *text : "(none)";
+    return text ? Printable(*text) : "(none)";
 }
 
-void PrintScoredText(const std::vector<NamedValue>& scoredProperties, const std::string& indent) {
+std::string ShownOption(const OptionView& option) {
+    if (option.unreadable) {
+        return "(unreadable: " + Printable(*option.unreadable) + ")";
+    }
+    return Shown(option.name);
+}
+
+void PrintScoredText(std::ostream& out, const std::vector<NamedValue>& scoredProperties,
+                     const std::string& indent) {
     for (const NamedValue& scored : scoredProperties) {
-        std::cout << indent << scored.name << " = " << Shown(scored.value) << '\n';
+        out << indent << Printable(scored.name) << " = " << Shown(scored.value) << '\n';
     }
 }
 
-void PrintFeatureText(const FeatureView& feature, PrintSchemaKind kind, int depth) {
+void PrintFeatureText(std::ostream& out, const FeatureView& feature, PrintSchemaKind kind,
+                      int depth) {
     const std::string indent(static_cast<size_t>(depth) * 2, ' ');
-    std::cout << indent << "feature " << Shown(feature.name);
+    out << indent << "feature " << Shown(feature.name);
     if (kind == PrintSchemaKind::Ticket) {
-        std::cout << ": " << Shown(feature.option.name) << '\n';
-        PrintScoredText(feature.option.scoredProperties, indent + "    ");
+        out << ": " << ShownOption(feature.option) << '\n';
+        PrintScoredText(out, feature.option.scoredProperties, indent + "    ");
     } else {
-        std::cout << " (" << feature.options.size() << " options)\n";
+        out << " (" << feature.options.size() << " options)\n";
         for (const OptionView& option : feature.options) {
-            std::cout << indent << "    option " << Shown(option.name) << '\n';
-            PrintScoredText(option.scoredProperties, indent + "      ");
+            out << indent << "    option " << Shown(option.name) << '\n';
+            PrintScoredText(out, option.scoredProperties, indent + "      ");
         }
     }
     for (const FeatureView& child : feature.features) {
-        PrintFeatureText(child, kind, depth + 1);
+        PrintFeatureText(out, child, kind, depth + 1);
     }
 }
 
-void PrintText(const DocumentView& view) {
+void PrintText(std::ostream& out, const DocumentView& view) {
     const bool ticket = view.kind == PrintSchemaKind::Ticket;
-    std::cout << (ticket ? "PrintTicket" : "PrintCapabilities") << '\n'
-              << "prefixes: framework " << Shown(view.frameworkPrefix) << ", keywords "
-              << Shown(view.keywordsPrefix) << ", user keywords " << Shown(view.userKeywordsPrefix)
-              << '\n';
+    out << (ticket ? "PrintTicket" : "PrintCapabilities") << '\n'
+        << "prefixes: framework " << Shown(view.frameworkPrefix) << ", keywords "
+        << Shown(view.keywordsPrefix) << ", user keywords " << Shown(view.userKeywordsPrefix)
+        << '\n';
     for (const FeatureView& feature : view.features) {
-        PrintFeatureText(feature, view.kind, 0);
+        PrintFeatureText(out, feature, view.kind, 0);
     }
     for (const NamedValue& parameter : view.parameters) {
-        std::cout << (ticket ? "parameter " : "parameter definition ") << parameter.name << " = "
-                  << Shown(parameter.value) << '\n';
+        out << (ticket ? "parameter " : "parameter definition ") << Printable(parameter.name)
+            << " = " << Shown(parameter.value) << '\n';
     }
 }
 
@@ -269,11 +282,13 @@ int TicketShow(const Arguments& arguments) {
     }
     PrintSchemaFile file = LoadPrintSchemaFile(path);
     const DocumentView view = ReadDocument(file);
+    std::ostringstream out;
     if (json) {
-        PrintJson(view);
+        PrintJson(out, view);
     } else {
-        PrintText(view);
+        PrintText(out, view);
     }
+    WriteStandardOutput(out.str());
     return kExitOk;
 }
 

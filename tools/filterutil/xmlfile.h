@@ -1,4 +1,4 @@
-// Reading XML files into MSXML DOM documents and writing them back.
+// Reading XML files into MSXML DOM documents and serialising them back.
 #pragma once
 
 #include <atlbase.h>
@@ -8,14 +8,13 @@
 
 namespace filterutil {
 
-// A DOM document parsed from the file. Throws ToolError when the file cannot be read or is
-// not well-formed XML.
+// A DOM document parsed from the file, or from standard input when path is "-". The bytes are
+// streamed into the DOM, which stops reading at its document size cap. Throws ToolError when
+// the file cannot be opened or read, is a directory, is too large, or is not well-formed XML.
 CComPtr<IXMLDOMDocument2> LoadXmlFile(const std::string& path);
 
-// Writes the document as UTF-8 with an XML declaration. The file is written under a temporary
-// name beside the target and renamed over it at the end, so a failure never leaves a partial
-// file and the target is untouched until the new content is complete.
-void SaveXmlFile(IXMLDOMDocument2* document, const std::string& path);
+// What a message calls the input: the path, or "standard input" for "-".
+std::string InputName(const std::string& path);
 
 // The serialised document (UTF-8) as the DOM's stream gives it, with an XML declaration put
 // in front when the document has none.

@@ -2,6 +2,7 @@
 // reader, and copied through its writer.
 #include "commands.h"
 #include "jsonwriter.h"
+#include "text.h"
 #include "toolerror.h"
 
 #include <atlbase.h>
@@ -175,13 +176,14 @@ PartFacts Describe(IUnknown* part) {
 }
 
 void PrintText(const PartFacts& facts, const std::string& indent) {
-    std::cout << indent << facts.kind << ' ' << facts.uri;
+    // Part names come from the package: escaped, they cannot act on the terminal.
+    std::cout << indent << facts.kind << ' ' << Printable(facts.uri);
     if (!facts.contentType.empty()) {
-        std::cout << ' ' << facts.contentType << " stored " << facts.stored << " full "
+        std::cout << ' ' << Printable(facts.contentType) << " stored " << facts.stored << " full "
                   << facts.full;
     }
     if (!facts.ticket.empty()) {
-        std::cout << " ticket " << facts.ticket;
+        std::cout << " ticket " << Printable(facts.ticket);
     }
     std::cout << '\n';
     for (const PartFacts& resource : facts.resources) {
