@@ -1,4 +1,5 @@
-// The winspool calls: printer handles, the default printer, the driver directory.
+// The winspool calls: printer handles, the default printer, a printer's driver and the driver
+// directory.
 #include "printers.h"
 
 #include "handletable.h"
@@ -94,6 +95,39 @@ BOOL WINAPI GetDefaultPrinterW(LPWSTR buffer, LPDWORD size) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
     return platform::CopyOutText(platformprinters::kBuiltinPrinterName, buffer, size);
+}
+
+BOOL WINAPI GetPrinterDriverW(HANDLE printer, LPWSTR environment, DWORD level, LPBYTE driverInfo,
+                              DWORD bufferSize, LPDWORD needed) {
+    platform::security::RecordCall("GetPrinterDriverW");
+    const platform::spooler::Printer found = platform::spooler::FindPrinterHandle(printer);
+    if (!found) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    if (environment && *environment &&
+        !SameAscii(platform::Utf8(environment).c_str(), "Windows x64")) {
+        return Fail(ERROR_INVALID_ENVIRONMENT);
+    }
+    if (level != 1) {
+        return Fail(ERROR_INVALID_LEVEL);
+    }
+    if (!needed) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    const std::u16string& name = found->driverName;
+    const size_t nameBytes = (name.size() + 1) * sizeof(WCHAR);
+    *needed = static_cast<DWORD>(sizeof(DRIVER_INFO_1W) + nameBytes);
+    if (bufferSize < *needed) {
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    if (!driverInfo) {
+        return Fail(ERROR_INVALID_USER_BUFFER);
+    }
+    auto* text = reinterpret_cast<WCHAR*>(driverInfo + sizeof(DRIVER_INFO_1W));
+    std::memcpy(text, name.c_str(), nameBytes);
+    DRIVER_INFO_1W info{text};
+    std::memcpy(driverInfo, &info, sizeof info);
+    return TRUE;
 }
 
 BOOL WINAPI GetPrinterDriverDirectoryA(LPSTR serverName, LPSTR environment, DWORD level,

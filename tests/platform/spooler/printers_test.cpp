@@ -226,6 +226,41 @@ TEST_F(Printers, DriverDirectoryRefusesWhatItCannotAnswer) {
     EXPECT_EQ(needed, std::string(buffer).size() + 1);
 }
 
+TEST_F(Printers, DriverNameOfAnOpenPrinter) {
+    Write(folder() / "office.printer", Description("Office"));
+    HANDLE printer = nullptr;
+    ASSERT_TRUE(OpenPrinterW(const_cast<LPWSTR>(u"office"), &printer, nullptr));
+    WCHAR x64[] = u"Windows x64";
+    WCHAR arm[] = u"Windows ARM64";
+    alignas(DRIVER_INFO_1W) BYTE buffer[256];
+    DWORD needed = 0;
+    struct Case {
+        const char* what;
+        HANDLE printer;
+        LPWSTR environment;
+        DWORD level;
+        DWORD size;
+        DWORD error;
+    };
+    const Case cases[] = {
+        {"closed handle", reinterpret_cast<HANDLE>(0x1234), nullptr, 1, sizeof buffer,
+         ERROR_INVALID_HANDLE},
+        {"other environment", printer, arm, 1, sizeof buffer, ERROR_INVALID_ENVIRONMENT},
+        {"level 2", printer, nullptr, 2, sizeof buffer, ERROR_INVALID_LEVEL},
+        {"small buffer", printer, x64, 1, sizeof(DRIVER_INFO_1W) + 4, ERROR_INSUFFICIENT_BUFFER},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_FALSE(GetPrinterDriverW(c.printer, c.environment, c.level, buffer, c.size, &needed));
+        EXPECT_EQ(c.error, GetLastError());
+    }
+    const DWORD expected = sizeof(DRIVER_INFO_1W) + sizeof(u"Test Driver");
+    EXPECT_EQ(expected, needed) << "the small buffer learns the size it needs";
+    ASSERT_TRUE(GetPrinterDriverW(printer, x64, 1, buffer, needed, &needed));
+    EXPECT_EQ(u"Test Driver", std::u16string(reinterpret_cast<DRIVER_INFO_1W*>(buffer)->pName));
+    EXPECT_TRUE(ClosePrinter(printer));
+}
+
 TEST_F(Printers, OpeningAPrinterIsRecordedWithTheUserItRanAs) {
     HANDLE alice = platformtest::CreateTestUserToken(u"alice", "/a");
     platformtest::ImpersonationLog log;
