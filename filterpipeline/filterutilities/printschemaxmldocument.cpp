@@ -9,7 +9,9 @@
 #include <cmath>
 #include <unordered_set>
 
+using SchemaText::BorrowedText;
 using SchemaText::Equal;
+using SchemaText::IntegerVariant;
 using SchemaText::IsEmpty;
 using SchemaText::Join;
 using SchemaText::ScopedVariant;
@@ -20,23 +22,6 @@ namespace {
 constexpr std::u16string_view kPrivatePrefix = u"pk:";
 constexpr std::u16string_view kUndeclaredPrivatePrefix = u"ns0000:";
 constexpr std::u16string_view kDeclarationPrefix = u"xmlns:";
-
-// A VARIANT that lends a string to a call; the callee copies what it keeps.
-VARIANT BorrowedText(BSTR text) noexcept {
-    VARIANT variant;
-    ::VariantInit(&variant);
-    variant.vt = VT_BSTR;
-    variant.bstrVal = text;
-    return variant;
-}
-
-VARIANT NodeTypeVariant(DOMNodeType type) noexcept {
-    VARIANT variant;
-    ::VariantInit(&variant);
-    variant.vt = VT_I4;
-    variant.lVal = type;
-    return variant;
-}
 
 } // namespace
 
@@ -529,7 +514,7 @@ HRESULT PrintSchemaXmlDocument::CreateXMLElement(BSTR qualifiedName, BSTR namesp
     }
     RequireDocument();
     CComPtr<IXMLDOMNode> node;
-    FU_THROW_IF_FAILED(m_domDocument->createNode(NodeTypeVariant(NODE_ELEMENT), qualifiedName,
+    FU_THROW_IF_FAILED(m_domDocument->createNode(IntegerVariant(NODE_ELEMENT), qualifiedName,
                                                  namespaceUri, &node));
     if (!node) {
         FU_THROW_HR(E_FAIL);
@@ -547,7 +532,7 @@ HRESULT PrintSchemaXmlDocument::AppendXMLAttribute(IXMLDOMElement* element, BSTR
     }
     RequireDocument();
     CComPtr<IXMLDOMNode> node;
-    FU_THROW_IF_FAILED(m_domDocument->createNode(NodeTypeVariant(NODE_ATTRIBUTE), qualifiedName,
+    FU_THROW_IF_FAILED(m_domDocument->createNode(IntegerVariant(NODE_ATTRIBUTE), qualifiedName,
                                                  namespaceUri, &node));
     CComPtr<IXMLDOMAttribute> attribute;
     if (!node) {

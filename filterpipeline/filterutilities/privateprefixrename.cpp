@@ -4,6 +4,8 @@
 #include <filterutilities/printschemaxmldocument.h>
 #include <filterutilities/schematext.h>
 
+using SchemaText::BorrowedText;
+using SchemaText::IntegerVariant;
 using SchemaText::Join;
 using SchemaText::ScopedVariant;
 using SchemaText::View;
@@ -11,23 +13,6 @@ using SchemaText::View;
 namespace {
 
 constexpr std::u16string_view kPk = u"pk";
-
-VARIANT IntegerVariant(int32_t value) noexcept {
-    VARIANT variant;
-    ::VariantInit(&variant);
-    variant.vt = VT_I4;
-    variant.lVal = value;
-    return variant;
-}
-
-// A VARIANT that lends a string to a call; the callee copies what it keeps.
-VARIANT BorrowedText(BSTR text) noexcept {
-    VARIANT variant;
-    ::VariantInit(&variant);
-    variant.vt = VT_BSTR;
-    variant.bstrVal = text;
-    return variant;
-}
 
 bool IsXmlSpace(WCHAR unit) noexcept {
     return unit == u' ' || unit == u'\t' || unit == u'\n' || unit == u'\r';

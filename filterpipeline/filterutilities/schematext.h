@@ -12,6 +12,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
 #include <string_view>
@@ -36,6 +37,24 @@ struct ScopedVariant : VARIANT {
     ScopedVariant(const ScopedVariant&) = delete;
     ScopedVariant& operator=(const ScopedVariant&) = delete;
 };
+
+// A VARIANT that lends a string to a call; the callee copies what it keeps.
+inline VARIANT BorrowedText(BSTR text) noexcept {
+    VARIANT variant;
+    ::VariantInit(&variant);
+    variant.vt = VT_BSTR;
+    variant.bstrVal = text;
+    return variant;
+}
+
+// A VARIANT holding a 32-bit integer (a node type, say).
+inline VARIANT IntegerVariant(int32_t value) noexcept {
+    VARIANT variant;
+    ::VariantInit(&variant);
+    variant.vt = VT_I4;
+    variant.lVal = value;
+    return variant;
+}
 
 inline bool IsEmpty(BSTR text) noexcept {
     return ::SysStringLen(text) == 0;

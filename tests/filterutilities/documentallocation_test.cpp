@@ -16,22 +16,6 @@ using namespace printschematest;
 
 namespace {
 
-std::string WithNamespaces(std::string text) {
-    const std::pair<const char*, const char16_t*> uris[] = {
-        {"$FW", PrintSchema::FrameworkNamespaceUri},
-        {"$KW", PrintSchema::KeywordsNamespaceUri},
-        {"$PRIV", PrintSchema::UserKeywordsNamespaceUri},
-        {"$XSI", PrintSchema::XmlSchemaInstanceNamespaceUri},
-        {"$XSD", PrintSchema::XmlSchemaNamespaceUri},
-    };
-    for (const auto& [placeholder, uri] : uris) {
-        for (size_t at; (at = text.find(placeholder)) != std::string::npos;) {
-            text.replace(at, std::string(placeholder).size(), Utf8(std::u16string_view(uri)));
-        }
-    }
-    return text;
-}
-
 // As the PrintTicket provider writes a ticket: ns0000 is the framework, the driver's namespace
 // is ns0002, with a name below an element that binds ns0002 to another namespace, a QName value
 // and an untyped value in the driver's namespace.

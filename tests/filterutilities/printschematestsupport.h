@@ -3,6 +3,7 @@
 // sees libxml2; the tests use it as an independent reader).
 #pragma once
 
+#include <filterutilities/printschemaxmldocument.h>
 #include <kldutil/cxstring.h>
 #include <kldutil/keldanexception.h>
 
@@ -34,6 +35,24 @@ inline std::string Utf8(BSTR text) {
 }
 inline std::u16string Utf16(const std::string& text) {
     return std::u16string(CXString(text.c_str()).View());
+}
+
+// Fills in the namespace URIs: $FW framework, $KW keywords, $PRIV the driver's private
+// keywords, $XSI and $XSD.
+inline std::string WithNamespaces(std::string text) {
+    const std::pair<const char*, const char16_t*> uris[] = {
+        {"$FW", PrintSchema::FrameworkNamespaceUri},
+        {"$KW", PrintSchema::KeywordsNamespaceUri},
+        {"$PRIV", PrintSchema::UserKeywordsNamespaceUri},
+        {"$XSI", PrintSchema::XmlSchemaInstanceNamespaceUri},
+        {"$XSD", PrintSchema::XmlSchemaNamespaceUri},
+    };
+    for (const auto& [placeholder, uri] : uris) {
+        for (size_t at; (at = text.find(placeholder)) != std::string::npos;) {
+            text.replace(at, std::string(placeholder).size(), Utf8(std::u16string_view(uri)));
+        }
+    }
+    return text;
 }
 
 // The HRESULT of the KeldanComException an operation raises; S_OK when it raises nothing.

@@ -20,24 +20,6 @@ public:
     std::string Xsd() const { return Utf8(m_xsdPrefix.m_str); }
 };
 
-// Fills in the namespace URIs: $FW framework, $KW keywords, $PRIV the driver's private
-// keywords, $XSI and $XSD.
-std::string WithNamespaces(std::string text) {
-    const std::pair<const char*, const char16_t*> uris[] = {
-        {"$FW", PrintSchema::FrameworkNamespaceUri},
-        {"$KW", PrintSchema::KeywordsNamespaceUri},
-        {"$PRIV", PrintSchema::UserKeywordsNamespaceUri},
-        {"$XSI", PrintSchema::XmlSchemaInstanceNamespaceUri},
-        {"$XSD", PrintSchema::XmlSchemaNamespaceUri},
-    };
-    for (const auto& [placeholder, uri] : uris) {
-        for (size_t at; (at = text.find(placeholder)) != std::string::npos;) {
-            text.replace(at, std::string(placeholder).size(), Utf8(std::u16string_view(uri)));
-        }
-    }
-    return text;
-}
-
 struct PrefixCase {
     const char* name;
     const char* xml;

@@ -21,23 +21,6 @@ std::string Uri(const char16_t* uri) {
 
 const std::string kPrivate = Uri(PrintSchema::UserKeywordsNamespaceUri);
 
-// Fills in $FW, $KW, $PRIV, $XSI and $XSD.
-std::string WithNamespaces(std::string text) {
-    const std::pair<const char*, const char16_t*> uris[] = {
-        {"$FW", PrintSchema::FrameworkNamespaceUri},
-        {"$KW", PrintSchema::KeywordsNamespaceUri},
-        {"$PRIV", PrintSchema::UserKeywordsNamespaceUri},
-        {"$XSI", PrintSchema::XmlSchemaInstanceNamespaceUri},
-        {"$XSD", PrintSchema::XmlSchemaNamespaceUri},
-    };
-    for (const auto& [placeholder, uri] : uris) {
-        for (size_t at; (at = text.find(placeholder)) != std::string::npos;) {
-            text.replace(at, std::string(placeholder).size(), Uri(uri));
-        }
-    }
-    return text;
-}
-
 std::string Text(const xmlChar* text) {
     return text ? reinterpret_cast<const char*>(text) : "";
 }

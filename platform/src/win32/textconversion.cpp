@@ -62,6 +62,31 @@ void AppendUtf16(Output<char16_t>& out, char32_t cp) {
     }
 }
 
+// Runs convert once to count the units, then, when the caller gave room for them all, again
+// into the caller's buffer: the Win32 rules for a conversion's size and buffer.
+template <class Unit, class Convert>
+int CountThenWrite(const Convert& convert, Unit* buffer, int bufferSize) {
+    Output<Unit> counted(nullptr);
+    if (!convert(counted)) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+    }
+    if (counted.Size() > 0x7FFFFFFFu) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (bufferSize == 0) {
+        return static_cast<int>(counted.Size());
+    }
+    if (counted.Size() > static_cast<size_t>(bufferSize)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    Output<Unit> written(buffer);
+    convert(written);
+    return static_cast<int>(written.Size());
+}
+
 // Decodes one UTF-8 sequence at text[i]; answers false for a malformed one (and consumes
 // one byte).
 bool DecodeUtf8(const unsigned char* text, size_t count, size_t& i, char32_t& cp) {
@@ -148,25 +173,7 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wid
         }
         return true;
     };
-    Output<char> counted(nullptr);
-    if (!convert(counted)) {
-        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-        return 0;
-    }
-    if (counted.Size() > 0x7FFFFFFFu) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    if (narrowSize == 0) {
-        return static_cast<int>(counted.Size());
-    }
-    if (counted.Size() > static_cast<size_t>(narrowSize)) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    Output<char> written(narrow);
-    convert(written);
-    return static_cast<int>(written.Size());
+    return CountThenWrite(convert, narrow, narrowSize);
 }
 
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR narrow, int narrowCount,
@@ -200,25 +207,7 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR narrow, int na
         }
         return true;
     };
-    Output<char16_t> counted(nullptr);
-    if (!convert(counted)) {
-        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-        return 0;
-    }
-    if (counted.Size() > 0x7FFFFFFFu) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    if (wideSize == 0) {
-        return static_cast<int>(counted.Size());
-    }
-    if (counted.Size() > static_cast<size_t>(wideSize)) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    Output<char16_t> written(wide);
-    convert(written);
-    return static_cast<int>(written.Size());
+    return CountThenWrite(convert, wide, wideSize);
 }
 
 } // extern "C"
