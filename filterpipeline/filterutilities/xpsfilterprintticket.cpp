@@ -1,0 +1,5 @@
+#include "xpsfilterprintticket.h"
+
+XpsFilterPrintTicket::XpsFilterPrintTicket() = default;
+
+XpsFilterPrintTicket::~XpsFilterPrintTicket() = default;

@@ -1,0 +1,5 @@
+#include "xpsfilterprintticketwatermarkimpl.h"
+
+XpsFilterPrintTicketWatermarkImpl::XpsFilterPrintTicketWatermarkImpl() = default;
+
+XpsFilterPrintTicketWatermarkImpl::~XpsFilterPrintTicketWatermarkImpl() = default;
