@@ -69,7 +69,8 @@ public:
     HRESULT InitializeWithPrintTicket(IFixedDocument* document);
     HRESULT InitializeWithPrintTicket(IFixedPage* page);
     // Resets a scope (and every narrower one) from a DOM ticket, or from the wider scope when
-    // ticket is null. The ticket is copied, never kept.
+    // ticket is null. The ticket is copied, never kept. E_INVALIDARG for a scope other than
+    // page, document or job.
     HRESULT InitializeWithPrintTicket(EPrintTicketScope scope, IXMLDOMDocument2* ticket);
 
     // The scope's view, filled with the default ticket, the three part tickets standing now

@@ -534,6 +534,12 @@ TEST_F(PrintTicketManagerTest, TicketsHandedInAreCopiedAndNeverChanged) {
         ASSERT_EQ(S_OK, manager->InitializeWithPrintTicket(kPTPageScope, nullptr));
         ASSERT_EQ(S_OK, manager->GetTicket(kPTPageScope, &view));
         EXPECT_EQ("ISOA5", Option(view, u"PageMediaSize"));
+        for (int scope : {-1, 3}) {
+            EXPECT_EQ(E_INVALIDARG, manager->InitializeWithPrintTicket(
+                                        static_cast<EPrintTicketScope>(scope), mine));
+            EXPECT_EQ(E_INVALIDARG, manager->InitializeWithPrintTicket(
+                                        static_cast<EPrintTicketScope>(scope), nullptr));
+        }
     }
 }
 
