@@ -274,6 +274,8 @@ TEST_F(PrintTicketManagerTest, InitialiseRefusesWhatItCannotUse) {
          HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE)},
         {"default ticket not XML", false, false, kPrinter, true, "<psf:PrintTicket", E_FAIL},
         {"default ticket empty", true, false, kPrinter, true, "", E_FAIL},
+        {"default ticket with a DTD", false, false, kPrinter, true,
+         "<!DOCTYPE t [<!ENTITY a \"aaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;\">]><t>&b;</t>", E_FAIL},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
