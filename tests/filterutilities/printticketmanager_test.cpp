@@ -237,7 +237,14 @@ TEST_F(PrintTicketManagerTest, InitialiseReadsTheDefaultTicketFromTheStart) {
 
     CComPtr<MemoryReadStream> stream = Make<MemoryReadStream>(DefaultTicket(), 5);
     stream->position = 40; // a stream handed over part read is read from its start
-    ASSERT_EQ(S_OK, manager.Initialise(stream, CComBSTR(kPrinter), m_token));
+    {
+        platformtest::ImpersonationLog log;
+        ASSERT_EQ(S_OK, manager.Initialise(stream, CComBSTR(kPrinter), m_token));
+        // Merging is off: the ticket is read as the user, and no provider is opened.
+        const std::vector<platformtest::ImpersonationLog::Entry> expected = {
+            {"SetThreadToken", kUser}, {"SetThreadToken", u""}};
+        EXPECT_EQ(expected, log.Entries());
+    }
     EXPECT_EQ(Canonical(DefaultTicket()),
               Canonical(DomBytes(manager.GetPtrToDefaultPrintTicket())));
     EXPECT_EQ(m_token, manager.GetUserToken());
