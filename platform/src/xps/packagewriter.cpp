@@ -405,16 +405,11 @@ private:
                                       " is not supported");
             }
             auto raw = stored.Archive().OpenRaw(entry);
-            zip_->BeginRaw(name, entry.method, entry.fullSize);
-            uint64_t copied = 0;
+            zip_->BeginRaw(name, entry.method, entry.storedSize, entry.fullSize, entry.crc);
             while (const size_t got = raw->Read(buffer_.get(), kBufferSize)) {
                 zip_->Write(buffer_.get(), got);
-                copied += got;
             }
-            if (copied != entry.storedSize) {
-                Fail(kBadPackage, uri + ": the stored bytes end early");
-            }
-            zip_->EndRaw(entry.fullSize, entry.crc);
+            zip_->End(); // throws when the stored bytes ended early
         }
     }
 
