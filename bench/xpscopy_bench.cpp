@@ -8,6 +8,10 @@
 //   xpscopy_bench --rss PAGES [JOB]     peak resident memory of one copy of a PAGES-page job
 //                                       (tickets on every page; JOB when given) by each, in a
 //                                       child process
+//   xpscopy_bench --once copy|floor|libzip PAGES [JOB]
+//                                       one copy by one of them, for counting its instructions:
+//                                       valgrind --tool=callgrind --toggle-collect='*Copy*'
+//                                       xpscopy_bench --once floor 1000
 #include <atlbase.h>
 #include <xpspackage.h>
 
@@ -191,6 +195,17 @@ int main(int argc, char** argv) {
                         PeakResidentKiB(in, &CopyThroughPipeline),
                         PeakResidentKiB(in, &CopyEntriesRaw),
                         PeakResidentKiB(in, &CopyEntriesRawLibzip));
+        } else if ((argc == 4 || argc == 5) && std::string(argv[1]) == "--once") {
+            const std::string what = argv[2];
+            const std::string in = argc == 5 ? std::string(argv[4]) : MakeJob(std::atoi(argv[3]));
+            const auto copy = what == "copy"     ? &CopyThroughPipeline
+                              : what == "floor"  ? &CopyEntriesRaw
+                              : what == "libzip" ? &CopyEntriesRawLibzip
+                                                 : nullptr;
+            if (!copy) {
+                throw std::runtime_error("--once takes copy, floor or libzip");
+            }
+            copy(in, Folder() + "/once.xps");
         } else {
             benchmark::Initialize(&argc, argv);
             benchmark::RunSpecifiedBenchmarks();

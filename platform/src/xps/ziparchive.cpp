@@ -5,7 +5,7 @@
 
 #include <zlib.h>
 
-#include <cstring>
+#include <algorithm>
 
 namespace platform::xps {
 
@@ -61,6 +61,10 @@ public:
         : archive_(std::move(archive)), raw_(std::move(raw)), entry_(entry),
           name_(std::move(name)) {
         if (entry_.method == Z_DEFLATED) {
+            // Small entries get a small buffer: most parts of a job are a few KiB.
+            inputSize_ = static_cast<size_t>(
+                std::min<uint64_t>(std::max<uint64_t>(entry_.storedSize, 1), 16 * 1024));
+            input_.reset(new Bytef[inputSize_]);
             stream_.zalloc = &ZlibAllocate;
             stream_.zfree = &ZlibFree;
             if (inflateInit2(&stream_, -MAX_WBITS) != Z_OK) {
@@ -103,11 +107,11 @@ private:
         stream_.avail_out = static_cast<uInt>(count > (1u << 30) ? (1u << 30) : count);
         while (stream_.avail_out > 0) {
             if (stream_.avail_in == 0) {
-                const size_t got = raw_->Read(input_, sizeof input_);
+                const size_t got = raw_->Read(input_.get(), inputSize_);
                 if (got == 0) {
                     Fail(kBadPackage, name_ + ": the compressed data ends early");
                 }
-                stream_.next_in = input_;
+                stream_.next_in = input_.get();
                 stream_.avail_in = static_cast<uInt>(got);
             }
             const int status = inflate(&stream_, Z_NO_FLUSH);
@@ -152,7 +156,8 @@ private:
     bool finished_ = false;
     uint64_t done_ = 0;
     uLong crc_ = crc32(0, nullptr, 0);
-    Bytef input_[16 * 1024];
+    std::unique_ptr<Bytef[]> input_;
+    size_t inputSize_ = 0;
 };
 
 } // namespace

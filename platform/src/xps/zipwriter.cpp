@@ -133,7 +133,8 @@ private:
 };
 
 ZipWriter::ZipWriter(const std::string& target)
-    : file_(target), central_(std::make_unique<CentralDirectory>()) {}
+    : file_(target), entryState_(std::make_unique<OpenEntry>()),
+      central_(std::make_unique<CentralDirectory>()) {}
 
 ZipWriter::~ZipWriter() = default;
 
@@ -144,13 +145,14 @@ void ZipWriter::WriteLocalHeader(const std::string& name, uint16_t method, bool 
     if (name.size() > kMarker16) {
         Fail(E_INVALIDARG, name.substr(0, 64) + "...: the name is too long for a ZIP entry");
     }
-    auto entry = std::make_unique<OpenEntry>();
-    entry->name = name;
-    entry->headerOffset = file_.Position();
-    entry->method = method;
-    entry->zip64 = zip64;
-    std::string header;
-    header.reserve(kLocalHeaderSize + name.size() + 20);
+    OpenEntry& entry = *entryState_;
+    entry = OpenEntry{std::move(entry.name)}; // keeps the name's buffer for the next entry
+    entry.name = name;
+    entry.headerOffset = file_.Position();
+    entry.method = method;
+    entry.zip64 = zip64;
+    std::string& header = record_;
+    header.clear();
     RecordBuilder record(header);
     record.U32(kLocalHeaderSignature)
         .U16(VersionNeeded(method, zip64))
@@ -168,7 +170,7 @@ void ZipWriter::WriteLocalHeader(const std::string& name, uint16_t method, bool 
         record.U16(kZip64ExtraId).U16(16).U64(0).U64(0);
     }
     file_.Write(header.data(), header.size());
-    entry_ = std::move(entry);
+    entry_ = &entry;
 }
 
 void ZipWriter::Begin(const std::string& name, int level, uint64_t sizeHint) {
@@ -258,7 +260,7 @@ void ZipWriter::End() {
         }
     }
     AddCentralRecord();
-    entry_.reset();
+    entry_ = nullptr;
 }
 
 void ZipWriter::AddCentralRecord() {
@@ -270,8 +272,8 @@ void ZipWriter::AddCentralRecord() {
         static_cast<uint16_t>((fullMarker || storedMarker || offsetMarker ? 4 : 0) +
                               8 * (fullMarker + storedMarker + offsetMarker));
     const bool zip64 = extraSize != 0;
-    std::string central;
-    central.reserve(kCentralHeaderSize + entry.name.size() + extraSize);
+    std::string& central = record_;
+    central.clear();
     RecordBuilder record(central);
     record.U32(kCentralHeaderSignature)
         .U16(VersionNeeded(entry.method, zip64)) // made by MS-DOS tools of that version

@@ -52,7 +52,9 @@ private:
     void AddCentralRecord();
 
     ReplacementFile file_;
-    std::unique_ptr<OpenEntry> entry_;
+    std::unique_ptr<OpenEntry> entryState_; // reused for every entry
+    OpenEntry* entry_ = nullptr;            // the entry being written, or none
+    std::string record_;                    // a header being built
     std::unique_ptr<CentralDirectory> central_;
     std::unique_ptr<Deflater> deflater_; // made for the first deflated entry, then reused
 };
