@@ -132,38 +132,31 @@ void CopyEntriesRawLibzip(const std::string& in, const std::string& out) {
     zip_discard(archive);
 }
 
-void BM_XpsCopy(benchmark::State& state) {
+using CopyFunction = void (*)(const std::string& in, const std::string& out);
+
+void BM_Copy(benchmark::State& state, CopyFunction copy) {
     const std::string in = MakeJob(static_cast<int>(state.range(0)));
     const std::string out = Folder() + "/copy.xps";
     for (auto _ : state) {
-        CopyThroughPipeline(in, out);
+        copy(in, out);
     }
     state.counters["pages"] = static_cast<double>(state.range(0));
 }
-BENCHMARK(BM_XpsCopy)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-void BM_FloorRawEntryCopy(benchmark::State& state) {
-    const std::string in = MakeJob(static_cast<int>(state.range(0)));
-    const std::string out = Folder() + "/floor.xps";
-    for (auto _ : state) {
-        CopyEntriesRaw(in, out);
-    }
-    state.counters["pages"] = static_cast<double>(state.range(0));
-}
-BENCHMARK(BM_FloorRawEntryCopy)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-void BM_LibzipRawEntryCopy(benchmark::State& state) {
-    const std::string in = MakeJob(static_cast<int>(state.range(0)));
-    const std::string out = Folder() + "/libzip.xps";
-    for (auto _ : state) {
-        CopyEntriesRawLibzip(in, out);
-    }
-    state.counters["pages"] = static_cast<double>(state.range(0));
-}
-BENCHMARK(BM_LibzipRawEntryCopy)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Copy, XpsCopy, &CopyThroughPipeline)
+    ->Arg(1000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Copy, FloorRawEntryCopy, &CopyEntriesRaw)
+    ->Arg(1000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Copy, LibzipRawEntryCopy, &CopyEntriesRawLibzip)
+    ->Arg(1000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // Peak resident memory (KiB) of a child process that copies the job.
-long PeakResidentKiB(const std::string& in, void (*copy)(const std::string&, const std::string&)) {
+long PeakResidentKiB(const std::string& in, CopyFunction copy) {
     const pid_t child = fork();
     if (child == 0) {
         try {

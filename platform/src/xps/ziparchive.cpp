@@ -1,7 +1,7 @@
 #include "ziparchive.h"
 
-#include "../com/allocator.h"
 #include "zipformat.h"
+#include "zlibmemory.h"
 
 #include <zlib.h>
 
@@ -40,18 +40,6 @@ private:
 
 namespace {
 
-// zlib allocates through the platform's allocator, so that tests can make it fail.
-voidpf ZlibAllocate(voidpf, uInt items, uInt size) {
-    if (size != 0 && items > SIZE_MAX / size) {
-        return Z_NULL;
-    }
-    return platform::Allocate(static_cast<size_t>(items) * size);
-}
-
-void ZlibFree(voidpf, voidpf block) {
-    platform::Free(block);
-}
-
 // Inflates (or passes through) an entry, checking what the central directory declared: the
 // content must be exactly fullSize bytes long and match its CRC.
 class CheckedContentSource final : public ByteSource {
@@ -65,8 +53,7 @@ public:
             inputSize_ = static_cast<size_t>(
                 std::min<uint64_t>(std::max<uint64_t>(entry_.storedSize, 1), 16 * 1024));
             input_.reset(new Bytef[inputSize_]);
-            stream_.zalloc = &ZlibAllocate;
-            stream_.zfree = &ZlibFree;
+            UsePlatformAllocator(stream_);
             if (inflateInit2(&stream_, -MAX_WBITS) != Z_OK) {
                 throw std::bad_alloc();
             }

@@ -130,12 +130,20 @@ ZipDirectory::Extent ZipDirectory::FindDirectory(const InputFile& file) const {
     if (!file.ReadExactly(size - tailSize, tail.data(), tailSize)) {
         Damaged("the file changed while it was read");
     }
+    // The end record whose comment reaches the end of the file, so that a comment holding
+    // what looks like an end record misleads nothing; failing that, the last one that fits.
     size_t end = tailSize;
     for (size_t at = tailSize >= kEndSize ? tailSize - kEndSize + 1 : 0; at-- > 0;) {
-        if (Get32(&tail[at]) == kEndSignature &&
-            at + kEndSize + Get16(&tail[at + 20]) <= tailSize) {
+        if (Get32(&tail[at]) != kEndSignature) {
+            continue;
+        }
+        const size_t reach = at + kEndSize + Get16(&tail[at + 20]);
+        if (reach == tailSize) {
             end = at;
             break;
+        }
+        if (reach < tailSize && end == tailSize) {
+            end = at;
         }
     }
     if (end == tailSize) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace platform::xps::zipformat {
 
@@ -75,7 +76,7 @@ public:
     RecordBuilder& U16(uint16_t value) { return Bytes(value, 2); }
     RecordBuilder& U32(uint32_t value) { return Bytes(value, 4); }
     RecordBuilder& U64(uint64_t value) { return Bytes(value, 8); }
-    RecordBuilder& Text(const std::string& text) {
+    RecordBuilder& Text(std::string_view text) {
         out_ += text;
         return *this;
     }

@@ -1,28 +1,19 @@
 #include "zipwriter.h"
 
-#include "../com/allocator.h"
 #include "zipformat.h"
+#include "zlibmemory.h"
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 namespace platform::xps {
 
 using namespace zipformat;
 
 namespace {
-
-voidpf ZlibAllocate(voidpf, uInt items, uInt size) {
-    if (size != 0 && items > SIZE_MAX / size) {
-        return Z_NULL;
-    }
-    return platform::Allocate(static_cast<size_t>(items) * size);
-}
-
-void ZlibFree(voidpf, voidpf block) {
-    platform::Free(block);
-}
 
 // Whether an entry of content size hint may need ZIP64 fields: deflate may grow incompressible
 // content a little (zlib's deflateBound).
@@ -52,27 +43,74 @@ struct ZipWriter::OpenEntry {
     uint64_t declaredStored = 0; // for raw copies: what must come
 };
 
-// The central directory's records, kept as they will be written, in blocks that never move.
+// What the central directory says of an entry.
+struct ZipWriter::DirectoryEntry {
+    std::string_view name;
+    uint16_t method = kStored;
+    bool zip64 = false; // the local header has ZIP64 sizes
+    uint32_t crc = 0;
+    uint64_t storedSize = 0;
+    uint64_t fullSize = 0;
+    uint64_t headerOffset = 0;
+};
+
+// The central directory's entries, kept compactly until the package is finished: 19 bytes
+// and the name each (31 when a size or offset passes 4 GiB), in blocks that never move. A
+// record never spans two blocks.
 class ZipWriter::CentralDirectory {
 public:
-    void Append(const std::string& record) {
-        size_t done = 0;
-        while (done < record.size()) {
-            if (blocks_.empty() || used_ == kBlockSize) {
-                blocks_.emplace_back(new unsigned char[kBlockSize]);
-                used_ = 0;
-            }
-            const size_t chunk = std::min(record.size() - done, kBlockSize - used_);
-            std::memcpy(blocks_.back().get() + used_, record.data() + done, chunk);
-            used_ += chunk;
-            done += chunk;
+    using Entry = DirectoryEntry;
+
+    void Add(const Entry& entry) {
+        const bool wide = (entry.storedSize | entry.fullSize | entry.headerOffset) > kMarker32;
+        const size_t size = kFixedSize + (wide ? 24 : 12) + entry.name.size();
+        if (blocks_.empty() || blocks_.back().size - blocks_.back().used < size) {
+            const size_t blockSize = std::max(kBlockSize, size);
+            blocks_.push_back(
+                {std::unique_ptr<unsigned char[]>(new unsigned char[blockSize]), blockSize, 0});
         }
+        Block& block = blocks_.back();
+        unsigned char* at = block.bytes.get() + block.used;
+        at[0] = static_cast<unsigned char>((entry.zip64 ? kZip64 : 0) | (wide ? kWide : 0) |
+                                           (entry.method == kDeflated ? kDeflate : 0));
+        Put16(at + 1, static_cast<uint16_t>(entry.name.size()));
+        Put32(at + 3, entry.crc);
+        at += kFixedSize;
+        for (const uint64_t value : {entry.storedSize, entry.fullSize, entry.headerOffset}) {
+            if (wide) {
+                Put64(at, value);
+                at += 8;
+            } else {
+                Put32(at, static_cast<uint32_t>(value));
+                at += 4;
+            }
+        }
+        std::memcpy(at, entry.name.data(), entry.name.size());
+        block.used += size;
         ++count_;
     }
 
-    void WriteTo(ReplacementFile& file) const {
-        for (size_t i = 0; i < blocks_.size(); ++i) {
-            file.Write(blocks_[i].get(), i + 1 == blocks_.size() ? used_ : kBlockSize);
+    // Calls visit with each entry in the order they were added.
+    template <class Visit>
+    void ForEach(Visit&& visit) const {
+        for (const Block& block : blocks_) {
+            for (size_t offset = 0; offset < block.used;) {
+                const unsigned char* at = block.bytes.get() + offset;
+                Entry entry;
+                const bool wide = at[0] & kWide;
+                entry.zip64 = at[0] & kZip64;
+                entry.method = at[0] & kDeflate ? kDeflated : kStored;
+                const size_t nameLength = Get16(at + 1);
+                entry.crc = Get32(at + 3);
+                at += kFixedSize;
+                for (uint64_t* value : {&entry.storedSize, &entry.fullSize, &entry.headerOffset}) {
+                    *value = wide ? Get64(at) : Get32(at);
+                    at += wide ? 8 : 4;
+                }
+                entry.name = std::string_view(reinterpret_cast<const char*>(at), nameLength);
+                offset = static_cast<size_t>(at + nameLength - block.bytes.get());
+                visit(entry);
+            }
         }
     }
 
@@ -80,8 +118,16 @@ public:
 
 private:
     static constexpr size_t kBlockSize = 64 * 1024;
-    std::vector<std::unique_ptr<unsigned char[]>> blocks_;
-    size_t used_ = 0;
+    static constexpr size_t kFixedSize = 7; // flags, name length, CRC
+    static constexpr unsigned char kZip64 = 1;
+    static constexpr unsigned char kWide = 2;
+    static constexpr unsigned char kDeflate = 4;
+    struct Block {
+        std::unique_ptr<unsigned char[]> bytes;
+        size_t size;
+        size_t used;
+    };
+    std::vector<Block> blocks_;
     uint64_t count_ = 0;
 };
 
@@ -89,8 +135,7 @@ private:
 class ZipWriter::Deflater {
 public:
     explicit Deflater(int level) : level_(level) {
-        stream_.zalloc = &ZlibAllocate;
-        stream_.zfree = &ZlibFree;
+        UsePlatformAllocator(stream_);
         if (deflateInit2(&stream_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
             throw std::bad_alloc();
         }
@@ -259,12 +304,19 @@ void ZipWriter::End() {
             file_.Patch(entry.headerOffset + 18, fields, 8);
         }
     }
-    AddCentralRecord();
+    DirectoryEntry remembered;
+    remembered.name = entry.name;
+    remembered.method = entry.method;
+    remembered.zip64 = entry.zip64;
+    remembered.crc = entry.crc;
+    remembered.storedSize = entry.storedSize;
+    remembered.fullSize = entry.fullSize;
+    remembered.headerOffset = entry.headerOffset;
+    central_->Add(remembered);
     entry_ = nullptr;
 }
 
-void ZipWriter::AddCentralRecord() {
-    const OpenEntry& entry = *entry_;
+void ZipWriter::WriteCentralRecord(const DirectoryEntry& entry) {
     const bool fullMarker = entry.zip64 || entry.fullSize >= kMarker32;
     const bool storedMarker = entry.zip64 || entry.storedSize >= kMarker32;
     const bool offsetMarker = entry.headerOffset >= kMarker32;
@@ -305,7 +357,7 @@ void ZipWriter::AddCentralRecord() {
             record.U64(entry.headerOffset);
         }
     }
-    central_->Append(central);
+    file_.Write(central.data(), central.size());
 }
 
 void ZipWriter::Commit() {
@@ -313,7 +365,7 @@ void ZipWriter::Commit() {
         Fail(E_UNEXPECTED, entry_->name + ": the package was finished inside an entry");
     }
     const uint64_t offset = file_.Position();
-    central_->WriteTo(file_);
+    central_->ForEach([&](const DirectoryEntry& entry) { WriteCentralRecord(entry); });
     const uint64_t size = file_.Position() - offset;
     const uint64_t count = central_->Count();
     std::string end;

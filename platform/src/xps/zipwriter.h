@@ -1,10 +1,10 @@
 // A ZIP file written entry by entry as it goes, to a ReplacementFile that becomes the target
 // only on Commit. Entries are deflated here (zlib), stored, or copied as the compressed bytes
 // another package stored. Each local header is written first and its CRC and sizes filled in
-// when the entry ends, so no data descriptors are needed. Per entry only its central
-// directory record stays in memory (46 bytes, its name and any ZIP64 fields), in blocks that
-// never move; ZIP64 records are written where sizes, offsets or the number of entries need
-// them.
+// when the entry ends, so no data descriptors are needed. Per entry only what its central
+// directory record needs stays in memory (19 bytes and its name, 31 past 4 GiB), in blocks
+// that never move, until Commit writes the directory; ZIP64 records are written where sizes,
+// offsets or the number of entries need them.
 #pragma once
 
 #include "replacementfile.h"
@@ -45,11 +45,12 @@ public:
 
 private:
     struct OpenEntry;
+    struct DirectoryEntry;
     class CentralDirectory;
     class Deflater;
 
     void WriteLocalHeader(const std::string& name, uint16_t method, bool zip64);
-    void AddCentralRecord();
+    void WriteCentralRecord(const DirectoryEntry& entry);
 
     ReplacementFile file_;
     std::unique_ptr<OpenEntry> entryState_; // reused for every entry

@@ -291,12 +291,6 @@ TEST_P(HostilePackages, FailWithAClearErrorAfterThePartsBeforeTheDamage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, HostilePackages, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<HostileCase>& info) {
-                             std::string name;
-                             for (const char c : std::string(info.param.name)) {
-                                 name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                             }
-                             return name;
-                         });
+                         NamedByField<HostileCase>);
 
 } // namespace

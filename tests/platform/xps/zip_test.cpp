@@ -156,13 +156,7 @@ TEST_P(ZipRoundTrip, ReadsBackTheSameThroughThePlatformAndLibzip) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ZipRoundTrip, ::testing::ValuesIn(kRoundTrips),
-                         [](const ::testing::TestParamInfo<RoundTripCase>& info) {
-                             std::string name;
-                             for (const char c : std::string(info.param.name)) {
-                                 name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                             }
-                             return name;
-                         });
+                         NamedByField<RoundTripCase>);
 
 // More entries than the 16-bit count of the end record holds: the ZIP64 end record and its
 // locator carry the count.
