@@ -183,7 +183,8 @@ ZipWriter::ZipWriter(const std::string& target)
 
 ZipWriter::~ZipWriter() = default;
 
-void ZipWriter::WriteLocalHeader(const std::string& name, uint16_t method, bool zip64) {
+void ZipWriter::WriteLocalHeader(const std::string& name, uint16_t method, bool zip64, uint32_t crc,
+                                 uint64_t storedSize, uint64_t fullSize) {
     if (entry_) {
         Fail(E_UNEXPECTED, name + ": an entry was begun before the last one ended");
     }
@@ -205,14 +206,14 @@ void ZipWriter::WriteLocalHeader(const std::string& name, uint16_t method, bool 
         .U16(method)
         .U16(kFixedDosTime)
         .U16(kFixedDosDate)
-        .U32(0)                     // CRC, filled in at the end
-        .U32(zip64 ? kMarker32 : 0) // stored size
-        .U32(zip64 ? kMarker32 : 0) // full size
+        .U32(crc)
+        .U32(zip64 ? kMarker32 : static_cast<uint32_t>(storedSize))
+        .U32(zip64 ? kMarker32 : static_cast<uint32_t>(fullSize))
         .U16(static_cast<uint16_t>(name.size()))
         .U16(zip64 ? 20 : 0)
         .Text(name);
     if (zip64) {
-        record.U16(kZip64ExtraId).U16(16).U64(0).U64(0);
+        record.U16(kZip64ExtraId).U16(16).U64(fullSize).U64(storedSize);
     }
     file_.Write(header.data(), header.size());
     entry_ = &entry;
@@ -228,7 +229,9 @@ void ZipWriter::Begin(const std::string& name, int level, uint64_t sizeHint) {
             deflater_ = std::make_unique<Deflater>(level);
         }
     }
-    WriteLocalHeader(name, deflating ? kDeflated : kStored, MayNeedZip64(sizeHint, deflating));
+    // The CRC and sizes are filled in when the entry ends.
+    WriteLocalHeader(name, deflating ? kDeflated : kStored, MayNeedZip64(sizeHint, deflating), 0, 0,
+                     0);
     entry_->deflating = deflating;
 }
 
@@ -238,7 +241,8 @@ void ZipWriter::BeginRaw(const std::string& name, uint16_t method, uint64_t stor
         Fail(E_INVALIDARG,
              name + ": compression method " + std::to_string(method) + " is not supported");
     }
-    WriteLocalHeader(name, method, storedSize >= kMarker32 || fullSize >= kMarker32);
+    WriteLocalHeader(name, method, storedSize >= kMarker32 || fullSize >= kMarker32, crc,
+                     storedSize, fullSize);
     entry_->raw = true;
     entry_->declaredStored = storedSize;
     entry_->fullSize = fullSize;

@@ -49,7 +49,8 @@ private:
     class CentralDirectory;
     class Deflater;
 
-    void WriteLocalHeader(const std::string& name, uint16_t method, bool zip64);
+    void WriteLocalHeader(const std::string& name, uint16_t method, bool zip64, uint32_t crc,
+                          uint64_t storedSize, uint64_t fullSize);
     void WriteCentralRecord(const DirectoryEntry& entry);
 
     ReplacementFile file_;

@@ -52,6 +52,41 @@ size_t CentralName(const std::string& zip, const std::string& name) {
     return std::string::npos;
 }
 
+uint64_t LittleEndian(const std::string& bytes, size_t at, int width) {
+    uint64_t value = 0;
+    for (int i = width - 1; i >= 0; --i) {
+        value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+    }
+    return value;
+}
+
+// The CRC and sizes the local header of entry name gives (streaming readers trust them): from
+// its ZIP64 extra field where the 32-bit fields are markers.
+struct LocalFields {
+    uint32_t crc = 0;
+    uint64_t storedSize = 0;
+    uint64_t fullSize = 0;
+};
+LocalFields LocalHeaderOf(const std::string& zip, const std::string& name) {
+    for (size_t at = zip.find(name); at != std::string::npos; at = zip.find(name, at + 1)) {
+        if (at < 30 || zip.compare(at - 30, 4, "PK\x03\x04") != 0) {
+            continue;
+        }
+        const size_t header = at - 30;
+        LocalFields fields{static_cast<uint32_t>(LittleEndian(zip, header + 14, 4)),
+                           LittleEndian(zip, header + 18, 4), LittleEndian(zip, header + 22, 4)};
+        if (fields.storedSize == 0xFFFFFFFF) {
+            const size_t extra = at + name.size();
+            EXPECT_EQ(1u, LittleEndian(zip, extra, 2)) << "no ZIP64 field behind " << name;
+            fields.fullSize = LittleEndian(zip, extra + 4, 8);
+            fields.storedSize = LittleEndian(zip, extra + 12, 8);
+        }
+        return fields;
+    }
+    ADD_FAILURE() << "no local header for " << name;
+    return {};
+}
+
 struct WrittenEntry {
     std::string name;
     int level; // 0 stores, 1-9 deflate, -1 copies raw from the first package
@@ -147,6 +182,10 @@ TEST_P(ZipRoundTrip, ReadsBackTheSameThroughThePlatformAndLibzip) {
         EXPECT_EQ(read.crc, listed[i].crc);
         EXPECT_EQ(read.storedSize, listed[i].storedSize);
         EXPECT_EQ(entry.content, ZipContent(dir.Path("out.zip"), entry.name));
+        const LocalFields local = LocalHeaderOf(bytes, entry.name);
+        EXPECT_EQ(read.crc, local.crc);
+        EXPECT_EQ(read.storedSize, local.storedSize);
+        EXPECT_EQ(read.fullSize, local.fullSize);
         // The ZIP64 extra field, id 1, sits behind the name in the central record.
         const size_t name = CentralName(bytes, entry.name);
         ASSERT_NE(std::string::npos, name);
