@@ -157,10 +157,12 @@ BENCHMARK_CAPTURE(BM_Copy, LibzipRawEntryCopy, &CopyEntriesRawLibzip)
 
 // Peak resident memory (KiB) of a child process that copies the job.
 long PeakResidentKiB(const std::string& in, CopyFunction copy) {
+    // Named before the fork, so that the child writes into the folder the parent removes.
+    const std::string out = Folder() + "/rss.xps";
     const pid_t child = fork();
     if (child == 0) {
         try {
-            copy(in, Folder() + "/rss.xps");
+            copy(in, out);
         } catch (...) {
             _exit(1);
         }
