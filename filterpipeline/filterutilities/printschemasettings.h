@@ -3,6 +3,9 @@
 // feature. Lengths are micrometres, as in the Print Schema, unless a field says otherwise. A
 // value id is a number of the driver's data model (DataModelIds::tagValueEnum).
 //
+// The imageable area record (PageImageableSize::PageImageableData) stands with the watermark
+// records, which carry one.
+//
 // The option tables give each enumerator's Print Schema keyword (without prefix) at the
 // enumerator's position; keywords compare case-sensitively.
 #pragma once
@@ -52,17 +55,6 @@ struct OutputPaperSizeData {
     bool fromDataModel = false;
 };
 } // namespace OutputPaperSize
-
-namespace PageImageableSize {
-struct PageImageableData {
-    int32_t imageableSizeWidth = 0;
-    int32_t imageableSizeHeight = 0;
-    int32_t originWidth = 0;
-    int32_t originHeight = 0;
-    int32_t extentWidth = 0;
-    int32_t extentHeight = 0;
-};
-} // namespace PageImageableSize
 
 namespace NUp {
 struct NUpData {

@@ -97,6 +97,23 @@ commands:
       with {"unreadable": "<reason>", "from": ...} for an unreadable option and null for a
       feature no ticket sets.
 
+  ticket settings [--json] [--printer P] [--job J] [--document C] [--page P] DEFAULT
+      The typed settings a filter reads from its page view of the job's tickets (DEFAULT the
+      user's default ticket, J, C and P the job, document and page part tickets), each with
+      the ticket it came from: duplex, orientation and the page media size from the Print
+      Schema features (page features from the page ticket down, job features from the job
+      ticket and the default), page scaling, booklet binding and pages per sheet from the
+      driver's data model (the devmode snapshot of the narrowest ticket that carries one),
+      the output paper size from the data model or else the page media size. A setting is
+      "from the X ticket", "defaults" (no data model of this driver, or nothing to read: the
+      values a filter gets then), "not set" or "unreadable" with the reason. The view asks
+      printer P (the default printer without --printer) as the current user. With --json:
+        {"duplex": {"value": "OneSided", "state": "read"|"defaults"|"absent"|"unreadable",
+                    "from": "page"|"document"|"job"|"default"|null},
+         "orientation", "pageScaling", "pageMediaSize", "bookletBinding", "nUp",
+         "outputPaperSize": {...}}
+      with "error" beside an unreadable setting; sizes in micrometres.
+
   ticket merge BASE DELTA --scope job|document|page [--printer P] [-o OUT]
       Merges DELTA onto BASE through the PrintTicket API as a filter's print ticket manager
       does: each feature and parameter of DELTA replaces the one of the same name (namespace
@@ -159,7 +176,7 @@ const std::map<std::string, Command>& TicketCommands() {
         {"show", filterutil::TicketShow},       {"set", filterutil::TicketSet},
         {"param", filterutil::TicketParam},     {"prune", filterutil::TicketPrune},
         {"devmode", filterutil::TicketDevmode}, {"effective", filterutil::TicketEffective},
-        {"merge", filterutil::TicketMerge},
+        {"merge", filterutil::TicketMerge},     {"settings", filterutil::TicketSettings},
     };
     return commands;
 }
