@@ -14,7 +14,6 @@
 #include <datetimeapi.h>
 #include <shlwapi.h>
 #include <timezoneapi.h>
-#include <winbase.h>
 #include <wingdi.h>
 
 #include <algorithm>
@@ -23,6 +22,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <limits>
+#include <optional>
 #include <type_traits>
 #include <utility>
 
@@ -68,15 +68,19 @@ int IntegerOf(const CXString& text) {
     return Number(text, false).GetIntValue(0.499999);
 }
 
-// A length in millimetres as 1/96 inch.
-double PixelsOfMillimetres(const CXString& text) {
+// A length in millimetres as 1/96 inch; nothing for a number beyond the range of double,
+// which no page can use.
+std::optional<double> PixelsOfMillimetres(const CXString& text) {
     const Dimension length(Number(text, false).GetDoubleValue(), Dimension::Millimetre);
-    return length.GetValue(Dimension::Inch).GetDoubleValue() * 96.0;
+    const double pixels = length.GetValue(Dimension::Inch).GetDoubleValue() * 96.0;
+    return std::isfinite(pixels) ? std::optional<double>(pixels) : std::nullopt;
 }
 
-// The cell height GDI asks for at 96 dots per inch, as a LOGFONTW height (negative: the em).
+// The em height at 96 dots per inch as a LOGFONTW height (negative: the em): MulDiv(points,
+// 96, 72), which answers -1 where the result does not fit; computed wide here so that a huge
+// size stays huge (GDI then measures at its largest size) rather than becoming one pixel.
 LONG FontHeightOfPoints(int points) {
-    const int64_t pixels = MulDiv(points, 96, 72);
+    const int64_t pixels = std::llround(static_cast<double>(points) * 96.0 / 72.0);
     return static_cast<LONG>(std::clamp<int64_t>(-pixels, std::numeric_limits<LONG>::min(),
                                                  std::numeric_limits<LONG>::max()));
 }
@@ -281,13 +285,13 @@ bool XpsFilterPrintTicketWatermarkImpl::ParseWatermark(CXString& settings, Water
         }
     };
     const auto setOffsets = [&] {
-        const CXString x = value(u"XOffset");
-        if (!x.IsBlank()) {
-            record.xOffset = PixelsOfMillimetres(x);
-        }
-        const CXString y = value(u"YOffset");
-        if (!y.IsBlank()) {
-            record.yOffset = PixelsOfMillimetres(y);
+        for (auto [name, field] :
+             {std::pair{u"XOffset", &record.xOffset}, std::pair{u"YOffset", &record.yOffset}}) {
+            const CXString text = value(name);
+            if (const std::optional<double> pixels = PixelsOfMillimetres(text);
+                pixels && !text.IsBlank()) {
+                *field = *pixels;
+            }
         }
     };
 
@@ -321,7 +325,7 @@ bool XpsFilterPrintTicketWatermarkImpl::ParseWatermark(CXString& settings, Water
 
             const CXString text = value(u"KldWmText");
             if (record.type == WatermarkData::Text) {
-                record.textData.text = text.GetString();
+                record.textData.text = CComBSTR(text.GetLength(), text.GetString());
             } else {
                 const int number = IntegerOf(text);
                 const ETimeStampFormat format = number >= Date && number <= DayDateTimeZone
@@ -347,12 +351,14 @@ bool XpsFilterPrintTicketWatermarkImpl::ParseWatermark(CXString& settings, Water
             record.imageData.imageFile = file.GetString();
         }
         setInteger(u"Density", record.density);
+        // A scale of 0, or none, is full size; so is one beyond the range of double.
         const double scale = Number(value(u"Scale"), false).GetDoubleValue();
-        record.imageScale = scale == 0.0 ? 1.0f
-                                         : Number(Dimension(scale, Dimension::TenthMillimetre)
-                                                      .GetValue(Dimension::Inch)
-                                                      .GetDoubleValue())
-                                               .GetFloatValue();
+        record.imageScale = scale == 0.0 || !std::isfinite(scale)
+                                ? 1.0f
+                                : Number(Dimension(scale, Dimension::TenthMillimetre)
+                                             .GetValue(Dimension::Inch)
+                                             .GetDoubleValue())
+                                      .GetFloatValue();
         setOffsets();
     }
 
@@ -396,7 +402,7 @@ void XpsFilterPrintTicketWatermarkImpl::ParseAnnotation(const CXString& text,
     GetAttributeBytesIndexedListRef();
     record.dataModel = GetOptionValueFromAttributeBytes(kDataModelAnnotationFeature,
                                                         kUndetermined) == kDataModelAnnotation;
-    record.textData.text = text.GetString();
+    record.textData.text = CComBSTR(text.GetLength(), text.GetString());
     record.density = 25;
     record.textData.pointSize = 12;
     LOGFONTW& font = record.textData.font;

@@ -37,6 +37,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace printschematest;
@@ -620,6 +621,60 @@ TEST_F(Watermark, Failures) {
     }
 }
 
+// Settings texts no user interface writes: each parses without harm to values a filter can
+// use.
+TEST_F(Watermark, OddSettingsTexts) {
+    const std::u16string highSurrogateAt31 = std::u16string(30, u'F') + u"\U0001F5A8";
+    const std::u16string withZero(u"Draft\0copy", 10);
+    const std::u16string longText(100000, u'W');
+    struct Case {
+        const char* what;
+        std::u16string settings;
+        std::function<void(const WatermarkData&)> check;
+    };
+    const Case cases[] = {
+        {"a font too large for any int", u"<Type>0</Type><FontHeight>1e300</FontHeight>",
+         [](const WatermarkData& record) {
+             EXPECT_EQ(INT32_MAX, record.textData.pointSize);
+             EXPECT_EQ(INT32_MIN, record.textData.font.lfHeight) << "huge, not one pixel";
+             EXPECT_GT(record.extentHeight, 1000.0f);
+         }},
+        {"offsets and scale beyond double",
+         u"<Type>2</Type><XOffset>1e999</XOffset><YOffset>-1e999</YOffset><Scale>1e999</Scale>",
+         [](const WatermarkData& record) {
+             EXPECT_EQ(0.0, record.xOffset);
+             EXPECT_EQ(0.0, record.yOffset);
+             EXPECT_EQ(1.0f, record.imageScale);
+         }},
+        {"a type beyond int", u"<Type>99999999999</Type><KldWmText>x</KldWmText>",
+         [](const WatermarkData& record) {
+             EXPECT_EQ(INT32_MAX, record.type);
+             EXPECT_EQ(u"", Text(record.textData.text));
+         }},
+        {"a face name cut inside a surrogate pair",
+         u"<Type>0</Type><FontFace>" + highSurrogateAt31 + u"</FontFace>",
+         [](const WatermarkData& record) {
+             EXPECT_EQ(std::u16string(30, u'F'), record.textData.font.lfFaceName);
+         }},
+        {"a text holding a zero", u"<Type>0</Type><KldWmText>" + withZero + u"</KldWmText>",
+         [&](const WatermarkData& record) { EXPECT_EQ(withZero, Text(record.textData.text)); }},
+        {"a long text", u"<Type>0</Type><KldWmText>" + longText + u"</KldWmText>",
+         [](const WatermarkData& record) {
+             EXPECT_EQ(100000u, record.textData.text.Length());
+             EXPECT_GT(record.extentWidth, 1e6f);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        View view;
+        Fill(view);
+        HRESULT status = E_FAIL;
+        const WatermarkData& record = Parse(view, c.settings, &status);
+        EXPECT_EQ(S_OK, status);
+        c.check(record);
+    }
+}
+
 TEST_F(Watermark, IniFileReadByNumberedSection) {
     View view;
     Fill(view);
@@ -659,6 +714,22 @@ TEST_F(Watermark, IniFileReadByNumberedSection) {
     std::filesystem::remove(IniPath());
     EXPECT_EQ(CXString(), view.GetWatermarkINIPath()) << "a file that went away";
     EXPECT_EQ(marker, view.GetWmIniString(1, CXString(u"Text")));
+
+    // What stands at the path may be no settings file at all; none of it is read, and a FIFO
+    // without a writer does not stop the reader.
+    const std::function<void()> oddFiles[] = {
+        [&] { std::filesystem::create_directory(IniPath()); },
+        [&] { mkfifo(IniPath().c_str(), 0600); },
+        [&] { std::filesystem::create_symlink("/dev/zero", IniPath()); },
+        [&] { std::ofstream(IniPath()) << "[1]\nText=\xff\xfe\n"; },
+    };
+    for (const auto& make : oddFiles) {
+        SCOPED_TRACE(testing::Message() << "odd file " << (&make - oddFiles));
+        std::filesystem::remove(IniPath());
+        make();
+        EXPECT_EQ(marker, view.GetWmIniString(1, CXString(u"Text")));
+        EXPECT_EQ(-1, view.GetWmIniInt(1, CXString(u"Text")));
+    }
 }
 
 TEST_F(Watermark, ClientJobDataOfTheJob) {
