@@ -138,6 +138,16 @@ const Value& XpsFilterPrintTicket::Lookup(SettingCache<Value>& cache, const Valu
     return cache.value;
 }
 
+const AttributeBytesIndexedList* XpsFilterPrintTicket::OwnOutputSize() {
+    if (GetOptionValueFromAttributeBytes(Feature::OutputSizeMode, Value::Unset) !=
+        Value::OutputSizeOwn) {
+        return nullptr;
+    }
+    return &GetAttributeBytesIndexedListRef()
+                .GetCollection(Feature::OutputPaper)
+                .GetCollection(Feature::OutputSize);
+}
+
 std::optional<XpsFilterPrintTicketBase::EFilterPtScope> XpsFilterPrintTicket::DataModelSource() {
     EFilterPtScope source = DefaultPtScope;
     return GetAttributeBytesSource(&source) ? std::optional(source) : std::nullopt;
@@ -200,15 +210,11 @@ XpsFilterPrintTicket::GetPageScaling(bool* found, HRESULT* status, EFilterPtScop
                 from = DataModelSource();
             }
             value.alignment = AlignmentOf(alignment);
-            // Printing at the media's own size is no scaling, whatever the
-            // scaling option says.
-            if (GetOptionValueFromAttributeBytes(Feature::OutputSizeMode, Value::Unset) ==
-                Value::OutputSizeOwn) {
-                const int32_t size = GetAttributeBytesIndexedListRef()
-                                         .GetCollection(Feature::OutputPaper)
-                                         .GetCollection(Feature::OutputSize)
-                                         .GetOptionValueOrNewId(Feature::OutputSizeId);
-                if (size == Value::OutputSizeUnscaled || size == Value::OutputSizeSameAsMedia) {
+            // Printing at an output size that is the media's, or unscaled, is no scaling,
+            // whatever the scaling option says.
+            if (const AttributeBytesIndexedList* size = OwnOutputSize()) {
+                const int32_t sizeId = size->GetOptionValueOrNewId(Feature::OutputSizeId);
+                if (sizeId == Value::OutputSizeUnscaled || sizeId == Value::OutputSizeSameAsMedia) {
                     value.scalingActive = false;
                 }
             }
@@ -232,9 +238,6 @@ XpsFilterPrintTicket::GetPageMediaSize(bool* found, HRESULT* status, EFilterPtSc
             CComBSTR feature(u"PageMediaSize");
             CComBSTR width(u"MediaSizeWidth");
             CComBSTR height(u"MediaSizeHeight");
-            FU_THROW_IF_NULL_ALLOC(feature.m_str);
-            FU_THROW_IF_NULL_ALLOC(width.m_str);
-            FU_THROW_IF_NULL_ALLOC(height.m_str);
             EFilterPtScope answered = DefaultPtScope;
             HRESULT hr = XpsFilterGetScoredPropertyValue(feature, width, &value.width, &answered);
             if (SUCCEEDED(hr)) {
@@ -293,43 +296,37 @@ const NUp::NUpData& XpsFilterPrintTicket::GetNUp(bool* found, HRESULT* status,
 
 const OutputPaperSize::OutputPaperSizeData&
 XpsFilterPrintTicket::GetOutputPaperSize(bool* found, HRESULT* status, EFilterPtScope* source) {
-    return Lookup(m_outputPaperSize, OutputPaperSize::OutputPaperSizeData{}, found, status, source,
-                  [&](OutputPaperSize::OutputPaperSizeData& value, auto& from) {
-                      if (GetAttributeBytesIndexedListRef().IsEmpty()) {
-                          return S_FALSE;
-                      }
-                      if (GetOptionValueFromAttributeBytes(Feature::OutputSizeMode, Value::Unset) ==
-                          Value::OutputSizeOwn) {
-                          const AttributeBytesIndexedList& size =
-                              GetAttributeBytesIndexedListRef()
-                                  .GetCollection(Feature::OutputPaper)
-                                  .GetCollection(Feature::OutputSize);
-                          const int32_t sizeId = size.GetOptionValueOrNewId(Feature::OutputSizeId);
-                          if (sizeId != Value::OutputSizeSameAsMedia) {
-                              const AttributeBytesIndexedList& dimensions =
-                                  size.GetCollection(Feature::OutputSizeDimensions);
-                              value.width = dimensions.GetDimensionValue(Feature::OutputSizeWidth)
-                                                .GetValue(Dimension::Micrometre)
-                                                .GetIntValue(kRoundHalfDown);
-                              value.height = dimensions.GetDimensionValue(Feature::OutputSizeHeight)
-                                                 .GetValue(Dimension::Micrometre)
-                                                 .GetIntValue(kRoundHalfDown);
-                              value.outputSizeValueId = sizeId;
-                              value.fromDataModel = true;
-                              from = DataModelSource();
-                              return S_OK;
-                          }
-                      }
-                      // The page media size, with its outcome as the output paper size's own.
-                      bool mediaFound = false;
-                      HRESULT mediaStatus = S_OK;
-                      const PageMediaSize::PageMediaSizeData& media =
-                          GetPageMediaSize(&mediaFound, &mediaStatus);
-                      value.width = media.width;
-                      value.height = media.height;
-                      if (SUCCEEDED(mediaStatus)) {
-                          from = m_pageMediaSize.source;
-                      }
-                      return mediaStatus;
-                  });
+    return Lookup(
+        m_outputPaperSize, OutputPaperSize::OutputPaperSizeData{}, found, status, source,
+        [&](OutputPaperSize::OutputPaperSizeData& value, auto& from) {
+            if (GetAttributeBytesIndexedListRef().IsEmpty()) {
+                return S_FALSE;
+            }
+            const AttributeBytesIndexedList* size = OwnOutputSize();
+            const int32_t sizeId = size ? size->GetOptionValueOrNewId(Feature::OutputSizeId)
+                                        : Value::OutputSizeSameAsMedia;
+            if (sizeId != Value::OutputSizeSameAsMedia) {
+                const AttributeBytesIndexedList& dimensions =
+                    size->GetCollection(Feature::OutputSizeDimensions);
+                value.width = LengthIn(dimensions.GetIntegerValue(Feature::OutputSizeWidth),
+                                       Dimension::Micrometre);
+                value.height = LengthIn(dimensions.GetIntegerValue(Feature::OutputSizeHeight),
+                                        Dimension::Micrometre);
+                value.outputSizeValueId = sizeId;
+                value.fromDataModel = true;
+                from = DataModelSource();
+                return S_OK;
+            }
+            // The page media size, with its outcome as the output paper size's own.
+            bool mediaFound = false;
+            HRESULT mediaStatus = S_OK;
+            const PageMediaSize::PageMediaSizeData& media =
+                GetPageMediaSize(&mediaFound, &mediaStatus);
+            value.width = media.width;
+            value.height = media.height;
+            if (SUCCEEDED(mediaStatus)) {
+                from = m_pageMediaSize.source;
+            }
+            return mediaStatus;
+        });
 }

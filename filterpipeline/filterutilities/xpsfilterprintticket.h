@@ -17,8 +17,10 @@
 //   raises KeldanComException; with neither, any failure raises, an absent setting included.
 //   S_FALSE means the data model is empty and the record holds its defaults.
 // - source, when given, receives the ticket the setting was read from: for the data-model
-//   settings the ticket whose devmode snapshot the data model came from. It is left unchanged
-//   when the setting is a default, the data model is an earlier fill's, or the getter failed.
+//   settings the ticket whose devmode snapshot the data model came from, for the page media
+//   size the ticket that answered its height (the last read; a wider ticket may have given
+//   the height of a narrower ticket's width). It is left unchanged when the setting is a
+//   default, the data model is an earlier fill's, or the getter failed.
 // - The records returned by reference are members of the view: valid while it lives, changed
 //   by the next computation of the same getter.
 #pragma once
@@ -81,6 +83,10 @@ private:
     const Value& Lookup(SettingCache<Value>& cache, const Value& initial, bool* found,
                         HRESULT* status, EFilterPtScope* source, Compute&& compute);
     bool IsCurrent(const PtChangeCounter& counter) const noexcept;
+    // The data model's own output size (the collection of its size id and dimensions) when
+    // it prints at one; null when it prints at the page media size. A data model that names
+    // an own output size without the collection raises 0x80070490.
+    const AttributeBytesIndexedList* OwnOutputSize();
     // The ticket the data model was taken from, when it was taken from one of this fill.
     std::optional<EFilterPtScope> DataModelSource();
     // The option keyword of a ticket feature as its position in names; value stays as it is
