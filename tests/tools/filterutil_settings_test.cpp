@@ -4,12 +4,22 @@
 
 #include "filterutilities/devmodetestsupport.h"
 
+#include <filterutilities/xpsfilterprintticket.h>
+
 #include <kldutil/attributebytesindexedlist.h>
+#include <kldutil/clientjobdatareaderwriter.h>
 #include <kldutil/kdevmode.h>
+#include <kldutil/printer.h>
+
+#include <handleapi.h>
+#include <objbase.h>
+#include <processthreadsapi.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -69,7 +79,10 @@ TEST_F(FilterutilSettings, EachSettingSaysWhichTicketAnswered) {
               "the document ticket)\n"
               "pages per sheet: 16, value ids 7611 and 8010 (from the document ticket)\n"
               "output paper size: 210000 x 297000 um, value id 5001, the page media size (from "
-              "the default ticket)\n",
+              "the default ticket)\n"
+              "watermark: none (type 4) (settings text: none; data model: the document ticket)\n"
+              "  offset 0 x 0 (1/96 in), on a page of 793.701 x 1122.52\n"
+              "  draw mode 1, data-model watermark no\n",
               text.out);
     EXPECT_EQ("", text.err);
 
@@ -141,6 +154,40 @@ TEST_F(FilterutilSettings, EachSettingSaysWhichTicketAnswered) {
     },
     "state": "defaults",
     "from": null
+  },
+  "watermark": {
+    "type": "none",
+    "typeNumber": 4,
+    "text": "",
+    "font": {
+      "face": "Arial",
+      "pointSize": 72,
+      "height": 0,
+      "weight": 400,
+      "italic": 0,
+      "underline": 0,
+      "strikeOut": 0,
+      "charSet": 0,
+      "escapement": 0
+    },
+    "colour": "#000000",
+    "density": 25,
+    "angle": 0,
+    "x": 0,
+    "y": 0,
+    "extentWidth": 816,
+    "extentHeight": 1056,
+    "xOffset": 0,
+    "yOffset": 0,
+    "pageWidth": 816,
+    "pageHeight": 1056,
+    "imageFile": "",
+    "imageScale": 0,
+    "drawMode": 1,
+    "dataModelWatermark": false,
+    "state": "read",
+    "settingsFrom": "none",
+    "from": null
   }
 }
 )",
@@ -169,7 +216,10 @@ TEST_F(FilterutilSettings, AbsentAndUnreadableSettingsAreReportedOneByOne) {
         "page media size: 215900 x 279400 um (not set)\n"
         "booklet binding: None, measures 0 (1/600 in) and 0 (1/1200 in) (from the page ticket)\n"
         "pages per sheet: 2, value ids 7611 and 8010 (from the page ticket)\n"
-        "output paper size: 215900 x 279400 um, value id 5001, the page media size (defaults)\n",
+        "output paper size: 215900 x 279400 um, value id 5001, the page media size (defaults)\n"
+        "watermark: none (type 4) (settings text: none; data model: the page ticket)\n"
+        "  offset 0 x 0 (1/96 in), on a page of 816 x 1056\n"
+        "  draw mode 1, data-model watermark no\n",
         run.out);
 }
 
@@ -207,6 +257,171 @@ TEST_F(FilterutilSettings, BadInputSaysWhyWithStatusTwo) {
         EXPECT_EQ("", run.out);
         EXPECT_NE(std::string::npos, run.err.find(c.reason)) << run.err;
         EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
+    }
+}
+
+// The numbers of a flat JSON object's members, and its strings, read with a small scanner of
+// the tool's own layout: "key": value on each line.
+std::map<std::string, std::string> Members(const std::string& json, const std::string& object) {
+    std::map<std::string, std::string> members;
+    const size_t start = json.find("\"" + object + "\": {");
+    if (start == std::string::npos) {
+        return members;
+    }
+    int depth = 0;
+    for (size_t at = json.find('{', start); at < json.size(); ++at) {
+        if (json[at] == '{') {
+            ++depth;
+        } else if (json[at] == '}' && --depth == 0) {
+            break;
+        } else if (json[at] == '"' && depth == 1) {
+            const size_t keyEnd = json.find('"', at + 1);
+            const std::string key = json.substr(at + 1, keyEnd - at - 1);
+            size_t valueStart = json.find_first_not_of(": ", keyEnd + 1);
+            size_t valueEnd = json.find_first_of(",\n", valueStart);
+            if (json[valueStart] == '{') {
+                at = keyEnd;
+                continue;
+            }
+            members[key] = json.substr(valueStart, valueEnd - valueStart);
+            at = valueEnd - 1;
+        }
+    }
+    return members;
+}
+
+double NumberOf(const std::map<std::string, std::string>& members, const std::string& key) {
+    const auto found = members.find(key);
+    return found == members.end() ? -1e300 : std::strtod(found->second.c_str(), nullptr);
+}
+
+class FilterutilSettingsWatermark : public FilterutilSettings {
+protected:
+    void SetUp() override {
+        setenv("FILTERUTILITIES_SPOOL", folder_.Path("spool").c_str(), 1);
+        ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    }
+    void TearDown() override {
+        CoUninitialize();
+        unsetenv("FILTERUTILITIES_SPOOL");
+    }
+
+    // The watermark record the library makes for the same tickets and settings text.
+    PrintSchema::Watermark::WatermarkData InProcess(const std::string& defaultTicket,
+                                                    const std::string& pageTicket,
+                                                    const std::u16string& settings) {
+        CComPtr<IXMLDOMDocument2> dom = printschematest::LoadBytes(ReadFile(defaultTicket));
+        CComPtr<IXMLDOMDocument2> page = printschematest::LoadBytes(ReadFile(pageTicket));
+        HANDLE token = nullptr;
+        EXPECT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_IMPERSONATE | TOKEN_QUERY, &token));
+        XpsFilterPrintTicket view;
+        view.Initialize(kPTPageScope, dom, nullptr, nullptr, page, nullptr,
+                        CXString(u"FilterUtilities XPS Printer"), token);
+        const auto media = view.GetPageMediaSize();
+        view.SetPageSize(media.width * 96.0 / 25400.0, media.height * 96.0 / 25400.0, {});
+        CXString text(settings.c_str());
+        const PrintSchema::Watermark::WatermarkData record = view.ParseWatermarkData(&text);
+        CloseHandle(token);
+        return record;
+    }
+};
+
+TEST_F(FilterutilSettingsWatermark, TheToolDrawsTheWatermarkTheLibraryParses) {
+    const std::u16string settings =
+        u"<IniDataType>38</IniDataType><DrawMode>7170</DrawMode><Type>0</Type>"
+        u"<KldWmText>CONFIDENTIAL</KldWmText><FontHeight>48</FontHeight><FontEsc>450</FontEsc>"
+        u"<FontWeight>700</FontWeight><FontFace>Helvetica</FontFace><Red>255</Red>"
+        u"<XOffset>10</XOffset>";
+    // The page ticket carries the driver's data model, so that the page is the default
+    // ticket's A4.
+    const std::string page = Write("page.xml", DataModelSnapshot());
+    const PrintSchema::Watermark::WatermarkData expected = InProcess(kJobTicket, page, settings);
+    ASSERT_GT(expected.extentWidth, 0.0f);
+
+    const ToolRun run =
+        RunFilterutil({"ticket", "settings", "--json", "--printer", "FilterUtilities XPS Printer",
+                       "--page", page, "--watermark", printschematest::Utf8(settings), kJobTicket});
+    ASSERT_EQ(0, run.status) << run.err;
+    const auto watermark = Members(run.out, "watermark");
+    EXPECT_EQ("\"text\"", watermark.at("type"));
+    EXPECT_EQ("\"CONFIDENTIAL\"", watermark.at("text"));
+    EXPECT_EQ("\"#FF0000\"", watermark.at("colour"));
+    EXPECT_EQ("45", watermark.at("angle"));
+    EXPECT_EQ("0", watermark.at("drawMode"));
+    EXPECT_EQ("\"--watermark\"", watermark.at("settingsFrom"));
+    // The measured extent and the centred position, as the library computes them for an A4
+    // page (the default ticket's media size) in 1/96 inch.
+    EXPECT_NEAR(210000 * 96.0 / 25400.0, NumberOf(watermark, "pageWidth"), 1e-9);
+    for (const auto& [key, value] :
+         std::map<std::string, double>{{"extentWidth", expected.extentWidth},
+                                       {"extentHeight", expected.extentHeight},
+                                       {"x", expected.x},
+                                       {"y", expected.y},
+                                       {"xOffset", expected.xOffset}}) {
+        EXPECT_NEAR(value, NumberOf(watermark, key), 1e-3) << key;
+    }
+    EXPECT_NEAR((NumberOf(watermark, "pageWidth") - NumberOf(watermark, "extentWidth")) / 2,
+                NumberOf(watermark, "x"), 1e-3);
+
+    // A landscape page turns the page the watermark is centred on.
+    const std::string landscape =
+        Write("landscape.xml", FeatureXml("PageOrientation", "Landscape") + DataModelSnapshot());
+    const ToolRun turned = RunFilterutil({"ticket", "settings", "--page", landscape, "--watermark",
+                                          printschematest::Utf8(settings), kJobTicket});
+    ASSERT_EQ(0, turned.status) << turned.err;
+    EXPECT_NE(std::string::npos, turned.out.find(" (1/96 in), on a page of 1122.52 x 793.701\n"))
+        << turned.out;
+}
+
+TEST_F(FilterutilSettingsWatermark, TheSettingsTextOfAJobComesFromItsClientJobData) {
+    {
+        const Printer printer = Printer::CreateHandle(u"FilterUtilities XPS Printer");
+        ASSERT_TRUE(printer);
+        const ClientJobDataReaderWriter job(printer.GetHandle(), 12);
+        ASSERT_TRUE(job.SetStringInParameterList(
+            3, u"<Type>2</Type><ImageFile>/srv/logo\u001b.png</ImageFile><Scale>0</Scale>"));
+        ASSERT_TRUE(job.SetByteBufferInParameterList(4, ByteBuffer(3, 0xAB)));
+    }
+    const ToolRun run =
+        RunFilterutil({"ticket", "settings", "--watermark-job", "12:3", kJobTicket});
+    ASSERT_EQ(0, run.status) << run.err;
+    // The file name's control character is escaped.
+    EXPECT_NE(std::string::npos,
+              run.out.find("watermark: image \"/srv/logo\\u001b.png\" (settings text: client "
+                           "job data 12:3; data model: none)\n  scale 1, density 25\n"))
+        << run.out;
+
+    // No text watermark without a settings text: the record says none.
+    const ToolRun none = RunFilterutil({"ticket", "settings", kJobTicket});
+    ASSERT_EQ(0, none.status) << none.err;
+    EXPECT_NE(std::string::npos,
+              none.out.find("watermark: none (type 4) (settings text: none; data model: none)\n"))
+        << none.out;
+
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {{"--watermark-job", "12:4"}, "has no client job data text 4 for job 12"},
+        {{"--watermark-job", "13:3"}, "has no client job data text 3 for job 13"},
+        {{"--watermark-job", "0:3"}, "takes JOB:PARAMETER"},
+        {{"--watermark-job", "12"}, "takes JOB:PARAMETER"},
+        {{"--watermark-job", "12:-1"}, "takes JOB:PARAMETER"},
+        {{"--watermark-job", "99999999999:1"}, "takes JOB:PARAMETER"},
+        {{"--watermark-job", "12:3", "--watermark", "x"}, "one watermark settings text only"},
+        {{"--watermark", "\xff"}, "not UTF-8 text"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments = {"ticket", "settings"};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        arguments.push_back(kJobTicket);
+        SCOPED_TRACE(c.reason);
+        const ToolRun bad = RunFilterutil(arguments);
+        EXPECT_EQ(2, bad.status);
+        EXPECT_EQ("", bad.out);
+        EXPECT_NE(std::string::npos, bad.err.find(c.reason)) << bad.err;
+        EXPECT_EQ(1, std::count(bad.err.begin(), bad.err.end(), '\n')) << bad.err;
     }
 }
 
