@@ -364,7 +364,9 @@ TEST_F(Watermark, DateStampInAFixedZone) {
         // and gives date and time.
         Fill(view);
         const std::pair<const char16_t*, int> stamps[] = {{u"4", 4}, {u"9", 0}, {u"7", 7}};
-        for (const auto& [value, format] : stamps) {
+        for (const auto& stamp : stamps) {
+            const char16_t* value = stamp.first;
+            const int format = stamp.second;
             SCOPED_TRACE(format);
             ExpectStamp(format, [&] {
                 HRESULT status = E_FAIL;
