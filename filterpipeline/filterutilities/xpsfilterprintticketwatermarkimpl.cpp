@@ -177,6 +177,19 @@ bool MeasureText(HDC dc, const LOGFONTW& logicalFont, const CComBSTR& text, Text
     return error == ERROR_SUCCESS;
 }
 
+// Reads a job's client job data as the user: false when the user cannot be impersonated,
+// when the printer cannot be opened, or when read answers false.
+template <class Read>
+bool ReadClientJobData(HANDLE user, const CXString& printerName, ULONG jobId, Read&& read) {
+    try {
+        const SetThreadTokenWrapper asUser(user);
+        const Printer printer = Printer::CreateHandle(printerName);
+        return printer && read(ClientJobDataReaderWriter(printer.GetHandle(), jobId));
+    } catch (const KeldanComException&) {
+        return false;
+    }
+}
+
 // Joins the non-empty pieces with single spaces.
 CXString JoinPieces(std::initializer_list<const CXString*> pieces) {
     CXString joined;
@@ -451,32 +464,18 @@ void XpsFilterPrintTicketWatermarkImpl::SetPageSize(
 
 bool XpsFilterPrintTicketWatermarkImpl::GetClientJobDataAsString(ULONG jobId, int parameter,
                                                                  CXString* out) {
-    if (!out) {
-        return false;
-    }
-    try {
-        const SetThreadTokenWrapper asUser(m_userToken);
-        const Printer printer = Printer::CreateHandle(m_printerName);
-        return printer && ClientJobDataReaderWriter(printer.GetHandle(), jobId)
-                              .GetStringFromParameterList(parameter, out);
-    } catch (const KeldanComException&) {
-        return false; // the user could not be impersonated: the last error says why
-    }
+    return out && ReadClientJobData(m_userToken, m_printerName, jobId,
+                                    [&](const ClientJobDataReaderWriter& job) {
+                                        return job.GetStringFromParameterList(parameter, out);
+                                    });
 }
 
 bool XpsFilterPrintTicketWatermarkImpl::GetClientJobDataAsByteBuffer(ULONG jobId, int parameter,
                                                                      ByteBuffer* out) {
-    if (!out) {
-        return false;
-    }
-    try {
-        const SetThreadTokenWrapper asUser(m_userToken);
-        const Printer printer = Printer::CreateHandle(m_printerName);
-        return printer && ClientJobDataReaderWriter(printer.GetHandle(), jobId)
-                              .GetByteBufferFromParameterList(parameter, out);
-    } catch (const KeldanComException&) {
-        return false;
-    }
+    return out && ReadClientJobData(m_userToken, m_printerName, jobId,
+                                    [&](const ClientJobDataReaderWriter& job) {
+                                        return job.GetByteBufferFromParameterList(parameter, out);
+                                    });
 }
 
 CXString XpsFilterPrintTicketWatermarkImpl::GetDateTime(ETimeStampFormat format,

@@ -16,8 +16,9 @@
 //   (DoStandardStatusReturnProcessing): with a status pointer nothing is raised. A failed
 //   BSTR allocation raises ATL::CAtlException(E_OUTOFMEMORY) whatever is given. A parse that
 //   fails part of the way leaves its record as it was.
-// - No printer of the view's name, or no information context for it, is not a failure: the
-//   record keeps what it had and the text is not measured.
+// - No printer of the view's name, or no information context or font for it, is not a
+//   failure: the record keeps what it had and the text is not measured. Only a refusal for
+//   want of memory fails the parse (E_OUTOFMEMORY).
 // - The view holds GDI+ started for its lifetime (GetGdiPlus).
 #pragma once
 
@@ -127,7 +128,8 @@ public:
     const PrintSchema::Watermark::WatermarkData&
     ParseWatermarkData(CXString* settings, bool* found = nullptr, HRESULT* status = nullptr);
     // The annotation line: text in 12-point Helvetica turned by 90 degrees, placed at the
-    // imageable origin. buffer must not be null and is not read.
+    // imageable origin. buffer must not be null and is not read. Fails as ParseWatermarkData
+    // does.
     const PrintSchema::Watermark::WatermarkData&
     ParseAnnotationWatermarkData(CXString* text, ByteBuffer* buffer, bool* found = nullptr,
                                  HRESULT* status = nullptr);

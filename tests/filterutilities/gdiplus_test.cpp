@@ -3,6 +3,7 @@
 #include <filterutilities/gdiplus.h>
 
 #include <gdiplus.h>
+#include <platformtest.h>
 
 #include <gtest/gtest.h>
 
@@ -34,6 +35,22 @@ TEST(GDIPlus, RunsWhileAnyObjectLives) {
         EXPECT_TRUE(GdiPlusRuns()) << "one object's shutdown ended another's GDI+";
     }
     EXPECT_FALSE(GdiPlusRuns()) << "GDI+ outlived the objects that started it";
+}
+
+TEST(GDIPlus, AFailedStartIsReportedAndGivesNothingBack) {
+    {
+        const GDIPlus running;
+        std::unique_ptr<GDIPlus> failed;
+        {
+            const platformtest::AllocationFailure failure(1);
+            failed = std::make_unique<GDIPlus>();
+        }
+        EXPECT_EQ(Gdiplus::OutOfMemory, failed->GetGDIPlusStartStatus());
+        EXPECT_EQ(E_OUTOFMEMORY, GetGDIStatusErrorAsHResult(failed->GetGDIPlusStartStatus()));
+        failed.reset();
+        EXPECT_TRUE(GdiPlusRuns()) << "a failed start shut down another object's GDI+";
+    }
+    EXPECT_FALSE(GdiPlusRuns());
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 // client job data, and the user all of it runs as.
 #include "allocationsweep.h"
 #include "devmodetestsupport.h"
+#include "fixedzone.h"
+#include "fontreference.h"
 #include "printschematestsupport.h"
 #include "scratchfolder.h"
 #include "textprinters.h"
@@ -20,13 +22,6 @@
 #include <platformtest.h>
 #include <wingdi.h>
 
-#include <ft2build.h>
-#include FT_FREETYPE_H
-#include FT_ADVANCES_H
-#include FT_DRIVER_H
-#include FT_MODULE_H
-#include FT_TRUETYPE_TABLES_H
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -35,6 +30,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -48,6 +44,8 @@ using PrintSchema::Watermark::WatermarkData;
 namespace {
 
 using Entry = platformtest::ImpersonationLog::Entry;
+using fontreference::Measure;
+using fontreference::Reference;
 // Data-model options of a devmode: feature id, value id.
 using DataModel = std::vector<std::pair<int, int>>;
 
@@ -68,75 +66,6 @@ std::u16string Decimal(int value) {
 
 std::u16string Text(const CComBSTR& text) {
     return std::u16string(text.m_str ? text.m_str : u"", text.Length());
-}
-
-// TZ fixed for its lifetime; the previous value comes back after.
-class FixedZone {
-public:
-    explicit FixedZone(const char* zone) {
-        if (const char* old = std::getenv("TZ")) {
-            previous_ = old;
-        }
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~FixedZone() {
-        if (previous_) {
-            setenv("TZ", previous_->c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
-    FixedZone(const FixedZone&) = delete;
-    FixedZone& operator=(const FixedZone&) = delete;
-
-private:
-    std::optional<std::string> previous_;
-};
-
-// What a font file measures for a text at a pixel size, with FreeType alone: the advances in
-// whole pixels, hinted for upright text and unhinted for turned text (as GDI measures them),
-// and the Windows cell (OS/2 ascent and descent) split as GDI splits it.
-struct Reference {
-    long hintedWidth = 0;
-    long unhintedWidth = 0;
-    long height = 0;
-    long descent = 0;
-};
-
-Reference Measure(const std::string& file, int pixelsPerEm, const std::u16string& text) {
-    Reference reference;
-    FT_Library library = nullptr;
-    FT_Face face = nullptr;
-    if (FT_Init_FreeType(&library) != 0) {
-        ADD_FAILURE() << "FreeType";
-        return reference;
-    }
-    FT_UInt fullHinting = TT_INTERPRETER_VERSION_35;
-    FT_Property_Set(library, "truetype", "interpreter-version", &fullHinting);
-    if (FT_New_Face(library, file.c_str(), 0, &face) != 0) {
-        ADD_FAILURE() << "cannot open " << file;
-        FT_Done_FreeType(library);
-        return reference;
-    }
-    FT_Set_Pixel_Sizes(face, 0, pixelsPerEm);
-    for (char16_t unit : text) {
-        const FT_UInt glyph = FT_Get_Char_Index(face, unit);
-        FT_Fixed hinted = 0;
-        FT_Fixed unhinted = 0;
-        FT_Get_Advance(face, glyph, FT_LOAD_DEFAULT, &hinted);
-        FT_Get_Advance(face, glyph, FT_LOAD_NO_HINTING, &unhinted);
-        reference.hintedWidth += std::lround(hinted / 65536.0);
-        reference.unhintedWidth += std::lround(unhinted / 65536.0);
-    }
-    const auto* os2 = static_cast<TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
-    const double scale = double(pixelsPerEm) / face->units_per_EM;
-    reference.height = std::lround((os2->usWinAscent + os2->usWinDescent) * scale);
-    reference.descent = reference.height - std::lround(os2->usWinAscent * scale);
-    FT_Done_Face(face);
-    FT_Done_FreeType(library);
-    return reference;
 }
 
 const std::string kLiberationSans =
@@ -180,6 +109,14 @@ protected:
     static const WatermarkData& Parse(View& view, const std::u16string& settings, HRESULT* status) {
         CXString text(settings);
         return view.ParseWatermarkData(&text, nullptr, status);
+    }
+
+    // A fresh view of alice's job that has parsed the settings text.
+    std::unique_ptr<View> ParsedView(const std::u16string& settings, HRESULT& status) {
+        auto view = std::make_unique<View>();
+        Fill(*view);
+        Parse(*view, settings, &status);
+        return view;
     }
 
     std::filesystem::path IniPath() const { return home_ / "Keldan" / "KldWmV5.ini"; }
@@ -299,10 +236,9 @@ TEST_F(Watermark, EachKindFromItsSettingsText) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        View view;
-        Fill(view);
         HRESULT status = E_FAIL;
-        const WatermarkData& record = Parse(view, c.settings, &status);
+        const std::unique_ptr<View> view = ParsedView(c.settings, status);
+        const WatermarkData& record = view->GetWatermarkData();
         const Expected& e = c.expected;
         EXPECT_EQ(S_OK, status);
         EXPECT_EQ(e.type, record.type);
@@ -366,10 +302,10 @@ TEST_F(Watermark, MeasuredExtentAndCentredPosition) {
         ASSERT_EQ(S_OK, status);
         EXPECT_EQ(-c.pixels, record.textData.font.lfHeight);
         EXPECT_EQ(width, record.extentWidth);
-        EXPECT_EQ(reference.height, record.extentHeight);
+        EXPECT_EQ(reference.cellHeight, record.extentHeight);
         EXPECT_FLOAT_EQ(static_cast<float>((c.pageWidth - width) * 0.5), record.x);
         EXPECT_FLOAT_EQ(
-            static_cast<float>((c.pageHeight + reference.height) * 0.5 - reference.descent),
+            static_cast<float>((c.pageHeight + reference.cellHeight) * 0.5 - reference.descent),
             record.y);
         EXPECT_EQ(c.pageWidth, record.pageWidth);
     }
@@ -428,7 +364,9 @@ TEST_F(Watermark, DateStampInAFixedZone) {
         // and gives date and time.
         Fill(view);
         const std::pair<const char16_t*, int> stamps[] = {{u"4", 4}, {u"9", 0}, {u"7", 7}};
-        for (const auto& [value, format] : stamps) {
+        for (const auto& stamp : stamps) {
+            const char16_t* value = stamp.first;
+            const int format = stamp.second;
             SCOPED_TRACE(format);
             ExpectStamp(format, [&] {
                 HRESULT status = E_FAIL;
@@ -552,9 +490,9 @@ TEST_F(Watermark, AnnotationLine) {
         EXPECT_EQ(90, record.angle);
         EXPECT_EQ(c.dataModelFlag, record.dataModel);
         EXPECT_EQ(reference.unhintedWidth, record.extentWidth) << "turned text is not hinted";
-        EXPECT_EQ(reference.height, record.extentHeight);
+        EXPECT_EQ(reference.cellHeight, record.extentHeight);
         EXPECT_FLOAT_EQ(24.0f, record.x);
-        EXPECT_FLOAT_EQ(static_cast<float>(48 + reference.height), record.y);
+        EXPECT_FLOAT_EQ(static_cast<float>(48 + reference.cellHeight), record.y);
         EXPECT_NEAR(std::fabs(8.5 - (11.0 - c.marginCentimetres / 2.54)) * 0.5 * 96, record.xOffset,
                     1e-9);
         EXPECT_EQ(WatermarkData::None, view.GetWatermarkData().type) << "the watermark is apart";
@@ -666,10 +604,9 @@ TEST_F(Watermark, OddSettingsTexts) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        View view;
-        Fill(view);
         HRESULT status = E_FAIL;
-        const WatermarkData& record = Parse(view, c.settings, &status);
+        const std::unique_ptr<View> view = ParsedView(c.settings, status);
+        const WatermarkData& record = view->GetWatermarkData();
         EXPECT_EQ(S_OK, status);
         c.check(record);
     }

@@ -11,9 +11,9 @@ BOOL WINAPI PathFileExistsW(LPCWSTR path) {
         return FALSE;
     }
     const std::u16string_view name(path);
-    const int size = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, name.data(),
-                                         static_cast<int>(name.size()), nullptr, 0, nullptr,
-                                         nullptr);
+    const int size =
+        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, name.data(),
+                            static_cast<int>(name.size()), nullptr, 0, nullptr, nullptr);
     if (size <= 0) {
         return FALSE;
     }
@@ -33,8 +33,7 @@ BOOL WINAPI PathAppendW(LPWSTR path, LPCWSTR more) {
     while (!head.empty() && !tail.empty() && tail.front() == PLATFORM_PATH_SEPARATOR) {
         tail.remove_prefix(1);
     }
-    const bool separator =
-        !head.empty() && !tail.empty() && head.back() != PLATFORM_PATH_SEPARATOR;
+    const bool separator = !head.empty() && !tail.empty() && head.back() != PLATFORM_PATH_SEPARATOR;
     const size_t length = head.size() + (separator ? 1 : 0) + tail.size();
     if (length >= MAX_PATH) {
         return FALSE;
