@@ -15,7 +15,10 @@
 //   with status the getter never raises and reports there (an absent setting as S_FALSE with
 //   found false); with found alone an absent setting gives found false and a real failure
 //   raises KeldanComException; with neither, any failure raises, an absent setting included.
-//   S_FALSE means the data model is empty and the record holds its defaults.
+//   S_FALSE means the record holds its defaults: the data model is empty (or, for the output
+//   paper size, the page media size it falls back to is not set). An allocation failure
+//   raises ATL::CAtlException(E_OUTOFMEMORY) or std::bad_alloc whatever is given, and leaves
+//   the cache as it was.
 // - source, when given, receives the ticket the setting was read from: for the data-model
 //   settings the ticket whose devmode snapshot the data model came from, for the page media
 //   size the ticket that answered its height (the last read; a wider ticket may have given
