@@ -212,18 +212,9 @@ struct Case {
     Outcome expected;
 };
 
-void Check(XpsFilterPrintTicketTest& test, const std::vector<Case>& cases,
-           const std::function<void(View&, const Fill&)>& refill) {
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.name) + " (" + c.getter + ")");
-        View view;
-        refill(view, c.fill);
-        EXPECT_EQ(c.expected, Ask(view, c.getter));
-    }
-    (void)test;
+std::string DriverDataModel() {
+    return SnapshotOf({{215, 7242}});
 }
-
-const std::string kDriverDataModel = SnapshotOf({{215, 7242}});
 
 TEST_F(XpsFilterPrintTicketTest, TicketSettingsComeFromTheNarrowestTicketOfTheirScope) {
     const std::string a4 = MediaSizeXml("ISOA4", 210000, 297000);
@@ -265,15 +256,15 @@ TEST_F(XpsFilterPrintTicketTest, TicketSettingsComeFromTheNarrowestTicketOfTheir
          "orientation",
          {"Portrait", false, E_FAIL}},
         {"media size of the page ticket",
-         {a4, kDriverDataModel, "", MediaSizeXml("ISOA5", 148000, 210000)},
+         {a4, DriverDataModel(), "", MediaSizeXml("ISOA5", 148000, 210000)},
          "media",
          {"148000x210000", true, S_OK, View::PagePtScope}},
         {"media size whose height only the default ticket has",
-         {a4, kDriverDataModel, "", MediaSizeXml("ISOA5", 148000, std::nullopt)},
+         {a4, DriverDataModel(), "", MediaSizeXml("ISOA5", 148000, std::nullopt)},
          "media",
          {"148000x297000", true, S_OK, View::DefaultPtScope}},
         {"media size in no ticket",
-         {"", kDriverDataModel, "", ""},
+         {"", DriverDataModel(), "", ""},
          "media",
          {"215900x279400", false, S_FALSE}},
         // Without the driver's data model the tickets are not asked: Letter, S_FALSE.
@@ -282,7 +273,12 @@ TEST_F(XpsFilterPrintTicketTest, TicketSettingsComeFromTheNarrowestTicketOfTheir
          "media",
          {"215900x279400", true, S_FALSE}},
     };
-    Check(*this, cases, [this](View& view, const Fill& fill) { Refill(view, fill); });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " (" + c.getter + ")");
+        View view;
+        Refill(view, c.fill);
+        EXPECT_EQ(c.expected, Ask(view, c.getter));
+    }
 }
 
 TEST_F(XpsFilterPrintTicketTest, DataModelSettings) {
@@ -587,7 +583,7 @@ TEST_F(XpsFilterPrintTicketTest, CachedDefaultsReportSuccessAndFailuresAreAskedA
     // A setting that could not be read is read again on the next call of the same fill. The
     // output paper size stands on the absent media size with its defaults (S_FALSE), and keeps
     // them.
-    Refill(view, {"", "", "", kDriverDataModel});
+    Refill(view, {"", "", "", DriverDataModel()});
     for (const char* getter : {"duplex", "media", "scaling"}) {
         EXPECT_FALSE(Ask(view, getter).found) << getter;
     }
