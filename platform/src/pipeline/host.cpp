@@ -226,6 +226,7 @@ public:
             // The last filter wrote the package as bytes: it becomes the output part by part.
             CopyParts(ReaderOf(links_.back()), WriterOf(output_));
         }
+        ReportProgress();
         output_->Commit();
         output_->Discard();
         return job_->Result();
