@@ -5,6 +5,7 @@
 #include "pipeline.h"
 #include "propertybag.h"
 #include "spool.h"
+#include "userticket.h"
 
 #include "../com/comobject.h"
 #include "handleapi.h"
@@ -298,6 +299,11 @@ private:
         if (status.st_size > kTicketCap) {
             FailSetup(FailedAt::Setup, HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE),
                       path + ": the ticket is larger than 16 MiB");
+        }
+        const std::string problem = UserTicketProblem(bytes);
+        if (!problem.empty()) {
+            FailSetup(FailedAt::Setup, HRESULT_FROM_WIN32(ERROR_INVALID_DATA),
+                      path + ": " + problem);
         }
         return bytes;
     }

@@ -253,6 +253,14 @@ TEST(Host, SetupFailuresRunNoFilter) {
          FailedAt::Setup, "/no/such/ticket.xml"},
         {"ticket is a folder", [](auto& job) { job.settings.ticket = "/"; }, FailedAt::Setup,
          "not a regular file"},
+        {"ticket is not XML", [](auto& job) { job.settings.ticket = job.Input().string(); },
+         FailedAt::Setup, "not well-formed XML"},
+        {"ticket is not a ticket",
+         [](auto& job) {
+             job.settings.ticket = job.OwnFile("ticket.xml");
+             std::ofstream(job.settings.ticket) << "<PrintTicket/>";
+         },
+         FailedAt::Setup, "root is not the Print Schema's PrintTicket"},
         {"missing input", [](auto& job) { job.settings.input += ".missing"; }, FailedAt::Input,
          ".missing"},
         {"input not a package", [](auto& job) { job.settings.input = "/etc/passwd"; },
@@ -371,9 +379,11 @@ TEST(Host, PropertyBagNamesThePrinterJobTicketAndUser) {
     for (const Case& test : {Case{"defaults", false, false}, Case{"ticket and user", true, true}}) {
         SCOPED_TRACE(test.name);
         pipelinetest::Job job(1);
-        const std::string ticket = "<psf:PrintTicket version=\"1\"/>";
+        const std::string ticket = "<psf:PrintTicket version=\"1\" xmlns:psf=\"http://"
+                                   "schemas.microsoft.com/windows/2003/08/printing/"
+                                   "printschemaframework\"/>";
         if (test.ownTicket) {
-            job.settings.ticket = (job.Folder() / "user.ticket").string();
+            job.settings.ticket = job.OwnFile("user.ticket");
             std::ofstream(job.settings.ticket) << ticket;
         }
         if (test.namedUser) {

@@ -100,6 +100,11 @@ public:
     Job& operator=(const Job&) = delete;
 
     std::filesystem::path Input() const { return folder_ / "in.xps"; }
+    // A file of the test's own in the job's folder, which the job must leave alone.
+    std::string OwnFile(const std::string& name) {
+        own_.push_back(name);
+        return (folder_ / name).string();
+    }
     std::filesystem::path Output() const { return folder_ / "out.xps"; }
     const ScratchFolder& Folder() const { return folder_; }
 
@@ -114,9 +119,12 @@ public:
         EXPECT_EQ(threads, ThreadCount()) << "a thread of the job is left";
         EXPECT_EQ(std::vector<std::string>(), Names(spool_)) << "spool files are left";
         EXPECT_EQ(result.Succeeded(), std::filesystem::exists(Output()));
-        const std::vector<std::string> expected =
-            result.Succeeded() ? std::vector<std::string>{"in.xps", "out.xps", "tmp"}
-                               : std::vector<std::string>{"in.xps", "tmp"};
+        std::vector<std::string> expected = own_;
+        expected.insert(expected.end(), {"in.xps", "tmp"});
+        if (result.Succeeded()) {
+            expected.push_back("out.xps");
+        }
+        std::sort(expected.begin(), expected.end());
         EXPECT_EQ(expected, Names(folder_.Path()));
         return result;
     }
@@ -126,6 +134,7 @@ public:
 private:
     ScratchFolder folder_;
     std::filesystem::path spool_;
+    std::vector<std::string> own_;
 };
 
 } // namespace pipelinetest
