@@ -178,6 +178,17 @@ private:
     std::string name_;
 };
 
+// A call into a filter: an exception that leaves it (a fault of the filter's own) is
+// E_UNEXPECTED rather than the end of the process.
+template <class Call>
+HRESULT Shielded(Call&& call) noexcept {
+    try {
+        return call();
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
 const IID& ReaderIid(Connection connection) {
     return connection == Connection::Parts ? IID_IXpsDocumentProvider : IID_IPrintReadStream;
 }
@@ -420,10 +431,11 @@ private:
         for (size_t i = 0; i < specs_.size(); ++i) {
             const platformpipeline::Filter& spec = specs_[i];
             ATL::CComPtr<IPrintPipelineFilter> filter;
-            HRESULT hr = spec.factory
-                             ? spec.factory->CreateInstance(nullptr, IID_IPrintPipelineFilter,
-                                                            reinterpret_cast<void**>(&filter))
-                             : E_POINTER;
+            HRESULT hr = spec.factory ? Shielded([&] {
+                return spec.factory->CreateInstance(nullptr, IID_IPrintPipelineFilter,
+                                                    reinterpret_cast<void**>(&filter));
+            })
+                                      : E_POINTER;
             if (SUCCEEDED(hr) && !filter) {
                 hr = E_NOINTERFACE;
             }
@@ -437,7 +449,7 @@ private:
                                        links_[i + 1]->Writer(), WriterIid(spec.output))));
             ATL::CComPtr<IPrintPipelineManagerControl> control;
             control.Attach(com::Require(com::New<ManagerControl>(job_, i, spec.name)));
-            hr = filter->InitializeFilter(communicator, bag_, control);
+            hr = Shielded([&] { return filter->InitializeFilter(communicator, bag_, control); });
             if (FAILED(hr)) {
                 job_->Fail(FailedAt::Filter, spec.name, hr, "InitializeFilter failed");
                 return;
@@ -476,29 +488,27 @@ private:
     void RunFilter(size_t i) {
         const std::string& name = specs_[i].name;
         const HRESULT apartment = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        HRESULT hr;
-        try {
-            hr = filters_[i]->StartOperation();
-        } catch (...) {
-            job_->Fail(FailedAt::Filter, name, E_UNEXPECTED, "StartOperation threw an exception");
-            hr = E_UNEXPECTED;
-        }
+        const HRESULT hr = Shielded([&] { return filters_[i]->StartOperation(); });
         if (SUCCEEDED(apartment)) {
             CoUninitialize();
         }
-        if (FAILED(hr)) {
-            job_->Fail(FailedAt::Filter, name, hr, "StartOperation failed");
-        } else if (!job_->HasFinished(i)) {
-            job_->Fail(FailedAt::Filter, name, E_UNEXPECTED,
-                       "StartOperation returned before the filter called FilterFinished");
-        }
-        if (!links_[i]->ReaderEnded()) {
-            job_->Fail(FailedAt::Filter, name, kBrokenPipe,
-                       "the filter finished before reading all of its input");
-        }
-        if (!links_[i + 1]->WriterEnded()) {
-            job_->Fail(FailedAt::Filter, name, E_UNEXPECTED,
-                       "the filter finished without closing its output");
+        try {
+            if (FAILED(hr)) {
+                job_->Fail(FailedAt::Filter, name, hr, "StartOperation failed");
+            } else if (!job_->HasFinished(i)) {
+                job_->Fail(FailedAt::Filter, name, E_UNEXPECTED,
+                           "StartOperation returned before the filter called FilterFinished");
+            }
+            if (!links_[i]->ReaderEnded()) {
+                job_->Fail(FailedAt::Filter, name, kBrokenPipe,
+                           "the filter finished before reading all of its input");
+            }
+            if (!links_[i + 1]->WriterEnded()) {
+                job_->Fail(FailedAt::Filter, name, E_UNEXPECTED,
+                           "the filter finished without closing its output");
+            }
+        } catch (const std::bad_alloc&) {
+            job_->Fail(FailedAt::Filter, name, E_OUTOFMEMORY, std::string());
         }
         job_->ThreadEnded();
     }
@@ -512,7 +522,7 @@ private:
             output_->Cancel();
         }
         for (const ATL::CComPtr<IPrintPipelineFilter>& filter : filters_) {
-            filter->ShutdownOperation();
+            Shielded([&] { return filter->ShutdownOperation(); });
         }
     }
 

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -32,6 +33,7 @@ struct Script {
         Garbage,        // (bytes) write bytes that are no package
         FailInitialize, // InitializeFilter answers hr
         CannotBeMade,   // the class factory answers hr
+        Throws,         // StartOperation throws, as a filter's own fault
     };
     Act act = Act::Pass;
     int page = 0;
@@ -118,6 +120,9 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE StartOperation() override {
+        if (script_.act == Script::Act::Throws) {
+            throw std::runtime_error("a filter's own fault");
+        }
         const HRESULT hr = script_.bytes ? CopyBytes() : CopyParts();
         if (SUCCEEDED(hr) && script_.act != Script::Act::NoFinish) {
             control_->FilterFinished();
