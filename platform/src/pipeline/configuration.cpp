@@ -28,7 +28,8 @@ struct ConfigurationError {
 constexpr HRESULT kBadConfiguration = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
 
 std::string ReadConfiguration(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO named here is refused below rather than waited on.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat status;
     if (fd < 0 || fstat(fd, &status) != 0) {
         const int error = errno;

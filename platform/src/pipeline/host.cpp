@@ -279,7 +279,8 @@ private:
     }
 
     static std::string ReadTicket(const std::string& path) {
-        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // O_NONBLOCK: a FIFO named here is refused below rather than waited on.
+        const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         struct stat status;
         if (fd < 0 || fstat(fd, &status) != 0) {
             const int error = errno;
@@ -355,7 +356,7 @@ private:
         links_.push_back(bytesIn ? MakeFileInput(settings_.input, hr, problem)
                                  : OpenPartsInput(settings_.input, job_, hr, problem));
         if (!links_.back()) {
-            FailSetup(FailedAt::Input, hr, bytesIn ? problem : settings_.input + ": " + problem);
+            FailSetup(FailedAt::Input, hr, problem);
         }
         for (size_t i = 1; i < specs_.size(); ++i) {
             const Connection out = specs_[i - 1].output;

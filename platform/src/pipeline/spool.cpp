@@ -452,7 +452,8 @@ std::shared_ptr<Link> MakeBytesToPartsSpool(const std::string& spoolPath,
 }
 
 std::shared_ptr<Link> MakeFileInput(const std::string& path, HRESULT& hr, std::string& problem) {
-    Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // O_NONBLOCK: a FIFO named here is refused below rather than waited on.
+    Fd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat status;
     if (fd.Get() < 0 || fstat(fd.Get(), &status) != 0) {
         hr = FromErrno(errno);
