@@ -147,14 +147,15 @@ commands:
       with one <Input guid="{IID}"/> and one <Output guid="{IID}"/> each, the IIDs of
       IXpsDocumentProvider or IPrintReadStream, IXpsDocumentConsumer or IPrintWriteStream; a
       module named without a folder is found beside the file), or the filters built into the
-      tool, in the order given. With neither the job is copied part by part. Each filter runs
-      on a thread of its own, joined to the next by a bounded queue of parts, and finds in its
-      property bag the printer (P, or the default printer), the job id, the user's default
-      ticket (T, or the printer's default ticket) and the token of the user (U, or the user
-      running the tool). While standard error is a terminal a line there counts the pages
-      written. OUT appears only when every filter finished well. A filter that fails or asks
-      to shut the job down stops every filter; standard error names the first that failed,
-      with its HRESULT, and the exit status is 1.
+      tool, one --filter for each, in the order given. With neither the job is copied part by
+      part. Each filter runs on a thread of its own, joined to the next by a bounded queue of
+      parts, and finds in its property bag the printer (P, or the default printer), the job
+      id, the user's default ticket (T, a PrintTicket, or the printer's default ticket) and
+      the token of the user (U, or the user running the tool). While standard error is a
+      terminal a line there counts the pages written. OUT is written as xps copy writes it
+      (a file, never a device or FIFO) and appears only when every filter finished well. A
+      filter that fails or asks to shut the job down stops every filter; standard error
+      names the first that failed, with its HRESULT, and the exit status is 1.
 
   The edit commands write the edited ticket (UTF-8, with its XML declaration) to OUT, or to
   standard output without -o or with -o -; the input file changes only when -o names it. A

@@ -1,5 +1,7 @@
 #include "bytepipe.h"
 
+#include "files.h"
+
 #include "../com/comobject.h"
 
 #include <algorithm>
@@ -127,22 +129,20 @@ public:
 
     HRESULT STDMETHODCALLTYPE Seek(LONGLONG offset, DWORD origin, ULONGLONG* newPosition) override {
         const uint64_t position = pipe_->Position();
-        LONGLONG forward = 0;
-        if (origin == STREAM_SEEK_SET) {
-            forward = offset - static_cast<LONGLONG>(position);
-        } else if (origin == STREAM_SEEK_CUR) {
-            forward = offset;
-        } else {
-            return STG_E_INVALIDFUNCTION; // the end is not known before the writer closes
+        ULONGLONG target = 0;
+        // The end is not known before the writer closes, and bytes read are gone.
+        const HRESULT hr = origin == STREAM_SEEK_END
+                               ? STG_E_INVALIDFUNCTION
+                               : SeekTarget(offset, origin, position, 0, target);
+        if (FAILED(hr) || target < position) {
+            return FAILED(hr) ? hr : STG_E_INVALIDFUNCTION;
         }
-        if (forward < 0) {
-            return STG_E_INVALIDFUNCTION; // bytes read are gone
-        }
+        const ULONGLONG forward = target - position;
         size_t skipped = 0;
         bool ended = false;
-        const HRESULT hr = pipe_->Read(nullptr, static_cast<size_t>(forward), skipped, ended);
-        if (FAILED(hr)) {
-            return hr;
+        const HRESULT skip = pipe_->Read(nullptr, static_cast<size_t>(forward), skipped, ended);
+        if (FAILED(skip)) {
+            return skip;
         }
         if (newPosition) {
             *newPosition = position + skipped;
@@ -195,17 +195,11 @@ private:
 };
 
 ATL::CComPtr<IUnknown> BytePipe::Reader() {
-    ATL::CComPtr<IUnknown> reader;
-    reader.Attach(
-        static_cast<IPrintReadStream*>(com::Require(com::New<PipeReadStream>(shared_from_this()))));
-    return reader;
+    return NewObject<IPrintReadStream, PipeReadStream>(shared_from_this());
 }
 
 ATL::CComPtr<IUnknown> BytePipe::Writer() {
-    ATL::CComPtr<IUnknown> writer;
-    writer.Attach(static_cast<IPrintWriteStream*>(
-        com::Require(com::New<PipeWriteStream>(shared_from_this()))));
-    return writer;
+    return NewObject<IPrintWriteStream, PipeWriteStream>(shared_from_this());
 }
 
 } // namespace

@@ -1,22 +1,19 @@
 // Pipeline configuration files and the filter modules they name.
+#include "files.h"
 #include "pipeline.h"
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
-#include <cerrno>
 #include <cstring>
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace platform::pipeline {
 namespace {
 
 using platformpipeline::Connection;
 
-constexpr off_t kConfigurationCap = 1 << 20;
+constexpr size_t kConfigurationCap = 1 << 20;
 
 struct ConfigurationError {
     HRESULT hr;
@@ -28,34 +25,11 @@ struct ConfigurationError {
 constexpr HRESULT kBadConfiguration = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
 
 std::string ReadConfiguration(const std::string& path) {
-    // O_NONBLOCK: a FIFO named here is refused below rather than waited on.
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat status;
-    if (fd < 0 || fstat(fd, &status) != 0) {
-        const int error = errno;
-        if (fd >= 0) {
-            close(fd);
-        }
-        Refuse(HRESULT_FROM_WIN32(error == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED),
-               path + ": " + std::strerror(error));
-    }
     std::string bytes;
-    const bool fits = S_ISREG(status.st_mode) && status.st_size <= kConfigurationCap;
-    if (fits) {
-        bytes.resize(static_cast<size_t>(status.st_size));
-        size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t got = read(fd, bytes.data() + done, bytes.size() - done);
-            if (got <= 0) {
-                break;
-            }
-            done += static_cast<size_t>(got);
-        }
-        bytes.resize(done);
-    }
-    close(fd);
-    if (!fits) {
-        Refuse(kBadConfiguration, path + ": not a regular file of at most 1 MiB");
+    std::string problem;
+    const HRESULT hr = ReadSmallFile(path, kConfigurationCap, bytes, problem);
+    if (FAILED(hr)) {
+        Refuse(hr, problem);
     }
     return bytes;
 }

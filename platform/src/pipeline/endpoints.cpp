@@ -96,10 +96,7 @@ public:
     bool ReaderEnded() override { return input_->readToEnd; }
     bool WriterEnded() override { return true; }
     ATL::CComPtr<IUnknown> Reader() override {
-        ATL::CComPtr<IUnknown> reader;
-        reader.Attach(
-            static_cast<IXpsDocumentProvider*>(com::Require(com::New<InputProvider>(input_))));
-        return reader;
+        return NewObject<IXpsDocumentProvider, InputProvider>(input_);
     }
     ATL::CComPtr<IUnknown> Writer() override { return nullptr; }
 
@@ -215,10 +212,7 @@ public:
     }
     ATL::CComPtr<IUnknown> Reader() override { return nullptr; }
     ATL::CComPtr<IUnknown> Writer() override {
-        ATL::CComPtr<IUnknown> writer;
-        writer.Attach(
-            static_cast<IXpsDocumentConsumer*>(com::Require(com::New<OutputConsumer>(output_))));
-        return writer;
+        return NewObject<IXpsDocumentConsumer, OutputConsumer>(output_);
     }
 
     void Commit() override {

@@ -1,6 +1,7 @@
 // RunJob: one job through a chain of filters, each on its own thread.
 #include "bytepipe.h"
 #include "endpoints.h"
+#include "files.h"
 #include "partqueue.h"
 #include "pipeline.h"
 #include "propertybag.h"
@@ -33,7 +34,7 @@ using platformpipeline::JobResult;
 using platformpipeline::JobSettings;
 
 constexpr size_t kBytePipeCapacity = 1u << 20;
-constexpr off_t kTicketCap = 16 << 20; // a user's default ticket, at most
+constexpr size_t kTicketCap = 16 << 20; // a user's default ticket, at most
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
 
 JobResult Failure(FailedAt at, HRESULT hr, std::string message) {
@@ -52,33 +53,18 @@ struct SetupError {
     throw SetupError{Failure(at, hr, std::move(message))};
 }
 
-class PrinterHandle {
+// A handle closed with the object.
+template <BOOL(WINAPI* Close)(HANDLE)>
+class OwnedHandle {
 public:
-    PrinterHandle() = default;
-    ~PrinterHandle() {
+    OwnedHandle() = default;
+    ~OwnedHandle() {
         if (handle_) {
-            ClosePrinter(handle_);
+            Close(handle_);
         }
     }
-    PrinterHandle(const PrinterHandle&) = delete;
-    PrinterHandle& operator=(const PrinterHandle&) = delete;
-    HANDLE* Out() { return &handle_; }
-    HANDLE Get() const { return handle_; }
-
-private:
-    HANDLE handle_ = nullptr;
-};
-
-class TokenHandle {
-public:
-    TokenHandle() = default;
-    ~TokenHandle() {
-        if (handle_) {
-            CloseHandle(handle_);
-        }
-    }
-    TokenHandle(const TokenHandle&) = delete;
-    TokenHandle& operator=(const TokenHandle&) = delete;
+    OwnedHandle(const OwnedHandle&) = delete;
+    OwnedHandle& operator=(const OwnedHandle&) = delete;
     HANDLE* Out() { return &handle_; }
     HANDLE Get() const { return handle_; }
 
@@ -279,40 +265,13 @@ private:
     }
 
     static std::string ReadTicket(const std::string& path) {
-        // O_NONBLOCK: a FIFO named here is refused below rather than waited on.
-        const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        struct stat status;
-        if (fd < 0 || fstat(fd, &status) != 0) {
-            const int error = errno;
-            if (fd >= 0) {
-                close(fd);
-            }
-            FailSetup(FailedAt::Setup, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND),
-                      path + ": " + std::strerror(error));
-        }
         std::string bytes;
-        const bool regular = S_ISREG(status.st_mode);
-        if (regular && status.st_size <= kTicketCap) {
-            bytes.resize(static_cast<size_t>(status.st_size));
-            size_t done = 0;
-            while (done < bytes.size()) {
-                const ssize_t got = read(fd, bytes.data() + done, bytes.size() - done);
-                if (got <= 0) {
-                    break;
-                }
-                done += static_cast<size_t>(got);
-            }
-            bytes.resize(done);
+        std::string problem;
+        const HRESULT hr = ReadSmallFile(path, kTicketCap, bytes, problem);
+        if (FAILED(hr)) {
+            FailSetup(FailedAt::Setup, hr, problem);
         }
-        close(fd);
-        if (!regular) {
-            FailSetup(FailedAt::Setup, E_INVALIDARG, path + ": the ticket is not a regular file");
-        }
-        if (status.st_size > kTicketCap) {
-            FailSetup(FailedAt::Setup, HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE),
-                      path + ": the ticket is larger than 16 MiB");
-        }
-        const std::string problem = UserTicketProblem(bytes);
+        problem = UserTicketProblem(bytes);
         if (!problem.empty()) {
             FailSetup(FailedAt::Setup, HRESULT_FROM_WIN32(ERROR_INVALID_DATA),
                       path + ": " + problem);
@@ -539,8 +498,8 @@ private:
     const JobSettings& settings_;
     // Released in reverse order: the filters before the links they hold, the links before the
     // handles the property bag names.
-    PrinterHandle printer_;
-    TokenHandle token_;
+    OwnedHandle<ClosePrinter> printer_;
+    OwnedHandle<CloseHandle> token_;
     platformprinters::Printer description_;
     std::shared_ptr<const std::string> ticket_;
     std::shared_ptr<JobState> job_;

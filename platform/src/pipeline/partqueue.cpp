@@ -150,17 +150,11 @@ private:
 };
 
 ATL::CComPtr<IUnknown> PartQueue::Reader() {
-    ATL::CComPtr<IUnknown> reader;
-    reader.Attach(static_cast<IXpsDocumentProvider*>(
-        com::Require(com::New<QueueProvider>(shared_from_this()))));
-    return reader;
+    return NewObject<IXpsDocumentProvider, QueueProvider>(shared_from_this());
 }
 
 ATL::CComPtr<IUnknown> PartQueue::Writer() {
-    ATL::CComPtr<IUnknown> writer;
-    writer.Attach(static_cast<IXpsDocumentConsumer*>(
-        com::Require(com::New<QueueConsumer>(shared_from_this()))));
-    return writer;
+    return NewObject<IXpsDocumentConsumer, QueueConsumer>(shared_from_this());
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 // under another.
 #pragma once
 
+#include "../com/comobject.h"
 #include "atlbase.h"
 #include "pipelinehost.h"
 
@@ -32,6 +33,15 @@ using platformpipeline::FailedAt;
 // HRESULTs of the host's own.
 inline constexpr HRESULT kCancelled = HRESULT_FROM_WIN32(ERROR_CANCELLED);
 inline constexpr HRESULT kBrokenPipe = HRESULT_FROM_WIN32(ERROR_BROKEN_PIPE);
+
+// A new COM object T with one reference, held as the IUnknown of its Interface; throws
+// std::bad_alloc.
+template <class Interface, class T, class... Args>
+ATL::CComPtr<IUnknown> NewObject(Args&&... args) {
+    ATL::CComPtr<IUnknown> object;
+    object.Attach(static_cast<Interface*>(com::Require(com::New<T>(std::forward<Args>(args)...))));
+    return object;
+}
 
 // UTF-16 text as UTF-8; empty for null.
 std::string Narrow(const WCHAR* text);

@@ -1,5 +1,7 @@
 #include "propertybag.h"
 
+#include "files.h"
+
 #include "../com/comobject.h"
 
 #include <algorithm>
@@ -85,23 +87,11 @@ public:
         : bytes_(std::move(bytes)) {}
 
     HRESULT STDMETHODCALLTYPE Seek(LONGLONG offset, DWORD origin, ULONGLONG* newPosition) override {
-        const auto size = static_cast<LONGLONG>(bytes_->size());
-        LONGLONG base = 0;
-        if (origin == STREAM_SEEK_CUR) {
-            base = static_cast<LONGLONG>(position_);
-        } else if (origin == STREAM_SEEK_END) {
-            base = size;
-        } else if (origin != STREAM_SEEK_SET) {
-            return STG_E_INVALIDFUNCTION;
-        }
-        if ((offset < 0 && -offset > base) || (offset > 0 && offset > INT64_MAX - base)) {
-            return STG_E_INVALIDFUNCTION;
-        }
-        position_ = static_cast<ULONGLONG>(base + offset);
-        if (newPosition) {
+        const HRESULT hr = SeekTarget(offset, origin, position_, bytes_->size(), position_);
+        if (SUCCEEDED(hr) && newPosition) {
             *newPosition = position_;
         }
-        return S_OK;
+        return hr;
     }
 
     HRESULT STDMETHODCALLTYPE ReadBytes(void* buffer, ULONG count, ULONG* read,
@@ -159,10 +149,7 @@ ATL::CComPtr<IPrintPipelinePropertyBag> MakePropertyBag() {
 }
 
 ATL::CComPtr<IUnknown> MakeTicketStreamFactory(std::shared_ptr<const std::string> ticket) {
-    ATL::CComPtr<IUnknown> factory;
-    factory.Attach(static_cast<IPrintReadStreamFactory*>(
-        com::Require(com::New<TicketStreamFactory>(std::move(ticket)))));
-    return factory;
+    return NewObject<IPrintReadStreamFactory, TicketStreamFactory>(std::move(ticket));
 }
 
 } // namespace platform::pipeline

@@ -1,5 +1,7 @@
 #include "spool.h"
 
+#include "files.h"
+
 #include "../com/comobject.h"
 #include "xpspackage.h"
 
@@ -93,22 +95,12 @@ public:
         if (fstat(fd_.Get(), &status) != 0) {
             return FromErrno(errno);
         }
-        LONGLONG base = 0;
-        if (origin == STREAM_SEEK_CUR) {
-            base = static_cast<LONGLONG>(position_);
-        } else if (origin == STREAM_SEEK_END) {
-            base = static_cast<LONGLONG>(status.st_size);
-        } else if (origin != STREAM_SEEK_SET) {
-            return STG_E_INVALIDFUNCTION;
-        }
-        if ((offset < 0 && -offset > base) || (offset > 0 && offset > INT64_MAX - base)) {
-            return STG_E_INVALIDFUNCTION;
-        }
-        position_ = static_cast<ULONGLONG>(base + offset);
-        if (newPosition) {
+        hr = SeekTarget(offset, origin, position_, static_cast<ULONGLONG>(status.st_size),
+                        position_);
+        if (SUCCEEDED(hr) && newPosition) {
             *newPosition = position_;
         }
-        return S_OK;
+        return hr;
     }
 
     HRESULT STDMETHODCALLTYPE ReadBytes(void* buffer, ULONG count, ULONG* read,
@@ -354,16 +346,10 @@ public:
         return true; // a byte reader may read what it needs, where it needs
     }
     ATL::CComPtr<IUnknown> Reader() override {
-        ATL::CComPtr<IUnknown> reader;
-        reader.Attach(static_cast<IPrintReadStream*>(
-            com::Require(com::New<FileReadStream>(spool_->path, spool_))));
-        return reader;
+        return NewObject<IPrintReadStream, FileReadStream>(spool_->path, spool_);
     }
     ATL::CComPtr<IUnknown> Writer() override {
-        ATL::CComPtr<IUnknown> writer;
-        writer.Attach(static_cast<IXpsDocumentConsumer*>(
-            com::Require(com::New<SpoolConsumer>(writer_, spool_))));
-        return writer;
+        return NewObject<IXpsDocumentConsumer, SpoolConsumer>(writer_, spool_);
     }
 
 private:
@@ -381,16 +367,10 @@ public:
         return spool_->readToEnd;
     }
     ATL::CComPtr<IUnknown> Reader() override {
-        ATL::CComPtr<IUnknown> reader;
-        reader.Attach(static_cast<IXpsDocumentProvider*>(
-            com::Require(com::New<SpoolProvider>(spool_, job_, writerName_))));
-        return reader;
+        return NewObject<IXpsDocumentProvider, SpoolProvider>(spool_, job_, writerName_);
     }
     ATL::CComPtr<IUnknown> Writer() override {
-        ATL::CComPtr<IUnknown> writer;
-        writer.Attach(
-            static_cast<IPrintWriteStream*>(com::Require(com::New<FileWriteStream>(spool_))));
-        return writer;
+        return NewObject<IPrintWriteStream, FileWriteStream>(spool_);
     }
 
 private:
@@ -405,10 +385,7 @@ public:
     bool ReaderEnded() override { return true; }
     bool WriterEnded() override { return true; }
     ATL::CComPtr<IUnknown> Reader() override {
-        ATL::CComPtr<IUnknown> reader;
-        reader.Attach(
-            static_cast<IPrintReadStream*>(com::Require(com::New<FileReadStream>(path_, nullptr))));
-        return reader;
+        return NewObject<IPrintReadStream, FileReadStream>(path_, nullptr);
     }
     ATL::CComPtr<IUnknown> Writer() override { return nullptr; }
 
