@@ -5,6 +5,11 @@
 // bounded queue; on two cores it should take well under two thirds of the two jobs' time.
 //
 //   pipelinechain_bench [benchmark flags]   both ways over a 400-page job
+//
+// "cores busy" is the processor time of all the process's threads over the wall time. On a
+// machine others are loading, the chain gets fewer cores than it can use and the ratio of the
+// two wall times says more about the load than about the chain; `chrt -f 1` gives the run the
+// cores for its few seconds.
 #include <atlbase.h>
 #include <msxml6.h>
 #include <pipelinehost.h>

@@ -2,6 +2,7 @@
 // neighbour carry a job through whole; a filter that fails, asks for shutdown, never reads or
 // forgets to finish ends the job for all, with the first failure named, every thread joined
 // and no output file; a slow filter between fast ones holds the fast ones back.
+#include "allocationsweep.h"
 #include "pipelinetest.h"
 
 #include <handleapi.h>
@@ -438,6 +439,52 @@ TEST(Host, PropertyBagKeepsCopiesAndAnswersMissingNames) {
     EXPECT_TRUE(bag->DeleteProperty(u"Name"));
     EXPECT_FALSE(bag->DeleteProperty(u"Name"));
     EXPECT_EQ(E_POINTER, bag->GetProperty(nullptr, &read));
+}
+
+} // namespace
+
+namespace {
+
+// A job whose every platform allocation on the calling thread fails in turn: the host's own
+// setup, the copy it makes without filters, the filter it makes and starts, the commit of the
+// output. Each run ends in success or E_OUTOFMEMORY, with the output whole or absent.
+TEST(Host, RunningOutOfMemoryAnywhereLeavesNoOutput) {
+    ScratchFolder source("pipelinesweep");
+    pipelinetest::MakeJob(source / "in.xps", "--pages 1 --lines 1 --page-tickets none");
+    for (const bool withFilter : {false, true}) {
+        SCOPED_TRACE(withFilter ? "one filter" : "copied by the host");
+        struct Fixture {
+            std::unique_ptr<ScratchFolder> folder;
+        };
+        allocationsweep::Sweep<Fixture> sweep;
+        sweep.make = [&] {
+            Fixture fixture{std::make_unique<ScratchFolder>("pipelinesweepjob")};
+            std::filesystem::copy_file(source / "in.xps", *fixture.folder / "in.xps");
+            return fixture;
+        };
+        sweep.operation = [&](Fixture& fixture) {
+            platformpipeline::JobSettings settings;
+            settings.input = (*fixture.folder / "in.xps").string();
+            settings.output = (*fixture.folder / "out.xps").string();
+            platformpipeline::Pipeline pipeline;
+            if (withFilter) {
+                pipeline.filters.push_back(InProcess("a", Pass()));
+            }
+            return platformpipeline::RunJob(pipeline, settings).hr;
+        };
+        sweep.state = [](Fixture& fixture) {
+            std::string pages;
+            if (std::filesystem::exists(*fixture.folder / "out.xps")) {
+                for (const std::string& page :
+                     pipelinetest::PageUris(*fixture.folder / "out.xps")) {
+                    pages += page + " ";
+                }
+            }
+            return std::vector<std::string>{
+                ::testing::PrintToString(pipelinetest::Names(fixture.folder->Path())), pages};
+        };
+        EXPECT_LT(0u, allocationsweep::Run(sweep));
+    }
 }
 
 } // namespace
