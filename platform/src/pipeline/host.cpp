@@ -185,8 +185,8 @@ const IID& WriterIid(Connection connection) {
 class Host {
 public:
     Host(const platformpipeline::Pipeline& pipeline, const JobSettings& settings)
-        : specs_(pipeline.filters), settings_(settings),
-          job_(std::make_shared<JobState>(specs_.size())) {}
+        : chain_(pipeline.filters), settings_(settings),
+          job_(std::make_shared<JobState>(chain_.size())) {}
 
     ~Host() {
         // Every thread is joined before anything it uses goes: one still running here (the
@@ -212,7 +212,7 @@ public:
         OpenPrinterAndUser();
         FillPropertyBag();
         Connect();
-        if (specs_.empty()) {
+        if (chain_.empty()) {
             Copy();
         } else {
             MakeFilters();
@@ -220,7 +220,7 @@ public:
                 RunFilters();
             }
         }
-        if (!job_->Failed() && !specs_.empty() && specs_.back().output == Connection::Bytes) {
+        if (!job_->Failed() && !chain_.empty() && chain_.back().output == Connection::Bytes) {
             // The last filter wrote the package as bytes: it becomes the output part by part.
             CopyParts(ReaderOf(links_.back()), WriterOf(output_));
         }
@@ -311,15 +311,15 @@ private:
     void Connect() {
         HRESULT hr = S_OK;
         std::string problem;
-        const bool bytesIn = !specs_.empty() && specs_.front().input == Connection::Bytes;
+        const bool bytesIn = !chain_.empty() && chain_.front().input == Connection::Bytes;
         links_.push_back(bytesIn ? MakeFileInput(settings_.input, hr, problem)
                                  : OpenPartsInput(settings_.input, job_, hr, problem));
         if (!links_.back()) {
             FailSetup(FailedAt::Input, hr, problem);
         }
-        for (size_t i = 1; i < specs_.size(); ++i) {
-            const Connection out = specs_[i - 1].output;
-            const Connection in = specs_[i].input;
+        for (size_t i = 1; i < chain_.size(); ++i) {
+            const Connection out = chain_[i - 1].output;
+            const Connection in = chain_[i].input;
             std::shared_ptr<Link> link;
             if (out == Connection::Parts && in == Connection::Parts) {
                 link = MakePartQueue(settings_.queueDepth);
@@ -329,19 +329,19 @@ private:
                 link = MakePartsToBytesSpool(spool_.NewFile(), hr, problem);
             } else {
                 link =
-                    MakeBytesToPartsSpool(spool_.NewFile(), job_, specs_[i - 1].name, hr, problem);
+                    MakeBytesToPartsSpool(spool_.NewFile(), job_, chain_[i - 1].name, hr, problem);
             }
             if (!link) {
                 FailSetup(FailedAt::Setup, hr, problem);
             }
             links_.push_back(std::move(link));
         }
-        const std::string last = specs_.empty() ? std::string() : specs_.back().name;
+        const std::string last = chain_.empty() ? std::string() : chain_.back().name;
         output_ = OpenPartsOutput(settings_.output, job_, last, hr, problem);
         if (!output_) {
             FailSetup(FailedAt::Setup, hr, problem);
         }
-        if (!specs_.empty() && specs_.back().output == Connection::Bytes) {
+        if (!chain_.empty() && chain_.back().output == Connection::Bytes) {
             auto spool = MakeBytesToPartsSpool(spool_.NewFile(), job_, last, hr, problem);
             if (!spool) {
                 FailSetup(FailedAt::Setup, hr, problem);
@@ -388,30 +388,30 @@ private:
     }
 
     void MakeFilters() {
-        for (size_t i = 0; i < specs_.size(); ++i) {
-            const platformpipeline::Filter& spec = specs_[i];
+        for (size_t i = 0; i < chain_.size(); ++i) {
+            const platformpipeline::Filter& entry = chain_[i];
             ATL::CComPtr<IPrintPipelineFilter> filter;
-            HRESULT hr = spec.factory ? Shielded([&] {
-                return spec.factory->CreateInstance(nullptr, IID_IPrintPipelineFilter,
-                                                    reinterpret_cast<void**>(&filter));
+            HRESULT hr = entry.factory ? Shielded([&] {
+                return entry.factory->CreateInstance(nullptr, IID_IPrintPipelineFilter,
+                                                     reinterpret_cast<void**>(&filter));
             })
-                                      : E_POINTER;
+                                       : E_POINTER;
             if (SUCCEEDED(hr) && !filter) {
                 hr = E_NOINTERFACE;
             }
             if (FAILED(hr)) {
-                job_->Fail(FailedAt::Filter, spec.name, hr, "the filter cannot be made");
+                job_->Fail(FailedAt::Filter, entry.name, hr, "the filter cannot be made");
                 return;
             }
             ATL::CComPtr<IInterFilterCommunicator> communicator;
             communicator.Attach(com::Require(
-                com::New<Communicator>(links_[i]->Reader(), ReaderIid(spec.input),
-                                       links_[i + 1]->Writer(), WriterIid(spec.output))));
+                com::New<Communicator>(links_[i]->Reader(), ReaderIid(entry.input),
+                                       links_[i + 1]->Writer(), WriterIid(entry.output))));
             ATL::CComPtr<IPrintPipelineManagerControl> control;
-            control.Attach(com::Require(com::New<ManagerControl>(job_, i, spec.name)));
+            control.Attach(com::Require(com::New<ManagerControl>(job_, i, entry.name)));
             hr = Shielded([&] { return filter->InitializeFilter(communicator, bag_, control); });
             if (FAILED(hr)) {
-                job_->Fail(FailedAt::Filter, spec.name, hr, "InitializeFilter failed");
+                job_->Fail(FailedAt::Filter, entry.name, hr, "InitializeFilter failed");
                 return;
             }
             filters_.push_back(filter);
@@ -427,7 +427,7 @@ private:
             } catch (const std::system_error&) {
                 job_->ThreadEnded();
                 job_->Fail(FailedAt::Setup, std::string(), E_OUTOFMEMORY,
-                           "cannot start a thread for " + specs_[i].name);
+                           "cannot start a thread for " + chain_[i].name);
                 break;
             }
         }
@@ -446,7 +446,7 @@ private:
     }
 
     void RunFilter(size_t i) {
-        const std::string& name = specs_[i].name;
+        const std::string& name = chain_[i].name;
         const HRESULT apartment = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         const HRESULT hr = Shielded([&] { return filters_[i]->StartOperation(); });
         if (SUCCEEDED(apartment)) {
@@ -494,7 +494,7 @@ private:
         }
     }
 
-    const std::vector<platformpipeline::Filter>& specs_;
+    const std::vector<platformpipeline::Filter>& chain_;
     const JobSettings& settings_;
     // Released in reverse order: the filters before the links they hold, the links before the
     // handles the property bag names.
