@@ -27,6 +27,13 @@ PLATFORM_EXPORT void WINAPI CoUninitialize();
 PLATFORM_EXPORT HRESULT WINAPI CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD context,
                                                 REFIID iid, LPVOID* object);
 PLATFORM_EXPORT HRESULT WINAPI CLSIDFromProgID(LPCOLESTR progId, LPCLSID clsid);
+// A GUID written as {xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx} (hex digits in either case);
+// CO_E_CLASSSTRING (IIDFromString: E_INVALIDARG) for any other text.
+PLATFORM_EXPORT HRESULT WINAPI CLSIDFromString(LPCOLESTR text, LPCLSID clsid);
+PLATFORM_EXPORT HRESULT WINAPI IIDFromString(LPCOLESTR text, LPIID iid);
+// Writes the GUID in that form (39 characters with the terminating zero); answers the
+// characters written, 0 when the buffer is too small.
+PLATFORM_EXPORT int WINAPI StringFromGUID2(REFGUID guid, LPOLESTR text, int size);
 
 PLATFORM_EXPORT LPVOID WINAPI CoTaskMemAlloc(SIZE_T size);
 PLATFORM_EXPORT LPVOID WINAPI CoTaskMemRealloc(LPVOID block, SIZE_T size);

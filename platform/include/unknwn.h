@@ -36,4 +36,14 @@ protected:
 PLATFORM_DECLARE_IID(IUnknown, 0x00000000, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00,
                      0x00, 0x46);
 using LPUNKNOWN = IUnknown*;
+
+// Makes the objects of one class; a module hands it out through DllGetClassObject.
+MIDL_INTERFACE("00000001-0000-0000-C000-000000000046") IClassFactory : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) = 0;
+    virtual HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) = 0;
+};
+PLATFORM_DECLARE_IID(IClassFactory, 0x00000001, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00,
+                     0x00, 0x46);
+// What a module exports as DllGetClassObject.
+using LPFNGETCLASSOBJECT = HRESULT(STDMETHODCALLTYPE*)(REFCLSID clsid, REFIID riid, void** object);
 // clang-format on

@@ -94,6 +94,7 @@ using REFIID = const IID&;
 using REFCLSID = const CLSID&;
 using LPGUID = GUID*;
 using LPCLSID = CLSID*;
+using LPIID = IID*;
 
 inline bool IsEqualGUID(REFGUID a, REFGUID b) {
     if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3) {

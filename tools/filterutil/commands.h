@@ -20,5 +20,6 @@ int TicketMerge(const Arguments& arguments);
 int Printers(const Arguments& arguments);
 int XpsList(const Arguments& arguments);
 int XpsCopy(const Arguments& arguments);
+int Run(const Arguments& arguments);
 
 } // namespace filterutil

@@ -23,6 +23,8 @@ constexpr char kUsage[] = R"(usage: filterutil ticket COMMAND [OPTIONS] FILE
        filterutil printers [--json]
        filterutil xps list [--json] JOB.xps
        filterutil xps copy IN.xps OUT.xps
+       filterutil run [--printer P] [--ticket T] [--user U]
+                      [--pipeline CONFIG.xml | --filter NAME...] IN.xps OUT.xps
 
 Reads Print Schema documents (print tickets and print capabilities) through the FilterUtilities
 library and prints or edits what they hold. FILE "-" is standard input.
@@ -172,6 +174,24 @@ commands:
       would: parts are copied as stored, the flavour is kept. OUT appears only when the whole
       job was written.
 
+  run [--printer P] [--ticket T] [--user U] [--pipeline CONFIG.xml | --filter NAME...]
+      IN.xps OUT.xps
+      Prints the job IN through a pipeline of filters, as the spooler's filter pipeline
+      does, and writes what the last filter sends to OUT. The filters are those a pipeline
+      configuration file names (<Filters><Filter dll="module.so" clsid="{...}" name="...">
+      with one <Input guid="{IID}"/> and one <Output guid="{IID}"/> each, the IIDs of
+      IXpsDocumentProvider or IPrintReadStream, IXpsDocumentConsumer or IPrintWriteStream; a
+      module named without a folder is found beside the file), or the filters built into the
+      tool, one --filter for each, in the order given. With neither the job is copied part by
+      part. Each filter runs on a thread of its own, joined to the next by a bounded queue of
+      parts, and finds in its property bag the printer (P, or the default printer), the job
+      id, the user's default ticket (T, a PrintTicket, or the printer's default ticket) and
+      the token of the user (U, or the user running the tool). While standard error is a
+      terminal a line there counts the pages written. OUT is written as xps copy writes it
+      (a file, never a device or FIFO) and appears only when every filter finished well. A
+      filter that fails or asks to shut the job down stops every filter; standard error
+      names the first that failed, with its HRESULT, and the exit status is 1.
+
   The edit commands write the edited ticket (UTF-8, with its XML declaration) to OUT, or to
   standard output without -o or with -o -; the input file changes only when -o names it. A
   prefix the document does not declare is an error. OUT is replaced as a whole: the new
@@ -182,8 +202,9 @@ commands:
 
 exit status: 0 done; 2 bad input: a file that cannot be read, is not a Print Schema document
 or not an XPS package (nothing is written then), a bad command line, a value or name that
-cannot be written, an OUT that cannot be opened (one line on standard error says why); 1 a
-write that failed (a full disk) or a fault of the library.
+cannot be written, an OUT that cannot be opened, an unknown printer, user or filter, a bad
+pipeline configuration (one line on standard error says why); 1 a write that failed (a full
+disk), a filter that failed, or a fault of the library.
 Set FILTERUTILITIES_DEBUG=1 to see the library's debugger output on standard error.
 )";
 
@@ -247,6 +268,10 @@ int Run(int argc, char** argv) {
                 filterutil::kExitFailure);
         }
         return status;
+    }
+    if (arguments[0] == "run") {
+        Apartment apartment;
+        return filterutil::Run(filterutil::Arguments(arguments.begin() + 1, arguments.end()));
     }
     if (arguments[0] != "ticket" || arguments.size() < 2) {
         throw filterutil::ToolError("unknown command; see filterutil --help");

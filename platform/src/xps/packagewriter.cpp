@@ -222,51 +222,7 @@ public:
         }
         *part = nullptr;
         *stream = nullptr;
-        return Guarded(&lastError_, [&]() -> HRESULT {
-            std::string name = FromWide(uri);
-            const std::string problem = PartNameProblem(name);
-            if (!problem.empty()) {
-                Fail(E_INVALIDARG, "\"" + name + "\" is not a part name: it " + problem);
-            }
-            PartKind kind;
-            std::string contentType;
-            if (IsEqualIID(iid, IID_IFixedPage)) {
-                kind = PartKind::Page;
-                contentType = kPageContentType;
-            } else if (IsEqualIID(iid, IID_IPartPrintTicket)) {
-                kind = PartKind::PrintTicket;
-                contentType = kTicketContentType;
-            } else if (IsEqualIID(iid, IID_IPartFont)) {
-                kind = PartKind::Font;
-                contentType = "application/vnd.ms-opentype";
-            } else if (IsEqualIID(iid, IID_IPartImage)) {
-                kind = PartKind::Image;
-                contentType = "image/png";
-            } else if (IsEqualIID(iid, IID_IPartResourceDictionary)) {
-                kind = PartKind::ResourceDictionary;
-                contentType = "application/vnd.ms-package.xps-resourcedictionary+xml";
-            } else if (IsEqualIID(iid, IID_IPartThumbnail)) {
-                kind = PartKind::Thumbnail;
-                contentType = "image/png";
-            } else if (IsEqualIID(iid, IID_IPartBase)) {
-                kind = PartKind::Other;
-                contentType = "application/octet-stream";
-            } else {
-                return E_NOINTERFACE;
-            }
-            auto content = std::make_shared<MemoryPartContent>();
-            ATL::CComPtr<IUnknown> object;
-            object.Attach(MakePart(kind, std::move(name), std::move(contentType), content,
-                                   Compression_Normal));
-            ATL::CComPtr<IPrintWriteStream> writer;
-            writer.Attach(MakeWriteStream(std::move(content)));
-            const HRESULT hr = object->QueryInterface(iid, part);
-            if (FAILED(hr)) {
-                return hr;
-            }
-            *stream = writer.Detach();
-            return S_OK;
-        });
+        return Guarded(&lastError_, [&] { return NewEmptyPart(uri, iid, part, stream); });
     }
 
     HRESULT STDMETHODCALLTYPE GetLastErrorText(BSTR* text) override {

@@ -114,6 +114,12 @@ XpsDocumentState* XpsDocumentStateOf(IUnknown* document);
 // A write stream whose bytes become content; Close ends it.
 IPrintWriteStream* MakeWriteStream(std::shared_ptr<MemoryPartContent> content);
 
+// IXpsDocumentConsumer::GetNewEmptyPart of every consumer of this platform: a new part of the
+// kind iid names (IFixedPage, IPartPrintTicket, IPartFont, IPartImage, IPartResourceDictionary,
+// IPartThumbnail, IPartBase), its content written through *stream. E_NOINTERFACE for another
+// iid; throws PackageError when uri is no part name.
+HRESULT NewEmptyPart(const WCHAR* uri, REFIID iid, void** part, IPrintWriteStream** stream);
+
 // Converts between UTF-8 and UTF-16 BSTRs; throw std::bad_alloc or PackageError.
 BSTR ToBstr(std::string_view text);
 std::string FromWide(const WCHAR* text);

@@ -1,0 +1,86 @@
+// The pipeline host: runs a chain of XPS print filters over one job, as the print spooler's
+// filter pipeline does on Windows. No part of the Windows API; filterutil and the tests use it,
+// the library never does.
+//
+// A job reads an XPS package, hands it to the first filter, joins each filter to the next by a
+// bounded queue of parts (or a stream of bytes, where a filter asks for bytes), and writes what
+// the last filter sends to the output package. Every filter's StartOperation runs on a thread
+// of its own; the job ends when every filter has called FilterFinished and returned. A filter
+// that calls RequestShutdown or fails ends the job for all of them: every filter gets
+// ShutdownOperation, every queue is emptied, every thread is joined, no output file is left,
+// and the result names the first failure.
+#pragma once
+
+#include "atlbase.h"
+#include "filterpipeline.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platformpipeline {
+
+// What a filter reads or writes: parts (IXpsDocumentProvider, IXpsDocumentConsumer) or the
+// package as bytes (IPrintReadStream, IPrintWriteStream).
+enum class Connection { Parts, Bytes };
+
+// One filter of a pipeline: made by its class factory for each job.
+struct Filter {
+    std::string name; // names the filter in results
+    ATL::CComPtr<IClassFactory> factory;
+    Connection input = Connection::Parts;
+    Connection output = Connection::Parts;
+};
+
+// An ordered list of filters and the modules they come from. The modules stay loaded while a
+// copy of the pipeline lives; the filters' factories are released before them.
+struct Pipeline {
+    std::vector<std::shared_ptr<void>> modules;
+    std::vector<Filter> filters;
+};
+
+// Reads a pipeline configuration file (<Filters><Filter dll= clsid= name=><Input guid=/>
+// <Output guid=/></Filter>...</Filters>) and loads each filter's module: a shared object
+// exporting DllGetClassObject, found beside the configuration file when its name has no
+// folder. On failure answers the HRESULT and one line in *problem.
+PLATFORM_EXPORT HRESULT LoadPipelineConfiguration(const std::string& path, Pipeline* pipeline,
+                                                  std::string* problem);
+
+struct JobSettings {
+    std::string input;      // the XPS package read (a file name in the system's encoding)
+    std::string output;     // the XPS package written; it appears only when the job succeeds
+    std::u16string printer; // empty: the default printer
+    std::string ticket;     // the user's default ticket file; empty: the printer's default
+    std::u16string user;    // the submitting user; empty: the user running the process
+    ULONG jobId = 1;        // "PrintJobId"
+    size_t queueDepth = 8;  // parts waiting between two neighbours, at most
+    // Called on the calling thread a few times a second while pages reach the output.
+    std::function<void(uint64_t pages)> progress;
+};
+
+enum class FailedAt {
+    Nothing,
+    Setup,  // the printer, the user, the ticket, the files, a filter that cannot be made
+    Input,  // the input package (damaged, too large)
+    Filter, // a filter: failed, asked for shutdown, or broke the pipeline's rules
+    Output, // writing the output package
+};
+
+struct JobResult {
+    FailedAt failedAt = FailedAt::Nothing;
+    HRESULT hr = S_OK;
+    std::string filter;  // the failing filter's name, when failedAt is Filter
+    std::string message; // one line saying what went wrong
+    uint64_t pages = 0;  // pages sent to the output package
+    bool Succeeded() const { return failedAt == FailedAt::Nothing; }
+};
+
+// Runs one job through the pipeline; with no filters, copies the input to the output.
+PLATFORM_EXPORT JobResult RunJob(const Pipeline& pipeline, const JobSettings& settings);
+
+// An empty property bag of the kind a job gives its filters (for tests of filters).
+PLATFORM_EXPORT HRESULT CreatePropertyBag(IPrintPipelinePropertyBag** bag);
+
+} // namespace platformpipeline
