@@ -1,0 +1,146 @@
+// PrintTicketManager: the print tickets of one filter's job in progress, and the effective
+// ticket of each scope (job, document, page) resolved from them.
+//
+// Contract.
+// - A filter holds its manager by value. Calling order: construct; set m_mergeEnabled (off by
+//   default); Initialise with the user's default ticket stream, the printer and the user's
+//   token; then, in document order, for the sequence, each document and each page,
+//   InitializeWithPrintTicket of that level followed by any number of GetTicket calls for that
+//   scope or wider ones. A second Initialise starts over (the map of updated tickets stays).
+// - Every ticket the manager holds is a DOM document of its own: a part's ticket is parsed
+//   afresh from the part's stream, a DOM ticket handed in is copied through its serialisation.
+//   Nothing the caller passes in is ever changed or kept.
+// - Each scope holds its part ticket (the part's own, or when the part carries none a copy of
+//   the next wider scope's; the job's comes from the default ticket) and, while merging is on,
+//   its merged ticket: the part ticket merged onto the next wider scope's merged ticket (the
+//   job's onto the default ticket) through the PrintTicket API, validated against the printer.
+// - GetTicket hands out the scope's view, refilled from what stands at that moment; the
+//   manager keeps it, and it stays valid (and is refilled in place) until the manager dies.
+// - The PrintTicket provider is opened by Initialise (only while merging) and kept for every
+//   merge. Every provider call runs while the calling thread impersonates the user's token;
+//   afterwards the thread has back the impersonation it had before (none on a pipeline thread).
+// - The token is borrowed: the manager never closes it, and it must stay open until the
+//   manager is destroyed or initialised again.
+// - Operations return HRESULTs; none raises KeldanComException. A failed string or DOM
+//   allocation of the platform is reported as E_OUTOFMEMORY where the platform returns it, and
+//   raised as ATL::CAtlException or std::bad_alloc where the library's own copies fail.
+// - A manager belongs to the thread that runs its filter; nothing is locked.
+#pragma once
+
+#include <filterutilities/filterutilitiesexport.h>
+#include <filterutilities/xpsfilterprintticket.h>
+
+#include <kldutil/bytebuffer.h>
+#include <kldutil/cxstring.h>
+
+#include <atlbase.h>
+#include <filterpipeline.h>
+#include <msxml6.h>
+#include <objidl.h>
+#include <prntvpt.h>
+#include <windows.h>
+
+#include <map>
+
+class FILTERUTILITIES_API PrintTicketManager {
+public:
+    PrintTicketManager();
+    PrintTicketManager(const PrintTicketManager&) = delete;
+    PrintTicketManager& operator=(const PrintTicketManager&) = delete;
+    // Closes the provider and releases every ticket, the updated ones included.
+    virtual ~PrintTicketManager();
+
+    // Reads the user's default ticket from stream (from its start) and, while merging, opens
+    // the PrintTicket provider for printerName; all scope tickets are dropped. The token and
+    // the printer name are stored before anything is checked. E_POINTER for a null stream,
+    // E_INVALIDARG for an empty printer name, the Win32 error as HRESULT when the token
+    // cannot be impersonated, the PrintTicket API's code when the provider cannot be opened,
+    // E_FAIL when the default ticket is not well-formed XML.
+    HRESULT Initialise(IPrintReadStream* stream, BSTR printerName, HANDLE userToken);
+
+    // The scope of the part (sequence: job, document: document, page: page) from the part's
+    // own ticket, or, when it carries none (0x80070490 from GetPrintTicket), refilled from the
+    // next wider scope. While merging, the part ticket is merged onto the wider scope's
+    // merged ticket. E_POINTER for a null part; E_FAIL for a ticket that is not well-formed;
+    // E_PENDING before Initialise or when the wider scope has no merged ticket yet; any other
+    // failure of the part or of the PrintTicket API as it comes. After a failed merge the
+    // scope's previous merged ticket stays.
+    HRESULT InitializeWithPrintTicket(IFixedDocumentSequence* sequence);
+    HRESULT InitializeWithPrintTicket(IFixedDocument* document);
+    HRESULT InitializeWithPrintTicket(IFixedPage* page);
+    // Resets a scope (and every narrower one) from a DOM ticket, or from the wider scope when
+    // ticket is null. The ticket is copied, never kept.
+    HRESULT InitializeWithPrintTicket(EPrintTicketScope scope, IXMLDOMDocument2* ticket);
+
+    // The scope's view, filled with the default ticket, the three part tickets standing now
+    // and the scope's merged ticket (null while merging is off). Missing part and merged
+    // tickets are first filled from the wider scopes. E_POINTER for a null out; otherwise any
+    // failure (an unknown scope, no default ticket yet, a merged ticket missing while merging)
+    // leaves *ticket null and gives E_FAIL. The manager keeps ownership of the view.
+    HRESULT GetTicket(EPrintTicketScope scope, XpsFilterPrintTicket** ticket);
+
+    // The user's default ticket, no reference added; null before Initialise.
+    IXMLDOMDocument2* GetPtrToDefaultPrintTicket() const noexcept { return m_defaultTicket.p; }
+    HANDLE GetUserToken() const noexcept { return m_userToken; }
+    CXString GetPrinterName() const { return m_printerName; }
+
+    // Records a part ticket rewritten by the filter under its URI, with a reference of the
+    // manager's own. A URI already recorded keeps its first ticket. E_POINTER for null; when
+    // the URI cannot be read nothing is stored and that failure is returned.
+    HRESULT AddUpdatedPrintTicketToMap(IPartPrintTicket* ticket);
+    // S_OK and the ticket recorded under uri (no reference added: the manager keeps it), or
+    // S_FALSE and null when none is. E_POINTER for a null out.
+    HRESULT GetUpdatedPrintTicketFromMap(const CXString& uri, IPartPrintTicket** ticket) const;
+
+    // Parses a ticket from stream, from its start, into a new DOM document for the caller.
+    // E_POINTER for a null argument (*document becomes null first); E_FAIL when the bytes are
+    // not well-formed XML; a failure of the DOM or the stream as it comes.
+    static HRESULT SetPTFromStream(IStream* stream, IXMLDOMDocument2** document);
+
+    // The driver's devmode from the snapshot embedded in a ticket given as text. The buffer is
+    // emptied first. S_OK with the devmode; S_FALSE with an empty buffer when the text is not
+    // XML or carries no snapshot; E_FAIL when the snapshot is not a devmode of this driver;
+    // E_INVALIDARG when the text is no print ticket; E_POINTER for null text.
+    static HRESULT GetDevmodeFromPrintTicketString(const WCHAR* xml, ByteBuffer& devmode);
+
+    // Whether tickets are merged through the PrintTicket API; set by the filter before
+    // Initialise.
+    bool m_mergeEnabled = false;
+
+private:
+    struct ScopeTickets {
+        CComPtr<IXMLDOMDocument2> partTicket;
+        XpsFilterPrintTicket view;
+        CComPtr<IXMLDOMDocument2> mergedTicket;
+    };
+
+    HRESULT InitialisePrintTickets(IStream* stream);
+    template <class Part>
+    HRESULT InitializeWithPartTicket(EPrintTicketScope scope, Part* part);
+    static HRESULT SetPTFromDOMDoc(IXMLDOMDocument2* source, CComPtr<IXMLDOMDocument2>& target);
+    HRESULT MergeTicket(EPrintTicketScope scope, IPartPrintTicket* ticket);
+    HRESULT MergeTicket(EPrintTicketScope scope, IXMLDOMDocument2* ticket);
+    HRESULT GetMergedTicket(EPrintTicketScope scope, IXMLDOMDocument2* delta,
+                            IXMLDOMDocument2* base, IXMLDOMDocument2** merged);
+    HRESULT UpdateDefaultPTs(EPrintTicketScope scope);
+    void FreePrintTickets(EPrintTicketScope scope) noexcept;
+    HRESULT CloseProvider() noexcept;
+
+    // The record of a scope; null for a value outside page..job.
+    ScopeTickets* Scope(EPrintTicketScope scope) noexcept;
+
+    struct UriOrder {
+        bool operator()(const CXString& a, const CXString& b) const noexcept {
+            return a.Compare(b) < 0;
+        }
+    };
+
+    CComPtr<IXMLDOMDocument2> m_defaultTicket;
+    ScopeTickets m_job;
+    ScopeTickets m_document;
+    ScopeTickets m_page;
+    HPTPROVIDER m_provider = nullptr;
+    HANDLE m_userToken = INVALID_HANDLE_VALUE;
+    CXString m_printerName;
+    std::map<CXString, CComPtr<IPartPrintTicket>, UriOrder> m_updatedTickets;
+};
