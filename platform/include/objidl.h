@@ -29,6 +29,8 @@ enum STGC { STGC_DEFAULT = 0 };
 #define STGM_READ 0x00000000L
 #define STGM_WRITE 0x00000001L
 #define STGM_READWRITE 0x00000002L
+#define STGM_SHARE_DENY_WRITE 0x00000020L
+enum LOCKTYPE { LOCK_WRITE = 1, LOCK_EXCLUSIVE = 2, LOCK_ONLYONCE = 4 };
 
 // clang-format reads MIDL_INTERFACE bodies as expressions ("IStream * target").
 // clang-format off

@@ -522,9 +522,15 @@ HRESULT DomDocument::load(VARIANT source, VARIANT_BOOL* isSuccessful) {
         if ((source.vt != VT_UNKNOWN && source.vt != VT_DISPATCH) || !source.punkVal) {
             return E_INVALIDARG;
         }
+        // An object may answer only IStream (one that answers a single interface beside
+        // IUnknown, say); IStream is an ISequentialStream.
         CComPtr<ISequentialStream> stream;
         if (FAILED(source.punkVal->QueryInterface(&stream))) {
-            return E_INVALIDARG;
+            CComPtr<IStream> full;
+            if (FAILED(source.punkVal->QueryInterface(&full))) {
+                return E_INVALIDARG;
+            }
+            stream = full.p;
         }
         std::string bytes;
         bool tooLarge = false;
