@@ -120,6 +120,9 @@ private:
     static HRESULT SetPTFromDOMDoc(IXMLDOMDocument2* source, CComPtr<IXMLDOMDocument2>& target);
     HRESULT MergeTicket(EPrintTicketScope scope, IPartPrintTicket* ticket);
     HRESULT MergeTicket(EPrintTicketScope scope, IXMLDOMDocument2* ticket);
+    // Stores a document of the manager's own as the scope's part ticket (taking it from
+    // ticket) and, while merging, merges it onto the wider scope's merged ticket.
+    HRESULT AdoptPartTicket(EPrintTicketScope scope, CComPtr<IXMLDOMDocument2>& ticket);
     HRESULT GetMergedTicket(EPrintTicketScope scope, IXMLDOMDocument2* delta,
                             IXMLDOMDocument2* base, IXMLDOMDocument2** merged);
     HRESULT UpdateDefaultPTs(EPrintTicketScope scope);

@@ -177,6 +177,9 @@ HRESULT DomDocument::StreamSnapshot(void** stream) {
         HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, &memory);
         if (SUCCEEDED(hr) && !bytes.empty()) {
             hr = memory->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
+            if (hr == STG_E_MEDIUMFULL) {
+                hr = E_OUTOFMEMORY; // a memory stream that cannot grow: no storage medium is full
+            }
         }
         if (SUCCEEDED(hr)) {
             LARGE_INTEGER start{};
