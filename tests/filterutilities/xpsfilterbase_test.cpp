@@ -6,6 +6,7 @@
 #include "xpsjobtestsupport.h"
 
 #include <filterutilities/errorconvention.h>
+#include <filterutilities/reswriter.h>
 #include <filterutilities/xpsfilterbase.h>
 
 #include <handleapi.h>
@@ -236,8 +237,14 @@ struct UserToken {
 
 // A job, the pipeline objects around a filter, and what came of running it.
 struct JobRun {
-    explicit JobRun(const std::string& arguments) : folder("xpsfilterbase") {
-        xpsjob::Make(input(), arguments);
+    // A job made by make-xps with arguments, or a copy of the job at copyOf.
+    explicit JobRun(const std::string& arguments, const std::string& copyOf = "")
+        : folder("xpsfilterbase") {
+        if (copyOf.empty()) {
+            xpsjob::Make(input(), arguments);
+        } else {
+            std::filesystem::copy_file(copyOf, input());
+        }
         bag = PipelineProperties(user.handle);
         communicator->m_reader = xpsjob::OpenReader(input());
         communicator->m_writer = xpsjob::CreateWriter(output());
@@ -526,6 +533,90 @@ TEST(XpsFilterBase, AFilterOutsideASingleThreadedApartmentDoesNotStart) {
     EXPECT_TRUE(filter->hooks.empty());
     EXPECT_EQ(std::vector<HRESULT>{RPC_E_CHANGED_MODE}, run.control->Shutdowns());
     EXPECT_EQ(1, run.control->Finished());
+}
+
+// A filter that puts one logo on every page through the filter's resource cache.
+class LogoFilter : public XpsFilterBase, private IResWriter {
+public:
+    int written = 0;
+
+protected:
+    HRESULT OnFixedPage(IFixedPage* page) override {
+        const HRESULT hr = m_resourceCache.WriteResource(m_xpsWriter, page, this);
+        return FAILED(hr) ? hr : XpsFilterBase::OnFixedPage(page);
+    }
+
+private:
+    HRESULT WriteResourceData(IUnknown*, IPrintWriteStream* stream) override {
+        ++written;
+        ULONG count = 0;
+        return stream->WriteBytes("\x89PNG logo", 9, &count);
+    }
+    HRESULT GetResourceKey(BSTR* key) override {
+        *key = SysAllocString(u"logo");
+        return *key ? S_OK : E_OUTOFMEMORY;
+    }
+    HRESULT GetResourceUri(BSTR* uri) override {
+        *uri = SysAllocString(u"/Resources/logo.png");
+        return *uri ? S_OK : E_OUTOFMEMORY;
+    }
+    REFIID GetResourceInterfaceId() override { return IID_IPartImage; }
+};
+
+TEST(XpsFilterBase, AResourceOfEveryPageIsWrittenOncePerJob) {
+    JobRun run("--documents 2 --pages 3 --lines 1");
+    CComPtr<LogoFilter> filter = Make<LogoFilter>();
+    ASSERT_EQ(S_OK, filter->InitializeFilter(run.communicator, run.bag, run.control));
+    ASSERT_EQ(S_OK, static_cast<IPrintPipelineFilter*>(filter.p)->StartOperation());
+    EXPECT_EQ(1, filter->written);
+    CComPtr<IXpsDocumentProvider> reader = xpsjob::OpenReader(run.output());
+    int pages = 0;
+    while (CComPtr<IFixedPage> page = xpsjob::NextPage(reader)) {
+        ++pages;
+        CComPtr<IUnknown> logo;
+        EXPECT_EQ(S_OK, page->GetPagePart(u"/Resources/logo.png", &logo)) << pages;
+    }
+    EXPECT_EQ(6, pages);
+}
+
+// Every platform allocation of a whole run failing in turn (a spread of them for a long run):
+// the job either goes through whole or fails with one shutdown request and no output, and the
+// thread ends as it began.
+TEST(XpsFilterBase, RunningOutOfMemoryFailsTheJobCleanly) {
+    JobRun clean("--documents 2 --pages 1 --lines 1");
+    const std::vector<std::string> parts = PartsOf(clean.input());
+    unsigned long allocations = 0;
+    {
+        CComPtr<RecordingFilter> filter = Make<RecordingFilter>(true);
+        const unsigned long start = platformtest::AllocationCount();
+        ASSERT_EQ(S_OK, clean.Start(filter));
+        allocations = platformtest::AllocationCount() - start;
+    }
+    ASSERT_GT(allocations, 0u);
+    const ScratchFolder kept("xpsfilterbase-job");
+    const std::string job = (kept / "job.xps").string();
+    std::filesystem::copy_file(clean.input(), job);
+    const unsigned long step = allocations / 150 + 1;
+    for (unsigned long n = 1; n <= allocations; n += (n < 50 ? 1 : step)) {
+        SCOPED_TRACE("allocation " + std::to_string(n) + " of " + std::to_string(allocations));
+        JobRun run("", job);
+        CComPtr<RecordingFilter> filter = Make<RecordingFilter>(true);
+        HRESULT hr;
+        {
+            platformtest::AllocationFailure failure(n);
+            hr = run.Start(filter);
+        }
+        filter.Release();
+        run.communicator.Release();
+        EXPECT_EQ(1, run.control->Finished());
+        if (SUCCEEDED(hr)) {
+            EXPECT_TRUE(run.control->Shutdowns().empty());
+            EXPECT_EQ(parts, PartsOf(run.output()));
+        } else {
+            EXPECT_EQ(std::vector<HRESULT>{hr}, run.control->Shutdowns());
+            EXPECT_FALSE(run.OutputExists());
+        }
+    }
 }
 
 TEST(XpsFilterBase, AFilterNeverInitializedHasNothingToWalk) {
