@@ -12,6 +12,7 @@
 
 namespace {
 
+constexpr char kStartOperation[] = "XpsFilterBase::StartOperation";
 constexpr int kStartOperationContext = 31639;
 constexpr int kStartOperationContextLine = 105;
 
@@ -34,15 +35,16 @@ XpsFilterBase::~XpsFilterBase() = default;
 HRESULT XpsFilterBase::StartOperation() {
     return FU_PIPELINE_ENTRY_POINT([&]() -> HRESULT {
         ExecutionContextLifetime context(std::make_unique<BasicExecutionContext>(
-            kStartOperationContext, __FILE__, "XpsFilterBase::StartOperation",
-            kStartOperationContextLine, false, KeldanUtilities::SafeFormatString(u"")));
+            kStartOperationContext, __FILE__, kStartOperation, kStartOperationContextLine, false,
+            KeldanUtilities::SafeFormatString(u"")));
 
         HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         const bool inApartment = SUCCEEDED(hr);
         if (inApartment) {
             // Whatever escapes the job is reported here, and the filter still asks for the
             // shutdown, leaves its apartment and reports itself finished below.
-            hr = FU_PIPELINE_ENTRY_POINT([&] { return RunJob(); });
+            hr = CatchAtPipelineEntryPoint(__FILE__, __LINE__, kStartOperation,
+                                           [&] { return RunJob(); });
         }
         if (FAILED(hr)) {
             if (IsFilterFinished()) {
@@ -94,7 +96,7 @@ HRESULT XpsFilterBase::Walk() {
             hr = HandlePart(part);
         } catch (const KeldanException& exception) {
             KeldanException::DisplayExceptionMessage(
-                false, true, &exception, __FILE__, __LINE__, "XpsFilterBase::StartOperation",
+                false, true, &exception, __FILE__, __LINE__, kStartOperation,
                 UtilitiesDllPerThreadStorage::GetExecutionContextStack(), nullptr, CXString(),
                 CXString());
             hr = E_FAIL;

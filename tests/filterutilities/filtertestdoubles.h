@@ -1,8 +1,11 @@
 // Test doubles of what the pipeline hands a filter: the property bag, the manager control and
 // the inter-filter communicator, with a read stream and stream factory for the user's default
-// ticket. Each answers what its test arranged, records what it was asked, and fails the test
-// on a call nobody arranged. The manager control may be called from several threads.
+// ticket (over the read stream of pipelinetestdoubles.h). Each answers what its test arranged,
+// records what it was asked, and fails the test on a call nobody arranged. The manager control may
+// be called from several threads.
 #pragma once
+
+#include "pipelinetestdoubles.h"
 
 #include <filterutilities/cunknown.h>
 
@@ -13,9 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
@@ -24,13 +25,7 @@
 
 namespace filtertest {
 
-// Makes a double with its first reference owned by the answer.
-template <class T, class... Arguments>
-CComPtr<T> Make(Arguments&&... arguments) {
-    CComPtr<T> made;
-    made.Attach(new T(std::forward<Arguments>(arguments)...));
-    return made;
-}
+using pipelinetest::Make;
 
 class ManagerControl : public CUnknown<IPrintPipelineManagerControl> {
 public:
@@ -119,47 +114,6 @@ private:
     std::map<std::u16string, int> m_asked;
 };
 
-// A pipeline read stream over bytes.
-class BytesReadStream : public CUnknown<IPrintReadStream> {
-public:
-    explicit BytesReadStream(std::string bytes)
-        : CUnknown(IID_IPrintReadStream), m_bytes(std::move(bytes)) {}
-
-    HRESULT STDMETHODCALLTYPE Seek(LONGLONG offset, DWORD origin, ULONGLONG* position) override {
-        const LONGLONG base = origin == 0   ? 0
-                              : origin == 1 ? static_cast<LONGLONG>(m_position)
-                                            : static_cast<LONGLONG>(m_bytes.size());
-        if (origin > 2 || base + offset < 0) {
-            return E_INVALIDARG;
-        }
-        m_position = static_cast<size_t>(base + offset);
-        if (position) {
-            *position = m_position;
-        }
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE ReadBytes(void* buffer, ULONG count, ULONG* read,
-                                        BOOL* endOfFile) override {
-        const size_t available = m_position < m_bytes.size() ? m_bytes.size() - m_position : 0;
-        const size_t n = std::min<size_t>(count, available);
-        if (n) {
-            std::memcpy(buffer, m_bytes.data() + m_position, n);
-        }
-        m_position += n;
-        if (read) {
-            *read = static_cast<ULONG>(n);
-        }
-        if (endOfFile) {
-            *endOfFile = m_position >= m_bytes.size();
-        }
-        return S_OK;
-    }
-
-private:
-    std::string m_bytes;
-    size_t m_position = 0;
-};
-
 // The "PerUserPrintTicket" object: a new stream over the ticket's bytes for every GetStream,
 // or the failure it was given.
 class TicketStreamFactory : public CUnknown<IPrintReadStreamFactory> {
@@ -175,7 +129,7 @@ public:
         if (FAILED(m_failure)) {
             return m_failure;
         }
-        *stream = new BytesReadStream(m_ticket);
+        *stream = new pipelinetest::MemoryReadStream(m_ticket);
         return S_OK;
     }
 

@@ -401,7 +401,13 @@ TEST(XpsFilterBase, AFailingHookEndsTheWalkAndAbandonsTheJob) {
         CComPtr<RecordingFilter> filter = Make<RecordingFilter>(true);
         filter->failAt = c.failAt;
         filter->how = c.how;
+        platformtest::DebugSinkCapture reports;
         EXPECT_EQ(c.expected, run.Start(filter));
+        if (c.how != How::Returns) {
+            // An exception is reported where it was caught.
+            EXPECT_NE(std::string::npos, reports.Text().find("XpsFilterBase::StartOperation"))
+                << reports.Text();
+        }
         EXPECT_EQ(static_cast<size_t>(c.failAt), filter->hooks.size()) << "the walk went on";
         EXPECT_EQ(c.pages, filter->Pages());
         EXPECT_EQ(std::vector<HRESULT>{c.expected}, run.control->Shutdowns());
