@@ -458,6 +458,26 @@ TEST(XpsFilterBase, AReaderOrWriterFailureEndsTheJob) {
     }
 }
 
+TEST(XpsFilterBase, ADamagedJobFailsWhereTheDamageIsAndLeavesNoOutput) {
+    JobRun run("--pages 3 --lines 1");
+    run.communicator->m_reader.Release();
+    xpsjob::RemoveEntry(run.input(), "Documents/1/Pages/2.fpage");
+    run.communicator->m_reader = xpsjob::OpenReader(run.input());
+    CComPtr<RecordingFilter> filter = Make<RecordingFilter>(true);
+    const HRESULT hr = run.Start(filter);
+    EXPECT_TRUE(FAILED(hr));
+    EXPECT_EQ(std::vector<HRESULT>{hr}, run.control->Shutdowns());
+    EXPECT_EQ(1, run.control->Finished());
+    // The parts before the damage went through their hooks.
+    EXPECT_EQ((std::vector<std::string>{"xps", "seq /FixedDocumentSequence.fdseq",
+                                        "doc /Documents/1/FixedDocument.fdoc",
+                                        "page /Documents/1/Pages/1.fpage"}),
+              filter->hooks);
+    filter.Release();
+    run.communicator.Release();
+    EXPECT_FALSE(run.OutputExists());
+}
+
 TEST(XpsFilterBase, ShutdownFromAnotherThreadStopsTheWalkAfterTheCurrentPart) {
     JobRun run("--pages 4 --lines 1");
     CComPtr<RecordingFilter> filter = Make<RecordingFilter>();

@@ -33,6 +33,21 @@ inline void Make(const std::string& path, const std::string& arguments) {
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
 }
 
+// Removes one entry from the job's ZIP file, as damage that a reader finds only when its walk
+// reaches the entry.
+inline void RemoveEntry(const std::string& path, const std::string& entry) {
+    const std::string command =
+        "python3 -c \"import sys, zipfile\n"
+        "src = zipfile.ZipFile(sys.argv[1])\n"
+        "items = [(i, src.read(i.filename)) for i in src.infolist() if i.filename != sys.argv[2]]\n"
+        "src.close()\n"
+        "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as dst:\n"
+        "    [dst.writestr(i, data) for i, data in items]\" '" +
+        path + "' '" + entry + "'";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
+}
+
 inline CComPtr<IXpsDocumentProvider> OpenReader(const std::string& path) {
     CComPtr<IXpsDocumentProvider> reader;
     EXPECT_EQ(S_OK, XpsOpenPackageReader(path.c_str(), nullptr, &reader)) << path;
