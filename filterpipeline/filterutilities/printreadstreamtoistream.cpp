@@ -28,7 +28,13 @@ HRESULT ReadFrom(IPrintReadStream* stream, void* buffer, ULONG count, ULONG* rea
         return S_OK;
     }
     BOOL endOfFile = FALSE;
-    return stream->ReadBytes(buffer, count, read, &endOfFile);
+    const HRESULT hr = stream->ReadBytes(buffer, count, read, &endOfFile);
+    // A source that claims more than was asked for would send the reader past its buffer.
+    if (SUCCEEDED(hr) && *read > count) {
+        *read = 0;
+        return E_UNEXPECTED;
+    }
+    return hr;
 }
 
 FILETIME Now() {

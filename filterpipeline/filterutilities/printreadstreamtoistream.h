@@ -6,7 +6,8 @@
 // releases the stream. Building one over a null stream raises KeldanComException(E_POINTER).
 // Reading forwards to IPrintReadStream::ReadBytes; the end-of-file flag is not passed on (a
 // read of fewer bytes than asked, or none, tells the reader the stream has ended). Writing and
-// every other change of the stream give E_NOTIMPL.
+// every other change of the stream give E_NOTIMPL. A source that answers a read with more bytes
+// than were asked for is refused with E_UNEXPECTED.
 #pragma once
 
 #include <filterutilities/cunknown.h>

@@ -160,6 +160,9 @@ HRESULT PrintTicketManager::InitializeWithPartTicket(EPrintTicketScope scope, Pa
 
 HRESULT PrintTicketManager::InitializeWithPrintTicket(EPrintTicketScope scope,
                                                       IXMLDOMDocument2* ticket) {
+    if (!Scope(scope)) {
+        return E_INVALIDARG;
+    }
     FreePrintTickets(scope);
     HRESULT hr = UpdateDefaultPTs(scope);
     if (SUCCEEDED(hr) && ticket) {

@@ -9,11 +9,13 @@
 //   scope or wider ones. A second Initialise starts over (the map of updated tickets stays).
 // - Every ticket the manager holds is a DOM document of its own: a part's ticket is parsed
 //   afresh from the part's stream, a DOM ticket handed in is copied through its serialisation.
-//   Nothing the caller passes in is ever changed or kept.
+//   No ticket document or stream the caller passes in is changed or kept.
 // - Each scope holds its part ticket (the part's own, or when the part carries none a copy of
 //   the next wider scope's; the job's comes from the default ticket) and, while merging is on,
 //   its merged ticket: the part ticket merged onto the next wider scope's merged ticket (the
 //   job's onto the default ticket) through the PrintTicket API, validated against the printer.
+//   A new sequence or document drops the tickets of the narrower scopes: they belonged to the
+//   parts before it.
 // - GetTicket hands out the scope's view, refilled from what stands at that moment; the
 //   manager keeps it, and it stays valid (and is refilled in place) until the manager dies.
 // - The PrintTicket provider is opened by Initialise (only while merging) and kept for every
@@ -64,12 +66,13 @@ public:
     // merged ticket. E_POINTER for a null part; E_FAIL for a ticket that is not well-formed;
     // E_PENDING before Initialise or when the wider scope has no merged ticket yet; any other
     // failure of the part or of the PrintTicket API as it comes. After a failed merge the
-    // scope's previous merged ticket stays.
+    // scope holds the part's ticket and keeps its previous merged ticket.
     HRESULT InitializeWithPrintTicket(IFixedDocumentSequence* sequence);
     HRESULT InitializeWithPrintTicket(IFixedDocument* document);
     HRESULT InitializeWithPrintTicket(IFixedPage* page);
     // Resets a scope (and every narrower one) from a DOM ticket, or from the wider scope when
-    // ticket is null. The ticket is copied, never kept.
+    // ticket is null. The ticket is copied, never kept. E_INVALIDARG for a scope other than
+    // page, document or job.
     HRESULT InitializeWithPrintTicket(EPrintTicketScope scope, IXMLDOMDocument2* ticket);
 
     // The scope's view, filled with the default ticket, the three part tickets standing now

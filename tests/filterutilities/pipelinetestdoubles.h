@@ -103,7 +103,7 @@ public:
         const ULONG n = static_cast<ULONG>(std::min<ULONGLONG>({left, count, m_chunk}));
         std::copy_n(m_bytes.data() + position, n, static_cast<char*>(buffer));
         position += n;
-        *read = n;
+        *read = n + overstatement;
         *endOfFile = position >= m_bytes.size();
         return S_OK;
     }
@@ -113,6 +113,7 @@ public:
     int reads = 0;
     HRESULT seekFailure = S_OK;
     HRESULT readFailure = S_OK;
+    ULONG overstatement = 0; // added to the count of bytes a read reports
 
 private:
     std::string m_bytes;

@@ -91,9 +91,15 @@ TEST_F(ReadStreamAdapters, ReadTheSourceFromWhereItStandsAndRefuseNullBuffers) {
         EXPECT_EQ(E_NOTIMPL, reader->Write(buffer, 1, &read));
         source->position = 4;
     }
-    source->readFailure = E_ACCESSDENIED;
     char buffer[4];
     ULONG read = 0;
+    source->overstatement = 1;
+    EXPECT_EQ(E_UNEXPECTED, stream->Read(buffer, 2, &read));
+    EXPECT_EQ(0u, read);
+    EXPECT_EQ(E_UNEXPECTED, sequential->Read(buffer, 2, &read));
+    EXPECT_EQ(0u, read);
+    source->overstatement = 0;
+    source->readFailure = E_ACCESSDENIED;
     EXPECT_EQ(E_ACCESSDENIED, stream->Read(buffer, 4, &read));
     EXPECT_EQ(E_ACCESSDENIED, sequential->Read(buffer, 4, &read));
 }

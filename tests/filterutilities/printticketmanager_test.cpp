@@ -237,7 +237,14 @@ TEST_F(PrintTicketManagerTest, InitialiseReadsTheDefaultTicketFromTheStart) {
 
     CComPtr<MemoryReadStream> stream = Make<MemoryReadStream>(DefaultTicket(), 5);
     stream->position = 40; // a stream handed over part read is read from its start
-    ASSERT_EQ(S_OK, manager.Initialise(stream, CComBSTR(kPrinter), m_token));
+    {
+        platformtest::ImpersonationLog log;
+        ASSERT_EQ(S_OK, manager.Initialise(stream, CComBSTR(kPrinter), m_token));
+        // Merging is off: the ticket is read as the user, and no provider is opened.
+        const std::vector<platformtest::ImpersonationLog::Entry> expected = {
+            {"SetThreadToken", kUser}, {"SetThreadToken", u""}};
+        EXPECT_EQ(expected, log.Entries());
+    }
     EXPECT_EQ(Canonical(DefaultTicket()),
               Canonical(DomBytes(manager.GetPtrToDefaultPrintTicket())));
     EXPECT_EQ(m_token, manager.GetUserToken());
@@ -274,6 +281,8 @@ TEST_F(PrintTicketManagerTest, InitialiseRefusesWhatItCannotUse) {
          HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE)},
         {"default ticket not XML", false, false, kPrinter, true, "<psf:PrintTicket", E_FAIL},
         {"default ticket empty", true, false, kPrinter, true, "", E_FAIL},
+        {"default ticket with a DTD", false, false, kPrinter, true,
+         "<!DOCTYPE t [<!ENTITY a \"aaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;\">]><t>&b;</t>", E_FAIL},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -534,6 +543,12 @@ TEST_F(PrintTicketManagerTest, TicketsHandedInAreCopiedAndNeverChanged) {
         ASSERT_EQ(S_OK, manager->InitializeWithPrintTicket(kPTPageScope, nullptr));
         ASSERT_EQ(S_OK, manager->GetTicket(kPTPageScope, &view));
         EXPECT_EQ("ISOA5", Option(view, u"PageMediaSize"));
+        for (int scope : {-1, 3}) {
+            EXPECT_EQ(E_INVALIDARG, manager->InitializeWithPrintTicket(
+                                        static_cast<EPrintTicketScope>(scope), mine));
+            EXPECT_EQ(E_INVALIDARG, manager->InitializeWithPrintTicket(
+                                        static_cast<EPrintTicketScope>(scope), nullptr));
+        }
     }
 }
 
