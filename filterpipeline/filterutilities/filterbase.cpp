@@ -11,6 +11,30 @@ namespace {
 
 constexpr ULONG kJobIdNotRead = 0xFFFFFFFFu;
 
+// A property's payload, asked of the bag while the cache still holds notRead; *out always
+// receives the cache.
+template <class T, class Payload>
+HRESULT ReadPropertyOnce(IPrintPipelinePropertyBag* bag, const WCHAR* name, T notRead, T& cache,
+                         T* out, Payload payload) {
+    if (!out) {
+        return E_POINTER;
+    }
+    HRESULT hr = S_OK;
+    if (cache == notRead) {
+        if (!bag) {
+            hr = E_POINTER;
+        } else {
+            ScopedVariant value;
+            hr = bag->GetProperty(name, &value);
+            if (SUCCEEDED(hr)) {
+                cache = payload(value);
+            }
+        }
+    }
+    *out = cache;
+    return hr;
+}
+
 } // namespace
 
 FilterBase::FilterBase() : CUnknown(IID_IPrintPipelineFilter) {}
@@ -60,43 +84,13 @@ void FilterBase::RequestShutdown(HRESULT reason) {
 }
 
 HRESULT FilterBase::GetPrinterHandleFromPropertyBag(void** handle) {
-    if (!handle) {
-        return E_POINTER;
-    }
-    HRESULT hr = S_OK;
-    if (m_printerHandle == INVALID_HANDLE_VALUE) {
-        if (!m_propertyBag) {
-            hr = E_POINTER;
-        } else {
-            ScopedVariant value;
-            hr = m_propertyBag->GetProperty(u"PrinterHandle", &value);
-            if (SUCCEEDED(hr)) {
-                m_printerHandle = value.byref;
-            }
-        }
-    }
-    *handle = m_printerHandle;
-    return hr;
+    return ReadPropertyOnce(m_propertyBag, u"PrinterHandle", INVALID_HANDLE_VALUE, m_printerHandle,
+                            handle, [](const VARIANT& value) { return value.byref; });
 }
 
 HRESULT FilterBase::GetJobIdFromPropertyBag(ULONG* jobId) {
-    if (!jobId) {
-        return E_POINTER;
-    }
-    HRESULT hr = S_OK;
-    if (m_jobId == kJobIdNotRead) {
-        if (!m_propertyBag) {
-            hr = E_POINTER;
-        } else {
-            ScopedVariant value;
-            hr = m_propertyBag->GetProperty(u"PrintJobId", &value);
-            if (SUCCEEDED(hr)) {
-                m_jobId = value.ulVal;
-            }
-        }
-    }
-    *jobId = m_jobId;
-    return hr;
+    return ReadPropertyOnce(m_propertyBag, u"PrintJobId", kJobIdNotRead, m_jobId, jobId,
+                            [](const VARIANT& value) { return value.ulVal; });
 }
 
 HRESULT FilterBase::InitializePrintTicketManager() {

@@ -26,6 +26,23 @@ CComPtr<Interface> As(IUnknown* part, REFIID iid) {
     return answer;
 }
 
+// The default hook of a sequence or document: its scope's ticket resolved, then the part sent.
+template <class Part>
+HRESULT ResolveTicketAndSend(PrintTicketManager& tickets, IXpsDocumentConsumer* writer, Part* part,
+                             HRESULT (STDMETHODCALLTYPE IXpsDocumentConsumer::*send)(Part*)) {
+    if (!part) {
+        return E_POINTER;
+    }
+    if (!writer) {
+        return E_PENDING;
+    }
+    const HRESULT hr = tickets.InitializeWithPrintTicket(part);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    return (writer->*send)(part);
+}
+
 } // namespace
 
 XpsFilterBase::XpsFilterBase() = default;
@@ -174,31 +191,13 @@ HRESULT XpsFilterBase::OnXpsDocument(IXpsDocument* document) {
 }
 
 HRESULT XpsFilterBase::OnFixedDocumentSequence(IFixedDocumentSequence* sequence) {
-    if (!sequence) {
-        return E_POINTER;
-    }
-    if (!m_xpsWriter) {
-        return E_PENDING;
-    }
-    const HRESULT hr = m_printTicketManager.InitializeWithPrintTicket(sequence);
-    if (FAILED(hr)) {
-        return hr;
-    }
-    return m_xpsWriter->SendFixedDocumentSequence(sequence);
+    return ResolveTicketAndSend(m_printTicketManager, m_xpsWriter, sequence,
+                                &IXpsDocumentConsumer::SendFixedDocumentSequence);
 }
 
 HRESULT XpsFilterBase::OnFixedDocument(IFixedDocument* document) {
-    if (!document) {
-        return E_POINTER;
-    }
-    if (!m_xpsWriter) {
-        return E_PENDING;
-    }
-    const HRESULT hr = m_printTicketManager.InitializeWithPrintTicket(document);
-    if (FAILED(hr)) {
-        return hr;
-    }
-    return m_xpsWriter->SendFixedDocument(document);
+    return ResolveTicketAndSend(m_printTicketManager, m_xpsWriter, document,
+                                &IXpsDocumentConsumer::SendFixedDocument);
 }
 
 HRESULT XpsFilterBase::OnFixedPage(IFixedPage* page) {
