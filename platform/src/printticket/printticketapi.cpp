@@ -109,7 +109,7 @@ HRESULT Merge(Provider& provider, IStream* base, IStream* delta, EPrintTicketSco
     }
     bool resolved = false;
     try {
-        resolved = ValidateAgainstCapabilities(merged.get(), provider.capabilities.get());
+        resolved = ValidateAgainstCapabilities(merged.get(), *provider.index);
     } catch (const NameError& error) {
         throw Failure{E_PRINTCAPABILITIES_FORMAT, "the printer's capabilities: " + error.message};
     }
@@ -158,6 +158,7 @@ HRESULT WINAPI PTOpenProvider(PCWSTR printerName, DWORD version, HPTPROVIDER* pr
         if (!opened->capabilities) {
             return failure.reason == "Out of memory." ? E_OUTOFMEMORY : E_PRINTCAPABILITIES_FORMAT;
         }
+        opened->index = std::make_unique<const CapabilitiesIndex>(opened->capabilities.get());
         *provider = AddProvider(std::move(opened));
         return S_OK;
     } catch (const std::bad_alloc&) {

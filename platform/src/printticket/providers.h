@@ -1,10 +1,12 @@
 // PrintTicket providers: one per PTOpenProvider, for one printer, on one thread.
 //
 // Ownership: a handle table (handletable.h) holds each open provider from PTOpenProvider to
-// PTCloseProvider; a provider owns the printer's capabilities, parsed once when it opens, and
-// shares the printer description. A provider is used only by the thread that opened it, so
-// its documents need no lock.
+// PTCloseProvider; a provider owns the printer's capabilities, parsed and indexed once when it
+// opens, and shares the printer description. A provider is used only by the thread that
+// opened it, so its documents need no lock.
 #pragma once
+
+#include "printticket/capabilitiesindex.h"
 
 #include "platformprinters.h"
 #include "prntvpt.h"
@@ -25,6 +27,8 @@ struct Provider {
     std::thread::id owner;
     platformprinters::Printer printer;
     Document capabilities;
+    // Points into capabilities, so it is declared after it and goes first.
+    std::unique_ptr<const CapabilitiesIndex> index;
 };
 
 HPTPROVIDER AddProvider(std::unique_ptr<Provider> provider); // null when memory runs out
