@@ -1,13 +1,22 @@
 // Copying an XPS job part by part through the platform's reader and writer (what
 // `filterutil xps copy` does), beside a floor measured in the same run: a minimal program that
-// copies every entry's stored bytes with the same ZIP libraries and nothing else.
+// copies every entry's stored bytes with the same ZIP code (the platform's ZIP reader and
+// writer) and nothing else. A second raw copy, libzip to minizip, keeps the figures comparable
+// with those measured when the platform used those libraries.
 //
-//   xpscopy_bench [benchmark flags]     times both on a 1,000-page job
+//   xpscopy_bench [benchmark flags]     times the three on a 1,000-page job
 //   xpscopy_bench --rss PAGES [JOB]     peak resident memory of one copy of a PAGES-page job
-//                                       (tickets on every page; JOB when given), in a child
-//                                       process
+//                                       (tickets on every page; JOB when given) by each, in a
+//                                       child process
+//   xpscopy_bench --once copy|floor|libzip PAGES [JOB]
+//                                       one copy by one of them, for counting its instructions:
+//                                       valgrind --tool=callgrind --toggle-collect='*Copy*'
+//                                       xpscopy_bench --once floor 1000
 #include <atlbase.h>
 #include <xpspackage.h>
+
+#include "xps/ziparchive.h"
+#include "xps/zipwriter.h"
 
 #include <benchmark/benchmark.h>
 #include <minizip/zip.h>
@@ -73,8 +82,28 @@ void CopyThroughPipeline(const std::string& in, const std::string& out) {
     }
 }
 
-// The floor: every entry's stored bytes copied raw, libzip to minizip.
+// The floor: every entry's stored bytes copied raw with the platform's ZIP code.
 void CopyEntriesRaw(const std::string& in, const std::string& out) {
+    XpsPackageLimits limits;
+    XpsDefaultPackageLimits(&limits);
+    const auto archive = platform::xps::ZipArchive::Open(in, limits);
+    platform::xps::ZipWriter writer(out);
+    std::vector<char> buffer(64 * 1024);
+    for (uint64_t i = 0; i < archive->EntryCount(); ++i) {
+        const platform::xps::ZipEntry entry = archive->EntryAt(i);
+        const auto raw = archive->OpenRaw(entry);
+        writer.BeginRaw(std::string(archive->NameOf(i)), entry.method, entry.storedSize,
+                        entry.fullSize, entry.crc);
+        while (const size_t got = raw->Read(buffer.data(), buffer.size())) {
+            writer.Write(buffer.data(), got);
+        }
+        writer.End();
+    }
+    writer.Commit();
+}
+
+// The same raw copy, libzip to minizip.
+void CopyEntriesRawLibzip(const std::string& in, const std::string& out) {
     int error = 0;
     zip_t* archive = zip_open(in.c_str(), ZIP_RDONLY, &error);
     zipFile target = zipOpen64(out.c_str(), APPEND_STATUS_CREATE);
@@ -103,33 +132,37 @@ void CopyEntriesRaw(const std::string& in, const std::string& out) {
     zip_discard(archive);
 }
 
-void BM_XpsCopy(benchmark::State& state) {
+using CopyFunction = void (*)(const std::string& in, const std::string& out);
+
+void BM_Copy(benchmark::State& state, CopyFunction copy) {
     const std::string in = MakeJob(static_cast<int>(state.range(0)));
     const std::string out = Folder() + "/copy.xps";
     for (auto _ : state) {
-        CopyThroughPipeline(in, out);
+        copy(in, out);
     }
     state.counters["pages"] = static_cast<double>(state.range(0));
 }
-BENCHMARK(BM_XpsCopy)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-void BM_FloorRawEntryCopy(benchmark::State& state) {
-    const std::string in = MakeJob(static_cast<int>(state.range(0)));
-    const std::string out = Folder() + "/floor.xps";
-    for (auto _ : state) {
-        CopyEntriesRaw(in, out);
-    }
-    state.counters["pages"] = static_cast<double>(state.range(0));
-}
-BENCHMARK(BM_FloorRawEntryCopy)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Copy, XpsCopy, &CopyThroughPipeline)
+    ->Arg(1000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Copy, FloorRawEntryCopy, &CopyEntriesRaw)
+    ->Arg(1000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Copy, LibzipRawEntryCopy, &CopyEntriesRawLibzip)
+    ->Arg(1000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // Peak resident memory (KiB) of a child process that copies the job.
-long PeakResidentKiB(const std::string& in, bool floor) {
+long PeakResidentKiB(const std::string& in, CopyFunction copy) {
+    // Named before the fork, so that the child writes into the folder the parent removes.
+    const std::string out = Folder() + "/rss.xps";
     const pid_t child = fork();
     if (child == 0) {
         try {
-            floor ? CopyEntriesRaw(in, Folder() + "/rss-floor.xps")
-                  : CopyThroughPipeline(in, Folder() + "/rss.xps");
+            copy(in, out);
         } catch (...) {
             _exit(1);
         }
@@ -151,9 +184,23 @@ int main(int argc, char** argv) {
         if ((argc == 3 || argc == 4) && std::string(argv[1]) == "--rss") {
             const int pages = std::atoi(argv[2]);
             const std::string in = argc == 4 ? std::string(argv[3]) : MakeJob(pages);
-            std::printf("%d pages (%ju bytes): copy peak RSS %ld KiB, raw entry copy %ld KiB\n",
+            std::printf("%d pages (%ju bytes): peak RSS of the copy %ld KiB, of the raw entry copy "
+                        "%ld KiB, of the libzip to minizip raw entry copy %ld KiB\n",
                         pages, static_cast<uintmax_t>(std::filesystem::file_size(in)),
-                        PeakResidentKiB(in, false), PeakResidentKiB(in, true));
+                        PeakResidentKiB(in, &CopyThroughPipeline),
+                        PeakResidentKiB(in, &CopyEntriesRaw),
+                        PeakResidentKiB(in, &CopyEntriesRawLibzip));
+        } else if ((argc == 4 || argc == 5) && std::string(argv[1]) == "--once") {
+            const std::string what = argv[2];
+            const std::string in = argc == 5 ? std::string(argv[4]) : MakeJob(std::atoi(argv[3]));
+            const auto copy = what == "copy"     ? &CopyThroughPipeline
+                              : what == "floor"  ? &CopyEntriesRaw
+                              : what == "libzip" ? &CopyEntriesRawLibzip
+                                                 : nullptr;
+            if (!copy) {
+                throw std::runtime_error("--once takes copy, floor or libzip");
+            }
+            copy(in, Folder() + "/once.xps");
         } else {
             benchmark::Initialize(&argc, argv);
             benchmark::RunSpecifiedBenchmarks();

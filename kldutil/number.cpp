@@ -189,3 +189,15 @@ int Number::ParseInt(const WCHAR* text) noexcept {
     }
     return static_cast<int>(value);
 }
+
+CXString Number::ConvertColorRefToHexString(COLORREF color) {
+    static constexpr WCHAR kDigits[] = u"0123456789ABCDEF";
+    WCHAR text[8] = {u'#'};
+    const BYTE components[3] = {static_cast<BYTE>(color), static_cast<BYTE>(color >> 8),
+                                static_cast<BYTE>(color >> 16)};
+    for (int i = 0; i < 3; ++i) {
+        text[1 + 2 * i] = kDigits[components[i] >> 4];
+        text[2 + 2 * i] = kDigits[components[i] & 0xF];
+    }
+    return CXString(text, 7);
+}

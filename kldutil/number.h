@@ -44,6 +44,10 @@ public:
     // A null text gives 0.
     static int ParseInt(const WCHAR* text) noexcept;
 
+    // A GDI colour (0x00BBGGRR) as the "#RRGGBB" text of markup, with upper-case digits; the
+    // high byte is not part of the colour and is ignored.
+    static CXString ConvertColorRefToHexString(COLORREF color);
+
 private:
     double m_value = 0.0;
     bool m_valid = false;

@@ -494,8 +494,13 @@ HRESULT PrintSchemaXmlDocument::GetNodeValue(BSTR query, BSTR* value) {
     const std::u16string_view framework = View(m_frameworkPrefix);
     CComBSTR text;
     CComPtr<IXMLDOMNode> valueNode;
-    // A selection that fails counts as no Value child.
-    if (SUCCEEDED(node->selectSingleNode(Join({framework, u"Value"}), &valueNode)) && valueNode) {
+    // A selection that fails counts as no Value child, unless it failed for want of memory:
+    // a value that is there must not read as absent.
+    const HRESULT selected = node->selectSingleNode(Join({framework, u"Value"}), &valueNode);
+    if (selected == E_OUTOFMEMORY) {
+        FU_THROW_HR(selected);
+    }
+    if (SUCCEEDED(selected) && valueNode) {
         text = GetTypedValueText(valueNode);
     } else {
         CComPtr<IXMLDOMNode> reference;

@@ -137,6 +137,7 @@ HRESULT XpsFilterPrintTicketBase::XpsFilterGetScoredPropertyValue(BSTR feature, 
 AttributeBytesIndexedList& XpsFilterPrintTicketBase::GetAttributeBytesIndexedListRef() {
     if (!m_changeCounter.IsInitialized() || m_attributeBytesCounter != m_changeCounter) {
         ClearCachedIndexedList();
+        m_attributeBytesSource = -1;
         for (int index = m_filterScope; index >= 0; --index) {
             PrintTicketXmlDocument* ticket = m_tickets[index].get();
             if (!ticket) {
@@ -144,8 +145,16 @@ AttributeBytesIndexedList& XpsFilterPrintTicketBase::GetAttributeBytesIndexedLis
             }
             ByteBuffer devmode;
             const HRESULT hr = ticket->GetDevmodeFromPrintTicket(devmode);
+            // A snapshot that is damaged or another driver's is passed over for a wider
+            // ticket's; one that could not be read for want of memory is not known to be
+            // either, and taking the wider devmode (or none) for it would cache a wrong data
+            // model for the whole fill.
+            if (hr == E_OUTOFMEMORY) {
+                FU_THROW_HR(hr);
+            }
             if (SUCCEEDED(hr) && hr != S_FALSE) {
                 SetDevmode(devmode);
+                m_attributeBytesSource = index;
                 break;
             }
         }
@@ -153,6 +162,17 @@ AttributeBytesIndexedList& XpsFilterPrintTicketBase::GetAttributeBytesIndexedLis
     }
     return GetAttributeBytesIndexedListRef(
         AttributeBytesNameSpacesId(PersistentAttributes::GetDataModelDocPropNameSpaceId()));
+}
+
+bool XpsFilterPrintTicketBase::GetAttributeBytesSource(EFilterPtScope* source) {
+    GetAttributeBytesIndexedListRef();
+    if (m_attributeBytesSource < 0) {
+        return false;
+    }
+    if (source) {
+        *source = static_cast<EFilterPtScope>(m_attributeBytesSource);
+    }
+    return true;
 }
 
 HRESULT XpsFilterPrintTicketBase::DoStandardStatusReturnProcessing(HRESULT hr, bool* found,

@@ -108,6 +108,9 @@ public:
     // list is empty when no devmode of this driver was found.
     using PrintTicketAttributeBytesReaderWriter::GetAttributeBytesIndexedListRef;
     AttributeBytesIndexedList& GetAttributeBytesIndexedListRef() override;
+    // The ticket of this fill whose devmode snapshot the data model comes from. False when no
+    // ticket of this fill carries one: the data model is then an earlier fill's, or empty.
+    bool GetAttributeBytesSource(EFilterPtScope* source);
 
     // A description of the view for the debugger: scope, counter, the tickets held, printer
     // and devmode size. *text is a new BSTR for the caller; E_POINTER for a null pointer.
@@ -137,6 +140,9 @@ protected:
     std::array<std::unique_ptr<PrintTicketXmlDocument>, kTicketCount> m_tickets;
     PtChangeCounter m_changeCounter;
     PtChangeCounter m_attributeBytesCounter;
+    // The index of the ticket the devmode was taken from at m_attributeBytesCounter; -1 when
+    // none of that fill carried one.
+    int32_t m_attributeBytesSource = -1;
     CXString m_printerName;
     HANDLE m_userToken = INVALID_HANDLE_VALUE;
 

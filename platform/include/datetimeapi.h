@@ -9,9 +9,10 @@
 
 using LCID = DWORD;
 #define LOCALE_NEUTRAL 0x0000u
-#define LOCALE_INVARIANT 0x007Fu
-#define LOCALE_USER_DEFAULT 0x0400u
-#define LOCALE_SYSTEM_DEFAULT 0x0800u
+// Spelt as oleauto.h spells them: a macro may be defined twice only alike.
+#define LOCALE_INVARIANT 0x007f
+#define LOCALE_USER_DEFAULT 0x0400
+#define LOCALE_SYSTEM_DEFAULT 0x0800
 #define LOCALE_NOUSEROVERRIDE 0x80000000u
 #define LOCALE_USE_CP_ACP 0x40000000u
 

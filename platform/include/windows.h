@@ -133,6 +133,11 @@ struct RECT {
     LONG bottom;
 };
 
+// A colour as GDI stores it: red in the low byte, then green, then blue (0x00BBGGRR).
+using COLORREF = DWORD;
+#define RGB(r, g, b)                                                                               \
+    ((COLORREF)(((BYTE)(r)) | ((WORD)((BYTE)(g)) << 8) | (((DWORD)(BYTE)(b)) << 16)))
+
 struct FILETIME {
     DWORD dwLowDateTime;
     DWORD dwHighDateTime;

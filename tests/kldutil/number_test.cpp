@@ -99,4 +99,20 @@ TEST(Number, ParseIntFollowsTheRunTimesWtoi) {
     EXPECT_EQ(0, Number::ParseInt(nullptr));
 }
 
+TEST(Number, ColorRefBecomesRedGreenBlueText) {
+    struct Case {
+        COLORREF color;
+        const char16_t* text;
+    } const cases[] = {
+        {RGB(0, 0, 0), u"#000000"},
+        {RGB(255, 0, 0), u"#FF0000"}, // red is the low byte of a COLORREF, first in the text
+        {RGB(0x12, 0xAB, 0x0C), u"#12AB0C"},
+        {0xFF00FF00u, u"#00FF00"}, // the high byte is no part of the colour
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(CXString(c.text).ToUtf8());
+        EXPECT_EQ(CXString(c.text), Number::ConvertColorRefToHexString(c.color));
+    }
+}
+
 } // namespace

@@ -15,6 +15,7 @@ int TicketParam(const Arguments& arguments);
 int TicketPrune(const Arguments& arguments);
 int TicketDevmode(const Arguments& arguments);
 int TicketEffective(const Arguments& arguments);
+int TicketSettings(const Arguments& arguments);
 int TicketMerge(const Arguments& arguments);
 int Printers(const Arguments& arguments);
 int XpsList(const Arguments& arguments);

@@ -97,6 +97,41 @@ commands:
       with {"unreadable": "<reason>", "from": ...} for an unreadable option and null for a
       feature no ticket sets.
 
+  ticket settings [--json] [--printer P] [--job J] [--document C] [--page P]
+                  [--watermark TEXT | --watermark-job JOB:PARAMETER] DEFAULT
+      The typed settings a filter reads from its page view of the job's tickets (DEFAULT the
+      user's default ticket, J, C and P the job, document and page part tickets), each with
+      the ticket it came from: duplex, orientation and the page media size from the Print
+      Schema features (page features from the page ticket down, job features from the job
+      ticket and the default), page scaling, booklet binding and pages per sheet from the
+      driver's data model (the devmode snapshot of the narrowest ticket that carries one),
+      the output paper size from the data model or else the page media size. A setting is
+      "from the X ticket", "defaults" (no data model of this driver, or nothing to read: the
+      values a filter gets then), "not set" or "unreadable" with the reason. The view asks
+      printer P (the default printer without --printer) as the current user.
+      Then the page's watermark: the watermark settings text (the tagged text the driver's
+      user interface stores for a job, such as "<Type>0</Type><KldWmText>DRAFT</KldWmText>":
+      TEXT, or the client job data string PARAMETER of job JOB on printer P; an empty text
+      without either) parsed as a filter parses it and measured with printer P's fonts on a
+      page of the page media size, turned for a landscape orientation: its kind, text, font,
+      colour, density, angle, the start of the text's baseline and its extent, the offsets
+      and the page in 1/96 inch, the draw mode and whether the data model asks for its own
+      watermark (the draw mode and that flag come from the data model). With --json:
+        {"duplex": {"value": "OneSided", "state": "read"|"defaults"|"absent"|"unreadable",
+                    "from": "page"|"document"|"job"|"default"|null},
+         "orientation", "pageScaling", "pageMediaSize", "bookletBinding", "nUp",
+         "outputPaperSize": {...},
+         "watermark": {"type": "text"|"dateTimeStamp"|"image"|"none", "typeNumber": n,
+                       "text": ..., "font": {"face": ..., "pointSize": n, "height": n,
+                       "weight": n, ...}, "colour": "#RRGGBB", "density": n, "angle": n,
+                       "x": n, "y": n, "extentWidth": n, "extentHeight": n, "xOffset": n,
+                       "yOffset": n, "pageWidth": n, "pageHeight": n, "imageFile": ...,
+                       "imageScale": n, "drawMode": n, "dataModelWatermark": bool,
+                       "state": "read"|"unreadable", "settingsFrom": "--watermark"|
+                       "client job data JOB:PARAMETER"|"none", "from": data model ticket}}
+      with "error" beside an unreadable setting; sizes in micrometres, the watermark's in
+      1/96 inch. A job without that client job data string is bad input.
+
   ticket merge BASE DELTA --scope job|document|page [--printer P] [-o OUT]
       Merges DELTA onto BASE through the PrintTicket API as a filter's print ticket manager
       does: each feature and parameter of DELTA replaces the one of the same name (namespace
@@ -159,7 +194,7 @@ const std::map<std::string, Command>& TicketCommands() {
         {"show", filterutil::TicketShow},       {"set", filterutil::TicketSet},
         {"param", filterutil::TicketParam},     {"prune", filterutil::TicketPrune},
         {"devmode", filterutil::TicketDevmode}, {"effective", filterutil::TicketEffective},
-        {"merge", filterutil::TicketMerge},
+        {"merge", filterutil::TicketMerge},     {"settings", filterutil::TicketSettings},
     };
     return commands;
 }

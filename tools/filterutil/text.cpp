@@ -191,6 +191,9 @@ std::string DescribeHresult(HRESULT hr) {
     case HRESULT_FROM_WIN32(ERROR_NOT_FOUND):
         meaning = "not found";
         break;
+    case DISP_E_TYPEMISMATCH:
+        meaning = "a setting of the wrong kind";
+        break;
     case HRESULT_FROM_WIN32(ERROR_INVALID_DATA):
         meaning = "invalid data";
         break;

@@ -9,9 +9,21 @@
 namespace platform::xps {
 namespace {
 
-// Collisions of the key are resolved by comparing names.
-uint64_t HashOf(std::string_view foldedName) {
-    return PartNameKey(foldedName);
+// Whether two names are equal without regard to ASCII case.
+bool SameFolded(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i];
+        char y = b[i];
+        x = x >= 'A' && x <= 'Z' ? static_cast<char>(x - 'A' + 'a') : x;
+        y = y >= 'A' && y <= 'Z' ? static_cast<char>(y - 'A' + 'a') : y;
+        if (x != y) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // "[3].piece" or "[3].last.piece": the piece number and whether it is the last.
@@ -70,7 +82,7 @@ void Package::Index() {
     items_.reserve(static_cast<size_t>(count));
     for (uint64_t index = 0; index < count; ++index) {
         const std::string_view name = archive_->NameOf(index);
-        if (FoldPartName(name) == "[content_types].xml") {
+        if (SameFolded(name, "[Content_Types].xml")) {
             if (contentTypes != count) {
                 Fail(kBadPackage, "the package has two [Content_Types].xml entries");
             }
@@ -94,7 +106,7 @@ void Package::Index() {
             Fail(kBadPackage,
                  "entry \"" + std::string(name) + "\" is not a part name: it " + problem);
         }
-        const uint64_t hash = HashOf(FoldPartName(partName));
+        const uint64_t hash = PartNameKey(partName); // collisions are told apart by name
         if (piece) {
             pieces.push_back({hash, number, last, static_cast<uint32_t>(index)});
         } else {
@@ -140,21 +152,22 @@ void Package::Index() {
               [](const IndexItem& a, const IndexItem& b) { return a.hash < b.hash; });
     for (size_t i = 1; i < items_.size(); ++i) {
         if (items_[i].hash == items_[i - 1].hash) {
-            const std::string first = PartNameOfItem(items_[i - 1]);
-            const std::string second = PartNameOfItem(items_[i]);
-            if (FoldPartName(first) == FoldPartName(second)) {
-                Fail(kBadPackage, "the package holds part " + second + " twice (as \"" + first +
-                                      "\" and \"" + second + "\")");
+            const std::string_view first = EntryPartName(items_[i - 1]);
+            const std::string_view second = EntryPartName(items_[i]);
+            if (SameFolded(first, second)) {
+                Fail(kBadPackage, "the package holds part /" + std::string(second) +
+                                      " twice (as \"/" + std::string(first) + "\" and \"/" +
+                                      std::string(second) + "\")");
             }
         }
     }
     ReadContentTypes(contentTypes);
 }
 
-std::string Package::PartNameOfItem(const IndexItem& item) const {
-    std::string name = "/" + std::string(archive_->NameOf(item.entry));
+std::string_view Package::EntryPartName(const IndexItem& item) const {
+    std::string_view name = archive_->NameOf(item.entry);
     if (item.pieceRun) {
-        name.resize(name.rfind('/'));
+        name = name.substr(0, name.rfind('/'));
     }
     return name;
 }
@@ -189,12 +202,14 @@ void Package::ReadContentTypes(uint64_t entry) {
 }
 
 const Package::IndexItem* Package::FindItem(std::string_view partName) const {
-    const std::string folded = FoldPartName(partName);
-    const uint64_t hash = HashOf(folded);
+    if (partName.empty() || partName.front() != '/') {
+        return nullptr;
+    }
+    const uint64_t hash = PartNameKey(partName);
     auto it = std::lower_bound(items_.begin(), items_.end(), hash,
                                [](const IndexItem& item, uint64_t h) { return item.hash < h; });
     for (; it != items_.end() && it->hash == hash; ++it) {
-        if (FoldPartName(PartNameOfItem(*it)) == folded) {
+        if (SameFolded(EntryPartName(*it), partName.substr(1))) {
             return &*it;
         }
     }

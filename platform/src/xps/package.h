@@ -1,6 +1,7 @@
 // An XPS package opened for reading: its ZIP archive, the index of its parts (a part is one
 // entry or a run of interleaved pieces) and its content types. The index keeps 16 bytes a
-// part besides libzip's own directory, so it stays small for jobs of many thousand pages.
+// part besides the archive's directory (40 bytes and the name an entry), so it stays small
+// for jobs of many thousand pages.
 #pragma once
 
 #include "ziparchive.h"
@@ -50,7 +51,9 @@ private:
     void Index();
     void ReadContentTypes(uint64_t entry);
     const IndexItem* FindItem(std::string_view partName) const;
-    std::string PartNameOfItem(const IndexItem& item) const;
+    // The part name of an item as its entry holds it: without the leading "/" or a piece's
+    // last segment.
+    std::string_view EntryPartName(const IndexItem& item) const;
 
     std::shared_ptr<ZipArchive> archive_;
     std::vector<IndexItem> items_; // sorted by hash

@@ -55,6 +55,26 @@ std::string EntryNameOf(const std::string& partName) {
     return partName.substr(1);
 }
 
+// Text that only grows, kept in chunks of at most 64 KiB so that a long document's page
+// references are never copied into a buffer twice their size as they grow.
+class TextChunks {
+public:
+    void Append(std::string_view text) {
+        if (chunks_.empty() || chunks_.back().size() + text.size() > kChunkSize) {
+            chunks_.emplace_back();
+        }
+        chunks_.back() += text;
+        size_ += text.size();
+    }
+    const std::vector<std::string>& Chunks() const { return chunks_; }
+    uint64_t Size() const { return size_; }
+
+private:
+    static constexpr size_t kChunkSize = 64 * 1024;
+    std::vector<std::string> chunks_;
+    uint64_t size_ = 0;
+};
+
 class PackageWriter final
     : public com::Object<PackageWriter, IXpsDocumentConsumer, IXpsPackageStatus> {
 public:
@@ -151,8 +171,7 @@ public:
                 WriteRelationships(core->uri, rels);
             }
             // The document's markup grows by one reference; the page itself is done.
-            std::string& markup = document_->pageReferences;
-            markup +=
+            std::string markup =
                 "<PageContent Source=\"" + Escaped(ReferenceFrom(document_->uri, core->uri)) + "\"";
             if (!state->width.empty()) {
                 markup += " Width=\"" + Escaped(state->width) + "\"";
@@ -161,6 +180,7 @@ public:
                 markup += " Height=\"" + Escaped(state->height) + "\"";
             }
             markup += "/>";
+            document_->pageReferences.Append(markup);
         });
     }
 
@@ -258,7 +278,7 @@ private:
         std::string uri;
         std::string contentType;
         std::string relationships;
-        std::string pageReferences; // PageContent elements of a document
+        TextChunks pageReferences; // PageContent elements of a document
     };
 
     // Runs one step of the job; after a failure the job is dead and its file gone.
@@ -321,9 +341,11 @@ private:
         const std::string_view tail = "</FixedDocument>";
         NoteContentType(document_->uri, document_->contentType);
         zip_->Begin(EntryNameOf(document_->uri), 6,
-                    head.size() + document_->pageReferences.size() + tail.size());
+                    head.size() + document_->pageReferences.Size() + tail.size());
         zip_->Write(head.data(), head.size());
-        zip_->Write(document_->pageReferences.data(), document_->pageReferences.size());
+        for (const std::string& chunk : document_->pageReferences.Chunks()) {
+            zip_->Write(chunk.data(), chunk.size());
+        }
         zip_->Write(tail.data(), tail.size());
         zip_->End();
         WriteRelationships(document_->uri, document_->relationships);
@@ -405,16 +427,11 @@ private:
                                       " is not supported");
             }
             auto raw = stored.Archive().OpenRaw(entry);
-            zip_->BeginRaw(name, entry.method, entry.fullSize);
-            uint64_t copied = 0;
+            zip_->BeginRaw(name, entry.method, entry.storedSize, entry.fullSize, entry.crc);
             while (const size_t got = raw->Read(buffer_.get(), kBufferSize)) {
                 zip_->Write(buffer_.get(), got);
-                copied += got;
             }
-            if (copied != entry.storedSize) {
-                Fail(kBadPackage, uri + ": the stored bytes end early");
-            }
-            zip_->EndRaw(entry.fullSize, entry.crc);
+            zip_->End(); // throws when the stored bytes ended early
         }
     }
 

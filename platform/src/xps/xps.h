@@ -15,6 +15,7 @@
 // answers their HRESULT, keeping the message for IXpsPackageStatus.
 #pragma once
 
+#include "platformexport.h"
 #include "xpspackage.h"
 
 #include <stdexcept>
@@ -24,7 +25,7 @@
 namespace platform::xps {
 
 // An error of this folder: an HRESULT and one line for a person.
-class PackageError : public std::runtime_error {
+class PLATFORM_EXPORT PackageError : public std::runtime_error {
 public:
     PackageError(HRESULT hr, const std::string& message) : std::runtime_error(message), hr_(hr) {}
     HRESULT Result() const noexcept { return hr_; }

@@ -1,42 +1,40 @@
 #include "ziparchive.h"
 
-#include <zip.h>
+#include "zipformat.h"
+#include "zlibmemory.h"
+
 #include <zlib.h>
 
-#include <cstring>
+#include <algorithm>
 
 namespace platform::xps {
 
+using namespace zipformat;
+
+// An entry's stored bytes, read at their offset in the file.
 class RawEntrySource final : public ByteSource {
 public:
-    RawEntrySource(std::shared_ptr<ZipArchive> archive, zip_file_t* file, uint64_t size)
-        : archive_(std::move(archive)), file_(file), left_(size) {}
-    ~RawEntrySource() override {
-        std::lock_guard lock(archive_->mutex_);
-        zip_fclose(file_);
-    }
+    RawEntrySource(std::shared_ptr<ZipArchive> archive, uint64_t offset, uint64_t size)
+        : archive_(std::move(archive)), next_(offset), left_(size) {}
 
     size_t Read(void* buffer, size_t count) override {
         if (left_ == 0 || count == 0) {
             return 0;
         }
-        const uint64_t wanted = count < left_ ? count : left_;
-        zip_int64_t got;
-        {
-            std::lock_guard lock(archive_->mutex_);
-            got = zip_fread(file_, buffer, wanted);
+        const size_t wanted = static_cast<size_t>(count < left_ ? count : left_);
+        const size_t got = archive_->file_.ReadAt(next_, buffer, wanted);
+        if (got == 0) {
+            Fail(kBadPackage, archive_->file_.Path() +
+                                  ": the package is truncated or damaged: entry data ends early");
         }
-        if (got <= 0) {
-            Fail(kBadPackage, std::string("the package is truncated or damaged: ") +
-                                  (got < 0 ? zip_file_strerror(file_) : "entry data ends early"));
-        }
-        left_ -= static_cast<uint64_t>(got);
-        return static_cast<size_t>(got);
+        next_ += got;
+        left_ -= got;
+        return got;
     }
 
 private:
     std::shared_ptr<ZipArchive> archive_;
-    zip_file_t* file_;
+    uint64_t next_;
     uint64_t left_;
 };
 
@@ -51,7 +49,11 @@ public:
         : archive_(std::move(archive)), raw_(std::move(raw)), entry_(entry),
           name_(std::move(name)) {
         if (entry_.method == Z_DEFLATED) {
-            std::memset(&stream_, 0, sizeof stream_);
+            // Small entries get a small buffer: most parts of a job are a few KiB.
+            inputSize_ = static_cast<size_t>(
+                std::min<uint64_t>(std::max<uint64_t>(entry_.storedSize, 1), 16 * 1024));
+            input_.reset(new Bytef[inputSize_]);
+            UsePlatformAllocator(stream_);
             if (inflateInit2(&stream_, -MAX_WBITS) != Z_OK) {
                 throw std::bad_alloc();
             }
@@ -92,17 +94,20 @@ private:
         stream_.avail_out = static_cast<uInt>(count > (1u << 30) ? (1u << 30) : count);
         while (stream_.avail_out > 0) {
             if (stream_.avail_in == 0) {
-                const size_t got = raw_->Read(input_, sizeof input_);
+                const size_t got = raw_->Read(input_.get(), inputSize_);
                 if (got == 0) {
                     Fail(kBadPackage, name_ + ": the compressed data ends early");
                 }
-                stream_.next_in = input_;
+                stream_.next_in = input_.get();
                 stream_.avail_in = static_cast<uInt>(got);
             }
             const int status = inflate(&stream_, Z_NO_FLUSH);
             if (status == Z_STREAM_END) {
                 streamEnded_ = true;
                 break;
+            }
+            if (status == Z_MEM_ERROR) {
+                throw std::bad_alloc();
             }
             if (status != Z_OK && status != Z_BUF_ERROR) {
                 Fail(kBadPackage, name_ + ": the compressed data is damaged");
@@ -138,79 +143,56 @@ private:
     bool finished_ = false;
     uint64_t done_ = 0;
     uLong crc_ = crc32(0, nullptr, 0);
-    Bytef input_[16 * 1024];
+    std::unique_ptr<Bytef[]> input_;
+    size_t inputSize_ = 0;
 };
 
 } // namespace
 
-ZipArchive::ZipArchive(zip* archive, const XpsPackageLimits& limits)
-    : archive_(archive), count_(static_cast<uint64_t>(zip_get_num_entries(archive, 0))),
-      limits_(limits) {}
-
-ZipArchive::~ZipArchive() {
-    zip_discard(archive_);
-}
+ZipArchive::ZipArchive(const std::string& path, const XpsPackageLimits& limits)
+    : file_(path), directory_(file_), limits_(limits) {}
 
 std::shared_ptr<ZipArchive> ZipArchive::Open(const std::string& path,
                                              const XpsPackageLimits& limits) {
-    int error = 0;
-    zip* archive = zip_open(path.c_str(), ZIP_RDONLY, &error);
-    if (!archive) {
-        zip_error_t detail;
-        zip_error_init_with_code(&detail, error);
-        const std::string message = zip_error_strerror(&detail);
-        zip_error_fini(&detail);
-        const HRESULT hr = error == ZIP_ER_NOENT    ? kMissingPart
-                           : error == ZIP_ER_MEMORY ? E_OUTOFMEMORY
-                                                    : kBadPackage;
-        Fail(hr, path + ": not a readable ZIP package: " + message);
-    }
-    return std::shared_ptr<ZipArchive>(new ZipArchive(archive, limits));
-}
-
-std::string_view ZipArchive::NameOf(uint64_t index) const {
-    const char* name = zip_get_name(archive_, index, ZIP_FL_ENC_RAW);
-    return name ? std::string_view(name) : std::string_view();
+    return std::shared_ptr<ZipArchive>(new ZipArchive(path, limits));
 }
 
 ZipEntry ZipArchive::EntryAt(uint64_t index) const {
-    zip_stat_t stat;
-    zip_stat_init(&stat);
-    if (zip_stat_index(archive_, index, ZIP_FL_ENC_RAW, &stat) != 0) {
-        Fail(kBadPackage, "ZIP entry " + std::to_string(index) + " cannot be read");
-    }
-    ZipEntry entry;
-    entry.index = index;
-    entry.method = static_cast<uint16_t>(stat.comp_method);
-    entry.storedSize = stat.comp_size;
-    entry.fullSize = stat.size;
-    entry.crc = stat.crc;
-    if ((stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE) {
-        Fail(kBadPackage, std::string(NameOf(index)) + ": encrypted entries are not allowed");
-    }
-    return entry;
+    return directory_.EntryAt(index);
 }
 
 std::unique_ptr<ByteSource> ZipArchive::OpenRaw(const ZipEntry& entry) {
-    zip_file_t* file;
-    {
-        std::lock_guard lock(mutex_);
-        file = zip_fopen_index(archive_, entry.index, ZIP_FL_COMPRESSED);
-        if (!file) {
-            Fail(kBadPackage, std::string(NameOf(entry.index)) + ": the entry cannot be opened: " +
-                                  zip_error_strerror(zip_get_error(archive_)));
-        }
+    // The local header repeats the name; its own name and extra lengths say where the bytes
+    // start, and they must end before the central directory.
+    const std::string_view name = directory_.NameOf(entry.index);
+    const uint64_t offset = directory_.LocalHeaderOffset(entry.index);
+    unsigned char header[kLocalHeaderSize];
+    std::string localName(name.size(), '\0');
+    if (!file_.ReadExactly(offset, header, sizeof header) ||
+        Get32(header) != kLocalHeaderSignature ||
+        !file_.ReadExactly(offset + kLocalHeaderSize, localName.data(), localName.size())) {
+        Fail(kBadPackage, std::string(name) + ": the entry's local header is missing or damaged");
     }
-    return std::make_unique<RawEntrySource>(shared_from_this(), file, entry.storedSize);
+    if (Get16(header + 26) != name.size() || localName != name) {
+        Fail(kBadPackage, std::string(name) + ": the entry's local header names another entry");
+    }
+    const uint64_t start = offset + kLocalHeaderSize + name.size() + Get16(header + 28);
+    const uint64_t limit = directory_.DataLimit();
+    if (start > limit || entry.storedSize > limit - start) {
+        Fail(kBadPackage, std::string(name) + ": the entry's stored size of " +
+                              std::to_string(entry.storedSize) +
+                              " bytes runs past the entries of the file");
+    }
+    return std::make_unique<RawEntrySource>(shared_from_this(), start, entry.storedSize);
 }
 
 std::unique_ptr<ByteSource> ZipArchive::OpenContent(const ZipEntry& entry,
                                                     const std::string& name) {
-    if (entry.method != 0 && entry.method != Z_DEFLATED) {
+    if (entry.method != kStored && entry.method != kDeflated) {
         Fail(kBadPackage,
              name + ": compression method " + std::to_string(entry.method) + " is not supported");
     }
-    if (entry.method == 0 && entry.storedSize != entry.fullSize) {
+    if (entry.method == kStored && entry.storedSize != entry.fullSize) {
         Fail(kBadPackage, name + ": a stored entry declares two different sizes");
     }
     if (entry.fullSize > limits_.maxPartBytes) {

@@ -1,181 +1,409 @@
 #include "zipwriter.h"
 
-#include <minizip/zip.h>
+#include "zipformat.h"
+#include "zlibmemory.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
+#include <zlib.h>
+
+#include <algorithm>
 #include <cstring>
-#include <fcntl.h>
-#include <random>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <string_view>
 
 namespace platform::xps {
+
+using namespace zipformat;
+
 namespace {
 
-// The file a target names: a symbolic link is followed, so that the link stays and the file
-// it names is replaced.
-std::string ResolveTarget(const std::string& target) {
-    std::string path = target;
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat status;
-        if (lstat(path.c_str(), &status) != 0) {
-            if (errno == ENOENT) {
-                return path;
-            }
-            Fail(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), target + ": " + std::strerror(errno));
-        }
-        if (S_ISLNK(status.st_mode)) {
-            char link[PATH_MAX];
-            const ssize_t length = readlink(path.c_str(), link, sizeof link - 1);
-            if (length < 0) {
-                Fail(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), target + ": " + std::strerror(errno));
-            }
-            link[length] = '\0';
-            if (link[0] == '/') {
-                path = link;
-            } else {
-                const size_t slash = path.rfind('/');
-                path =
-                    (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + link;
-            }
-            continue;
-        }
-        if (!S_ISREG(status.st_mode)) {
-            Fail(E_INVALIDARG,
-                 target + ": not a regular file; an XPS package is written only to a file");
-        }
-        return path;
-    }
-    Fail(E_INVALIDARG, target + ": too many symbolic links");
+// Whether an entry of content size hint may need ZIP64 fields: deflate may grow incompressible
+// content a little (zlib's deflateBound).
+bool MayNeedZip64(uint64_t sizeHint, bool deflating) {
+    const uint64_t bound =
+        deflating ? sizeHint + (sizeHint >> 12) + (sizeHint >> 14) + (sizeHint >> 25) + 64
+                  : sizeHint;
+    return sizeHint >= kMarker32 || bound >= kMarker32;
 }
 
-zip_fileinfo FixedTime() {
-    zip_fileinfo info{};
-    info.tmz_date.tm_year = 1980; // a fixed time keeps equal jobs byte for byte equal
-    info.tmz_date.tm_mday = 1;
-    return info;
+uint16_t VersionNeeded(uint16_t method, bool zip64) {
+    return zip64 ? kVersionZip64 : method == kDeflated ? kVersionDeflate : 10;
 }
 
 } // namespace
 
-ZipWriter::ZipWriter(const std::string& target) : target_(ResolveTarget(target)) {
-    const size_t slash = target_.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
-    // A new name beside the target, made with O_EXCL so that no file is ever shared; the
-    // mode is the one a new file gets under the process's umask.
-    std::random_device random;
-    int fd = -1;
+struct ZipWriter::OpenEntry {
     std::string name;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        char suffix[32];
-        std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random()));
-        name = folder + "." + base + suffix;
-        fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) {
-            break;
+    uint64_t headerOffset = 0;
+    uint16_t method = kStored;
+    bool deflating = false;
+    bool raw = false;
+    bool zip64 = false; // the local header has ZIP64 sizes
+    uint32_t crc = 0;
+    uint64_t storedSize = 0;
+    uint64_t fullSize = 0;
+    uint64_t declaredStored = 0; // for raw copies: what must come
+};
+
+// What the central directory says of an entry.
+struct ZipWriter::DirectoryEntry {
+    std::string_view name;
+    uint16_t method = kStored;
+    bool zip64 = false; // the local header has ZIP64 sizes
+    uint32_t crc = 0;
+    uint64_t storedSize = 0;
+    uint64_t fullSize = 0;
+    uint64_t headerOffset = 0;
+};
+
+// The central directory's entries, kept compactly until the package is finished: 19 bytes
+// and the name each (31 when a size or offset passes 4 GiB), in blocks that never move. A
+// record never spans two blocks.
+class ZipWriter::CentralDirectory {
+public:
+    using Entry = DirectoryEntry;
+
+    void Add(const Entry& entry) {
+        const bool wide = (entry.storedSize | entry.fullSize | entry.headerOffset) > kMarker32;
+        const size_t size = kFixedSize + (wide ? 24 : 12) + entry.name.size();
+        if (blocks_.empty() || blocks_.back().size - blocks_.back().used < size) {
+            const size_t blockSize = std::max(kBlockSize, size);
+            blocks_.push_back(
+                {std::unique_ptr<unsigned char[]>(new unsigned char[blockSize]), blockSize, 0});
+        }
+        Block& block = blocks_.back();
+        unsigned char* at = block.bytes.get() + block.used;
+        at[0] = static_cast<unsigned char>((entry.zip64 ? kZip64 : 0) | (wide ? kWide : 0) |
+                                           (entry.method == kDeflated ? kDeflate : 0));
+        Put16(at + 1, static_cast<uint16_t>(entry.name.size()));
+        Put32(at + 3, entry.crc);
+        at += kFixedSize;
+        for (const uint64_t value : {entry.storedSize, entry.fullSize, entry.headerOffset}) {
+            if (wide) {
+                Put64(at, value);
+                at += 8;
+            } else {
+                Put32(at, static_cast<uint32_t>(value));
+                at += 4;
+            }
+        }
+        std::memcpy(at, entry.name.data(), entry.name.size());
+        block.used += size;
+        ++count_;
+    }
+
+    // Calls visit with each entry in the order they were added.
+    template <class Visit>
+    void ForEach(Visit&& visit) const {
+        for (const Block& block : blocks_) {
+            for (size_t offset = 0; offset < block.used;) {
+                const unsigned char* at = block.bytes.get() + offset;
+                Entry entry;
+                const bool wide = at[0] & kWide;
+                entry.zip64 = at[0] & kZip64;
+                entry.method = at[0] & kDeflate ? kDeflated : kStored;
+                const size_t nameLength = Get16(at + 1);
+                entry.crc = Get32(at + 3);
+                at += kFixedSize;
+                for (uint64_t* value : {&entry.storedSize, &entry.fullSize, &entry.headerOffset}) {
+                    *value = wide ? Get64(at) : Get32(at);
+                    at += wide ? 8 : 4;
+                }
+                entry.name = std::string_view(reinterpret_cast<const char*>(at), nameLength);
+                offset = static_cast<size_t>(at + nameLength - block.bytes.get());
+                visit(entry);
+            }
         }
     }
-    if (fd < 0) {
-        Fail(HRESULT_FROM_WIN32(errno == ENOSPC ? ERROR_DISK_FULL : ERROR_ACCESS_DENIED),
-             target + ": cannot create a file beside it: " + std::strerror(errno));
-    }
-    close(fd);
-    temporary_ = name;
-    zip_ = zipOpen64(temporary_.c_str(), APPEND_STATUS_CREATE);
-    if (!zip_) {
-        unlink(temporary_.c_str());
-        Fail(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), target + ": cannot be written");
-    }
-}
 
-ZipWriter::~ZipWriter() {
-    if (!committed_) {
-        if (zip_) {
-            zipClose(static_cast<zipFile>(zip_), nullptr);
+    uint64_t Count() const { return count_; }
+
+private:
+    static constexpr size_t kBlockSize = 64 * 1024;
+    static constexpr size_t kFixedSize = 7; // flags, name length, CRC
+    static constexpr unsigned char kZip64 = 1;
+    static constexpr unsigned char kWide = 2;
+    static constexpr unsigned char kDeflate = 4;
+    struct Block {
+        std::unique_ptr<unsigned char[]> bytes;
+        size_t size;
+        size_t used;
+    };
+    std::vector<Block> blocks_;
+    uint64_t count_ = 0;
+};
+
+// One raw deflate stream at one level, reset for every entry of that level.
+class ZipWriter::Deflater {
+public:
+    explicit Deflater(int level) : level_(level) {
+        UsePlatformAllocator(stream_);
+        if (deflateInit2(&stream_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+            throw std::bad_alloc();
         }
-        unlink(temporary_.c_str());
     }
-}
+    ~Deflater() { deflateEnd(&stream_); }
+    Deflater(const Deflater&) = delete;
+    Deflater& operator=(const Deflater&) = delete;
 
-void ZipWriter::WriteFailed(const char* what) {
-    const int error = errno;
-    const HRESULT hr = HRESULT_FROM_WIN32(error == ENOSPC || error == EDQUOT ? ERROR_DISK_FULL
-                                                                             : ERROR_WRITE_FAULT);
-    Fail(hr, target_ + ": " + what + (error ? std::string(": ") + std::strerror(error) : ""));
+    int Level() const { return level_; }
+    void Reset() { deflateReset(&stream_); }
+
+    // Deflates bytes (all of them, or what is left when finishing) and hands each piece of
+    // output to sink.
+    template <class Sink>
+    void Run(const void* bytes, size_t count, bool finish, Sink&& sink) {
+        stream_.next_in = static_cast<Bytef*>(const_cast<void*>(bytes));
+        while (true) {
+            const uInt chunk = count > (1u << 30) ? (1u << 30) : static_cast<uInt>(count);
+            stream_.avail_in = chunk;
+            stream_.next_out = output_;
+            stream_.avail_out = sizeof output_;
+            const int status = deflate(&stream_, finish && chunk == count ? Z_FINISH : Z_NO_FLUSH);
+            if (status == Z_STREAM_ERROR) {
+                Fail(E_UNEXPECTED, "the deflate stream is broken");
+            }
+            count -= chunk - stream_.avail_in;
+            if (const size_t produced = sizeof output_ - stream_.avail_out) {
+                sink(output_, produced);
+            }
+            if (finish ? status == Z_STREAM_END : count == 0 && stream_.avail_out != 0) {
+                return;
+            }
+        }
+    }
+
+private:
+    z_stream stream_{};
+    int level_;
+    Bytef output_[64 * 1024];
+};
+
+ZipWriter::ZipWriter(const std::string& target)
+    : file_(target), entryState_(std::make_unique<OpenEntry>()),
+      central_(std::make_unique<CentralDirectory>()) {}
+
+ZipWriter::~ZipWriter() = default;
+
+void ZipWriter::WriteLocalHeader(const std::string& name, uint16_t method, bool zip64, uint32_t crc,
+                                 uint64_t storedSize, uint64_t fullSize) {
+    if (entry_) {
+        Fail(E_UNEXPECTED, name + ": an entry was begun before the last one ended");
+    }
+    if (name.size() > kMarker16) {
+        Fail(E_INVALIDARG, name.substr(0, 64) + "...: the name is too long for a ZIP entry");
+    }
+    OpenEntry& entry = *entryState_;
+    entry = OpenEntry{std::move(entry.name)}; // keeps the name's buffer for the next entry
+    entry.name = name;
+    entry.headerOffset = file_.Position();
+    entry.method = method;
+    entry.zip64 = zip64;
+    std::string& header = record_;
+    header.clear();
+    RecordBuilder record(header);
+    record.U32(kLocalHeaderSignature)
+        .U16(VersionNeeded(method, zip64))
+        .U16(0)
+        .U16(method)
+        .U16(kFixedDosTime)
+        .U16(kFixedDosDate)
+        .U32(crc)
+        .U32(zip64 ? kMarker32 : static_cast<uint32_t>(storedSize))
+        .U32(zip64 ? kMarker32 : static_cast<uint32_t>(fullSize))
+        .U16(static_cast<uint16_t>(name.size()))
+        .U16(zip64 ? 20 : 0)
+        .Text(name);
+    if (zip64) {
+        record.U16(kZip64ExtraId).U16(16).U64(fullSize).U64(storedSize);
+    }
+    file_.Write(header.data(), header.size());
+    entry_ = &entry;
 }
 
 void ZipWriter::Begin(const std::string& name, int level, uint64_t sizeHint) {
-    const zip_fileinfo info = FixedTime();
-    errno = 0;
-    if (zipOpenNewFileInZip4_64(static_cast<zipFile>(zip_), name.c_str(), &info, nullptr, 0,
-                                nullptr, 0, nullptr, level ? Z_DEFLATED : 0, level, 0, -MAX_WBITS,
-                                8, Z_DEFAULT_STRATEGY, nullptr, 0, 0, 0,
-                                sizeHint >= 0xFFFFFFFFull ? 1 : 0) != ZIP_OK) {
-        WriteFailed("cannot add an entry");
+    const bool deflating = level > 0;
+    if (deflating && !entry_) {
+        if (deflater_ && deflater_->Level() == level) {
+            deflater_->Reset();
+        } else {
+            deflater_.reset();
+            deflater_ = std::make_unique<Deflater>(level);
+        }
     }
+    // The CRC and sizes are filled in when the entry ends.
+    WriteLocalHeader(name, deflating ? kDeflated : kStored, MayNeedZip64(sizeHint, deflating), 0, 0,
+                     0);
+    entry_->deflating = deflating;
+}
+
+void ZipWriter::BeginRaw(const std::string& name, uint16_t method, uint64_t storedSize,
+                         uint64_t fullSize, uint32_t crc) {
+    if (method != kStored && method != kDeflated) {
+        Fail(E_INVALIDARG,
+             name + ": compression method " + std::to_string(method) + " is not supported");
+    }
+    WriteLocalHeader(name, method, storedSize >= kMarker32 || fullSize >= kMarker32, crc,
+                     storedSize, fullSize);
+    entry_->raw = true;
+    entry_->declaredStored = storedSize;
+    entry_->fullSize = fullSize;
+    entry_->crc = crc;
 }
 
 void ZipWriter::Write(const void* bytes, size_t count) {
-    const auto* next = static_cast<const char*>(bytes);
-    while (count) {
-        const unsigned chunk = count > (1u << 30) ? (1u << 30) : static_cast<unsigned>(count);
-        errno = 0;
-        if (zipWriteInFileInZip(static_cast<zipFile>(zip_), next, chunk) != ZIP_OK) {
-            WriteFailed("cannot write");
+    if (!entry_) {
+        Fail(E_UNEXPECTED, Target() + ": bytes written outside an entry");
+    }
+    OpenEntry& entry = *entry_;
+    if (entry.raw) {
+        if (count > entry.declaredStored - entry.storedSize) {
+            Fail(kBadPackage, entry.name + ": more stored bytes came than were declared");
         }
-        next += chunk;
-        count -= chunk;
+    } else {
+        entry.crc = static_cast<uint32_t>(
+            crc32_z(entry.crc, static_cast<const Bytef*>(bytes), static_cast<z_size_t>(count)));
+        entry.fullSize += count;
+    }
+    if (entry.deflating) {
+        deflater_->Run(bytes, count, false, [&](const void* out, size_t produced) {
+            file_.Write(out, produced);
+            entry.storedSize += produced;
+        });
+    } else {
+        file_.Write(bytes, count);
+        entry.storedSize += count;
     }
 }
 
 void ZipWriter::End() {
-    errno = 0;
-    if (zipCloseFileInZip(static_cast<zipFile>(zip_)) != ZIP_OK) {
-        WriteFailed("cannot finish an entry");
+    if (!entry_) {
+        Fail(E_UNEXPECTED, Target() + ": an entry was ended that was never begun");
     }
+    OpenEntry& entry = *entry_;
+    if (entry.deflating) {
+        deflater_->Run(nullptr, 0, true, [&](const void* out, size_t produced) {
+            file_.Write(out, produced);
+            entry.storedSize += produced;
+        });
+    }
+    if (entry.raw) {
+        if (entry.storedSize != entry.declaredStored) {
+            Fail(kBadPackage, entry.name + ": the stored bytes end early");
+        }
+    } else {
+        if (!entry.zip64 && (entry.storedSize >= kMarker32 || entry.fullSize >= kMarker32)) {
+            Fail(kTooLarge, entry.name + ": the content is larger than its size said, past "
+                                         "what an entry without ZIP64 fields can hold");
+        }
+        // The CRC and sizes go into the local header written at the start.
+        unsigned char fields[16];
+        Put32(fields, entry.crc);
+        file_.Patch(entry.headerOffset + 14, fields, 4);
+        if (entry.zip64) {
+            Put64(fields, entry.fullSize);
+            Put64(fields + 8, entry.storedSize);
+            file_.Patch(entry.headerOffset + kLocalHeaderSize + entry.name.size() + 4, fields, 16);
+        } else {
+            Put32(fields, static_cast<uint32_t>(entry.storedSize));
+            Put32(fields + 4, static_cast<uint32_t>(entry.fullSize));
+            file_.Patch(entry.headerOffset + 18, fields, 8);
+        }
+    }
+    DirectoryEntry remembered;
+    remembered.name = entry.name;
+    remembered.method = entry.method;
+    remembered.zip64 = entry.zip64;
+    remembered.crc = entry.crc;
+    remembered.storedSize = entry.storedSize;
+    remembered.fullSize = entry.fullSize;
+    remembered.headerOffset = entry.headerOffset;
+    central_->Add(remembered);
+    entry_ = nullptr;
 }
 
-void ZipWriter::BeginRaw(const std::string& name, uint16_t method, uint64_t fullSize) {
-    const zip_fileinfo info = FixedTime();
-    errno = 0;
-    if (zipOpenNewFileInZip4_64(static_cast<zipFile>(zip_), name.c_str(), &info, nullptr, 0,
-                                nullptr, 0, nullptr, method, Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS,
-                                8, Z_DEFAULT_STRATEGY, nullptr, 0, 0, 0,
-                                fullSize >= 0xFFFFFFFFull ? 1 : 0) != ZIP_OK) {
-        WriteFailed("cannot add an entry");
+void ZipWriter::WriteCentralRecord(const DirectoryEntry& entry) {
+    const bool fullMarker = entry.zip64 || entry.fullSize >= kMarker32;
+    const bool storedMarker = entry.zip64 || entry.storedSize >= kMarker32;
+    const bool offsetMarker = entry.headerOffset >= kMarker32;
+    const uint16_t extraSize =
+        static_cast<uint16_t>((fullMarker || storedMarker || offsetMarker ? 4 : 0) +
+                              8 * (fullMarker + storedMarker + offsetMarker));
+    const bool zip64 = extraSize != 0;
+    std::string& central = record_;
+    central.clear();
+    RecordBuilder record(central);
+    record.U32(kCentralHeaderSignature)
+        .U16(VersionNeeded(entry.method, zip64)) // made by MS-DOS tools of that version
+        .U16(VersionNeeded(entry.method, zip64))
+        .U16(0)
+        .U16(entry.method)
+        .U16(kFixedDosTime)
+        .U16(kFixedDosDate)
+        .U32(entry.crc)
+        .U32(storedMarker ? kMarker32 : static_cast<uint32_t>(entry.storedSize))
+        .U32(fullMarker ? kMarker32 : static_cast<uint32_t>(entry.fullSize))
+        .U16(static_cast<uint16_t>(entry.name.size()))
+        .U16(extraSize)
+        .U16(0) // comment
+        .U16(0) // disk
+        .U16(0) // internal attributes
+        .U32(0) // external attributes
+        .U32(offsetMarker ? kMarker32 : static_cast<uint32_t>(entry.headerOffset))
+        .Text(entry.name);
+    if (zip64) {
+        record.U16(kZip64ExtraId).U16(static_cast<uint16_t>(extraSize - 4));
+        if (fullMarker) {
+            record.U64(entry.fullSize);
+        }
+        if (storedMarker) {
+            record.U64(entry.storedSize);
+        }
+        if (offsetMarker) {
+            record.U64(entry.headerOffset);
+        }
     }
-}
-
-void ZipWriter::EndRaw(uint64_t fullSize, uint32_t crc) {
-    errno = 0;
-    if (zipCloseFileInZipRaw64(static_cast<zipFile>(zip_), fullSize, crc) != ZIP_OK) {
-        WriteFailed("cannot finish an entry");
-    }
+    file_.Write(central.data(), central.size());
 }
 
 void ZipWriter::Commit() {
-    errno = 0;
-    const int closed = zipClose(static_cast<zipFile>(zip_), nullptr);
-    zip_ = nullptr;
-    if (closed != ZIP_OK) {
-        WriteFailed("cannot finish the package");
+    if (entry_) {
+        Fail(E_UNEXPECTED, entry_->name + ": the package was finished inside an entry");
     }
-    const int fd = open(temporary_.c_str(), O_RDONLY);
-    if (fd < 0 || fsync(fd) != 0) {
-        if (fd >= 0) {
-            close(fd);
-        }
-        WriteFailed("cannot flush the package");
+    const uint64_t offset = file_.Position();
+    central_->ForEach([&](const DirectoryEntry& entry) { WriteCentralRecord(entry); });
+    const uint64_t size = file_.Position() - offset;
+    const uint64_t count = central_->Count();
+    std::string end;
+    RecordBuilder record(end);
+    if (count >= kMarker16 || offset >= kMarker32 || size >= kMarker32) {
+        const uint64_t zip64End = file_.Position();
+        record.U32(kZip64EndSignature)
+            .U64(kZip64EndSize - 12)
+            .U16(kVersionZip64)
+            .U16(kVersionZip64)
+            .U32(0)
+            .U32(0)
+            .U64(count)
+            .U64(count)
+            .U64(size)
+            .U64(offset);
+        record.U32(kZip64LocatorSignature).U32(0).U64(zip64End).U32(1);
     }
-    close(fd);
-    if (rename(temporary_.c_str(), target_.c_str()) != 0) {
-        WriteFailed("cannot move the package into place");
-    }
-    committed_ = true;
+    const auto field16 = [](uint64_t value) {
+        return static_cast<uint16_t>(value >= kMarker16 ? kMarker16 : value);
+    };
+    const auto field32 = [](uint64_t value) {
+        return static_cast<uint32_t>(value >= kMarker32 ? kMarker32 : value);
+    };
+    record.U32(kEndSignature)
+        .U16(0)
+        .U16(0)
+        .U16(field16(count))
+        .U16(field16(count))
+        .U32(field32(size))
+        .U32(field32(offset))
+        .U16(0);
+    file_.Write(end.data(), end.size());
+    file_.Commit();
 }
 
 } // namespace platform::xps

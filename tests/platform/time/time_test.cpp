@@ -2,6 +2,8 @@
 #include "datetimeapi.h"
 #include "timezoneapi.h"
 
+#include "fixedzone.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -10,29 +12,6 @@
 #include <string>
 
 namespace {
-
-// Sets TZ for its lifetime and puts the previous value back.
-class FixedZone {
-public:
-    explicit FixedZone(const char* zone) {
-        if (const char* old = std::getenv("TZ")) {
-            previous_ = old;
-        }
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~FixedZone() {
-        if (previous_) {
-            setenv("TZ", previous_->c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
-
-private:
-    std::optional<std::string> previous_;
-};
 
 SYSTEMTIME Time(WORD year, WORD month, WORD day, WORD hour = 0, WORD minute = 0, WORD second = 0,
                 WORD milliseconds = 0) {

@@ -27,6 +27,15 @@ void PatchCentral(std::string& zip, const std::string& name, size_t offset, uint
     ADD_FAILURE() << "no central record for " << name;
 }
 
+// Rewrites a 32-bit field of the end of central directory record.
+void PatchEnd(std::string& zip, size_t offset, uint32_t value) {
+    const size_t end = zip.rfind("PK\x05\x06");
+    ASSERT_NE(std::string::npos, end);
+    for (int i = 0; i < 4; ++i) {
+        zip[end + offset + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    }
+}
+
 std::string Rels(const std::string& body) {
     return "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
            "relationships\">" +
@@ -167,6 +176,34 @@ const HostileCase kCases[] = {
      kBadData, "not a readable ZIP", kAtOpen},
     {"not a ZIP file at all", nullptr, [](std::string& zip) { zip = "%PDF-1.4 hello"; }, kBadData,
      "not a readable ZIP", kAtOpen},
+    {"central directory past the end of the file", nullptr,
+     [](std::string& zip) { PatchEnd(zip, 16, 0x7FFFFFF0); }, kBadData, "lies outside the file",
+     kAtOpen},
+    {"more entries than the central directory holds", nullptr,
+     [](std::string& zip) { PatchEnd(zip, 8, 0xFFF0FFF0); }, kBadData, "cut short", kAtOpen},
+    {"several disks", nullptr, [](std::string& zip) { PatchEnd(zip, 4, 1); }, kBadData,
+     "spans several disks", kAtOpen},
+    {"ZIP64 locator pointing nowhere", nullptr,
+     [](std::string& zip) {
+         const std::string locator("PK\x06\x07\0\0\0\0\xF0\xFF\xFF\x7F\0\0\0\0\x01\0\0\0", 20);
+         zip.insert(zip.rfind("PK\x05\x06"), locator);
+     },
+     kBadData, "ZIP64 end of central directory record is missing", kAtOpen},
+    {"local header offset past the entries", nullptr,
+     [](std::string& zip) { PatchCentral(zip, "Images/dot.png", 42, 0x7FFFFFF0); }, kBadData,
+     "lies outside the file's entries", kAtOpen},
+    {"local header naming another entry", nullptr,
+     [](std::string& zip) { zip[zip.find("Doc/Pages/1.fpage") + 16] = 'X'; }, kBadData,
+     "local header names another entry", 4, true},
+    {"stored size running into the central directory", nullptr,
+     [](std::string& zip) { PatchCentral(zip, "Doc/Pages/1.fpage", 20, 0x10000000); }, kBadData,
+     "runs past the entries of the file", 4, true},
+    {"encrypted entry", nullptr,
+     [](std::string& zip) { PatchCentral(zip, "Doc/Pages/2.fpage", 8, 1 | (8 << 16)); }, kBadData,
+     "encrypted entries are not allowed", 4},
+    {"unknown compression method", nullptr,
+     [](std::string& zip) { PatchCentral(zip, "Doc/Pages/1.fpage", 8, 12 << 16); }, kBadData,
+     "compression method 12 is not supported", 4, true},
     {"declared size smaller than the content", nullptr,
      [](std::string& zip) { PatchCentral(zip, "Doc/Pages/1.fpage", 24, 10); }, kBadData,
      "longer than the package declares", 4, true},
@@ -254,12 +291,6 @@ TEST_P(HostilePackages, FailWithAClearErrorAfterThePartsBeforeTheDamage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, HostilePackages, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<HostileCase>& info) {
-                             std::string name;
-                             for (const char c : std::string(info.param.name)) {
-                                 name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                             }
-                             return name;
-                         });
+                         NamedByField<HostileCase>);
 
 } // namespace

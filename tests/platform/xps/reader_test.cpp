@@ -141,6 +141,55 @@ TEST(XpsReader, ReadsZip64Records) {
               walk.parts);
 }
 
+// The same job as Python's zipfile writes it in the ways ZIP writers differ: ZIP64 end records
+// and ZIP64 fields, data descriptors behind each entry, an archive comment (one holding what
+// looks like an end record), stored entries.
+TEST(XpsReader, ReadsWhatOtherZipWritersWrite) {
+    const struct {
+        const char* name;
+        const char* options; // keyword arguments of the rewrite below
+    } variants[] = {
+        {"ZIP64 end record and fields", "zip64=True"},
+        {"data descriptors", "stream=True"},
+        {"data descriptors and ZIP64", "stream=True, zip64=True"},
+        {"comment", "comment=b'printed by a test'"},
+        {"comment holding an end record", "comment=b'PK\\x05\\x06' + bytes(18) + b'tail'"},
+        {"stored entries", "method=zipfile.ZIP_STORED"},
+    };
+    TempDir dir;
+    WriteZip(dir.Path("job.xps"), SmallJob());
+    for (const auto& variant : variants) {
+        SCOPED_TRACE(variant.name);
+        const std::string out = dir.Path("variant.xps");
+        const std::string script =
+            "import io, sys, zipfile\n"
+            "def rewrite(zip64=False, stream=False, comment=b'', method=zipfile.ZIP_DEFLATED):\n"
+            "    source = zipfile.ZipFile(sys.argv[1])\n"
+            "    if zip64:\n"
+            "        zipfile.ZIP_FILECOUNT_LIMIT = 1\n"
+            "    data = io.BytesIO()\n"
+            "    class Unseekable(io.RawIOBase):\n"
+            "        def writable(self): return True\n"
+            "        def write(self, b): return data.write(b)\n"
+            "    with zipfile.ZipFile(Unseekable() if stream else data, 'w') as z:\n"
+            "        for info in source.infolist():\n"
+            "            entry = zipfile.ZipInfo(info.filename, (1980, 1, 1, 0, 0, 0))\n"
+            "            entry.compress_type = method\n"
+            "            with z.open(entry, 'w', force_zip64=zip64) as f:\n"
+            "                f.write(source.read(info))\n"
+            "        z.comment = comment\n"
+            "    open(sys.argv[2], 'wb').write(data.getvalue())\n"
+            "rewrite(" +
+            std::string(variant.options) + ")\n";
+        WriteFile(dir.Path("rewrite.py"), script);
+        ASSERT_EQ(0, xpstest::Run("python3 '" + dir.Path("rewrite.py") + "' '" +
+                                  dir.Path("job.xps") + "' '" + out + "'"));
+        const Walk walk = WalkReader(Open(out), /*readStreams=*/true);
+        EXPECT_EQ(S_OK, walk.result) << walk.message;
+        EXPECT_EQ(5u, walk.parts.size());
+    }
+}
+
 TEST(XpsReader, ReadsBytesOnlyWhenAStreamIsRead) {
     // Page 2's stored bytes are damaged: the walk hands it out, reading it fails.
     TempDir dir;

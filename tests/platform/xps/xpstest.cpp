@@ -4,6 +4,7 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -160,6 +161,14 @@ std::string Narrow(BSTR text) {
     std::string out;
     for (UINT i = 0; text && i < SysStringLen(text); ++i) {
         out += static_cast<char>(text[i] < 0x80 ? text[i] : '?');
+    }
+    return out;
+}
+
+std::string TestName(const char* name) {
+    std::string out;
+    for (const char* c = name; *c; ++c) {
+        out += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
     }
     return out;
 }

@@ -72,6 +72,13 @@ std::string ReadPart(IPartBase* part, HRESULT* failure = nullptr, std::string* m
 
 std::string Narrow(BSTR text);
 
+// A test name made of a case's name field: letters and digits kept, the rest '_'.
+std::string TestName(const char* name);
+template <class Case>
+std::string NamedByField(const ::testing::TestParamInfo<Case>& info) {
+    return TestName(info.param.name);
+}
+
 // One entry of a ZIP file as libzip sees it.
 struct StoredEntry {
     std::string name;

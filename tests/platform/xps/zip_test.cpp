@@ -1,0 +1,273 @@
+// The ZIP layer under the package reader and writer: what the writer writes reads back the
+// same through the platform's reader and through libzip (stored, deflated at every level,
+// copied raw, ZIP64 sizes and ZIP64 end records), and the reader refuses what no writer of
+// ZIP files would write.
+#include "xpstest.h"
+
+#include "xps/ziparchive.h"
+#include "xps/zipwriter.h"
+
+#include <functional>
+#include <random>
+
+using namespace xpstest;
+using platform::xps::PackageError;
+using platform::xps::ZipArchive;
+using platform::xps::ZipEntry;
+using platform::xps::ZipWriter;
+
+namespace {
+
+XpsPackageLimits DefaultLimits() {
+    XpsPackageLimits limits;
+    XpsDefaultPackageLimits(&limits);
+    return limits;
+}
+
+std::string Drain(platform::xps::ByteSource& source) {
+    std::string bytes;
+    char buffer[7000]; // not a divisor of anything the writer buffers
+    while (const size_t got = source.Read(buffer, sizeof buffer)) {
+        bytes.append(buffer, got);
+    }
+    return bytes;
+}
+
+std::string Incompressible(size_t size) {
+    std::mt19937 random(7);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) {
+        c = static_cast<char>(random());
+    }
+    return bytes;
+}
+
+// Where the name of entry name stands in its central directory record.
+size_t CentralName(const std::string& zip, const std::string& name) {
+    for (size_t at = zip.find(name); at != std::string::npos; at = zip.find(name, at + 1)) {
+        if (at >= 46 && zip.compare(at - 46, 4, "PK\x01\x02") == 0) {
+            return at;
+        }
+    }
+    return std::string::npos;
+}
+
+uint64_t LittleEndian(const std::string& bytes, size_t at, int width) {
+    uint64_t value = 0;
+    for (int i = width - 1; i >= 0; --i) {
+        value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+    }
+    return value;
+}
+
+// The CRC and sizes the local header of entry name gives (streaming readers trust them): from
+// its ZIP64 extra field where the 32-bit fields are markers.
+struct LocalFields {
+    uint32_t crc = 0;
+    uint64_t storedSize = 0;
+    uint64_t fullSize = 0;
+};
+LocalFields LocalHeaderOf(const std::string& zip, const std::string& name) {
+    for (size_t at = zip.find(name); at != std::string::npos; at = zip.find(name, at + 1)) {
+        if (at < 30 || zip.compare(at - 30, 4, "PK\x03\x04") != 0) {
+            continue;
+        }
+        const size_t header = at - 30;
+        LocalFields fields{static_cast<uint32_t>(LittleEndian(zip, header + 14, 4)),
+                           LittleEndian(zip, header + 18, 4), LittleEndian(zip, header + 22, 4)};
+        if (fields.storedSize == 0xFFFFFFFF) {
+            const size_t extra = at + name.size();
+            EXPECT_EQ(1u, LittleEndian(zip, extra, 2)) << "no ZIP64 field behind " << name;
+            fields.fullSize = LittleEndian(zip, extra + 4, 8);
+            fields.storedSize = LittleEndian(zip, extra + 12, 8);
+        }
+        return fields;
+    }
+    ADD_FAILURE() << "no local header for " << name;
+    return {};
+}
+
+struct WrittenEntry {
+    std::string name;
+    int level; // 0 stores, 1-9 deflate, -1 copies raw from the first package
+    std::string content;
+    uint64_t sizeHint = 0; // 0: the content's size
+};
+
+struct RoundTripCase {
+    const char* name;
+    std::vector<WrittenEntry> entries;
+    bool zip64Entries = false; // the central directory gives sizes in ZIP64 fields
+};
+
+void PrintTo(const RoundTripCase& test, std::ostream* out) {
+    *out << test.name;
+}
+
+const std::string kMarkup = "<FixedPage xmlns=\"http://schemas.microsoft.com/xps/2005/06\">" +
+                            std::string(3000, ' ') + "</FixedPage>";
+
+const RoundTripCase kRoundTrips[] = {
+    {"every level",
+     {{"stored.xml", 0, kMarkup},
+      {"fast.xml", 1, kMarkup},
+      {"normal.xml", 6, kMarkup},
+      {"small.xml", 9, kMarkup},
+      {"normal-again.xml", 6, kMarkup + kMarkup},
+      {"empty.xml", 6, ""},
+      {"empty-stored.xml", 0, ""}}},
+    // Larger than the writer's buffer, so the local header is completed after it was flushed.
+    {"entries past the write buffer",
+     {{"noise.bin", 6, Incompressible(300 * 1024)},
+      {"noise-stored.bin", 0, Incompressible(200 * 1024)},
+      {"after.xml", 6, kMarkup}}},
+    {"raw copies of stored and deflated entries",
+     {{"copied.xml", -1, kMarkup}, {"copied-stored.bin", -1, Incompressible(70 * 1024)}}},
+    // A size hint past 4 GiB gives the entry ZIP64 sizes although its content is small.
+    {"ZIP64 sizes",
+     {{"big.xml", 6, kMarkup, 5ull << 30}, {"big-stored.xml", 0, kMarkup, 5ull << 30}},
+     true},
+};
+
+class ZipRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
+
+TEST_P(ZipRoundTrip, ReadsBackTheSameThroughThePlatformAndLibzip) {
+    const RoundTripCase& test = GetParam();
+    TempDir dir;
+    // Raw copies come from a package written by minizip.
+    std::vector<Entry> sources;
+    for (const WrittenEntry& entry : test.entries) {
+        if (entry.level < 0) {
+            sources.push_back({entry.name, entry.content, entry.content.size() < 10000});
+        }
+    }
+    WriteZip(dir.Path("source.zip"), sources);
+    const auto source = ZipArchive::Open(dir.Path("source.zip"), DefaultLimits());
+
+    {
+        ZipWriter writer(dir.Path("out.zip"));
+        uint64_t sourceIndex = 0;
+        for (const WrittenEntry& entry : test.entries) {
+            if (entry.level < 0) {
+                const ZipEntry stored = source->EntryAt(sourceIndex++);
+                writer.BeginRaw(entry.name, stored.method, stored.storedSize, stored.fullSize,
+                                stored.crc);
+                const std::string bytes = Drain(*source->OpenRaw(stored));
+                writer.Write(bytes.data(), bytes.size());
+            } else {
+                writer.Begin(entry.name, entry.level,
+                             entry.sizeHint ? entry.sizeHint : entry.content.size());
+                writer.Write(entry.content.data(), entry.content.size());
+            }
+            writer.End();
+        }
+        writer.Commit();
+    }
+    EXPECT_EQ((std::vector<std::string>{"out.zip", "source.zip"}), dir.Names());
+
+    const auto archive = ZipArchive::Open(dir.Path("out.zip"), DefaultLimits());
+    ASSERT_EQ(test.entries.size(), archive->EntryCount());
+    const std::vector<StoredEntry> listed = ListZip(dir.Path("out.zip"));
+    ASSERT_EQ(test.entries.size(), listed.size());
+    const std::string bytes = ReadFile(dir.Path("out.zip"));
+    for (size_t i = 0; i < test.entries.size(); ++i) {
+        const WrittenEntry& entry = test.entries[i];
+        SCOPED_TRACE(entry.name);
+        EXPECT_EQ(entry.name, archive->NameOf(i));
+        const ZipEntry read = archive->EntryAt(i);
+        const bool deflated = entry.level < 0 ? entry.content.size() < 10000 : entry.level > 0;
+        EXPECT_EQ(deflated ? 8 : 0, read.method);
+        EXPECT_EQ(entry.content, Drain(*archive->OpenContent(read, entry.name)));
+        EXPECT_EQ(entry.name, listed[i].name);
+        EXPECT_EQ(read.crc, listed[i].crc);
+        EXPECT_EQ(read.storedSize, listed[i].storedSize);
+        EXPECT_EQ(entry.content, ZipContent(dir.Path("out.zip"), entry.name));
+        const LocalFields local = LocalHeaderOf(bytes, entry.name);
+        EXPECT_EQ(read.crc, local.crc);
+        EXPECT_EQ(read.storedSize, local.storedSize);
+        EXPECT_EQ(read.fullSize, local.fullSize);
+        // The ZIP64 extra field, id 1, sits behind the name in the central record.
+        const size_t name = CentralName(bytes, entry.name);
+        ASSERT_NE(std::string::npos, name);
+        EXPECT_EQ(test.zip64Entries,
+                  bytes.compare(name + entry.name.size(), 2, std::string("\x01\x00", 2)) == 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ZipRoundTrip, ::testing::ValuesIn(kRoundTrips),
+                         NamedByField<RoundTripCase>);
+
+// More entries than the 16-bit count of the end record holds: the ZIP64 end record and its
+// locator carry the count.
+TEST(ZipWriter, WritesAZip64EndRecordPast65534Entries) {
+    TempDir dir;
+    constexpr uint64_t kCount = 70000;
+    {
+        ZipWriter writer(dir.Path("many.zip"));
+        for (uint64_t i = 0; i < kCount; ++i) {
+            const std::string text = std::to_string(i);
+            writer.Begin("e/" + text, i % 2 ? 6 : 0, text.size());
+            writer.Write(text.data(), text.size());
+            writer.End();
+        }
+        writer.Commit();
+    }
+    const std::string bytes = ReadFile(dir.Path("many.zip"));
+    EXPECT_NE(std::string::npos, bytes.find("PK\x06\x06"));
+    EXPECT_NE(std::string::npos, bytes.find("PK\x06\x07"));
+
+    const auto archive = ZipArchive::Open(dir.Path("many.zip"), DefaultLimits());
+    ASSERT_EQ(kCount, archive->EntryCount());
+    for (const uint64_t i : {uint64_t{0}, uint64_t{65535}, kCount - 1}) {
+        EXPECT_EQ("e/" + std::to_string(i), archive->NameOf(i));
+        EXPECT_EQ(std::to_string(i),
+                  Drain(*archive->OpenContent(archive->EntryAt(i), "e/" + std::to_string(i))));
+    }
+    const std::vector<StoredEntry> listed = ListZip(dir.Path("many.zip"));
+    ASSERT_EQ(kCount, listed.size());
+    EXPECT_EQ("e/69999", listed.back().name);
+}
+
+// The writer's own misuse and a raw copy that does not deliver what it declared: an error,
+// and no file.
+TEST(ZipWriter, RefusesMisuseAndLeavesNoFile) {
+    TempDir dir;
+    const struct {
+        const char* name;
+        std::function<void(ZipWriter&)> steps;
+    } cases[] = {
+        {"raw copy short of its stored size",
+         [](ZipWriter& w) {
+             w.BeginRaw("a", 0, 10, 10, 0);
+             w.Write("12345", 5);
+             w.End();
+         }},
+        {"raw copy past its stored size",
+         [](ZipWriter& w) {
+             w.BeginRaw("a", 0, 4, 4, 0);
+             w.Write("12345", 5);
+         }},
+        {"unknown method", [](ZipWriter& w) { w.BeginRaw("a", 12, 4, 4, 0); }},
+        {"an entry inside an entry",
+         [](ZipWriter& w) {
+             w.Begin("a", 6, 1);
+             w.Begin("b", 6, 1);
+         }},
+        {"finished inside an entry",
+         [](ZipWriter& w) {
+             w.Begin("a", 6, 1);
+             w.Commit();
+         }},
+        {"a name too long", [](ZipWriter& w) { w.Begin(std::string(70000, 'n'), 6, 1); }},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        {
+            ZipWriter writer(dir.Path("out.zip"));
+            EXPECT_THROW(test.steps(writer), PackageError);
+        }
+        EXPECT_EQ(std::vector<std::string>{}, dir.Names());
+    }
+}
+
+} // namespace
