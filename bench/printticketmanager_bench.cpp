@@ -1,8 +1,9 @@
 // Resolving the ticket of a page with merging on, as a filter does for every page of a job:
 // the page's own ticket read from a real job (make-xps), merged onto the document's effective
-// ticket through the PrintTicket provider, the page view filled and three features read from
-// it. Beside it, the floor measured in the same run: bare libxml2 parsing the same two tickets
-// (the page's and the document's effective one) and serialising one.
+// ticket through the PrintTicket provider, the page view filled and three typed settings read
+// from it (orientation, duplex, page media size). Beside it, the floor measured in the same run:
+// bare libxml2 parsing the same two tickets (the page's and the document's effective one) and
+// serialising one.
 #include <filterutilities/printticketmanager.h>
 
 #include <atlbase.h>
@@ -175,18 +176,18 @@ struct Fixture {
 // One iteration of each benchmark is a function of its own, never inlined, so that
 // bench/instructions-per-call.sh can count the instructions of exactly one page.
 [[gnu::noinline]] bool ResolvePage(PrintTicketManager& manager, IFixedPage* page) {
-    static const CComBSTR features[] = {u"PageMediaSize", u"PageOrientation",
-                                        u"JobDuplexAllDocumentsContiguously"};
     XpsFilterPrintTicket* view = nullptr;
     if (FAILED(manager.InitializeWithPrintTicket(page)) ||
         FAILED(manager.GetTicket(kPTPageScope, &view))) {
         return false;
     }
-    for (const CComBSTR& feature : features) {
-        CComBSTR option;
-        benchmark::DoNotOptimize(view->XpsFilterGetFeatureOption(feature, &option));
-    }
-    return true;
+    HRESULT orientation = E_FAIL;
+    HRESULT duplex = E_FAIL;
+    HRESULT mediaSize = E_FAIL;
+    benchmark::DoNotOptimize(view->GetOrientation(nullptr, &orientation));
+    benchmark::DoNotOptimize(view->GetDuplex(nullptr, &duplex));
+    benchmark::DoNotOptimize(view->GetPageMediaSize(nullptr, &mediaSize));
+    return SUCCEEDED(orientation) && SUCCEEDED(duplex) && SUCCEEDED(mediaSize);
 }
 
 void PageScopeWithMerging(benchmark::State& state) {
