@@ -139,8 +139,9 @@ TEST_F(Provider, ASuccessLeavesNoMessageAndReadsFromWhereTheStreamStands) {
     EXPECT_EQ(S_OK, PTCloseProvider(provider));
 }
 
-// The printer's capabilities are read once per provider: merges that fall back to a default
-// option, match nameless options or clamp a parameter answer the same through one provider,
+// The printer's capabilities are read once per provider, and a base ticket that comes again is
+// parsed once and copied: merges onto one base that fall back to a default option, match
+// nameless options or clamp a parameter answer the same through one provider, byte for byte,
 // however often and in whatever order, as each does through a provider of its own.
 TEST_F(Provider, EveryMergeOfOneProviderAnswersAsAFreshProviderDoes) {
     const std::string deltas[] = {
