@@ -7,6 +7,7 @@
 #include <kldutil/number.h>
 
 #include <cmath>
+#include <memory>
 #include <unordered_set>
 
 using SchemaText::BorrowedText;
@@ -38,18 +39,12 @@ PrintSchemaXmlDocument::PrintSchemaXmlDocument(const WCHAR* rootElementName,
     const CComBSTR language(u"SelectionLanguage");
     const CComBSTR xpath(u"XPath");
     FU_THROW_IF_FAILED(m_domDocument->setProperty(language, BorrowedText(xpath)));
-    SetSelectionNamespaces(u"psf");
     FindRootNode();
 
-    const CComBSTR privateUri(PrintSchema::UserKeywordsNamespaceUri);
-    const bool privateDeclared = GetPrefixFromURI(privateUri, &m_userKeywordsPrefix) == S_OK;
+    const bool privateDeclared = LearnPrefixes();
     if (!privateDeclared) {
         m_userKeywordsPrefix = kUndeclaredPrivatePrefix.data();
     }
-    GetPrefixFromURI(m_frameworkUri, &m_frameworkPrefix);
-    GetPrefixFromURI(CComBSTR(PrintSchema::KeywordsNamespaceUri), &m_keywordsPrefix);
-    GetPrefixFromURI(CComBSTR(PrintSchema::XmlSchemaInstanceNamespaceUri), &m_xsiPrefix);
-    GetPrefixFromURI(CComBSTR(PrintSchema::XmlSchemaNamespaceUri), &m_xsdPrefix);
 
     // Queries name framework elements with the document's own prefix from here on.
     const std::u16string_view framework = View(m_frameworkPrefix);
@@ -57,10 +52,7 @@ PrintSchemaXmlDocument::PrintSchemaXmlDocument(const WCHAR* rootElementName,
     if (colon == std::u16string_view::npos || framework.size() == 1) {
         FU_THROW_HR(E_FAIL); // no framework declaration with a prefix on the root
     }
-    const std::u16string_view withoutColon = framework.substr(0, colon);
-    if (withoutColon != u"psf") {
-        SetSelectionNamespaces(withoutColon);
-    }
+    SetSelectionNamespaces(framework.substr(0, colon));
 
     // The only change to the caller's tree comes last, once nothing else can fail, and is
     // made whole or not at all.
@@ -78,14 +70,75 @@ void PrintSchemaXmlDocument::SetSelectionNamespaces(std::u16string_view prefixWi
 
 void PrintSchemaXmlDocument::FindRootNode() {
     // The first framework element of that name in document order. The document element,
-    // when it matches, is that element, and is found without walking the whole tree.
-    const std::u16string_view name = View(m_rootElementName);
-    if (GetNode(Join({u"/psf:", name}), &m_rootNode) == S_OK) {
-        return;
+    // when it matches, is that element, and is found without a query.
+    CComPtr<IXMLDOMElement> documentElement;
+    FU_THROW_IF_FAILED(m_domDocument->get_documentElement(&documentElement));
+    if (documentElement) {
+        CComBSTR uri;
+        CComBSTR localName;
+        FU_THROW_IF_FAILED(documentElement->get_namespaceURI(&uri));
+        FU_THROW_IF_FAILED(documentElement->get_baseName(&localName));
+        if (View(uri) == PrintSchema::FrameworkNamespaceUri &&
+            View(localName) == View(m_rootElementName)) {
+            m_rootNode = documentElement;
+            return;
+        }
     }
-    if (GetNode(Join({u"//psf:", name}), &m_rootNode) != S_OK) {
+    SetSelectionNamespaces(u"psf");
+    if (GetNode(Join({u"//psf:", View(m_rootElementName)}), &m_rootNode) != S_OK) {
         FU_THROW_HR(S_FALSE); // not a document of this kind
     }
+}
+
+bool PrintSchemaXmlDocument::LearnPrefixes() {
+    // In the order the namespaces were always asked for; which failure is raised does not
+    // depend on it, as every one is E_FAIL.
+    struct Wanted {
+        std::u16string_view uri;
+        CComBSTR* prefix;
+        bool decided;
+    } wanted[] = {
+        {PrintSchema::UserKeywordsNamespaceUri, std::addressof(m_userKeywordsPrefix), false},
+        {PrintSchema::FrameworkNamespaceUri, std::addressof(m_frameworkPrefix), false},
+        {PrintSchema::KeywordsNamespaceUri, std::addressof(m_keywordsPrefix), false},
+        {PrintSchema::XmlSchemaInstanceNamespaceUri, std::addressof(m_xsiPrefix), false},
+        {PrintSchema::XmlSchemaNamespaceUri, std::addressof(m_xsdPrefix), false},
+    };
+    CComPtr<IXMLDOMNamedNodeMap> attributes;
+    FU_THROW_IF_FAILED(m_rootNode->get_attributes(&attributes));
+    if (!attributes) {
+        return false;
+    }
+    FU_THROW_IF_FAILED(attributes->reset());
+    for (;;) {
+        CComPtr<IXMLDOMNode> attribute;
+        FU_THROW_IF_FAILED(attributes->nextNode(&attribute));
+        if (!attribute) {
+            break;
+        }
+        ScopedVariant value;
+        FU_THROW_IF_FAILED(attribute->get_nodeValue(&value));
+        if (value.vt != VT_BSTR) {
+            continue;
+        }
+        for (Wanted& namespaceWanted : wanted) {
+            if (namespaceWanted.decided || View(value.bstrVal) != namespaceWanted.uri) {
+                continue;
+            }
+            // The first attribute with that value decides: it must declare a prefix.
+            namespaceWanted.decided = true;
+            CComBSTR name;
+            FU_THROW_IF_FAILED(attribute->get_nodeName(&name));
+            const std::u16string_view qualified = View(name);
+            if (!qualified.starts_with(kDeclarationPrefix) ||
+                qualified.size() == kDeclarationPrefix.size()) {
+                FU_THROW_HR(E_FAIL);
+            }
+            *namespaceWanted.prefix = Join({qualified.substr(kDeclarationPrefix.size()), u":"});
+            break;
+        }
+    }
+    return wanted[0].decided;
 }
 
 PrintSchemaXmlDocument::PrintSchemaXmlDocument(const PrintSchemaXmlDocument& other) = default;

@@ -319,6 +319,9 @@ private:
     HRESULT GetPrefixFromURI(BSTR uri, BSTR* prefix);
     // Every prefix (with its colon) the root element declares for uri, in attribute order.
     std::vector<CComBSTR> PrefixesBoundTo(BSTR uri);
+    // Learns in one walk over the root's attributes the prefixes of the five namespaces, as
+    // GetPrefixFromURI gives each; true when the driver's private namespace is declared.
+    bool LearnPrefixes();
     void SetSelectionNamespaces(std::u16string_view prefixWithoutColon);
     void FindRootNode();
 

@@ -2,15 +2,17 @@
 
 #include "msxml/xmltext.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <new>
-#include <set>
 
 namespace platform::printticket {
 namespace {
 
 using msxml::Chars;
 using msxml::Equal;
+using msxml::ViewOf;
 
 const xmlChar* X(const char* text) {
     return reinterpret_cast<const xmlChar*>(text);
@@ -36,52 +38,130 @@ bool IsNameAttribute(const xmlAttr* attribute) {
     return Equal(attribute->ns->href, kSchemaInstanceUri) && Equal(attribute->name, "type");
 }
 
-std::string AttributeText(const xmlAttr* attribute) {
-    xmlChar* value = xmlNodeListGetString(attribute->doc, attribute->children, 1);
-    std::string text = Chars(value);
-    xmlFree(value);
-    return text;
+// The attribute of that name in no namespace, as xmlGetNoNsProp finds it.
+const xmlAttr* NoNsAttribute(const xmlNode* element, const char* name) {
+    if (!element || element->type != XML_ELEMENT_NODE) {
+        return nullptr;
+    }
+    for (const xmlAttr* attribute = element->properties; attribute; attribute = attribute->next) {
+        if (!attribute->ns && Equal(attribute->name, name)) {
+            return attribute;
+        }
+    }
+    return nullptr;
+}
+
+// The xsi:type attribute of an element.
+const xmlAttr* SchemaTypeAttribute(const xmlNode* element) {
+    for (const xmlAttr* attribute = element->properties; attribute; attribute = attribute->next) {
+        if (attribute->ns && Equal(attribute->name, "type") &&
+            Equal(attribute->ns->href, kSchemaInstanceUri)) {
+            return attribute;
+        }
+    }
+    return nullptr;
 }
 
 bool ValueIsQName(const xmlNode* element) {
     if (!IsFrameworkElement(element, "Value")) {
         return false;
     }
-    xmlChar* type = xmlGetNsProp(element, X("type"), X(kSchemaInstanceUri));
-    QName resolved;
-    const bool qname = type && ResolveQName(element, Chars(type), resolved) &&
-                       resolved == QName{kSchemaUri, "QName"};
-    xmlFree(type);
-    return qname;
+    const xmlAttr* type = SchemaTypeAttribute(element);
+    if (!type) {
+        return false;
+    }
+    std::string storage;
+    QNameView resolved;
+    return ResolveQName(element, AttributeValue(type, storage), resolved) &&
+           resolved == QNameView(kSchemaUri, "QName");
 }
 
-std::string PrefixOf(std::string_view qname) {
+std::string_view PrefixOf(std::string_view qname) {
     qname = msxml::TrimXmlWhitespace(qname);
     const size_t colon = qname.find(':');
-    return colon == std::string_view::npos ? "" : std::string(qname.substr(0, colon));
+    return colon == std::string_view::npos ? std::string_view() : qname.substr(0, colon);
 }
 
-void CollectUsedPrefixes(const xmlNode* element, std::set<std::string>& used) {
-    if (element->ns && element->ns->prefix) {
-        used.insert(Chars(element->ns->prefix));
+// Whether text is an NCName. The ASCII names of tickets are told here; other text by libxml2,
+// whose rules for ASCII are these.
+bool IsNcName(std::string_view text) {
+    if (text.empty()) {
+        return false;
     }
-    for (const xmlAttr* attribute = element->properties; attribute; attribute = attribute->next) {
-        if (attribute->ns && attribute->ns->prefix) {
-            used.insert(Chars(attribute->ns->prefix));
-        }
-        if (IsNameAttribute(attribute)) {
-            used.insert(PrefixOf(AttributeText(attribute)));
-        }
-    }
-    const bool qnameValue = ValueIsQName(element);
-    for (const xmlNode* child = element->children; child; child = child->next) {
-        if (child->type == XML_ELEMENT_NODE) {
-            CollectUsedPrefixes(child, used);
-        } else if (qnameValue && child->type == XML_TEXT_NODE) {
-            used.insert(PrefixOf(Chars(child->content)));
+    const auto start = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+    };
+    const auto follow = [&](char c) {
+        return start(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+    };
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            return msxml::IsNcName(std::string(text));
         }
     }
+    if (!start(text.front())) {
+        return false;
+    }
+    for (const char c : text.substr(1)) {
+        if (!follow(c)) {
+            return false;
+        }
+    }
+    return true;
 }
+
+// The declarations of the root element that a walk of the document may find in use: those not
+// kept whatever happens. The walk ends as soon as every one of them is found.
+class UnusedDeclarations {
+public:
+    UnusedDeclarations(xmlNode* root, const std::vector<std::string>& keep) {
+        for (xmlNs* ns = root->nsDef; ns; ns = ns->next) {
+            if (ns->prefix &&
+                std::find(keep.begin(), keep.end(), Chars(ns->prefix)) == keep.end()) {
+                candidates_.push_back(ns);
+            }
+        }
+    }
+    bool AllUsed() const { return candidates_.empty(); }
+    void Use(std::string_view prefix) {
+        for (auto it = candidates_.begin(); it != candidates_.end(); ++it) {
+            if (ViewOf((*it)->prefix) == prefix) {
+                candidates_.erase(it);
+                return;
+            }
+        }
+    }
+    // Walks the element and everything in it, marking the prefixes it uses, in names and in
+    // QName values.
+    void Walk(const xmlNode* element) {
+        if (element->ns && element->ns->prefix) {
+            Use(ViewOf(element->ns->prefix));
+        }
+        std::string storage;
+        for (const xmlAttr* attribute = element->properties; attribute && !AllUsed();
+             attribute = attribute->next) {
+            if (attribute->ns && attribute->ns->prefix) {
+                Use(ViewOf(attribute->ns->prefix));
+            }
+            if (IsNameAttribute(attribute)) {
+                Use(PrefixOf(AttributeValue(attribute, storage)));
+            }
+        }
+        const bool qnameValue = ValueIsQName(element);
+        for (const xmlNode* child = element->children; child && !AllUsed(); child = child->next) {
+            if (child->type == XML_ELEMENT_NODE) {
+                Walk(child);
+            } else if (qnameValue && child->type == XML_TEXT_NODE) {
+                Use(PrefixOf(ViewOf(child->content)));
+            }
+        }
+    }
+    // The declarations found in use no longer stand among the candidates.
+    const std::vector<xmlNs*>& Unused() const { return candidates_; }
+
+private:
+    std::vector<xmlNs*> candidates_;
+};
 
 } // namespace
 
@@ -94,11 +174,15 @@ std::vector<std::string> DeclaredPrefixes(const xmlNode* root) {
 }
 
 void DropUnusedDeclarations(xmlNode* root, const std::vector<std::string>& keep) {
-    std::set<std::string> used(keep.begin(), keep.end());
-    CollectUsedPrefixes(root, used);
+    UnusedDeclarations declarations(root, keep);
+    if (declarations.AllUsed()) {
+        return; // every declaration is one that stays
+    }
+    declarations.Walk(root);
     for (xmlNs** link = &root->nsDef; *link;) {
         xmlNs* ns = *link;
-        if (ns->prefix && !used.count(Chars(ns->prefix))) {
+        const auto& unused = declarations.Unused();
+        if (std::find(unused.begin(), unused.end(), ns) != unused.end()) {
             *link = ns->next;
             ns->next = nullptr;
             xmlFreeNs(ns);
@@ -108,36 +192,79 @@ void DropUnusedDeclarations(xmlNode* root, const std::vector<std::string>& keep)
     }
 }
 
-bool ResolveQName(const xmlNode* node, std::string_view text, QName& out) {
+std::string_view AttributeValue(const xmlAttr* attribute, std::string& storage) {
+    const xmlNode* child = attribute->children;
+    if (child && !child->next &&
+        (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE)) {
+        return ViewOf(child->content);
+    }
+    xmlChar* value = xmlNodeListGetString(attribute->doc, attribute->children, 1);
+    storage = Chars(value);
+    xmlFree(value);
+    return storage;
+}
+
+bool ResolveQName(const xmlNode* node, std::string_view text, QNameView& out) {
     text = msxml::TrimXmlWhitespace(text);
-    std::string prefix;
-    std::string local;
-    if (!msxml::SplitQName(std::string(text), prefix, local)) {
+    const size_t colon = text.find(':');
+    const std::string_view prefix = colon == std::string_view::npos ? "" : text.substr(0, colon);
+    const std::string_view local = colon == std::string_view::npos ? text : text.substr(colon + 1);
+    if ((colon != std::string_view::npos && !IsNcName(prefix)) || !IsNcName(local)) {
         return false;
     }
-    xmlNs* ns = xmlSearchNs(node->doc, const_cast<xmlNode*>(node),
-                            prefix.empty() ? nullptr : msxml::XmlChars(prefix));
-    if (!ns && !prefix.empty()) {
+    xmlNs* ns = nullptr;
+    if (prefix.empty()) {
+        ns = xmlSearchNs(node->doc, const_cast<xmlNode*>(node), nullptr);
+    } else {
+        // Prefixes are short; one that is not is looked up from a copy all the same.
+        char buffer[64];
+        std::string longPrefix;
+        const char* terminated = buffer;
+        if (prefix.size() < sizeof buffer) {
+            prefix.copy(buffer, prefix.size());
+            buffer[prefix.size()] = '\0';
+        } else {
+            longPrefix = prefix;
+            terminated = longPrefix.c_str();
+        }
+        ns = xmlSearchNs(node->doc, const_cast<xmlNode*>(node), X(terminated));
+        if (!ns) {
+            return false;
+        }
+    }
+    out.uri = ns ? ViewOf(ns->href) : std::string_view();
+    out.local = local;
+    return true;
+}
+
+bool ResolveQName(const xmlNode* node, std::string_view text, QName& out) {
+    QNameView view;
+    if (!ResolveQName(node, text, view)) {
         return false;
     }
-    out.uri = ns ? Chars(ns->href) : "";
-    out.local = std::move(local);
+    out = view.Copy();
     return true;
 }
 
 bool IsFrameworkElement(const xmlNode* node, const char* local) {
-    return node && node->type == XML_ELEMENT_NODE && node->ns &&
-           Equal(node->ns->href, kFrameworkUri) && Equal(node->name, local);
+    // The local name first: it tells most elements apart, and the namespace URI is long.
+    return node && node->type == XML_ELEMENT_NODE && node->ns && Equal(node->name, local) &&
+           node->ns->href && std::strcmp(Chars(node->ns->href), kFrameworkUri) == 0;
+}
+
+bool ElementName(const xmlNode* element, QNameView& out, std::string& storage) {
+    const xmlAttr* name = NoNsAttribute(element, "name");
+    return name && ResolveQName(element, AttributeValue(name, storage), out);
 }
 
 bool ElementName(const xmlNode* element, QName& out, std::string& problem) {
-    xmlChar* name = xmlGetNoNsProp(element, X("name"));
+    const xmlAttr* name = NoNsAttribute(element, "name");
     if (!name) {
         problem = "has no name";
         return false;
     }
-    const std::string text = Chars(name);
-    xmlFree(name);
+    std::string storage;
+    const std::string text(AttributeValue(name, storage));
     if (ResolveQName(element, text, out)) {
         return true;
     }
@@ -150,8 +277,13 @@ bool ElementName(const xmlNode* element, QName& out, std::string& problem) {
 }
 
 bool ElementName(const xmlNode* element, QName& out) {
-    std::string problem;
-    return ElementName(element, out, problem);
+    std::string storage;
+    QNameView view;
+    if (!ElementName(element, view, storage)) {
+        return false;
+    }
+    out = view.Copy();
+    return true;
 }
 
 std::string TrimmedText(const xmlNode* node) {
@@ -161,17 +293,19 @@ std::string TrimmedText(const xmlNode* node) {
     return text;
 }
 
-const xmlNode* FindNamedChild(const xmlNode* parent, const char* kind, const QName& name) {
+const xmlNode* FindNamedChild(const xmlNode* parent, const char* kind, QNameView name) {
+    std::string storage;
     for (const xmlNode* child = parent->children; child; child = child->next) {
-        QName childName;
-        if (IsFrameworkElement(child, kind) && ElementName(child, childName) && childName == name) {
+        QNameView childName;
+        if (IsFrameworkElement(child, kind) && ElementName(child, childName, storage) &&
+            childName == name) {
             return child;
         }
     }
     return nullptr;
 }
 
-bool NamedValueText(const xmlNode* parent, const char* kind, const QName& name, std::string& out) {
+bool NamedValueText(const xmlNode* parent, const char* kind, QNameView name, std::string& out) {
     const xmlNode* holder = FindNamedChild(parent, kind, name);
     if (!holder) {
         return false;
@@ -185,9 +319,9 @@ bool NamedValueText(const xmlNode* parent, const char* kind, const QName& name, 
     return false;
 }
 
-xmlNs* NodeImporter::Bind(const xmlChar* uri, const xmlChar* preferredPrefix) {
+xmlNs* NodeImporter::Bind(std::string_view uri, const xmlChar* preferredPrefix) {
     for (xmlNs* ns = root_->nsDef; ns; ns = ns->next) {
-        if (ns->prefix && xmlStrEqual(ns->href, uri)) {
+        if (ns->prefix && ViewOf(ns->href) == uri) {
             return ns;
         }
     }
@@ -202,30 +336,34 @@ xmlNs* NodeImporter::Bind(const xmlChar* uri, const xmlChar* preferredPrefix) {
         }
         return false;
     };
+    const std::string terminated(uri);
     // The root never gains a default namespace: it would pull the base's unqualified
     // elements into it.
     if (preferredPrefix && *preferredPrefix && !taken(preferredPrefix)) {
-        return Check(xmlNewNs(root_, uri, preferredPrefix));
+        return Check(xmlNewNs(root_, msxml::XmlChars(terminated), preferredPrefix));
     }
     for (int n = 0;; ++n) {
         char prefix[16];
         std::snprintf(prefix, sizeof prefix, "ns%04d", n);
         if (!taken(X(prefix))) {
-            return Check(xmlNewNs(root_, uri, X(prefix)));
+            return Check(xmlNewNs(root_, msxml::XmlChars(terminated), X(prefix)));
         }
     }
 }
 
-std::string NodeImporter::QualifiedText(const QName& name, const char* preferredPrefix) {
+std::string NodeImporter::QualifiedText(QNameView name, const char* preferredPrefix) {
     if (name.uri.empty()) {
-        return name.local;
+        return std::string(name.local);
     }
-    xmlNs* ns = Bind(msxml::XmlChars(name.uri), X(preferredPrefix));
-    return std::string(Chars(ns->prefix)) + ":" + name.local;
+    xmlNs* ns = Bind(name.uri, X(preferredPrefix));
+    std::string text(Chars(ns->prefix));
+    text += ':';
+    text += name.local;
+    return text;
 }
 
 std::string NodeImporter::ImportQNameText(const xmlNode* context, std::string_view text) {
-    QName name;
+    QNameView name;
     if (!ResolveQName(context, text, name)) {
         std::string prefix;
         std::string local;
@@ -235,28 +373,29 @@ std::string NodeImporter::ImportQNameText(const xmlNode* context, std::string_vi
         throw NameError{"\"" + std::string(text) + "\" uses the undeclared prefix \"" + prefix +
                         "\""};
     }
-    std::string prefix;
-    std::string local;
-    msxml::SplitQName(std::string(msxml::TrimXmlWhitespace(text)), prefix, local);
+    const std::string_view trimmed = msxml::TrimXmlWhitespace(text);
+    const size_t colon = trimmed.find(':');
+    const std::string prefix(colon == std::string_view::npos ? "" : trimmed.substr(0, colon));
     return QualifiedText(name, prefix.c_str());
 }
 
 xmlNode* NodeImporter::Import(const xmlNode* element) {
-    xmlNs* ns = element->ns ? Bind(element->ns->href, element->ns->prefix) : nullptr;
+    xmlNs* ns = element->ns ? Bind(ViewOf(element->ns->href), element->ns->prefix) : nullptr;
     xmlNode* copy = Check(xmlNewDocNode(root_->doc, ns, element->name, nullptr));
     try {
         if (!ns && xmlSearchNs(root_->doc, root_, nullptr)) {
             // An element in no namespace, under a root whose default namespace would claim it.
             Check(xmlNewNs(copy, X(""), nullptr));
         }
+        std::string storage;
         for (const xmlAttr* attribute = element->properties; attribute;
              attribute = attribute->next) {
-            std::string value = AttributeText(attribute);
+            std::string value(AttributeValue(attribute, storage));
             if (IsNameAttribute(attribute)) {
                 value = ImportQNameText(element, value);
             }
             xmlNs* attributeNs =
-                attribute->ns ? Bind(attribute->ns->href, attribute->ns->prefix) : nullptr;
+                attribute->ns ? Bind(ViewOf(attribute->ns->href), attribute->ns->prefix) : nullptr;
             Check(xmlNewNsProp(copy, attributeNs, attribute->name, msxml::XmlChars(value)));
         }
         CopyChildren(element, copy, ValueIsQName(element));
@@ -273,9 +412,12 @@ void NodeImporter::CopyChildren(const xmlNode* from, xmlNode* to, bool valueIsQN
         if (child->type == XML_ELEMENT_NODE) {
             made = Import(child);
         } else if (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE) {
-            const std::string text =
-                valueIsQName ? ImportQNameText(from, Chars(child->content)) : Chars(child->content);
-            made = Check(xmlNewDocText(root_->doc, msxml::XmlChars(text)));
+            if (valueIsQName) {
+                const std::string text = ImportQNameText(from, ViewOf(child->content));
+                made = Check(xmlNewDocText(root_->doc, msxml::XmlChars(text)));
+            } else {
+                made = Check(xmlNewDocText(root_->doc, child->content ? child->content : X("")));
+            }
         } else if (child->type == XML_COMMENT_NODE) {
             made = Check(xmlNewDocComment(root_->doc, child->content));
         }

@@ -26,10 +26,30 @@ struct QName {
     bool operator==(const QName&) const = default;
 };
 
+// The same without copies, where a name stands in a document: the URI is its namespace
+// declaration's and the local name lies in the name's own text. Valid while both are.
+struct QNameView {
+    std::string_view uri;
+    std::string_view local;
+    QNameView() = default;
+    QNameView(std::string_view uriPart, std::string_view localPart)
+        : uri(uriPart), local(localPart) {}
+    QNameView(const QName& name) : uri(name.uri), local(name.local) {} // implicit: a view
+    bool operator==(const QNameView&) const = default;
+    QName Copy() const { return QName{std::string(uri), std::string(local)}; }
+};
+
+// Hash and equality for containers keyed by QName or QNameView, looked up by either.
 struct QNameHash {
-    size_t operator()(const QName& name) const noexcept {
-        return std::hash<std::string>()(name.local) * 31 + std::hash<std::string>()(name.uri);
+    using is_transparent = void;
+    size_t operator()(QNameView name) const noexcept {
+        return std::hash<std::string_view>()(name.local) * 31 +
+               std::hash<std::string_view>()(name.uri);
     }
+};
+struct QNameEqual {
+    using is_transparent = void;
+    bool operator()(QNameView a, QNameView b) const noexcept { return a == b; }
 };
 
 // A thrown description of a name that does not resolve.
@@ -38,13 +58,21 @@ struct NameError {
 };
 
 // Resolves "prefix:local" (or "local", in the default namespace) where node stands. False
-// when the text is not a qualified name or its prefix is not declared.
+// when the text is not a qualified name or its prefix is not declared. The view's local name
+// lies in text.
+bool ResolveQName(const xmlNode* node, std::string_view text, QNameView& out);
 bool ResolveQName(const xmlNode* node, std::string_view text, QName& out);
 
 // Whether the element is the framework element of that local name.
 bool IsFrameworkElement(const xmlNode* node, const char* local);
 
+// The text of an attribute: its text node itself when it has just one (as parsed), else a
+// copy made in storage.
+std::string_view AttributeValue(const xmlAttr* attribute, std::string& storage);
+
 // The element's "name" attribute resolved; false when it has none or it does not resolve.
+// The view's local name lies in the attribute or in storage.
+bool ElementName(const xmlNode* element, QNameView& out, std::string& storage);
 bool ElementName(const xmlNode* element, QName& out);
 // The same, with why it failed ("has no name", "uses the undeclared prefix ...").
 bool ElementName(const xmlNode* element, QName& out, std::string& problem);
@@ -54,10 +82,10 @@ std::string TrimmedText(const xmlNode* node);
 
 // The first child element of a framework kind (Value, Property, ...) whose name is
 // (uri, local), or null.
-const xmlNode* FindNamedChild(const xmlNode* parent, const char* kind, const QName& name);
+const xmlNode* FindNamedChild(const xmlNode* parent, const char* kind, QNameView name);
 
 // The text of <kind name=(uri,local)><psf:Value>text</psf:Value></kind> under parent.
-bool NamedValueText(const xmlNode* parent, const char* kind, const QName& name, std::string& out);
+bool NamedValueText(const xmlNode* parent, const char* kind, QNameView name, std::string& out);
 
 // Removes the namespace declarations of the root element that nothing in the document uses,
 // in names or in QName values, except those of the prefixes listed in keep.
@@ -78,10 +106,10 @@ public:
     // A deep copy of element, not yet linked into the target tree.
     xmlNode* Import(const xmlNode* element);
     // "prefix:local" for the name as the target root binds it (declaring it when needed).
-    std::string QualifiedText(const QName& name, const char* preferredPrefix);
+    std::string QualifiedText(QNameView name, const char* preferredPrefix);
 
 private:
-    xmlNs* Bind(const xmlChar* uri, const xmlChar* preferredPrefix);
+    xmlNs* Bind(std::string_view uri, const xmlChar* preferredPrefix);
     std::string ImportQNameText(const xmlNode* context, std::string_view text);
     void CopyChildren(const xmlNode* from, xmlNode* to, bool valueIsQName);
 

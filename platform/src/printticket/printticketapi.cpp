@@ -92,10 +92,44 @@ void WriteTicket(xmlDoc* doc, IStream* result) {
     }
 }
 
+// A base larger than this is parsed for every merge rather than kept.
+constexpr size_t kMaxKeptBaseBytes = size_t{1} << 20;
+
+// A copy of a parsed ticket; null when memory runs out.
+Document CopyOf(const xmlDoc* ticket) {
+    return Document(xmlCopyDoc(const_cast<xmlDoc*>(ticket), 1));
+}
+
+// The base ticket parsed from its bytes, a document of the caller's own. The same bytes as the
+// last merge's are parsed once more and then kept parsed, so that from the third merge onto
+// one base on, each gets a copy instead of a parse. A failed parse leaves the last base as it
+// was.
+Document BaseTicket(LastBaseTicket& last, std::string bytes) {
+    const bool again = bytes == last.bytes;
+    if (again && last.parsed) {
+        Document copy = CopyOf(last.parsed.get());
+        if (!copy) {
+            throw std::bad_alloc();
+        }
+        return copy;
+    }
+    Document parsed = ParseTicket(bytes, E_PRINTTICKET_FORMAT, "base ticket");
+    if (again) {
+        last.parsed = CopyOf(parsed.get()); // a copy that finds no memory is not kept
+    } else {
+        last.parsed.reset();
+        last.bytes.clear();
+        if (bytes.size() <= kMaxKeptBaseBytes) {
+            last.bytes = std::move(bytes);
+        }
+    }
+    return parsed;
+}
+
 HRESULT Merge(Provider& provider, IStream* base, IStream* delta, EPrintTicketScope scope,
               IStream* result) {
-    Document merged = ParseTicket(ReadStream(base, E_PRINTTICKET_FORMAT, "base ticket"),
-                                  E_PRINTTICKET_FORMAT, "base ticket");
+    Document merged =
+        BaseTicket(provider.lastBase, ReadStream(base, E_PRINTTICKET_FORMAT, "base ticket"));
     Document deltaTicket;
     if (delta) {
         deltaTicket = ParseTicket(ReadStream(delta, E_DELTA_PRINTTICKET_FORMAT, "delta ticket"),
@@ -109,7 +143,7 @@ HRESULT Merge(Provider& provider, IStream* base, IStream* delta, EPrintTicketSco
     }
     bool resolved = false;
     try {
-        resolved = ValidateAgainstCapabilities(merged.get(), provider.capabilities.get());
+        resolved = ValidateAgainstCapabilities(merged.get(), *provider.index);
     } catch (const NameError& error) {
         throw Failure{E_PRINTCAPABILITIES_FORMAT, "the printer's capabilities: " + error.message};
     }
@@ -158,6 +192,7 @@ HRESULT WINAPI PTOpenProvider(PCWSTR printerName, DWORD version, HPTPROVIDER* pr
         if (!opened->capabilities) {
             return failure.reason == "Out of memory." ? E_OUTOFMEMORY : E_PRINTCAPABILITIES_FORMAT;
         }
+        opened->index = std::make_unique<const CapabilitiesIndex>(opened->capabilities.get());
         *provider = AddProvider(std::move(opened));
         return S_OK;
     } catch (const std::bad_alloc&) {

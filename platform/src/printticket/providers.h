@@ -1,10 +1,12 @@
 // PrintTicket providers: one per PTOpenProvider, for one printer, on one thread.
 //
 // Ownership: a handle table (handletable.h) holds each open provider from PTOpenProvider to
-// PTCloseProvider; a provider owns the printer's capabilities, parsed once when it opens, and
-// shares the printer description. A provider is used only by the thread that opened it, so
-// its documents need no lock.
+// PTCloseProvider; a provider owns the printer's capabilities, parsed and indexed once when it
+// opens, and the base ticket of its last merge, and shares the printer description. A provider is
+// used only by the thread that opened it, so its documents need no lock.
 #pragma once
+
+#include "printticket/capabilitiesindex.h"
 
 #include "platformprinters.h"
 #include "prntvpt.h"
@@ -12,6 +14,7 @@
 #include <libxml/tree.h>
 
 #include <memory>
+#include <string>
 #include <thread>
 
 namespace platform::printticket {
@@ -21,10 +24,21 @@ struct DocumentDeleter {
 };
 using Document = std::unique_ptr<xmlDoc, DocumentDeleter>;
 
+// The base ticket of the last merge, as bytes, and the document they parse to once the same
+// bytes have come twice running: the pages of a document are merged one after another onto
+// the document's ticket, which is then parsed once and copied for each page.
+struct LastBaseTicket {
+    std::string bytes;
+    Document parsed; // null until the bytes come again
+};
+
 struct Provider {
     std::thread::id owner;
     platformprinters::Printer printer;
     Document capabilities;
+    // Points into capabilities, so it is declared after it and goes first.
+    std::unique_ptr<const CapabilitiesIndex> index;
+    LastBaseTicket lastBase;
 };
 
 HPTPROVIDER AddProvider(std::unique_ptr<Provider> provider); // null when memory runs out

@@ -7,6 +7,7 @@
 #include <libxml/tree.h>
 
 #include <string>
+#include <string_view>
 
 namespace platform::printticket {
 
@@ -21,7 +22,7 @@ void CheckTicketForm(const xmlDoc* ticket);
 
 // The scope a setting belongs to, from its local name: "Page...", "Document...", "Job...";
 // any other name (a private setting, say) is job scope.
-EPrintTicketScope ScopeOfName(const std::string& local);
+EPrintTicketScope ScopeOfName(std::string_view local);
 
 // Merges delta (may be null) into base, in place: each Feature and ParameterInit of the delta
 // of scope or wider replaces the base's element of the same name and kind, or is added; then

@@ -4,11 +4,13 @@
 // range is clamped.
 #pragma once
 
+#include "printticket/capabilitiesindex.h"
+
 #include <libxml/tree.h>
 
 namespace platform::printticket {
 
 // Changes ticket in place; true when anything was changed. Throws std::bad_alloc, NameError.
-bool ValidateAgainstCapabilities(xmlDoc* ticket, const xmlDoc* capabilities);
+bool ValidateAgainstCapabilities(xmlDoc* ticket, const CapabilitiesIndex& capabilities);
 
 } // namespace platform::printticket

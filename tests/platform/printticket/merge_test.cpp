@@ -33,6 +33,14 @@ const char kDeltaOtherPrefixes[] =
   <Feature name="k:DocumentCollate"><Option name="k:Collated"/></Feature>
 </PrintTicket>)";
 
+// Settings that declare the keywords namespace themselves: a setting the delta replaces takes
+// its declaration with it while later settings are still being looked up.
+const char kBaseDeclaringPerSetting[] =
+    R"(<psf:PrintTicket xmlns:psf="http://schemas.microsoft.com/windows/2003/08/printing/printschemaframework" version="1">
+  <psf:Feature xmlns:k="http://schemas.microsoft.com/windows/2003/08/printing/printschemakeywords" name="k:PageOrientation"><psf:Option name="k:Portrait"/></psf:Feature>
+  <psf:Feature xmlns:k="http://schemas.microsoft.com/windows/2003/08/printing/printschemakeywords" name="k:DocumentCollate"><psf:Option name="k:Uncollated"/></psf:Feature>
+</psf:PrintTicket>)";
+
 std::string Delta(const std::string& settings) {
     return R"(<psf:PrintTicket xmlns:psf="http://schemas.microsoft.com/windows/2003/08/printing/printschemaframework"
     xmlns:psk="http://schemas.microsoft.com/windows/2003/08/printing/printschemakeywords"
@@ -94,6 +102,15 @@ INSTANTIATE_TEST_SUITE_P(
               {"psk:DocumentCollate", "psk:Collated"},
               {"psk:PageMediaSize", "psk:NorthAmericaLetter"},
               {"psk:JobCopiesAllDocuments", "1"}}},
+        Case{"ReplacedSettingsThatDeclaredTheirOwnPrefix",
+             kDocsPrinter,
+             kBaseDeclaringPerSetting,
+             kDeltaOtherPrefixes,
+             kPTPageScope,
+             S_PT_NO_CONFLICT,
+             {{"psk:JobInputBin", "oem:ESLDProBin"},
+              {"psk:PageOrientation", "psk:Landscape"},
+              {"psk:DocumentCollate", "psk:Collated"}}},
         Case{"DocumentScopeLeavesOutPageSettings",
              kDocsPrinter,
              kBase,

@@ -139,6 +139,40 @@ TEST_F(Provider, ASuccessLeavesNoMessageAndReadsFromWhereTheStreamStands) {
     EXPECT_EQ(S_OK, PTCloseProvider(provider));
 }
 
+// The printer's capabilities are read once per provider, and a base ticket that comes again is
+// parsed once and copied: merges onto one base that fall back to a default option, match
+// nameless options or clamp a parameter answer the same through one provider, byte for byte,
+// however often and in whatever order, as each does through a provider of its own.
+TEST_F(Provider, EveryMergeOfOneProviderAnswersAsAFreshProviderDoes) {
+    const std::string deltas[] = {
+        Ticket(
+            R"(<psf:Feature name="psk:PageOutputColor"><psf:Option name="psk:Grayscale"/></psf:Feature>)"),
+        printtickettest::File("ticket-custom-media-size.xml"),
+        printtickettest::File("ticket-3d-example.xml"),
+        Ticket(
+            R"(<psf:Feature name="psk:PageOrientation"><psf:Option name="psk:Portrait"/></psf:Feature>)"),
+    };
+    std::vector<Outcome> fresh;
+    for (const std::string& delta : deltas) {
+        fresh.push_back(MergeTexts(kDocsPrinter, kGood, delta, kPTPageScope));
+        ASSERT_TRUE(SUCCEEDED(fresh.back().hr)) << fresh.back().message;
+    }
+    HPTPROVIDER provider = nullptr;
+    ASSERT_EQ(S_OK, PTOpenProvider(u"Docs Example Printer", 1, &provider));
+    for (int round = 0; round < 2; ++round) {
+        for (size_t i = std::size(deltas); i-- > 0;) {
+            SCOPED_TRACE(testing::Message() << "round " << round << ", delta " << i);
+            CComPtr<IStream> base = printtickettest::StreamOf(kGood);
+            CComPtr<IStream> delta = printtickettest::StreamOf(printtickettest::Resolve(deltas[i]));
+            CComPtr<IStream> result = printtickettest::StreamOf("");
+            EXPECT_EQ(fresh[i].hr, PTMergeAndValidatePrintTicket(provider, base, delta,
+                                                                 kPTPageScope, result, nullptr));
+            EXPECT_EQ(fresh[i].result, printtickettest::ContentOf(result));
+        }
+    }
+    EXPECT_EQ(S_OK, PTCloseProvider(provider));
+}
+
 TEST_F(Provider, KeepsTheDeclarationsTheResultNeedsAndNoOthers) {
     // The 3D delta brings three namespaces whose settings the printer then drops.
     const Outcome dropped = MergeTexts(
