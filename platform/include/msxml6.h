@@ -346,8 +346,9 @@ MIDL_INTERFACE("a4f96ed0-f829-476e-81c0-cdc7bd2a0802") ISAXXMLReader : public IU
     // IStream or ISequentialStream (read to its end, in chunks). Without a content handler
     // the document is only checked. A document that is not well-formed (or has a DTD, or
     // nests deeper than 256) gives E_FAIL; a handler's failure, or a failing Read, is
-    // returned as is. The XML declaration and comments are not reported; CDATA sections come
-    // as characters.
+    // returned as is. A handler that throws stops the parse too: std::bad_alloc gives
+    // E_OUTOFMEMORY, ATL::CAtlException its HRESULT, anything else E_FAIL. The XML
+    // declaration and comments are not reported; CDATA sections come as characters.
     virtual HRESULT STDMETHODCALLTYPE parse(VARIANT input) = 0;
 };
 PLATFORM_DECLARE_IID(ISAXXMLReader, 0xa4f96ed0, 0xf829, 0x476e, 0x81, 0xc0, 0xcd, 0xc7, 0xbd, 0x2a,

@@ -9,6 +9,8 @@
 #include <libxml/parserInternals.h>
 
 #include <algorithm>
+#include <new>
+#include <stdexcept>
 
 #include <string>
 #include <vector>
@@ -249,14 +251,23 @@ public:
         xmlStopParser(context);
     }
     // Runs the body of a libxml2 callback. Nothing may unwind through libxml2's C frames, so
-    // running out of memory stops the parse here and becomes its result.
+    // running out of memory stops the parse here and becomes its result, and so does any other
+    // exception a handler lets out, as E_FAIL (a failed BSTR copy as its E_OUTOFMEMORY).
     template <class Body>
     static void Callback(void* user, Body&& body) noexcept {
         SaxRun& run = Of(user);
-        const HRESULT hr = com::Guarded([&] {
+        HRESULT hr = S_OK;
+        try {
             body(run);
-            return S_OK;
-        });
+        } catch (const std::bad_alloc&) {
+            hr = E_OUTOFMEMORY;
+        } catch (const std::length_error&) {
+            hr = E_OUTOFMEMORY;
+        } catch (const ATL::CAtlException& exception) {
+            hr = FAILED(exception.m_hr) ? exception.m_hr : E_FAIL;
+        } catch (...) {
+            hr = E_FAIL;
+        }
         if (FAILED(hr) && run.handlerFailure == S_OK) {
             run.handlerFailure = hr;
             xmlStopParser(run.context);
@@ -264,20 +275,24 @@ public:
     }
 
     static void SetDocumentLocator(void* user, xmlSAXLocatorPtr) {
-        SaxRun& run = Of(user);
-        run.locator_->context = run.context;
-        run.Call([&](ISAXContentHandler* h) { return h->putDocumentLocator(run.locator_); });
+        Callback(user, [](SaxRun& run) {
+            run.locator_->context = run.context;
+            run.Call([&](ISAXContentHandler* h) { return h->putDocumentLocator(run.locator_); });
+        });
     }
     static void StartDocument(void* user) {
-        Of(user).Call([](ISAXContentHandler* h) { return h->startDocument(); });
+        Callback(user, [](SaxRun& run) {
+            run.Call([](ISAXContentHandler* h) { return h->startDocument(); });
+        });
     }
     static void EndDocument(void* user) {
         // libxml2 ends even a document that failed (an empty one, say); the handler hears the
         // end of well-formed documents only.
-        SaxRun& run = Of(user);
-        if (run.context->wellFormed && !run.malformed) {
-            run.Call([](ISAXContentHandler* h) { return h->endDocument(); });
-        }
+        Callback(user, [](SaxRun& run) {
+            if (run.context->wellFormed && !run.malformed) {
+                run.Call([](ISAXContentHandler* h) { return h->endDocument(); });
+            }
+        });
     }
     static void InternalSubset(void* user, const xmlChar*, const xmlChar*, const xmlChar*) {
         Of(user).Refuse(); // DTDs are refused

@@ -3,6 +3,8 @@
 
 #include "platformtest.h"
 
+#include <algorithm>
+#include <new>
 #include <string>
 
 using namespace domtest;
@@ -15,6 +17,8 @@ public:
     std::string log;
     int failAt = 0; // 1-based event number that answers failure; 0: none
     HRESULT failure = E_ABORT;
+    int throwAt = 0; // 1-based event number that throws what thrower throws; 0: none
+    void (*thrower)() = nullptr;
     // With keep set, the locator and the attributes of the last element are held on to.
     bool keep = false;
     CComPtr<ISAXLocator> keptLocator;
@@ -93,7 +97,11 @@ public:
 private:
     HRESULT Event(const std::string& line) {
         log += line + "\n";
-        return ++events_ == failAt ? failure : S_OK;
+        ++events_;
+        if (events_ == throwAt) {
+            thrower();
+        }
+        return events_ == failAt ? failure : S_OK;
     }
     ULONG references_ = 1;
     int events_ = 0;
@@ -146,6 +154,33 @@ TEST_F(Sax, AFailingHandlerStopsTheParseWithItsFailure) {
     handler.failure = E_ACCESSDENIED;
     EXPECT_EQ(E_ACCESSDENIED, ParseText(handler, "<a><b/></a>"));
     EXPECT_EQ("locator\nstartDocument\nstart {}a a\n", handler.log);
+}
+
+// A handler is not meant to throw, but one that does must not unwind through the parser: the
+// parse stops at that event, whichever it is, and ends with a failure.
+TEST_F(Sax, AThrowingHandlerStopsTheParseWithAFailure) {
+    const struct {
+        const char* name;
+        void (*thrower)();
+        HRESULT expected;
+    } kinds[] = {
+        {"out of memory", [] { throw std::bad_alloc(); }, E_OUTOFMEMORY},
+        {"failed BSTR copy", [] { ATL::AtlThrow(E_OUTOFMEMORY); }, E_OUTOFMEMORY},
+        {"anything else", [] { throw 42; }, E_FAIL},
+    };
+    // locator, startDocument, start a, chars, end a, endDocument
+    const char* const xml = "<a>t</a>";
+    for (const auto& kind : kinds) {
+        for (int at = 1; at <= 6; ++at) {
+            SCOPED_TRACE(std::string(kind.name) + " at event " + std::to_string(at));
+            RecordingHandler handler;
+            handler.throwAt = at;
+            handler.thrower = kind.thrower;
+            EXPECT_EQ(kind.expected, ParseText(handler, xml));
+            EXPECT_EQ(at, std::count(handler.log.begin(), handler.log.end(), '\n'))
+                << "no event after the throw";
+        }
+    }
 }
 
 TEST_F(Sax, RefusedDocumentsFail) {
