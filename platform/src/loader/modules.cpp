@@ -73,6 +73,29 @@ bool InProgram(const void* address) {
     return search.found;
 }
 
+// Whether the handle is one the system's loader gave out and still holds: one of the loaded
+// objects' link maps (a handle taken from another value would be read as one).
+bool IsModule(HMODULE module) {
+    if (!module) {
+        return false;
+    }
+    void* program = dlopen(nullptr, RTLD_LAZY);
+    link_map* map = nullptr;
+    if (!program || dlinfo(program, RTLD_DI_LINKMAP, &map) != 0) {
+        return false;
+    }
+    dlclose(program);
+    if (module == program) {
+        return true;
+    }
+    for (; map; map = map->l_next) {
+        if (static_cast<void*>(map) == static_cast<void*>(module)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 HMODULE Fail(DWORD error) {
     SetLastError(error);
     return nullptr;
@@ -174,7 +197,7 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
     }
     std::string path;
     link_map* map = nullptr;
-    if (module && dlinfo(module, RTLD_DI_LINKMAP, &map) != 0) {
+    if (module && (!IsModule(module) || dlinfo(module, RTLD_DI_LINKMAP, &map) != 0)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return 0;
     }
@@ -201,8 +224,12 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
-    if (!module || !procName) {
-        SetLastError(module ? ERROR_PROC_NOT_FOUND : ERROR_INVALID_HANDLE);
+    if (!IsModule(module)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (!procName) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
         return nullptr;
     }
     dlerror();
@@ -215,7 +242,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
 }
 
 BOOL WINAPI FreeLibrary(HMODULE module) {
-    if (!module || dlclose(module) != 0) {
+    if (!IsModule(module) || dlclose(module) != 0) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }

@@ -87,7 +87,16 @@ TEST(Modules, FailuresSayWhatWentWrong) {
     ASSERT_NE(nullptr, module);
     EXPECT_EQ(nullptr, GetProcAddress(module, "NoSuchFunction"));
     EXPECT_EQ(static_cast<DWORD>(ERROR_PROC_NOT_FOUND), GetLastError());
-    EXPECT_EQ(nullptr, GetProcAddress(nullptr, "LoaderTestCall"));
+    // Handles the loader never gave, or took back, are refused rather than followed.
+    int plainInt = 0;
+    for (HMODULE bad : {static_cast<HMODULE>(nullptr), reinterpret_cast<HMODULE>(&plainInt),
+                        reinterpret_cast<HMODULE>(1)}) {
+        EXPECT_EQ(nullptr, GetProcAddress(bad, "LoaderTestCall"));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+        EXPECT_FALSE(FreeLibrary(bad));
+        char path[64];
+        EXPECT_EQ(0u, GetModuleFileNameA(bad ? bad : reinterpret_cast<HMODULE>(2), path, 64));
+    }
     HMODULE none = reinterpret_cast<HMODULE>(1);
     EXPECT_FALSE(GetModuleHandleExA(0, "libloader-nowhere.so", &none));
     EXPECT_EQ(nullptr, none);
@@ -95,6 +104,7 @@ TEST(Modules, FailuresSayWhatWentWrong) {
                                         GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                                     kModuleName, &none));
     EXPECT_TRUE(FreeLibrary(module));
+    EXPECT_FALSE(FreeLibrary(module)); // unloaded: its handle is no module any more
 }
 
 TEST(Modules, FileNamesAreWholeOrCutAndTerminated) {
