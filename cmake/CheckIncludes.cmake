@@ -7,6 +7,7 @@
 #   kldcore/                         kldcore/, kldutil/, platform/include/
 #   filterpipeline/, utilitiesstaticlib/
 #                                    filterpipeline/, utilitiesstaticlib/, kldutil/,
+#                                    kldcore/ (declarations only: it is delay-loaded),
 #                                    platform/include/
 #
 # Never a source file (.cpp), never platform/src/, and no third-party header: libxml2, zlib,
@@ -31,7 +32,7 @@ file(REAL_PATH "${SOURCE_DIR}" SOURCE_DIR)
 set(layers kldutil kldcore filterpipeline utilitiesstaticlib)
 set(allowed_kldutil kldutil platform/include)
 set(allowed_kldcore kldcore kldutil platform/include)
-set(allowed_filterpipeline filterpipeline utilitiesstaticlib kldutil platform/include)
+set(allowed_filterpipeline filterpipeline utilitiesstaticlib kldutil kldcore platform/include)
 set(allowed_utilitiesstaticlib ${allowed_filterpipeline})
 
 # Where the third-party libraries' headers are, as paths resolved on this machine.
