@@ -2,6 +2,9 @@
 
 #include <filterutilities/errorconvention.h>
 
+#include <kldcore/pagesizedictionary.h>
+
+#include <kldutil/dimension.h>
 #include <kldutil/setthreadtokenwrapper.h>
 
 #include <atlbase.h>
@@ -165,6 +168,61 @@ PageMediaSizePtPcHelper::DeletePageMediaSizeAndItsParameterInitsIfExist(
         }
         return S_OK;
     });
+}
+
+void PageMediaSizePtPcHelper::GetMsPageMediaSizeOptionName(
+    bool custom, bool postScript, PageSizeDictionary& dictionary, const _tag_FormsInfoRec& form,
+    CXString* name, PrintSchema::MsPrintTicketNamespacesEnum* ns) {
+    if (!name || !ns) {
+        FU_THROW_HR(E_POINTER);
+    }
+    *ns = PrintSchema::KeywordsNs;
+    CXString own;
+    auto ownNs = PrintSchema::KeywordsNs;
+    if (NameWithoutDictionary(custom, postScript, form, own, ownNs)) {
+        *name = std::move(own);
+        *ns = ownNs;
+        return;
+    }
+    const std::vector<const PageSizeDictionaryEntry*> entries =
+        dictionary.GetPageSizeEntryRefs(Dimension(form.width, Dimension::TenthMillimetre),
+                                        Dimension(form.height, Dimension::TenthMillimetre));
+    for (const PageSizeDictionaryEntry* entry : entries) {
+        if (entry->GetValueId().GetValueEnum() == form.paperSizeValueId) {
+            *name = entry->GetMsPageMediaSizeOptionName();
+            *ns = entry->IsPredefinedMsOptionName() ? PrintSchema::KeywordsNs
+                                                    : PrintSchema::UserKeywordsNs;
+            return;
+        }
+    }
+}
+
+void PageMediaSizePtPcHelper::GetMsPageMediaSizeOptionName(
+    bool custom, bool postScript, const _tag_FormsInfoRec& form, CXString* name,
+    PrintSchema::MsPrintTicketNamespacesEnum* ns) {
+    PageSizeDictionary dictionary(nullptr);
+    GetMsPageMediaSizeOptionName(custom, postScript, dictionary, form, name, ns);
+}
+
+HRESULT PageMediaSizePtPcHelper::AddOrReplacePageMediaSize(PrintTicketXmlDocument& ticket,
+                                                           bool postScript,
+                                                           PageSizeDictionary& dictionary,
+                                                           _tag_FormsInfoRec& form) {
+    return CatchComException([&]() -> HRESULT {
+        const bool custom = form.formNumber == kCustomFormNumber;
+        CXString name;
+        auto ns = PrintSchema::KeywordsNs;
+        GetMsPageMediaSizeOptionName(custom, postScript, dictionary, form, &name, &ns);
+        WritePageMediaSize(ticket, custom, postScript, name, ns, form);
+        return S_OK;
+    });
+}
+
+HRESULT PageMediaSizePtPcHelper::AddOrReplacePageMediaSize(PrintTicketXmlDocument& ticket,
+                                                           bool postScript,
+                                                           _tag_FormsInfoRec& form) {
+    PageSizeDictionary dictionary(nullptr);
+    return AddOrReplacePageMediaSize(ticket, postScript, dictionary, form);
 }
 
 bool PageMediaSizePtPcHelper::NameWithoutDictionary(bool custom, bool postScript,

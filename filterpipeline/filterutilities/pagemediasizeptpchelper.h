@@ -34,6 +34,8 @@
 #include <cstdint>
 #include <vector>
 
+class PageSizeDictionary;
+
 // One form as the driver's DeviceCapabilitiesW hands it out (capability 65525): 152 bytes,
 // little-endian. Sizes are tenths of a millimetre.
 struct _tag_FormsInfoRec {
@@ -90,9 +92,35 @@ public:
     static HRESULT FindFormInfoRect(std::vector<_tag_FormsInfoRec> list, int width, int height,
                                     DataModelIds::tagValueEnum paperSize, _tag_FormsInfoRec* out);
 
+    // The PageMediaSize option that names the form, and its namespace (KeywordsNs or
+    // UserKeywordsNs): custom gives the custom size's name; driver, hidden and system forms
+    // take the name of the dictionary's first entry of their size and paper size id (name
+    // unchanged and KeywordsNs when there is none); user forms and driver custom sizes are
+    // named by number and size. Raises E_POINTER for a null name or ns, E_FAIL for a form of
+    // another kind. The overload without a dictionary builds one from the core library,
+    // which is loaded at its first use (a core library that cannot be loaded raises
+    // ExceptionDelayLoadDllLoadFailure).
+    static void GetMsPageMediaSizeOptionName(bool custom, bool postScript,
+                                             PageSizeDictionary& dictionary,
+                                             const _tag_FormsInfoRec& form, CXString* name,
+                                             PrintSchema::MsPrintTicketNamespacesEnum* ns);
+    static void GetMsPageMediaSizeOptionName(bool custom, bool postScript,
+                                             const _tag_FormsInfoRec& form, CXString* name,
+                                             PrintSchema::MsPrintTicketNamespacesEnum* ns);
+
     // Removes the PageMediaSize feature and the initialisers of its custom-size parameters.
     // S_OK, or the failure.
     static HRESULT DeletePageMediaSizeAndItsParameterInitsIfExist(PrintTicketXmlDocument& ticket);
+    // Writes the form into the ticket as its PageMediaSize (see the contract): the custom size
+    // (form number 256) by reference to ParameterInit elements of its size, any other form
+    // with its size as integer scored properties. S_OK; E_FAIL for a form of another kind,
+    // E_INVALIDARG for one without a name or with a size the ticket cannot carry, or the
+    // failure of the edit. The overload without a dictionary builds one as above.
+    static HRESULT AddOrReplacePageMediaSize(PrintTicketXmlDocument& ticket, bool postScript,
+                                             PageSizeDictionary& dictionary,
+                                             _tag_FormsInfoRec& form);
+    static HRESULT AddOrReplacePageMediaSize(PrintTicketXmlDocument& ticket, bool postScript,
+                                             _tag_FormsInfoRec& form);
 
 private:
     // The option name of a form that the dictionary does not name (the custom size, user forms,

@@ -79,7 +79,7 @@ TEST_F(Printers, TheBuiltInPrinterNeedsNoSetUp) {
     EXPECT_NE(std::string::npos, described->defaultTicket.find("<psf:PrintTicket"));
     EXPECT_EQ(4233, described->margins.left);
     EXPECT_EQ(4233, described->margins.bottom);
-    ASSERT_EQ(15u, described->forms.size());
+    ASSERT_EQ(16u, described->forms.size());
     EXPECT_EQ(9, described->forms[3].number);
     EXPECT_EQ(2100, described->forms[3].width);
     EXPECT_EQ(2970, described->forms[3].height);
