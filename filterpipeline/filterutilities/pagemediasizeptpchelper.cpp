@@ -13,7 +13,9 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <set>
 #include <span>
+#include <utility>
 
 namespace {
 
@@ -55,12 +57,6 @@ bool IsKind(const _tag_FormsInfoRec& form, int32_t kind) {
     return form.formKind == kind;
 }
 
-bool SizeListed(const std::vector<_tag_FormsInfoRec>& listed, const _tag_FormsInfoRec& form) {
-    return std::any_of(listed.begin(), listed.end(), [&](const _tag_FormsInfoRec& other) {
-        return other.width == form.width && other.height == form.height;
-    });
-}
-
 } // namespace
 
 PageMediaSizePtPcHelper::~PageMediaSizePtPcHelper() = default;
@@ -100,14 +96,17 @@ PageMediaSizePtPcHelper::GetFilteredPaperInfoForAnXpsFilter(CXString& printer, v
 std::vector<_tag_FormsInfoRec>
 PageMediaSizePtPcHelper::FilterPaperSizeListForPrintTicket(std::vector<_tag_FormsInfoRec> list) {
     std::vector<_tag_FormsInfoRec> kept;
+    // The sizes of the forms kept so far, so that each later form is checked at once.
+    std::set<std::pair<int32_t, int32_t>> sizes;
     for (const _tag_FormsInfoRec& form : list) {
         if (IsKind(form, DriverForm) || IsKind(form, CustomSizeRecord)) {
             kept.push_back(form);
+            sizes.emplace(form.width, form.height);
         }
     }
     for (const int32_t kind : {SystemForm, UserForm, DriverCustomSize}) {
         for (const _tag_FormsInfoRec& form : list) {
-            if (IsKind(form, kind) && !SizeListed(kept, form)) {
+            if (IsKind(form, kind) && sizes.emplace(form.width, form.height).second) {
                 kept.push_back(form);
             }
         }
