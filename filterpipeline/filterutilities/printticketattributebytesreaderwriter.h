@@ -68,6 +68,8 @@ public:
 
     // The held devmode, null when none is held.
     DEVMODEW* GetPublicDevmodePtr();
+    // The held devmode's bytes, empty when none is held.
+    const ByteBuffer& GetDevmode() const noexcept { return m_devmode; }
     // Holds a copy of devmode and drops the decoded list.
     void SetDevmode(ByteBuffer& devmode);
     // Drops the decoded list and attributes; the next request decodes the devmode again.

@@ -50,6 +50,11 @@ struct Listing {
 
 inline constexpr char16_t kBuiltinPrinterName[] = u"FilterUtilities XPS Printer";
 
+// The driver's private DeviceCapabilitiesW numbers (wingdi.h) and the size of a form record.
+inline constexpr WORD kFormsCapability = 65525;
+inline constexpr WORD kMarginsCapability = 65518;
+inline constexpr size_t kFormRecordSize = 152;
+
 // The folders searched for *.printer files, in order: those of FILTERUTILITIES_PRINTERS
 // (separated by ':'), the user's configuration folder, the system folder.
 PLATFORM_EXPORT std::vector<std::string> SearchFolders();

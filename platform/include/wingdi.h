@@ -1,4 +1,5 @@
-// GDI text measurement: information contexts, logical fonts, text extents and metrics.
+// GDI text measurement: information contexts, logical fonts, text extents and metrics; and
+// DeviceCapabilitiesW, through which a printer's driver answers its own queries.
 //
 // An information context measures at 96 dots per inch. Fonts are matched by face name, weight
 // and italic to the fonts installed on the machine and measured from the font files;
@@ -89,4 +90,20 @@ PLATFORM_EXPORT BOOL WINAPI DeleteObject(HGDIOBJ object);
 // font's cell height. Kerning is not applied.
 PLATFORM_EXPORT BOOL WINAPI GetTextExtentPoint32W(HDC dc, LPCWSTR text, int count, LPSIZE size);
 PLATFORM_EXPORT BOOL WINAPI GetTextMetricsW(HDC dc, LPTEXTMETRICW metrics);
+
+// What a printer's driver tells about the printer. The spooler stand-in answers the driver's
+// two private capability numbers from the printer's description (platformprinters.h); any
+// other number fails with -1 and ERROR_NOT_SUPPORTED, an unknown printer with -1 and
+// ERROR_INVALID_PRINTER_NAME. The port and the devmode are not read.
+//  - 65525, the driver's forms: with output, one 152-byte record per form, in the
+//    description's order, each little-endian: bytes 0-1 the form number (256 the custom
+//    size), 4-7 width and 8-11 height in tenths of a millimetre, 12-15 the paper size value
+//    id, 20-23 the form kind, 24-151 the form's name in UTF-16 (at most 63 units, ended by a
+//    zero unit), every other byte 0. The result is the number of forms, with or without
+//    output; output must have room for all of them (no size is passed: ask for the count
+//    first, and leave room for forms added to the description in between).
+//  - 65518, the printable-area margins: with output, four int32 (left, top, right, bottom of
+//    the portrait page, in micrometres); the result is 16, the number of bytes.
+PLATFORM_EXPORT int WINAPI DeviceCapabilitiesW(LPCWSTR device, LPCWSTR port, WORD capability,
+                                               LPWSTR output, const DEVMODEW* devmode);
 }

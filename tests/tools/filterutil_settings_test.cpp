@@ -80,6 +80,9 @@ TEST_F(FilterutilSettings, EachSettingSaysWhichTicketAnswered) {
               "pages per sheet: 16, value ids 7611 and 8010 (from the document ticket)\n"
               "output paper size: 210000 x 297000 um, value id 5001, the page media size (from "
               "the default ticket)\n"
+              // The built-in printer's margins of 4233 um, turned for ReversePortrait.
+              "imageable area: origin 4233 x 4233, extent 201534 x 288534 on a page of 210000 "
+              "x 297000 um\n"
               "watermark: none (type 4) (settings text: none; data model: the document ticket)\n"
               "  offset 0 x 0 (1/96 in), on a page of 793.701 x 1122.52\n"
               "  draw mode 1, data-model watermark no\n",
@@ -155,6 +158,17 @@ TEST_F(FilterutilSettings, EachSettingSaysWhichTicketAnswered) {
     "state": "defaults",
     "from": null
   },
+  "imageableArea": {
+    "value": {
+      "width": 215900,
+      "height": 279400,
+      "originWidth": 4233,
+      "originHeight": 4233,
+      "extentWidth": 207434,
+      "extentHeight": 270934
+    },
+    "state": "read"
+  },
   "watermark": {
     "type": "none",
     "typeNumber": 4,
@@ -217,6 +231,9 @@ TEST_F(FilterutilSettings, AbsentAndUnreadableSettingsAreReportedOneByOne) {
         "booklet binding: None, measures 0 (1/600 in) and 0 (1/1200 in) (from the page ticket)\n"
         "pages per sheet: 2, value ids 7611 and 8010 (from the page ticket)\n"
         "output paper size: 215900 x 279400 um, value id 5001, the page media size (defaults)\n"
+        // An orientation that cannot be read turns nothing.
+        "imageable area: origin 4233 x 4233, extent 207434 x 270934 on a page of 215900 x "
+        "279400 um\n"
         "watermark: none (type 4) (settings text: none; data model: the page ticket)\n"
         "  offset 0 x 0 (1/96 in), on a page of 816 x 1056\n"
         "  draw mode 1, data-model watermark no\n",

@@ -17,6 +17,8 @@ int TicketDevmode(const Arguments& arguments);
 int TicketEffective(const Arguments& arguments);
 int TicketSettings(const Arguments& arguments);
 int TicketMerge(const Arguments& arguments);
+int TicketMediaSize(const Arguments& arguments);
+int Forms(const Arguments& arguments);
 int Printers(const Arguments& arguments);
 int XpsList(const Arguments& arguments);
 int XpsCopy(const Arguments& arguments);

@@ -21,6 +21,7 @@ namespace {
 
 constexpr char kUsage[] = R"(usage: filterutil ticket COMMAND [OPTIONS] FILE
        filterutil printers [--json]
+       filterutil forms [--printer P] [--json]
        filterutil xps list [--json] JOB.xps
        filterutil xps copy IN.xps OUT.xps
        filterutil run [--printer P] [--ticket T] [--user U]
@@ -107,7 +108,9 @@ commands:
       Schema features (page features from the page ticket down, job features from the job
       ticket and the default), page scaling, booklet binding and pages per sheet from the
       driver's data model (the devmode snapshot of the narrowest ticket that carries one),
-      the output paper size from the data model or else the page media size. A setting is
+      the output paper size from the data model or else the page media size, and the
+      page's imageable area (printer P's margins on the page media size, turned for the
+      orientation; none for a borderless data model). A setting is
       "from the X ticket", "defaults" (no data model of this driver, or nothing to read: the
       values a filter gets then), "not set" or "unreadable" with the reason. The view asks
       printer P (the default printer without --printer) as the current user.
@@ -123,6 +126,9 @@ commands:
                     "from": "page"|"document"|"job"|"default"|null},
          "orientation", "pageScaling", "pageMediaSize", "bookletBinding", "nUp",
          "outputPaperSize": {...},
+         "imageableArea": {"value": {"width": n, "height": n, "originWidth": n,
+                           "originHeight": n, "extentWidth": n, "extentHeight": n},
+                           "state": "read"|"unreadable"},
          "watermark": {"type": "text"|"dateTimeStamp"|"image"|"none", "typeNumber": n,
                        "text": ..., "font": {"face": ..., "pointSize": n, "height": n,
                        "weight": n, ...}, "colour": "#RRGGBB", "density": n, "angle": n,
@@ -144,6 +150,30 @@ commands:
       does not define are dropped, options it does not offer become its default option,
       integers outside a parameter's range are clamped. Standard error says "no conflicts" or
       "conflicts resolved". Runs as the current user.
+
+  ticket mediasize TICKET (--form NAME | --size WIDTHxHEIGHT[mm|in]) [--postscript]
+                   [--printer P] [-o OUT]
+      Writes one of printer P's forms (the default printer without --printer) into the ticket
+      as its PageMediaSize, as a filter does: the old PageMediaSize and the initialisers of its
+      custom-size parameters go, the new feature is added at the end with the form's size as
+      MediaSizeWidth and MediaSizeHeight. --form names a form a ticket may name (see forms);
+      --size picks the form of that size (millimetres unless "in" follows, a side from 0.1 mm
+      to 10 m), or the printer's custom size when it has none: CustomMediaSize, or with
+      --postscript PSCustomMediaSize, whose size goes into ParameterInit elements. The forms
+      are asked as the current user.
+
+  forms [--printer P] [--json]
+      The forms printer P's driver reports (the default printer without --printer), asked as
+      the current user, as a filter sees them: each with its name, number, size in tenths of a
+      millimetre, paper size id, kind, whether a print ticket may name it (kept) or not
+      (dropped: a hidden form or one of an unknown kind, or a system form, user form or
+      driver custom size whose size an earlier form already has), and its Print Schema
+      PageMediaSize option with its namespace (psk: the Print Schema keywords, pk: the
+      driver's). With --json:
+        {"printer": ..., "forms": [{"number": n, "name": ..., "width": n, "height": n,
+          "paperSizeId": n, "kind": n, "kindName": ..., "kept": bool, "option": ...|null,
+          "namespace": "keywords"|"private"|null}]}
+      with "problem" beside a null option.
 
   printers [--json]
       Lists the printers: the descriptions (*.printer) in the folders of
@@ -212,10 +242,11 @@ using Command = std::function<int(const filterutil::Arguments&)>;
 
 const std::map<std::string, Command>& TicketCommands() {
     static const std::map<std::string, Command> commands{
-        {"show", filterutil::TicketShow},       {"set", filterutil::TicketSet},
-        {"param", filterutil::TicketParam},     {"prune", filterutil::TicketPrune},
-        {"devmode", filterutil::TicketDevmode}, {"effective", filterutil::TicketEffective},
-        {"merge", filterutil::TicketMerge},     {"settings", filterutil::TicketSettings},
+        {"show", filterutil::TicketShow},           {"set", filterutil::TicketSet},
+        {"param", filterutil::TicketParam},         {"prune", filterutil::TicketPrune},
+        {"devmode", filterutil::TicketDevmode},     {"effective", filterutil::TicketEffective},
+        {"merge", filterutil::TicketMerge},         {"settings", filterutil::TicketSettings},
+        {"mediasize", filterutil::TicketMediaSize},
     };
     return commands;
 }
@@ -251,6 +282,10 @@ int Run(int argc, char** argv) {
     if (arguments[0] == "printers") {
         Apartment apartment;
         return filterutil::Printers(filterutil::Arguments(arguments.begin() + 1, arguments.end()));
+    }
+    if (arguments[0] == "forms") {
+        Apartment apartment;
+        return filterutil::Forms(filterutil::Arguments(arguments.begin() + 1, arguments.end()));
     }
     if (arguments[0] == "xps" && arguments.size() >= 2 &&
         (arguments[1] == "list" || arguments[1] == "copy")) {

@@ -11,6 +11,7 @@
 #include "text.h"
 #include "toolerror.h"
 
+#include <filterutilities/pageimageablepchandler.h>
 #include <filterutilities/xpsfilterprintticket.h>
 
 #include <kldutil/keldanexception.h>
@@ -355,9 +356,57 @@ std::string SettingsTextSource(const Parsed& parsed) {
     return "none";
 }
 
+// The page's imageable area: the printer driver's margins on the page media size, turned for
+// the orientation, asked as the view's user.
+struct ImageableAnswer {
+    PrintSchema::PageImageableSize::PageImageableData area;
+    HRESULT status = E_FAIL;
+};
+
+ImageableAnswer AskImageableArea(View& view, const Parsed& parsed) {
+    HRESULT status = S_OK;
+    const PrintSchema::PageMediaSize::PageMediaSizeData media =
+        view.GetPageMediaSize(nullptr, &status);
+    ImageableAnswer answer;
+    answer.status = CPageImageablePCHandler(&view).GetData(
+        parsed.printer.c_str(), view.GetUserToken(), &media, &answer.area);
+    return answer;
+}
+
+void WriteImageableText(std::ostream& out, const ImageableAnswer& answer) {
+    const auto& a = answer.area;
+    out << "imageable area: ";
+    if (FAILED(answer.status)) {
+        out << "unreadable: " << DescribeHresult(answer.status) << "\n";
+        return;
+    }
+    out << "origin " << a.originWidth << " x " << a.originHeight << ", extent " << a.extentWidth
+        << " x " << a.extentHeight << " on a page of " << a.imageableSizeWidth << " x "
+        << a.imageableSizeHeight << " um\n";
+}
+
+void WriteImageableJson(JsonWriter& w, const ImageableAnswer& answer) {
+    const auto& a = answer.area;
+    w.BeginObject();
+    w.Key("value").BeginObject();
+    w.Key("width").Number(int64_t{a.imageableSizeWidth});
+    w.Key("height").Number(int64_t{a.imageableSizeHeight});
+    w.Key("originWidth").Number(int64_t{a.originWidth});
+    w.Key("originHeight").Number(int64_t{a.originHeight});
+    w.Key("extentWidth").Number(int64_t{a.extentWidth});
+    w.Key("extentHeight").Number(int64_t{a.extentHeight});
+    w.EndObject();
+    w.Key("state").String(FAILED(answer.status) ? "unreadable" : "read");
+    if (FAILED(answer.status)) {
+        w.Key("error").String(DescribeHresult(answer.status));
+    }
+    w.EndObject();
+}
+
 // Parses the watermark settings text for a page of the view's media size (turned for a
 // landscape orientation), as a filter does for each page.
-WatermarkAnswer AskWatermark(View& view, const Parsed& parsed) {
+WatermarkAnswer AskWatermark(View& view, const Parsed& parsed,
+                             const PrintSchema::PageImageableSize::PageImageableData& area) {
     WatermarkAnswer answer;
     answer.settingsFrom = SettingsTextSource(parsed);
     CXString settings;
@@ -381,7 +430,7 @@ WatermarkAnswer AskWatermark(View& view, const Parsed& parsed) {
         orientation == PrintSchema::PageOrientation::ReverseLandscape) {
         std::swap(width, height);
     }
-    view.SetPageSize(width, height, PrintSchema::PageImageableSize::PageImageableData{});
+    view.SetPageSize(width, height, area);
     answer.record.emplace(view.ParseWatermarkData(&settings, &answer.found, &answer.status));
     return answer;
 }
@@ -534,7 +583,8 @@ int TicketSettings(const Arguments& arguments) {
                     doms[View::DocumentPtScope], doms[View::PagePtScope], nullptr,
                     CXString(parsed.printer.c_str()), token.Get());
     const std::vector<Answer> answers = AskAll(view);
-    const WatermarkAnswer watermark = AskWatermark(view, parsed);
+    const ImageableAnswer imageable = AskImageableArea(view, parsed);
+    const WatermarkAnswer watermark = AskWatermark(view, parsed, imageable.area);
     // Where the data-model settings were read: the narrowest ticket with this driver's devmode.
     View::EFilterPtScope dataModelTicket = View::DefaultPtScope;
     const bool dataModel = !view.GetAttributeBytesIndexedListRef().IsEmpty() &&
@@ -566,6 +616,8 @@ int TicketSettings(const Arguments& arguments) {
             }
             writer.EndObject();
         }
+        writer.Key("imageableArea");
+        WriteImageableJson(writer, imageable);
         writer.Key("watermark");
         WriteWatermarkJson(writer, watermark,
                            dataModel ? std::optional<std::string>(ScopeName(dataModelTicket))
@@ -580,6 +632,7 @@ int TicketSettings(const Arguments& arguments) {
         for (const Answer& answer : answers) {
             out << answer.label << ": " << answer.text << " (" << Where(answer) << ")\n";
         }
+        WriteImageableText(out, imageable);
         WriteWatermarkText(out, watermark,
                            dataModel ? std::string("the ") + ScopeName(dataModelTicket) + " ticket"
                                      : std::string("none"));

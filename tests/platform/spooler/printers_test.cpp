@@ -79,13 +79,13 @@ TEST_F(Printers, TheBuiltInPrinterNeedsNoSetUp) {
     EXPECT_NE(std::string::npos, described->defaultTicket.find("<psf:PrintTicket"));
     EXPECT_EQ(4233, described->margins.left);
     EXPECT_EQ(4233, described->margins.bottom);
-    ASSERT_EQ(6u, described->forms.size());
+    ASSERT_EQ(16u, described->forms.size());
     EXPECT_EQ(9, described->forms[3].number);
     EXPECT_EQ(2100, described->forms[3].width);
     EXPECT_EQ(2970, described->forms[3].height);
     EXPECT_EQ(u"A4", described->forms[3].name);
-    EXPECT_EQ(256, described->forms[5].number);
-    EXPECT_EQ(25008, described->forms[5].kind);
+    EXPECT_EQ(256, described->forms.back().number);
+    EXPECT_EQ(25008, described->forms.back().kind);
 
     char folder[4096];
     DWORD needed = 0;
