@@ -177,10 +177,10 @@ TEST_P(FiltersEndToEnd, ReportGivesTheMergedSettingsAndCopyRendersAlike) {
                 SCOPED_TRACE("document " + std::to_string(document) + ", page " +
                              std::to_string(page));
                 // A page without a ticket shares its document's.
-                const bool own = test.pageTickets[page == 1 ? 0 : 1];
-                const std::string pageTicket =
-                    own ? ReadFile(metadata + "Page" + std::to_string(page) + "_PT.xml")
-                        : documentTicket;
+                const std::string pagePath = metadata + "Page" + std::to_string(page) + "_PT.xml";
+                const bool own = std::filesystem::exists(pagePath);
+                EXPECT_EQ(test.pageTickets[page == 1 ? 0 : 1], own);
+                const std::string pageTicket = own ? ReadFile(pagePath) : documentTicket;
                 const std::string pageMerged =
                     expectation.Merge(documentMerged, pageTicket, kPTPageScope);
                 const std::string expected =
@@ -218,6 +218,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(JobCase{"--pages 3 --page-tickets every", 1, 3, {true, true}},
                       JobCase{"--documents 2 --pages 2 --page-tickets first", 2, 2, {true, false}},
                       JobCase{"--documents 2 --pages 2 --page-tickets none", 2, 2, {false, false}},
+                      JobCase{"--documents 2 --pages 2 --openxps", 2, 2, {true, false}},
+                      JobCase{"--pages 2 --pieces 3 --store", 1, 2, {true, false}},
                       JobCase{"--pages 2 --openxps --pieces 2 --store --page-tickets first",
                               1,
                               2,
