@@ -14,6 +14,9 @@ JsonWriter::~JsonWriter() {
 }
 
 void JsonWriter::Newline() {
+    if (compact_) {
+        return;
+    }
     out_ << '\n';
     for (size_t i = 0; i < levels_.size(); ++i) {
         out_ << "  ";

@@ -1,5 +1,5 @@
 // A small streaming JSON writer: objects, arrays, strings (UTF-8, escaped), numbers, booleans
-// and null, with two-space indentation.
+// and null, with two-space indentation or, compact, all on one line.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +12,7 @@ namespace filterutil {
 
 class JsonWriter {
 public:
-    explicit JsonWriter(std::ostream& out) : out_(out) {}
+    explicit JsonWriter(std::ostream& out, bool compact = false) : out_(out), compact_(compact) {}
     ~JsonWriter();
 
     JsonWriter& BeginObject();
@@ -37,6 +37,7 @@ private:
     };
     std::ostream& out_;
     std::vector<Level> levels_;
+    bool compact_;
     bool afterKey_ = false;
 };
 

@@ -212,8 +212,12 @@ commands:
       with one <Input guid="{IID}"/> and one <Output guid="{IID}"/> each, the IIDs of
       IXpsDocumentProvider or IPrintReadStream, IXpsDocumentConsumer or IPrintWriteStream; a
       module named without a folder is found beside the file), or the filters built into the
-      tool, one --filter for each, in the order given. With neither the job is copied part by
-      part. Each filter runs on a thread of its own, joined to the next by a bounded queue of
+      tool, one --filter for each, in the order given: copy (sends every part on as it
+      came) and report (writes, for every page, the page's seven typed settings as one JSON
+      object per line to standard error, or with report:out=FILE to FILE). Both merge the
+      job, document and page tickets onto the user's default ticket (report:merge=off
+      reads the part tickets as they stand). With neither the job is
+      copied part by part. Each filter runs on a thread of its own, joined to the next by a bounded queue of
       parts, and finds in its property bag the printer (P, or the default printer), the job
       id, the user's default ticket (T, a PrintTicket, or the printer's default ticket) and
       the token of the user (U, or the user running the tool). While standard error is a

@@ -4,32 +4,111 @@
 //
 //   run [--printer P] [--ticket T] [--user U] [--pipeline CONFIG.xml | --filter NAME...]
 //       IN.xps OUT.xps
+//
+// A built-in filter may take options after its name: NAME:KEY=VALUE[,KEY=VALUE...]
+// (report:out=FILE,merge=off).
 #include "commands.h"
+
+#include "builtinfilters.h"
 
 #include "text.h"
 #include "toolerror.h"
 
 #include <pipelinehost.h>
 
+#include <algorithm>
+#include <fstream>
 #include <iostream>
+#include <map>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace filterutil {
 namespace {
 
-// A filter built into the tool: its name on the command line and how it is made.
+using FilterOptions = std::map<std::string, std::string>;
+
+// A filter built into the tool: its name on the command line, the options it takes and how it
+// is made from them.
 struct BuiltinFilter {
     const char* name;
-    HRESULT (*makeFactory)(IClassFactory** factory);
+    std::vector<std::string> options;
+    HRESULT (*makeFactory)(const FilterOptions& options, IClassFactory** factory);
     platformpipeline::Connection input;
     platformpipeline::Connection output;
 };
 
+HRESULT MakeCopy(const FilterOptions&, IClassFactory** factory) {
+    return MakeCopyFilterFactory(factory);
+}
+
+// report writes to out= (made or emptied now, so that a path that cannot be written is
+// refused before the job starts) or to standard error; merge=off reads the part tickets as
+// they stand.
+HRESULT MakeReport(const FilterOptions& options, IClassFactory** factory) {
+    std::shared_ptr<std::ostream> out(&std::cerr, [](std::ostream*) {});
+    if (const auto path = options.find("out"); path != options.end()) {
+        auto file =
+            std::make_shared<std::ofstream>(path->second, std::ios::binary | std::ios::trunc);
+        if (!*file) {
+            throw ToolError("run: the report file " + path->second + " cannot be opened");
+        }
+        out = std::move(file);
+    }
+    bool merge = true;
+    if (const auto option = options.find("merge"); option != options.end()) {
+        if (option->second != "on" && option->second != "off") {
+            throw ToolError("run: the filter option merge of report is on or off");
+        }
+        merge = option->second == "on";
+    }
+    return MakeReportFilterFactory(std::move(out), merge, factory);
+}
+
 // The filters --filter can name. Each entry is a real filter of the library; add one line here
 // for each.
 const std::vector<BuiltinFilter>& BuiltinFilters() {
-    static const std::vector<BuiltinFilter> filters;
+    using platformpipeline::Connection;
+    static const std::vector<BuiltinFilter> filters = {
+        {"copy", {}, MakeCopy, Connection::Parts, Connection::Parts},
+        {"report", {"out", "merge"}, MakeReport, Connection::Parts, Connection::Parts},
+    };
     return filters;
+}
+
+// Whether both paths name one existing file.
+bool SameFile(const std::string& first, const std::string& second) {
+    struct stat a {};
+    struct stat b {};
+    return stat(first.c_str(), &a) == 0 && stat(second.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
+// "NAME[:KEY=VALUE[,KEY=VALUE...]]" split into the name and its options.
+std::pair<std::string, FilterOptions> SplitFilterArgument(const std::string& argument) {
+    const size_t colon = argument.find(':');
+    std::pair<std::string, FilterOptions> split{argument.substr(0, colon), {}};
+    if (colon == std::string::npos) {
+        return split;
+    }
+    size_t start = colon + 1;
+    while (true) {
+        const size_t comma = argument.find(',', start);
+        const std::string option = argument.substr(start, comma - start);
+        const size_t equals = option.find('=');
+        if (equals == std::string::npos || equals == 0 || equals + 1 == option.size()) {
+            throw ToolError("run: the filter option \"" + option + "\" of " + split.first +
+                            " is not KEY=VALUE");
+        }
+        if (!split.second.emplace(option.substr(0, equals), option.substr(equals + 1)).second) {
+            throw ToolError("run: the filter option " + option.substr(0, equals) + " of " +
+                            split.first + " is given twice");
+        }
+        if (comma == std::string::npos) {
+            return split;
+        }
+        start = comma + 1;
+    }
 }
 
 std::string BuiltinNames() {
@@ -99,7 +178,8 @@ platformpipeline::Pipeline BuildPipeline(const RunArguments& arguments) {
         }
         return pipeline;
     }
-    for (const std::string& name : arguments.filters) {
+    for (const std::string& argument : arguments.filters) {
+        const auto [name, options] = SplitFilterArgument(argument);
         const BuiltinFilter* found = nullptr;
         for (const BuiltinFilter& filter : BuiltinFilters()) {
             found = name == filter.name ? &filter : found;
@@ -108,11 +188,21 @@ platformpipeline::Pipeline BuildPipeline(const RunArguments& arguments) {
             throw ToolError("run: no filter is named \"" + name +
                             "\" (built-in filters: " + BuiltinNames() + ")");
         }
+        for (const auto& [key, value] : options) {
+            if (std::find(found->options.begin(), found->options.end(), key) ==
+                found->options.end()) {
+                throw ToolError("run: the filter " + name + " takes no option " + key);
+            }
+            if (key == "out" && (SameFile(value, arguments.settings.input) ||
+                                 SameFile(value, arguments.settings.output))) {
+                throw ToolError("run: the report file " + value + " is the job's IN or OUT");
+            }
+        }
         platformpipeline::Filter filter;
         filter.name = found->name;
         filter.input = found->input;
         filter.output = found->output;
-        const HRESULT hr = found->makeFactory(&filter.factory);
+        const HRESULT hr = found->makeFactory(options, &filter.factory);
         if (FAILED(hr)) {
             throw ToolError("run: the filter " + name + " cannot be made: " + DescribeHresult(hr),
                             kExitFailure);

@@ -447,7 +447,9 @@ private:
 
     void RunFilter(size_t i) {
         const std::string& name = chain_[i].name;
-        const HRESULT apartment = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        // A single-threaded apartment, the one the driver's filters enter themselves: a
+        // filter asking for it again is answered S_FALSE rather than RPC_E_CHANGED_MODE.
+        const HRESULT apartment = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         const HRESULT hr = Shielded([&] { return filters_[i]->StartOperation(); });
         if (SUCCEEDED(apartment)) {
             CoUninitialize();
