@@ -99,7 +99,19 @@ TEST(BuiltinFilters, BadFilterOptionsAreRefusedBeforeTheJob) {
         {"report:merge=no", "merge of report is on or off"},
         {"report:out=" + in, "is the job's IN or OUT"},
         {"report:out=" + folder.Path("missing/report"), "cannot be opened"},
-        {"reprot", "no filter is named \"reprot\" (built-in filters: copy, report)"},
+        {"reprot", "no filter is named \"reprot\" (built-in filters: copy, report, ticket)"},
+        {"ticket", "the filter ticket needs settings"},
+        {"ticket:PageOrientation=Landscape", "names no scope"},
+        {"ticket:PageOrientation=Landscape@sheet", "does not end in @job, @document or @page"},
+        {"ticket:x:PageOrientation=Landscape@page", "is not a Print Schema name"},
+        {"ticket:PageOrientation=pk:@page", "the option \"pk:\" of ticket is not a Print"},
+        {"ticket:param:JobCopies=@job", "has no value"},
+        {"ticket:param:psk:1st=2@job", "the parameter \"psk:1st\" of ticket is not a Print"},
+        {"ticket:PageOrientation=Landscape@page,psk:PageOrientation=Portrait@page",
+         "sets what another option sets at that scope"},
+        {"ticket:param:pk:Note=a\x01"
+         "b@job",
+         "holds U+0001, a character XML cannot carry"},
     };
     for (const auto& [filter, message] : cases) {
         SCOPED_TRACE(filter);
