@@ -214,8 +214,9 @@ commands:
       module named without a folder is found beside the file), or the filters built into the
       tool, one --filter for each, in the order given: copy (sends every part on as it
       came), report (writes, for every page, the page's seven typed settings as one JSON
-      object per line to standard error, or with report:out=FILE to FILE) and ticket
-      (rewrites the print tickets of one scope, see below). They merge the job, document
+      object per line to standard error, or with report:out=FILE to FILE), ticket
+      (rewrites the print tickets of one scope, see below) and watermark (draws each
+      page's watermark; see the README for its options). They merge the job, document
       and page tickets onto the user's default ticket (report:merge=off reads the part
       tickets as they stand).
       ticket takes settings as its options, any number, comma-separated:
