@@ -197,6 +197,23 @@ HRESULT PrintTicketEditor::TryToSynchAndCommitThisPrintTicketWithMatchFromMap() 
     return AttachToPart(found);
 }
 
+HRESULT PrintTicketEditor::MakeTicketDocument(const CXString& uri,
+                                              HRESULT (PrintTicketEditor::*load)(),
+                                              PrintTicketXmlDocument** ticket) {
+    HRESULT hr = CreateNewTicketPart(uri);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    hr = (this->*load)();
+    if (FAILED(hr)) {
+        m_ticketDocument.reset();
+        m_domDocument.Release();
+        return hr;
+    }
+    *ticket = m_ticketDocument.get();
+    return hr;
+}
+
 HRESULT PrintTicketEditor::CreateNewTicketPart(const CXString& uri) {
     const CComBSTR name(uri.GetLength(), uri.GetString());
     m_newTicket.Release();
@@ -231,18 +248,7 @@ PrintTicketEditor::TryToGetPointerToPrintTicketXmlDocument(PrintTicketXmlDocumen
         *ticket = m_ticketDocument.get();
         return S_OK;
     }
-    HRESULT hr = CreateNewTicketPart(m_ticketUri);
-    if (FAILED(hr)) {
-        return hr;
-    }
-    hr = LoadExistingTicket();
-    if (FAILED(hr)) {
-        m_ticketDocument.reset();
-        m_domDocument.Release();
-        return hr;
-    }
-    *ticket = m_ticketDocument.get();
-    return hr;
+    return MakeTicketDocument(m_ticketUri, &PrintTicketEditor::LoadExistingTicket, ticket);
 }
 
 HRESULT PrintTicketEditor::LoadExistingTicket() {
@@ -347,18 +353,7 @@ PrintTicketEditor::GetPointerToNewEmptyPrintTicketXmlDocument(PrintTicketXmlDocu
     if (!m_manager.GetPtrToDefaultPrintTicket()) {
         return E_PENDING; // the manager is not initialised: there is no ticket to start from
     }
-    HRESULT hr = CreateNewTicketPart(NewEmptyTicketName());
-    if (FAILED(hr)) {
-        return hr;
-    }
-    hr = LoadEmptyTicket();
-    if (FAILED(hr)) {
-        m_ticketDocument.reset();
-        m_domDocument.Release();
-        return hr;
-    }
-    *ticket = m_ticketDocument.get();
-    return hr;
+    return MakeTicketDocument(NewEmptyTicketName(), &PrintTicketEditor::LoadEmptyTicket, ticket);
 }
 
 HRESULT PrintTicketEditor::LoadEmptyTicket() {

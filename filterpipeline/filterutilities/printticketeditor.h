@@ -109,6 +109,9 @@ private:
     void ReadExistingTicket();
     // The name of the new ticket of a part without one, free in this job.
     CXString NewEmptyTicketName() const;
+    // Makes the new ticket part under uri and the document (by load) that *ticket receives.
+    HRESULT MakeTicketDocument(const CXString& uri, HRESULT (PrintTicketEditor::*load)(),
+                               PrintTicketXmlDocument** ticket);
     HRESULT CreateNewTicketPart(const CXString& uri);
     HRESULT AttachToPart(IPartPrintTicket* ticket);
     HRESULT LoadExistingTicket();
