@@ -39,4 +39,18 @@ public:
     AllocationFailure& operator=(const AllocationFailure&) = delete;
 };
 
+// GetTickCount answers ticks on every thread from now on, until ReleaseTickCount(); for tests
+// of names made from the tick count.
+PLATFORM_EXPORT void FixTickCount(DWORD ticks);
+PLATFORM_EXPORT void ReleaseTickCount();
+
+// Fixes the tick count while in scope, and lets the clock run again after.
+class FixedTickCount {
+public:
+    explicit FixedTickCount(DWORD ticks) { FixTickCount(ticks); }
+    ~FixedTickCount() { ReleaseTickCount(); }
+    FixedTickCount(const FixedTickCount&) = delete;
+    FixedTickCount& operator=(const FixedTickCount&) = delete;
+};
+
 } // namespace platformtest
