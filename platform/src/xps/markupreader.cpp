@@ -1,6 +1,9 @@
 #include "markupreader.h"
 
+#include <libxml/parserInternals.h>
 #include <libxml/xmlreader.h>
+
+#include <climits>
 
 namespace platform::xps {
 namespace {
@@ -102,6 +105,7 @@ std::optional<std::string> MarkupReader::Attribute(const char* name) const {
 struct RelationshipsParser::State {
     xmlSAXHandler handler{};
     xmlParserCtxtPtr context = nullptr;
+    ByteSource* source = nullptr; // while a part is read from one
     int depth = 0;
     bool rootSeen = false;
     std::string problem; // found by a callback; stops the parse
@@ -122,6 +126,11 @@ std::string_view Text(const unsigned char* text) {
     return text ? std::string_view(reinterpret_cast<const char*>(text)) : std::string_view();
 }
 
+constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR;
+// The names a context's dictionary may hold before it is made anew: a job's relationships
+// parts use a handful, so only hostile parts reach this.
+constexpr int kDictionaryCap = 4096;
+
 } // namespace
 
 RelationshipsParser::RelationshipsParser() : state_(std::make_unique<State>()) {
@@ -130,14 +139,23 @@ RelationshipsParser::RelationshipsParser() : state_(std::make_unique<State>()) {
     handler.startElementNs = &RelationshipsParser::StartElement;
     handler.endElementNs = &RelationshipsParser::EndElement;
     handler.internalSubset = &RelationshipsParser::InternalSubset;
-    state_->context = xmlCreatePushParserCtxt(&handler, state_.get(), nullptr, 0, nullptr);
-    if (!state_->context) {
-        throw std::bad_alloc();
-    }
+    MakeContext();
 }
 
 RelationshipsParser::~RelationshipsParser() {
     xmlFreeParserCtxt(state_->context);
+}
+
+void RelationshipsParser::MakeContext() {
+    xmlParserCtxtPtr context = xmlNewParserCtxt();
+    if (!context) {
+        throw std::bad_alloc();
+    }
+    // Only these callbacks: no tree is built and nothing is printed.
+    *context->sax = state_->handler;
+    context->userData = state_.get();
+    xmlFreeParserCtxt(state_->context);
+    state_->context = context;
 }
 
 void RelationshipsParser::StartElement(void* context, const unsigned char* localName,
@@ -201,25 +219,29 @@ void RelationshipsParser::InternalSubset(void* context, const unsigned char*, co
     static_cast<State*>(context)->Stop("has a document type declaration, which XPS forbids");
 }
 
-std::vector<Relationship> RelationshipsParser::Parse(ByteSource& source,
-                                                     const std::string& relsPartName) {
+int RelationshipsParser::ReadCallback(void* context, char* buffer, int length) {
+    auto* state = static_cast<State*>(context);
+    try {
+        return static_cast<int>(state->source->Read(buffer, static_cast<size_t>(length)));
+    } catch (...) {
+        state->error = std::current_exception();
+        return -1;
+    }
+}
+
+template <class Read>
+std::vector<Relationship> RelationshipsParser::Run(const std::string& relsPartName, Read&& read) {
+    if (xmlDictSize(state_->context->dict) > kDictionaryCap) {
+        MakeContext();
+    }
     State& state = *state_;
     state.depth = 0;
     state.rootSeen = false;
     state.problem.clear();
     state.error = nullptr;
     state.relationships.clear();
-    if (xmlCtxtResetPush(state.context, nullptr, 0, relsPartName.c_str(), nullptr) != 0) {
-        throw std::bad_alloc();
-    }
-    xmlCtxtUseOptions(state.context, XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR);
-    char buffer[16384];
-    bool stopped = false;
-    while (!stopped) {
-        const size_t got = source.Read(buffer, sizeof buffer); // throws on damaged bytes
-        const int status = xmlParseChunk(state.context, buffer, static_cast<int>(got), got == 0);
-        stopped = status != 0 || got == 0 || state.error || !state.problem.empty();
-    }
+    // Our callbacks build no tree; should libxml2 have made one, it goes.
+    xmlFreeDoc(read(state.context));
     if (state.error) {
         std::rethrow_exception(state.error);
     }
@@ -239,6 +261,47 @@ std::vector<Relationship> RelationshipsParser::Parse(ByteSource& source,
         Fail(kBadPackage, relsPartName + " is not well-formed XML" + detail);
     }
     return std::move(state.relationships);
+}
+
+std::vector<Relationship> RelationshipsParser::Parse(const std::string& bytes,
+                                                     const std::string& relsPartName) {
+    if (bytes.size() > static_cast<size_t>(INT_MAX)) {
+        Fail(kTooLarge, relsPartName + ": too large to be parsed whole");
+    }
+    return Run(relsPartName, [&](xmlParserCtxtPtr context) -> xmlDocPtr {
+        // The parser reads the bytes where they are (a static buffer is neither copied nor
+        // asked for more, and the string's terminator ends it), so that what a parse costs
+        // is the markup and no more.
+        xmlCtxtReset(context);
+        xmlParserInputBufferPtr buffer = xmlParserInputBufferCreateStatic(
+            bytes.c_str(), static_cast<int>(bytes.size()), XML_CHAR_ENCODING_NONE);
+        if (!buffer) {
+            throw std::bad_alloc();
+        }
+        xmlParserInputPtr input = xmlNewIOInputStream(context, buffer, XML_CHAR_ENCODING_NONE);
+        if (!input) {
+            xmlFreeParserInputBuffer(buffer);
+            throw std::bad_alloc();
+        }
+        if (inputPush(context, input) < 0) {
+            xmlFreeInputStream(input);
+            throw std::bad_alloc();
+        }
+        xmlCtxtUseOptions(context, kParseOptions);
+        xmlParseDocument(context);
+        xmlDocPtr document = context->myDoc;
+        context->myDoc = nullptr;
+        return document;
+    });
+}
+
+std::vector<Relationship> RelationshipsParser::Parse(ByteSource& source,
+                                                     const std::string& relsPartName) {
+    state_->source = &source;
+    return Run(relsPartName, [&](xmlParserCtxtPtr context) {
+        return xmlCtxtReadIO(context, &RelationshipsParser::ReadCallback, nullptr, state_.get(),
+                             nullptr, nullptr, kParseOptions);
+    });
 }
 
 } // namespace platform::xps

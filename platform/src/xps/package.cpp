@@ -300,6 +300,32 @@ std::unique_ptr<ByteSource> Package::OpenPart(const PartLocation& location,
     return std::make_unique<PiecesSource>(archive_, location, partName);
 }
 
+bool Package::IsSmall(const PartLocation& location) {
+    constexpr uint64_t kSmallPartBytes = 64 * 1024;
+    uint64_t stored = 0;
+    for (const ZipEntry& entry : location.entries) {
+        // Sizes as declared, so each is bounded before they are added up.
+        if (entry.storedSize > kSmallPartBytes || entry.fullSize > kSmallPartBytes) {
+            return false;
+        }
+        stored += entry.storedSize;
+    }
+    return stored <= kSmallPartBytes && location.fullSize <= kSmallPartBytes;
+}
+
+void Package::ReadWhole(const PartLocation& location, const std::string& partName,
+                        EntryInflater& inflater, std::string& out) const {
+    out.clear();
+    uint64_t charged = 0;
+    for (const ZipEntry& entry : location.entries) {
+        if (location.entries.size() > 1 &&
+            (charged += entry.fullSize) > archive_->Limits().maxPartBytes) {
+            Fail(kTooLarge, partName + ": its pieces hold more than a part may");
+        }
+        inflater.Append(*archive_, entry, partName, out);
+    }
+}
+
 std::unique_ptr<ByteSource> Package::OpenPart(std::string_view partName) const {
     return OpenPart(Locate(partName), std::string(partName));
 }

@@ -33,6 +33,12 @@ public:
     std::unique_ptr<ByteSource> OpenPart(std::string_view partName) const;
     std::unique_ptr<ByteSource> OpenPart(const PartLocation& location,
                                          const std::string& partName) const;
+    // Replaces out by the part's whole content, checked as OpenPart checks it, inflated with
+    // inflater; for small parts (see IsSmall).
+    void ReadWhole(const PartLocation& location, const std::string& partName,
+                   EntryInflater& inflater, std::string& out) const;
+    // Whether a part is small enough to be read whole rather than streamed.
+    static bool IsSmall(const PartLocation& location);
 
     ZipArchive& Archive() const { return *archive_; }
     const std::shared_ptr<ZipArchive>& SharedArchive() const { return archive_; }

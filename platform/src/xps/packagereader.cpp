@@ -49,8 +49,7 @@ public:
             Fail(kBadPackage, "the package has no /_rels/.rels");
         }
         std::optional<std::string> start;
-        packageRelationships_ =
-            RelationshipsParser().Parse(*package_->OpenPart(relsName), relsName);
+        packageRelationships_ = RelationshipsOf("/");
         for (const Relationship& r : packageRelationships_) {
             std::optional<XpsFlavour> flavour;
             if (r.type == std::string(NamesOf(XpsFlavour_MicrosoftXps).relationshipBase) +
@@ -122,10 +121,14 @@ private:
         }
         auto content =
             std::make_shared<PackagePartContent>(package_, relsName, package_->Locate(relsName));
-        if (!relationshipsParser_) {
-            relationshipsParser_ = std::make_unique<RelationshipsParser>();
+        std::vector<Relationship> relationships;
+        if (Package::IsSmall(content->Location())) {
+            // Read whole with the inflate state and the parser of every such part.
+            package_->ReadWhole(content->Location(), relsName, inflater_, relsBytes_);
+            relationships = relationshipsParser_.Parse(relsBytes_, relsName);
+        } else {
+            relationships = relationshipsParser_.Parse(*content->Open(), relsName);
         }
-        auto relationships = relationshipsParser_->Parse(*content->Open(), relsName);
         if (stored) {
             *stored = std::move(content);
         }
@@ -401,9 +404,11 @@ private:
     Stage stage_ = Stage::XpsDocument;
     std::unique_ptr<MarkupReader> sequenceMarkup_;
     std::unique_ptr<MarkupReader> documentMarkup_;
-    std::unique_ptr<RelationshipsParser> relationshipsParser_; // one for every relationships part
-    std::vector<Relationship> packageRelationships_;           // until the XPS document is made
-    std::unordered_set<uint64_t> visited_; // keys of the documents and pages walked
+    RelationshipsParser relationshipsParser_;        // for every relationships part
+    EntryInflater inflater_;                         // for every small relationships part
+    std::string relsBytes_;                          // the last small relationships part read
+    std::vector<Relationship> packageRelationships_; // until the XPS document is made
+    std::unordered_set<uint64_t> visited_;           // keys of the documents and pages walked
     HRESULT failure_ = S_OK;
     std::string lastError_;
 };
