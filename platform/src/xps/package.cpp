@@ -26,6 +26,10 @@ bool SameFolded(std::string_view a, std::string_view b) {
     return true;
 }
 
+char Folded(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 // "[3].piece" or "[3].last.piece": the piece number and whether it is the last.
 bool ParsePiece(std::string_view segment, uint32_t& number, bool& last) {
     if (segment.size() < 9 || segment.front() != '[') {
@@ -220,36 +224,62 @@ bool Package::Contains(std::string_view partName) const {
     return FindItem(partName) != nullptr;
 }
 
-PartLocation Package::Locate(std::string_view partName) const {
+bool Package::TryLocate(std::string_view partName, PartLocation& location) const {
     const IndexItem* item = FindItem(partName);
     if (!item) {
-        Fail(kMissingPart, "part " + std::string(partName) + " is missing from the package");
+        return false;
     }
-    PartLocation location;
+    location = PartLocation();
     if (item->pieceRun) {
         const PieceRun& run = pieceRuns_[item->pieceRun - 1];
         if (!run.problem.empty()) {
             Fail(kBadPackage, "part " + std::string(partName) + " " + run.problem);
         }
         for (const uint32_t entry : run.entries) {
-            location.entries.push_back(archive_->EntryAt(entry));
+            location.entries.Add(archive_->EntryAt(entry));
         }
     } else {
-        location.entries.push_back(archive_->EntryAt(item->entry));
+        location.entries.Add(archive_->EntryAt(item->entry));
     }
     for (const ZipEntry& entry : location.entries) {
         location.storedSize += entry.storedSize;
         location.fullSize += entry.fullSize;
     }
+    return true;
+}
+
+PartLocation Package::Locate(std::string_view partName) const {
+    PartLocation location;
+    if (!TryLocate(partName, location)) {
+        Fail(kMissingPart, "part " + std::string(partName) + " is missing from the package");
+    }
     return location;
 }
 
+bool Package::FoldedLess::operator()(std::string_view a, std::string_view b) const {
+    const size_t common = std::min(a.size(), b.size());
+    for (size_t i = 0; i < common; ++i) {
+        const char x = Folded(a[i]);
+        const char y = Folded(b[i]);
+        if (x != y) {
+            return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+        }
+    }
+    return a.size() < b.size();
+}
+
 std::string Package::ContentTypeOf(std::string_view partName) const {
-    auto override = overrides_.find(FoldPartName(partName));
+    auto override = overrides_.find(partName);
     if (override != overrides_.end()) {
         return override->second;
     }
-    auto fallback = defaults_.find(ExtensionOf(partName));
+    const size_t slash = partName.rfind('/');
+    const size_t dot = partName.rfind('.');
+    const std::string_view extension =
+        dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)
+            ? std::string_view()
+            : partName.substr(dot + 1);
+    auto fallback = defaults_.find(extension);
     if (fallback != defaults_.end()) {
         return fallback->second;
     }

@@ -2,8 +2,6 @@
 
 #include "xps.h"
 
-#include <vector>
-
 namespace platform::xps {
 namespace {
 
@@ -123,67 +121,65 @@ std::string FoldPartName(std::string_view name) {
 }
 
 std::string ResolvePartReference(std::string_view sourcePart, std::string_view target) {
-    const std::string shown(target);
+    auto refuse = [&](const char* why) {
+        Fail(kBadPackage,
+             "reference \"" + std::string(target) + "\" in " + std::string(sourcePart) + " " + why);
+    };
     if (target.empty()) {
         Fail(kBadPackage, "an empty reference in " + std::string(sourcePart));
     }
     if (target.find('\\') != std::string_view::npos) {
-        Fail(kBadPackage,
-             "reference \"" + shown + "\" in " + std::string(sourcePart) + " holds a backslash");
+        refuse("holds a backslash");
     }
     if (target.find_first_of("?#") != std::string_view::npos) {
-        Fail(kBadPackage,
-             "reference \"" + shown + "\" in " + std::string(sourcePart) + " is not a part name");
+        refuse("is not a part name");
     }
     // A scheme ("http:", "file:") or a network path ("//host") leaves the package.
     const size_t colon = target.find(':');
     if ((colon != std::string_view::npos && target.find('/') > colon) ||
         target.substr(0, 2) == "//") {
-        Fail(kBadPackage, "reference \"" + shown + "\" in " + std::string(sourcePart) +
-                              " points outside the package");
+        refuse("points outside the package");
     }
-    std::vector<std::string_view> segments;
+    // Segments are appended to resolved as "/segment"; ".." takes the last one off again.
+    std::string resolved;
+    const size_t slash = sourcePart.rfind('/');
+    const std::string_view folder = target.front() == '/' || slash == std::string_view::npos
+                                        ? std::string_view()
+                                        : sourcePart.substr(1, slash);
+    resolved.reserve(folder.size() + target.size() + 1);
     auto push = [&](std::string_view path) {
         size_t start = 0;
-        while (start <= path.size()) {
+        while (true) {
             const size_t end = path.find('/', start);
             const std::string_view segment = path.substr(
                 start, end == std::string_view::npos ? std::string_view::npos : end - start);
             if (segment == "..") {
-                if (segments.empty()) {
-                    Fail(kBadPackage, "reference \"" + shown + "\" in " + std::string(sourcePart) +
-                                          " points outside the package");
+                if (resolved.empty()) {
+                    refuse("points outside the package");
                 }
-                segments.pop_back();
+                resolved.resize(resolved.rfind('/'));
             } else if (segment != ".") {
-                segments.push_back(segment);
+                resolved += '/';
+                resolved += segment;
             }
             if (end == std::string_view::npos) {
-                break;
+                return;
             }
             start = end + 1;
         }
     };
-    if (target.front() != '/') {
-        const size_t slash = sourcePart.rfind('/');
-        const std::string_view folder =
-            slash == std::string_view::npos ? std::string_view() : sourcePart.substr(1, slash);
+    if (target.front() == '/') {
+        push(target.substr(1));
+    } else {
         if (!folder.empty()) {
             push(folder.substr(0, folder.size() - 1));
         }
         push(target);
-    } else {
-        push(target.substr(1));
-    }
-    std::string resolved;
-    for (const std::string_view segment : segments) {
-        resolved += '/';
-        resolved += segment;
     }
     const std::string problem = PartNameProblem(resolved);
     if (!problem.empty()) {
-        Fail(kBadPackage, "reference \"" + shown + "\" in " + std::string(sourcePart) +
-                              " is not a part name: it " + problem);
+        Fail(kBadPackage, "reference \"" + std::string(target) + "\" in " +
+                              std::string(sourcePart) + " is not a part name: it " + problem);
     }
     return resolved;
 }
@@ -219,12 +215,12 @@ std::string ExtensionOf(std::string_view partName) {
     return FoldPartName(partName.substr(dot + 1));
 }
 
-std::string ReferenceFrom(std::string_view sourcePart, std::string_view target) {
+std::string_view ReferenceFrom(std::string_view sourcePart, std::string_view target) {
     const std::string_view folder = sourcePart.substr(0, sourcePart.rfind('/') + 1);
     if (target.size() > folder.size() && target.substr(0, folder.size()) == folder) {
-        return std::string(target.substr(folder.size()));
+        return target.substr(folder.size());
     }
-    return std::string(target);
+    return target;
 }
 
 } // namespace platform::xps
