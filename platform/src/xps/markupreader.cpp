@@ -21,12 +21,6 @@ void CollectError(void* context, const char* message, xmlParserSeverities severi
     }
 }
 
-std::string Owned(xmlChar* text) {
-    std::string result = text ? reinterpret_cast<const char*>(text) : "";
-    xmlFree(text);
-    return result;
-}
-
 } // namespace
 
 MarkupReader::MarkupReader(std::unique_ptr<ByteSource> source, std::string partName)
@@ -84,22 +78,26 @@ int MarkupReader::Depth() const {
     return xmlTextReaderDepth(reader_);
 }
 
-std::string MarkupReader::LocalName() const {
+std::string_view MarkupReader::LocalName() const {
     const xmlChar* name = xmlTextReaderConstLocalName(reader_);
     return name ? reinterpret_cast<const char*>(name) : "";
 }
 
-std::string MarkupReader::NamespaceUri() const {
+std::string_view MarkupReader::NamespaceUri() const {
     const xmlChar* uri = xmlTextReaderConstNamespaceUri(reader_);
     return uri ? reinterpret_cast<const char*>(uri) : "";
 }
 
 std::optional<std::string> MarkupReader::Attribute(const char* name) const {
-    xmlChar* value = xmlTextReaderGetAttribute(reader_, reinterpret_cast<const xmlChar*>(name));
-    if (!value) {
+    // Read where the reader holds it rather than as a copy of libxml2's own.
+    if (xmlTextReaderMoveToAttribute(reader_, reinterpret_cast<const xmlChar*>(name)) != 1) {
         return std::nullopt;
     }
-    return Owned(value);
+    const xmlChar* value = xmlTextReaderConstValue(reader_);
+    std::optional<std::string> result(std::in_place,
+                                      value ? reinterpret_cast<const char*>(value) : "");
+    xmlTextReaderMoveToElement(reader_);
+    return result;
 }
 
 struct RelationshipsParser::State {

@@ -27,8 +27,9 @@ public:
     bool NextElement();
 
     int Depth() const;
-    std::string LocalName() const;
-    std::string NamespaceUri() const;
+    // Valid until the next call of NextElement.
+    std::string_view LocalName() const;
+    std::string_view NamespaceUri() const;
     std::optional<std::string> Attribute(const char* name) const;
     const std::string& PartName() const { return partName_; }
 

@@ -14,6 +14,9 @@ bool SameFolded(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;
     }
+    if (a == b) {
+        return true; // most names are written alike
+    }
     for (size_t i = 0; i < a.size(); ++i) {
         char x = a[i];
         char y = b[i];
@@ -84,6 +87,7 @@ void Package::Index() {
     std::vector<Piece> pieces;
     uint64_t contentTypes = count;
     items_.reserve(static_cast<size_t>(count));
+    std::string partName; // reused for every entry
     for (uint64_t index = 0; index < count; ++index) {
         const std::string_view name = archive_->NameOf(index);
         if (SameFolded(name, "[Content_Types].xml")) {
@@ -96,7 +100,7 @@ void Package::Index() {
         if (!name.empty() && name.back() == '/' && archive_->EntryAt(index).fullSize == 0) {
             continue; // a folder entry some ZIP tools add; it names no part
         }
-        std::string partName = "/" + std::string(name);
+        partName.assign(1, '/').append(name);
         const size_t slash = partName.rfind('/');
         uint32_t number = 0;
         bool last = false;
@@ -187,7 +191,7 @@ void Package::ReadContentTypes(uint64_t entry) {
         if (reader.Depth() != 1 || reader.NamespaceUri() != kContentTypesNamespace) {
             continue;
         }
-        const std::string element = reader.LocalName();
+        const std::string element(reader.LocalName());
         auto contentType = reader.Attribute("ContentType");
         if (element == "Default") {
             auto extension = reader.Attribute("Extension");
