@@ -108,7 +108,10 @@ struct RelationshipsParser::State {
     bool rootSeen = false;
     std::string problem; // found by a callback; stops the parse
     std::exception_ptr error;
+    // The relationships of the part read last: the first count of them. Their strings keep
+    // their room from part to part.
     std::vector<Relationship> relationships;
+    size_t count = 0;
 
     void Stop(std::string why) {
         if (problem.empty()) {
@@ -174,7 +177,11 @@ void RelationshipsParser::StartElement(void* context, const unsigned char* local
         return;
     }
     try {
-        Relationship relationship;
+        if (state->count == state->relationships.size()) {
+            state->relationships.emplace_back();
+        }
+        Relationship& relationship = state->relationships[state->count];
+        relationship.external = false;
         bool id = false, type = false, target = false;
         for (int i = 0; i < attributeCount; ++i) {
             const unsigned char** attribute = attributes + 5 * i;
@@ -187,10 +194,10 @@ void RelationshipsParser::StartElement(void* context, const unsigned char* local
             if (name == "Id") {
                 id = true;
             } else if (name == "Type") {
-                relationship.type = value;
+                relationship.type.assign(value);
                 type = true;
             } else if (name == "Target") {
-                relationship.target = value;
+                relationship.target.assign(value);
                 target = true;
             } else if (name == "TargetMode") {
                 relationship.external = value == "External";
@@ -200,7 +207,7 @@ void RelationshipsParser::StartElement(void* context, const unsigned char* local
             state->Stop("has a relationship without Id, Type or Target");
             return;
         }
-        state->relationships.push_back(std::move(relationship));
+        ++state->count;
     } catch (...) {
         state->error = std::current_exception();
         xmlStopParser(state->context);
@@ -228,7 +235,8 @@ int RelationshipsParser::ReadCallback(void* context, char* buffer, int length) {
 }
 
 template <class Read>
-std::vector<Relationship> RelationshipsParser::Run(const std::string& relsPartName, Read&& read) {
+std::span<const Relationship> RelationshipsParser::Run(const std::string& relsPartName,
+                                                       Read&& read) {
     if (xmlDictSize(state_->context->dict) > kDictionaryCap) {
         MakeContext();
     }
@@ -237,7 +245,7 @@ std::vector<Relationship> RelationshipsParser::Run(const std::string& relsPartNa
     state.rootSeen = false;
     state.problem.clear();
     state.error = nullptr;
-    state.relationships.clear();
+    state.count = 0;
     // Our callbacks build no tree; should libxml2 have made one, it goes.
     xmlFreeDoc(read(state.context));
     if (state.error) {
@@ -258,11 +266,11 @@ std::vector<Relationship> RelationshipsParser::Run(const std::string& relsPartNa
         }
         Fail(kBadPackage, relsPartName + " is not well-formed XML" + detail);
     }
-    return std::move(state.relationships);
+    return std::span<const Relationship>(state.relationships.data(), state.count);
 }
 
-std::vector<Relationship> RelationshipsParser::Parse(const std::string& bytes,
-                                                     const std::string& relsPartName) {
+std::span<const Relationship> RelationshipsParser::Parse(const std::string& bytes,
+                                                         const std::string& relsPartName) {
     if (bytes.size() > static_cast<size_t>(INT_MAX)) {
         Fail(kTooLarge, relsPartName + ": too large to be parsed whole");
     }
@@ -293,8 +301,8 @@ std::vector<Relationship> RelationshipsParser::Parse(const std::string& bytes,
     });
 }
 
-std::vector<Relationship> RelationshipsParser::Parse(ByteSource& source,
-                                                     const std::string& relsPartName) {
+std::span<const Relationship> RelationshipsParser::Parse(ByteSource& source,
+                                                         const std::string& relsPartName) {
     state_->source = &source;
     return Run(relsPartName, [&](xmlParserCtxtPtr context) {
         return xmlCtxtReadIO(context, &RelationshipsParser::ReadCallback, nullptr, state_.get(),

@@ -7,6 +7,7 @@
 
 #include <exception>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,14 +62,15 @@ public:
     RelationshipsParser& operator=(const RelationshipsParser&) = delete;
 
     // The relationships of the part named relsPartName, whose bytes are given whole or read
-    // from source. Throw PackageError when it is not a well-formed relationships part.
-    std::vector<Relationship> Parse(const std::string& bytes, const std::string& relsPartName);
-    std::vector<Relationship> Parse(ByteSource& source, const std::string& relsPartName);
+    // from source; valid until the next Parse. Throw PackageError when it is not a
+    // well-formed relationships part.
+    std::span<const Relationship> Parse(const std::string& bytes, const std::string& relsPartName);
+    std::span<const Relationship> Parse(ByteSource& source, const std::string& relsPartName);
 
 private:
     struct State;
     template <class Read>
-    std::vector<Relationship> Run(const std::string& relsPartName, Read&& read);
+    std::span<const Relationship> Run(const std::string& relsPartName, Read&& read);
     void MakeContext();
     static int ReadCallback(void* context, char* buffer, int length);
     static void StartElement(void* context, const unsigned char* localName,

@@ -49,7 +49,8 @@ public:
             Fail(kBadPackage, "the package has no /_rels/.rels");
         }
         std::optional<std::string> start;
-        packageRelationships_ = RelationshipsOf("/");
+        const std::span<const Relationship> relationships = RelationshipsOf("/");
+        packageRelationships_.assign(relationships.begin(), relationships.end());
         for (const Relationship& r : packageRelationships_) {
             std::optional<XpsFlavour> flavour;
             if (r.type == std::string(NamesOf(XpsFlavour_MicrosoftXps).relationshipBase) +
@@ -111,8 +112,9 @@ public:
 private:
     enum class Stage { XpsDocument, Sequence, Documents, Pages, Done };
 
-    // The relationships of a part; *stored receives the part that holds them.
-    std::vector<Relationship>
+    // The relationships of a part, valid until the next call; *stored receives the part that
+    // holds them.
+    std::span<const Relationship>
     RelationshipsOf(const std::string& partName,
                     std::shared_ptr<const PackagePartContent>* stored = nullptr) {
         std::string relsName = RelationshipsPartOf(partName);
@@ -122,7 +124,7 @@ private:
         }
         auto content = std::make_shared<PackagePartContent>(package_, std::move(relsName),
                                                             std::move(location));
-        std::vector<Relationship> relationships;
+        std::span<const Relationship> relationships;
         if (Package::IsSmall(content->Location())) {
             // Read whole with the inflate state and the parser of every such part.
             package_->ReadWhole(content->Location(), content->Name(), inflater_, relsBytes_);
@@ -194,7 +196,7 @@ private:
 
     // The printticket relationship of a part: at most one, to a part that exists.
     ATL::CComPtr<IPartPrintTicket> TicketOf(const std::string& partName,
-                                            const std::vector<Relationship>& relationships) {
+                                            std::span<const Relationship> relationships) {
         ATL::CComPtr<IPartPrintTicket> ticket;
         for (const Relationship& r : relationships) {
             if (r.type != printTicketType_) {
@@ -271,7 +273,7 @@ private:
         state.uri = sequenceName_;
         state.contentType = package_->ContentTypeOf(sequenceName_);
         Measure(sequenceName_, state);
-        const std::vector<Relationship> relationships = RelationshipsOf(sequenceName_);
+        const std::span<const Relationship> relationships = RelationshipsOf(sequenceName_);
         state.ticket = TicketOf(sequenceName_, relationships);
         for (const Relationship& r : relationships) {
             Carry(r, sequenceName_, {printTicketType_}, state.carried);
@@ -339,7 +341,7 @@ private:
         state.uri = *name;
         state.contentType = package_->ContentTypeOf(*name);
         Measure(*name, state);
-        const std::vector<Relationship> relationships = RelationshipsOf(*name);
+        const std::span<const Relationship> relationships = RelationshipsOf(*name);
         state.ticket = TicketOf(*name, relationships);
         for (const Relationship& r : relationships) {
             Carry(r, *name, {printTicketType_}, state.carried);
@@ -359,7 +361,7 @@ private:
                                    documentMarkup_->PartName() + " is missing from the package");
         }
         Visit(*name, "FixedPage");
-        const std::vector<Relationship> relationships =
+        const std::span<const Relationship> relationships =
             RelationshipsOf(*name, &state.storedRelationships);
         state.ticket = TicketOf(*name, relationships);
         for (const Relationship& r : relationships) {

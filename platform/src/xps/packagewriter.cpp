@@ -176,7 +176,7 @@ public:
                 WriteCarriedParts(state->carried);
                 const PackagePartContent& relationships = *state->storedRelationships;
                 Claim(relationships.Name());
-                NoteContentType(relationships.Name(), std::string(kRelationshipsContentType));
+                NoteContentType(relationships.Name(), kRelationshipsContentType);
                 CopyStored(relationships.Name(), relationships);
             } else {
                 rels += WriteCarried(state->carried);
@@ -355,11 +355,16 @@ private:
         }
     }
 
-    void NoteContentType(const std::string& uri, const std::string& contentType) {
+    void NoteContentType(const std::string& uri, std::string_view contentType) {
         const std::string extension = ExtensionOf(uri);
         if (!extension.empty()) {
-            auto [it, added] = defaults_.emplace(extension, contentType);
-            if (added || it->second == contentType) {
+            // Looked up first: most parts repeat a default already noted.
+            auto it = defaults_.find(extension);
+            if (it == defaults_.end()) {
+                defaults_.emplace(extension, std::string(contentType));
+                return;
+            }
+            if (it->second == contentType) {
                 return;
             }
         }
