@@ -23,6 +23,10 @@ public:
 // The impersonation token of the calling thread (null when it is not impersonating).
 PLATFORM_EXPORT HANDLE CurrentThreadToken();
 
+// The number of PrintTicket providers open in the process (PTOpenProvider not yet matched by a
+// PTCloseProvider that succeeded): a test can check that nothing it ran left one open.
+PLATFORM_EXPORT size_t OpenPrintTicketProviderCount();
+
 // The platform's allocators (BSTRs, task memory, memory streams and DOM nodes) count their
 // calls on each thread; with FailAllocationAt(n) the n-th call from now on this thread fails
 // (n = 1 fails the very next one). FailAllocationAt(0) turns failing off again.
