@@ -219,6 +219,23 @@ TEST(XpsReader, ReadsRelationshipsStoredInPieces) {
     EXPECT_EQ(S_OK, page->GetPagePart(u"/Images/dot.png", &image));
 }
 
+TEST(XpsReader, ReadsLargeRelationshipsPartsAsTheyStream) {
+    // Past the size read whole, a relationships part is parsed as it is inflated.
+    TempDir dir;
+    auto entries = SmallJob();
+    const std::string rels =
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">" +
+        std::string(200000, ' ') +
+        "<Relationship Id=\"R4\" Type=\"http://schemas.microsoft.com/xps/2005/06/printticket\" "
+        "Target=\"/Tickets/Page1.xml\"/></Relationships>";
+    SetEntry(entries, "Doc/Pages/_rels/1.fpage.rels", rels.c_str());
+    WriteZip(dir.Path("job.xps"), entries);
+
+    ATL::CComPtr<IFixedPage> page = FirstPage(Open(dir.Path("job.xps")));
+    ASSERT_TRUE(page);
+    EXPECT_EQ("/Tickets/Page1.xml", TicketUri(page));
+}
+
 TEST(XpsReader, ReadsBytesOnlyWhenAStreamIsRead) {
     // Page 2's stored bytes are damaged: the walk hands it out, reading it fails.
     TempDir dir;
