@@ -229,6 +229,18 @@ const HostileCase kCases[] = {
     {"relationships stored past the entries", nullptr,
      [](std::string& zip) { PatchCentral(zip, "Doc/Pages/_rels/2.fpage.rels", 20, 0x10000000); },
      kBadData, "runs past the entries of the file", 4},
+    {"large relationships with a wrong CRC",
+     [](auto& e) {
+         Set(e, "Doc/Pages/_rels/2.fpage.rels",
+             Rels(std::string(200000, ' ') + Rel("required-resource", "/Images/dot.png")));
+     },
+     [](std::string& zip) { PatchCentral(zip, "Doc/Pages/_rels/2.fpage.rels", 16, 0x12345678); },
+     kBadData, "CRC", 4},
+    {"large relationships not XML",
+     [](auto& e) {
+         Set(e, "Doc/Pages/_rels/2.fpage.rels", Rels(std::string(200000, ' ') + "<Relationship"));
+     },
+     nullptr, kBadData, "not well-formed XML", 4},
     {"relationships whose local header names another entry", nullptr,
      [](std::string& zip) { zip[zip.find("Doc/Pages/_rels/2.fpage.rels") + 20] = 'X'; }, kBadData,
      "local header names another entry", 4},
