@@ -144,3 +144,63 @@ TEST_F(DomStream, RealDocumentsLoadAndRoundTrip) {
 }
 
 } // namespace
+
+namespace {
+
+// A stream is the document as it stood when it was asked for, read however late: every kind of
+// change after it (an edit, a removal, a new load) leaves its bytes alone, and a stream asked
+// for after the change reads the change.
+TEST_F(DomStream, AStreamReadsAsTheDocumentStoodWhenItWasTaken) {
+    const std::string xml = "<a x='1'><b>t</b><c/></a>";
+    const struct {
+        const char* what;
+        void (*change)(IXMLDOMDocument2*);
+    } changes[] = {
+        {"an attribute set",
+         [](IXMLDOMDocument2* doc) {
+             CComPtr<IXMLDOMElement> root;
+             doc->get_documentElement(&root);
+             CComBSTR two(u"2");
+             VARIANT value;
+             VariantInit(&value);
+             value.vt = VT_BSTR;
+             value.bstrVal = two;
+             EXPECT_EQ(S_OK, root->setAttribute(CComBSTR(u"x"), value));
+         }},
+        {"a child removed",
+         [](IXMLDOMDocument2* doc) {
+             CComPtr<IXMLDOMElement> root;
+             doc->get_documentElement(&root);
+             CComPtr<IXMLDOMNode> first;
+             CComPtr<IXMLDOMNode> removed;
+             root->get_firstChild(&first);
+             EXPECT_EQ(S_OK, root->removeChild(first, &removed));
+         }},
+        {"text put",
+         [](IXMLDOMDocument2* doc) {
+             CComPtr<IXMLDOMElement> root;
+             doc->get_documentElement(&root);
+             EXPECT_EQ(S_OK, root->put_text(CComBSTR(u"new")));
+         }},
+        {"another load",
+         [](IXMLDOMDocument2* doc) {
+             VARIANT_BOOL ok = VARIANT_FALSE;
+             EXPECT_EQ(S_OK, doc->loadXML(CComBSTR(u"<z/>"), &ok));
+         }},
+    };
+    for (const auto& c : changes) {
+        SCOPED_TRACE(c.what);
+        CComPtr<IXMLDOMDocument2> doc = Parse(xml);
+        ASSERT_TRUE(doc);
+        const std::string before = StreamBytes(doc);
+        CComPtr<IStream> taken;
+        ASSERT_EQ(S_OK, doc->QueryInterface(IID_IStream, reinterpret_cast<void**>(&taken)));
+        c.change(doc);
+        const std::string after = StreamBytes(doc);
+        EXPECT_NE(before, after);
+        doc.Release(); // the stream outlives every other reference
+        EXPECT_EQ(before, ReadAll(taken));
+    }
+}
+
+} // namespace
