@@ -652,7 +652,11 @@ HRESULT DomDocument::setProperty(BSTR name, VARIANT value) {
             if (value.vt != VT_BSTR) {
                 return E_FAIL;
             }
-            return namespaces_.Set(View(value.bstrVal));
+            const HRESULT hr = namespaces_.Set(View(value.bstrVal));
+            if (SUCCEEDED(hr)) {
+                ++propertyChanges_;
+            }
+            return hr;
         }
         return E_FAIL;
     });
@@ -665,6 +669,11 @@ HRESULT DomDocument::getProperty(BSTR name, VARIANT* value) {
         }
         VariantInit(value);
         const std::u16string_view property = View(name);
+        if (property == u"ChangeCount") {
+            value->vt = VT_UI8;
+            value->ullVal = store_.Version() + propertyChanges_;
+            return S_OK;
+        }
         std::string text;
         if (property == u"SelectionLanguage") {
             text = "XPath";

@@ -90,6 +90,9 @@ public:
     HRESULT STDMETHODCALLTYPE get_preserveWhiteSpace(VARIANT_BOOL* isPreserving) override;
     HRESULT STDMETHODCALLTYPE put_preserveWhiteSpace(VARIANT_BOOL isPreserving) override;
     HRESULT STDMETHODCALLTYPE setProperty(BSTR name, VARIANT value) override;
+    // Beside MSXML's own, "ChangeCount" (VT_UI8, read only): a count that grows with every
+    // change to the document's trees and to its selection namespaces, so that a reader can
+    // tell that what it learnt of the document still holds.
     HRESULT STDMETHODCALLTYPE getProperty(BSTR name, VARIANT* value) override;
 
 private:
@@ -126,6 +129,7 @@ private:
     // The store's version right after the last load that kept no white space; never a
     // version the store has otherwise.
     uint64_t loadedVersion_ = UINT64_MAX;
+    uint64_t propertyChanges_ = 0;
     bool hasError_ = false;
     bool preserveWhiteSpace_ = false;
     bool async_ = true;
