@@ -529,17 +529,23 @@ HRESULT DomDocument::Parse(std::string_view bytes, bool textIsUtf8, VARIANT_BOOL
     return S_OK;
 }
 
-bool DomDocument::LoadDeferredTree(IUnknown* source, VARIANT_BOOL* isSuccessful) {
+bool DomDocument::LoadTreeOf(IUnknown* source, VARIANT_BOOL* isSuccessful) {
     if (preserveWhiteSpace_) {
-        return false; // the indentation of the text would be kept
+        return false; // white space the text would give is kept, and no tree has it
     }
+    xmlDocPtr doc = nullptr;
+    CComPtr<DomTreeSnapshot> snapshot;
     CComPtr<com::DeferredStream> deferred;
-    if (FAILED(source->QueryInterface(__uuidof(com::DeferredStream),
-                                      reinterpret_cast<void**>(&deferred)))) {
-        return false;
+    if (SUCCEEDED(source->QueryInterface(__uuidof(DomTreeSnapshot),
+                                         reinterpret_cast<void**>(&snapshot)))) {
+        if (const xmlDoc* tree = snapshot->LoadedTree()) {
+            doc = CopyLoadedTree(tree);
+        }
+    } else if (SUCCEEDED(source->QueryInterface(__uuidof(com::DeferredStream),
+                                                reinterpret_cast<void**>(&deferred)))) {
+        const com::DeferredContent* content = deferred->Deferred();
+        doc = content ? CopyAsParsed(content->Tree()) : nullptr;
     }
-    const com::DeferredContent* content = deferred->Deferred();
-    xmlDocPtr doc = content ? CopyAsParsed(content->Tree()) : nullptr;
     if (!doc) {
         return false;
     }
@@ -547,7 +553,11 @@ bool DomDocument::LoadDeferredTree(IUnknown* source, VARIANT_BOOL* isSuccessful)
     loadedVersion_ = store_.Version();
     hasError_ = false;
     lastError_ = ParseFailure{};
-    deferred->MarkReadToEnd();
+    if (snapshot) {
+        snapshot->MarkReadToEnd();
+    } else {
+        deferred->MarkReadToEnd();
+    }
     *isSuccessful = VARIANT_TRUE;
     return true;
 }
@@ -571,7 +581,7 @@ HRESULT DomDocument::load(VARIANT source, VARIANT_BOOL* isSuccessful) {
             }
             stream = full.p;
         }
-        if (LoadDeferredTree(source.punkVal, isSuccessful)) {
+        if (LoadTreeOf(source.punkVal, isSuccessful)) {
             return S_OK;
         }
         std::string bytes;

@@ -106,9 +106,11 @@ private:
     // made between elements, mostly) needs no conversion and leaves the kept one alone. False
     // when the name holds a character XML does not allow.
     bool ConvertUri(std::u16string_view uri);
-    // Loads the tree a memory stream holds in place of its text, when it is one the text would
-    // parse back to; false, with nothing changed, otherwise. Throws std::bad_alloc.
-    bool LoadDeferredTree(IUnknown* source, VARIANT_BOOL* isSuccessful);
+    // Loads the tree behind a stream in place of its text, when its text would parse back to
+    // that tree: a pending snapshot of a document as its load made it, or a memory stream
+    // holding a tree it has not written out yet. False, with nothing changed, otherwise.
+    // Throws std::bad_alloc.
+    bool LoadTreeOf(IUnknown* source, VARIANT_BOOL* isSuccessful);
     HRESULT Parse(std::string_view bytes, bool textIsUtf8, VARIANT_BOOL* isSuccessful);
     // Empties the document after a failed load; the document is unchanged when this fails.
     HRESULT Fail(const char* reason, VARIANT_BOOL* isSuccessful);

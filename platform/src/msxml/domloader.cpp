@@ -328,6 +328,38 @@ xmlDocPtr CopyAsParsed(const xmlDoc* tree) {
     return doc.release();
 }
 
+xmlDocPtr CopyLoadedTree(const xmlDoc* tree) {
+    std::unique_ptr<xmlDoc, FreeDoc> doc(NewEmptyDocument());
+    if (!doc) {
+        throw std::bad_alloc();
+    }
+    std::string declaration;
+    for (const xmlNode* top = tree->children; top; top = top->next) {
+        if (top->type == XML_PI_NODE && Equal(top->name, "xml")) {
+            // The load made it first, from the bytes' declaration: the stream rewrites it.
+            declaration = "<?xml";
+            if (top->content && *top->content) {
+                declaration += ' ';
+                declaration += DeclarationForUtf8(ViewOf(top->content));
+            }
+            declaration += "?>";
+            continue;
+        }
+        xmlNodePtr copy = xmlDocCopyNode(const_cast<xmlNode*>(top), doc.get(), 1);
+        if (!copy) {
+            throw std::bad_alloc();
+        }
+        if (!xmlAddChild(reinterpret_cast<xmlNodePtr>(doc.get()), copy)) {
+            xmlFreeNode(copy);
+            throw std::bad_alloc();
+        }
+    }
+    if (!KeepDeclaration(doc.get(), declaration)) {
+        throw std::bad_alloc();
+    }
+    return doc.release();
+}
+
 xmlDocPtr ParseDocument(std::string_view bytes, const ParseOptions& options,
                         ParseFailure& failure) {
     failure = ParseFailure{};

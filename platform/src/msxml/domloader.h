@@ -37,6 +37,12 @@ bool IsTolerated(const xmlError& error);
 // std::bad_alloc when memory runs out, having freed what it made.
 xmlDocPtr CopyAsParsed(const xmlDoc* tree);
 
+// The document ParseDocument would make, with the default options, of the text a DOM
+// document's stream gives for tree (SerializeDocument with a UTF-8 declaration), when tree is
+// exactly as ParseDocument made it with those options: a copy, its XML declaration naming
+// UTF-8 as the stream's text does. Throws std::bad_alloc, having freed what it made.
+xmlDocPtr CopyLoadedTree(const xmlDoc* tree);
+
 // A new document, or null with failure filled in. Throws std::bad_alloc when memory runs
 // out, having freed what it made.
 xmlDocPtr ParseDocument(std::string_view bytes, const ParseOptions& options, ParseFailure& failure);

@@ -59,6 +59,14 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin,
                                    ULARGE_INTEGER* newPosition) override {
+        // To the start, where an unused snapshot stands: nothing needs its text yet.
+        if (!stream_ && !readToEnd_ && SUCCEEDED(failure_) && move.QuadPart == 0 &&
+            (origin == STREAM_SEEK_SET || origin == STREAM_SEEK_CUR)) {
+            if (newPosition) {
+                newPosition->QuadPart = 0;
+            }
+            return S_OK;
+        }
         const HRESULT hr = Ready();
         return FAILED(hr) ? hr : stream_->Seek(move, origin, newPosition);
     }

@@ -229,3 +229,59 @@ TEST_F(DomStream, AStreamReadsAsTheDocumentStoodWhenItWasTaken) {
 }
 
 } // namespace
+
+namespace {
+
+// A document loaded from another document's stream is the document the stream's text makes,
+// whether the load takes the other's tree (unchanged since its own load) or reads the text:
+// white space kept on either side, an edit, declarations in other encodings.
+TEST_F(DomStream, ADocumentLoadedFromAnothersStreamIsWhatItsTextMakes) {
+    const std::string xml =
+        "<?xml version='1.0' encoding='UTF-16' standalone='no'?>\n"
+        "<a xmlns:p='urn:p'>\n  <p:b x='1'> t </p:b>\n  <c xml:space='preserve'> "
+        "</c><!--n-->\n</a>";
+    const struct {
+        const char* what;
+        bool sourceKeepsWhiteSpace;
+        bool edited;
+        bool copyKeepsWhiteSpace;
+    } cases[] = {
+        {"as loaded", false, false, false},
+        {"edited", false, true, false},
+        {"white space kept by the source", true, false, false},
+        {"white space kept by the copy", false, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        CComPtr<IXMLDOMDocument2> source = NewDocument();
+        source->put_preserveWhiteSpace(c.sourceKeepsWhiteSpace ? VARIANT_TRUE : VARIANT_FALSE);
+        VARIANT_BOOL ok = VARIANT_FALSE;
+        ASSERT_EQ(S_OK, source->loadXML(Bstr(xml), &ok));
+        if (c.edited) {
+            CComPtr<IXMLDOMElement> root;
+            source->get_documentElement(&root);
+            EXPECT_EQ(S_OK, root->put_text(CComBSTR(u"x")));
+        }
+        CComPtr<IStream> stream;
+        ASSERT_EQ(S_OK, source->QueryInterface(IID_IStream, reinterpret_cast<void**>(&stream)));
+        LARGE_INTEGER start{};
+        EXPECT_EQ(S_OK, stream->Seek(start, STREAM_SEEK_SET, nullptr));
+        CComPtr<IXMLDOMDocument2> copy = NewDocument();
+        copy->put_preserveWhiteSpace(c.copyKeepsWhiteSpace ? VARIANT_TRUE : VARIANT_FALSE);
+        EXPECT_EQ(S_OK, copy->load(Unknown(stream), &ok));
+        EXPECT_EQ(0u, ReadAll(stream).size()) << "the load leaves the stream at its end";
+
+        CComPtr<IXMLDOMDocument2> fromText = NewDocument();
+        fromText->put_preserveWhiteSpace(c.copyKeepsWhiteSpace ? VARIANT_TRUE : VARIANT_FALSE);
+        CComPtr<IStream> text;
+        EXPECT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, &text));
+        const std::string bytes = StreamBytes(source);
+        text->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
+        text->Seek(start, STREAM_SEEK_SET, nullptr);
+        EXPECT_EQ(S_OK, fromText->load(Unknown(text), &ok));
+        EXPECT_EQ(Xml(fromText), Xml(copy));
+        EXPECT_EQ(StreamBytes(fromText), StreamBytes(copy));
+    }
+}
+
+} // namespace
