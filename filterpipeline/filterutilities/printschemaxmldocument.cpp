@@ -20,6 +20,21 @@ using SchemaText::View;
 
 namespace {
 
+// The DOM's count of changes, when it keeps one. Nothing is raised: a DOM that cannot say
+// (no such property, or no memory to ask) has no count, and its wrappers are made again.
+std::optional<ULONGLONG> ChangeCountOf(IXMLDOMDocument2* document) noexcept {
+    try {
+        const CComBSTR name(u"ChangeCount");
+        ScopedVariant count;
+        if (!name || FAILED(document->getProperty(name, &count)) || count.vt != VT_UI8) {
+            return std::nullopt;
+        }
+        return count.ullVal;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
 constexpr std::u16string_view kPrivatePrefix = u"pk:";
 constexpr std::u16string_view kUndeclaredPrivatePrefix = u"ns0000:";
 constexpr std::u16string_view kDeclarationPrefix = u"xmlns:";
@@ -59,6 +74,11 @@ PrintSchemaXmlDocument::PrintSchemaXmlDocument(const WCHAR* rootElementName,
     if (privateDeclared) {
         FU_THROW_IF_FAILED(FixPrivateNameSpacePrefix());
     }
+    m_learntAt = ChangeCountOf(m_domDocument);
+}
+
+bool PrintSchemaXmlDocument::IsCurrent() const {
+    return m_domDocument && m_learntAt && ChangeCountOf(m_domDocument) == m_learntAt;
 }
 
 void PrintSchemaXmlDocument::SetSelectionNamespaces(std::u16string_view prefixWithoutColon) {

@@ -41,6 +41,7 @@
 #include <msxml6.h>
 #include <oleauto.h>
 
+#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -88,6 +89,11 @@ public:
     virtual ~PrintSchemaXmlDocument();
 
     bool HasDomDocument() const noexcept { return m_domDocument.p != nullptr; }
+    // Whether the DOM document says that neither its tree nor its selection namespaces have
+    // changed since this object learnt them (at the end of its construction): such an object
+    // may stand in for a new one over the same DOM. False when the DOM keeps no change count
+    // (its getProperty("ChangeCount") fails) and for an empty object.
+    bool IsCurrent() const;
     // The DOM document and the root element themselves; no reference is added.
     IXMLDOMDocument2* GetDomDocPtr() const noexcept { return m_domDocument.p; }
     IXMLDOMNode* GetRootNode() const noexcept { return m_rootNode.p; }
@@ -327,6 +333,8 @@ private:
 
     // The framework namespace name as a BSTR, made once: every element made is in it.
     CComBSTR m_frameworkUri;
+    // The DOM's change count when construction ended; none when it keeps none.
+    std::optional<ULONGLONG> m_learntAt;
 
     friend class PrintTicketEditor; // commits part tickets; resolves prefixes of its own
 };

@@ -30,6 +30,17 @@ std::unique_ptr<PrintTicketXmlDocument> Wrap(IXMLDOMDocument2* document) {
     }
 }
 
+// The wrapper of the previous fill when it wraps the same DOM document, unchanged since it was
+// wrapped (taken from held, and kept says so); otherwise a new one.
+std::unique_ptr<PrintTicketXmlDocument> Rewrap(std::unique_ptr<PrintTicketXmlDocument>& held,
+                                               IXMLDOMDocument2* document, bool& kept) {
+    if (held && document && held->GetDomDocPtr() == document && held->IsCurrent()) {
+        kept = true;
+        return std::move(held);
+    }
+    return Wrap(document);
+}
+
 } // namespace
 
 XpsFilterPrintTicketBase::XpsFilterPrintTicketBase() = default;
@@ -43,18 +54,34 @@ void XpsFilterPrintTicketBase::Initialize(EPrintTicketScope scope, IXMLDOMDocume
                                           IXMLDOMDocument2* mergedTicket,
                                           const CXString& printerName, HANDLE userToken) {
     // Every wrapper is made before anything changes, so a document that is not a print ticket
-    // leaves the whole previous fill in place rather than half of it.
-    std::unique_ptr<PrintTicketXmlDocument> merged = Wrap(mergedTicket);
-    std::array<std::unique_ptr<PrintTicketXmlDocument>, kTicketCount> tickets = {
-        Wrap(defaultTicket), Wrap(jobTicket), Wrap(documentTicket), Wrap(pageTicket)};
+    // leaves the whole previous fill in place rather than half of it: a wrapper kept from the
+    // previous fill goes back where it was.
     CXString name = printerName;
-
+    const std::array<IXMLDOMDocument2*, kTicketCount + 1> documents = {
+        defaultTicket, jobTicket, documentTicket, pageTicket, mergedTicket};
+    std::array<std::unique_ptr<PrintTicketXmlDocument>*, kTicketCount + 1> held = {
+        &m_tickets[0], &m_tickets[1], &m_tickets[2], &m_tickets[3], &m_mergedTicket};
+    std::array<std::unique_ptr<PrintTicketXmlDocument>, kTicketCount + 1> made;
+    std::array<bool, kTicketCount + 1> kept{};
+    try {
+        for (size_t index = 0; index < made.size(); ++index) {
+            made[index] = Rewrap(*held[index], documents[index], kept[index]);
+        }
+    } catch (...) {
+        for (size_t index = 0; index < made.size(); ++index) {
+            if (kept[index]) {
+                *held[index] = std::move(made[index]);
+            }
+        }
+        throw;
+    }
     m_changeCounter.Increment();
     SetScope(scope);
     m_printerName = std::move(name);
     m_userToken = userToken;
-    m_mergedTicket = std::move(merged);
-    m_tickets = std::move(tickets);
+    for (size_t index = 0; index < made.size(); ++index) {
+        *held[index] = std::move(made[index]);
+    }
 }
 
 void XpsFilterPrintTicketBase::SetScope(EPrintTicketScope scope) noexcept {

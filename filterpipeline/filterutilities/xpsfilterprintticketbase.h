@@ -6,7 +6,9 @@
 //   GetTicket: the user's default ticket, the job, document and page part tickets and the
 //   scope's merged ticket, each of which may be null. The view wraps each DOM document in a
 //   PrintTicketXmlDocument of its own (sharing the DOM, one reference); a refill replaces all
-//   five together, so a ticket missing from the new fill is gone from the view.
+//   five together, so a ticket missing from the new fill is gone from the view. A wrapper of
+//   the previous fill whose place gets the same DOM document, which says it has not changed
+//   since it was wrapped (PrintSchemaXmlDocument::IsCurrent), is kept rather than made again.
 // - A Print Schema feature is looked up by its own scope, told by its name: a "Page..."
 //   feature in the page ticket, then the document's, the job's and the default ticket; a
 //   "Document..." feature from the document ticket down; any other (job) feature only in the

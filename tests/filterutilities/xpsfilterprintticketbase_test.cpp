@@ -265,6 +265,37 @@ TEST_F(XpsFilterPrintTicketBaseTest, ARefillReplacesEveryTicketOrNone) {
     EXPECT_EQ("psk:ISOA4", Describe(view, u"PageMediaSize", hr, from));
 }
 
+// A refill with a DOM document that changed since the last fill reads the document as it is
+// now, even where the change moves what the view learnt of it (its root and its prefixes).
+TEST_F(XpsFilterPrintTicketBaseTest, ARefillReadsADocumentChangedSinceTheLastFill) {
+    View view;
+    Fill(view, kPTPageScope);
+    HRESULT hr = E_UNEXPECTED;
+    View::EFilterPtScope from;
+    EXPECT_EQ("psk:Landscape", Describe(view, u"PageOrientation", hr, from));
+    EXPECT_EQ(View::JobPtScope, from);
+    PrintTicketXmlDocument* const job = view.GetTicket(View::JobPtScope);
+
+    Fill(view, kPTPageScope);
+    EXPECT_EQ(job, view.GetTicket(View::JobPtScope))
+        << "an unchanged document is not wrapped again";
+
+    std::string reloaded = TicketXml(FeatureXml("PageOrientation", "ReversePortrait"));
+    for (const auto& [from, to] : {std::pair<std::string, std::string>{"psf:", "fw:"},
+                                   {"xmlns:psf=", "xmlns:fw="},
+                                   {"psk:", "kw:"},
+                                   {"xmlns:psk=", "xmlns:kw="}}) {
+        for (size_t at; (at = reloaded.find(from)) != std::string::npos;) {
+            reloaded.replace(at, from.size(), to);
+        }
+    }
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    ASSERT_EQ(S_OK, m_job->loadXML(CComBSTR(Utf16(reloaded).c_str()), &ok));
+    Fill(view, kPTPageScope);
+    EXPECT_EQ("kw:ReversePortrait", Describe(view, u"PageOrientation", hr, from));
+    EXPECT_EQ(View::JobPtScope, from);
+}
+
 // The data-model option of feature 215 in the view's devmode; 0 when the list is empty.
 int32_t PagesOption(View& view) {
     return view.GetOptionValueFromAttributeBytes(AttributeBytesFeatureId(215), 0);

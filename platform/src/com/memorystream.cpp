@@ -4,9 +4,11 @@
 
 #include "allocator.h"
 #include "comobject.h"
+#include "deferredcontent.h"
 
 #include <cstring>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -16,6 +18,9 @@ public:
     SharedBytes(const SharedBytes&) = delete;
     SharedBytes& operator=(const SharedBytes&) = delete;
     ~SharedBytes() { platform::Free(data_); }
+
+    // Bytes not written yet (see deferredcontent.h): the stream is empty until they are.
+    std::unique_ptr<platform::com::DeferredContent> deferred;
 
     BYTE* Data() { return data_; }
     ULONGLONG Size() const { return size_; }
@@ -50,15 +55,32 @@ private:
     ULONGLONG capacity_ = 0;
 };
 
-class MemoryStream final : public platform::com::Object<MemoryStream, IStream> {
+class MemoryStream final
+    : public platform::com::Object<MemoryStream, IStream, platform::com::DeferredStream> {
 public:
-    using Interfaces = platform::com::InterfaceTable<IStream, ISequentialStream>;
+    using Interfaces =
+        platform::com::InterfaceTable<IStream, ISequentialStream, platform::com::DeferredStream>;
 
     explicit MemoryStream(std::shared_ptr<SharedBytes> bytes) : bytes_(std::move(bytes)) {}
+
+    bool Defer(std::unique_ptr<platform::com::DeferredContent>& content) override {
+        if (bytes_->deferred || bytes_->Size() != 0 || position_ != 0 || readToEnd_) {
+            return false;
+        }
+        bytes_->deferred = std::move(content);
+        return true;
+    }
+    const platform::com::DeferredContent* Deferred() override {
+        return position_ == 0 && !readToEnd_ ? bytes_->deferred.get() : nullptr;
+    }
+    void MarkReadToEnd() override { readToEnd_ = true; }
 
     HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG count, ULONG* read) override {
         if (!buffer && count) {
             return STG_E_INVALIDPOINTER;
+        }
+        if (const HRESULT hr = Materialise(); FAILED(hr)) {
+            return hr;
         }
         const ULONGLONG size = bytes_->Size();
         const ULONGLONG available = position_ < size ? size - position_ : 0;
@@ -83,6 +105,9 @@ public:
         if (count == 0) {
             return S_OK;
         }
+        if (const HRESULT hr = Materialise(); FAILED(hr)) {
+            return hr;
+        }
         const ULONGLONG end = position_ + count;
         if (end > bytes_->Size() && !bytes_->Resize(end)) {
             return STG_E_MEDIUMFULL;
@@ -97,6 +122,12 @@ public:
 
     HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin,
                                    ULARGE_INTEGER* newPosition) override {
+        // Content left in the stream keeps waiting while nothing needs its size.
+        if (origin == STREAM_SEEK_END || readToEnd_) {
+            if (const HRESULT hr = Materialise(); FAILED(hr)) {
+                return hr;
+            }
+        }
         LONGLONG base = 0;
         switch (origin) {
         case STREAM_SEEK_SET:
@@ -123,6 +154,9 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER newSize) override {
+        if (const HRESULT hr = Materialise(); FAILED(hr)) {
+            return hr;
+        }
         return bytes_->Resize(newSize.QuadPart) ? S_OK : STG_E_MEDIUMFULL;
     }
 
@@ -130,6 +164,9 @@ public:
                                      ULARGE_INTEGER* written) override {
         if (!target) {
             return STG_E_INVALIDPOINTER;
+        }
+        if (const HRESULT hr = Materialise(); FAILED(hr)) {
+            return hr;
         }
         const ULONGLONG size = bytes_->Size();
         const ULONGLONG available = position_ < size ? size - position_ : 0;
@@ -171,6 +208,9 @@ public:
         if (!statstg) {
             return STG_E_INVALIDPOINTER;
         }
+        if (const HRESULT hr = Materialise(); FAILED(hr)) {
+            return hr;
+        }
         std::memset(statstg, 0, sizeof(*statstg));
         statstg->type = STGTY_STREAM;
         statstg->cbSize.QuadPart = bytes_->Size();
@@ -188,13 +228,40 @@ public:
             return E_OUTOFMEMORY;
         }
         copy->position_ = position_;
+        copy->readToEnd_ = readToEnd_;
         *clone = copy;
         return S_OK;
     }
 
 private:
+    // Writes out content left in the stream, and moves a stream whose content a reader took
+    // to its end.
+    HRESULT Materialise() {
+        if (bytes_->deferred) {
+            std::string text;
+            try {
+                bytes_->deferred->Write(text);
+            } catch (const std::bad_alloc&) {
+                return E_OUTOFMEMORY;
+            }
+            if (!bytes_->Resize(text.size())) {
+                return E_OUTOFMEMORY;
+            }
+            if (!text.empty()) {
+                std::memcpy(bytes_->Data(), text.data(), text.size());
+            }
+            bytes_->deferred.reset();
+        }
+        if (readToEnd_) {
+            position_ = bytes_->Size();
+            readToEnd_ = false;
+        }
+        return S_OK;
+    }
+
     std::shared_ptr<SharedBytes> bytes_;
     ULONGLONG position_ = 0;
+    bool readToEnd_ = false;
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "domdocument.h"
 
 #include "com/classregistry.h"
+#include "com/deferredcontent.h"
 #include "domdeclaration.h"
 #include "domserializer.h"
 #include "xmldeclaration.h"
@@ -144,7 +145,35 @@ DomDocument* DomDocument::Make() {
         doc->Release();
         return nullptr;
     }
+    if (doc) {
+        doc->store_.SetChangeHook(&DomDocument::TakeSnapshots, doc);
+    }
     return doc;
+}
+
+DomDocument::~DomDocument() = default;
+
+void DomDocument::ListSnapshot(PendingSnapshot* snapshot) {
+    pendingSnapshots_.push_back(snapshot);
+    ++pendingCount_;
+}
+
+void DomDocument::ForgetSnapshot(PendingSnapshot* snapshot) noexcept {
+    std::erase(pendingSnapshots_, snapshot);
+    pendingCount_ = pendingSnapshots_.size();
+}
+
+void DomDocument::TakeSnapshots(void* self) noexcept {
+    auto& doc = *static_cast<DomDocument*>(self);
+    if (doc.pendingCount_ == 0) {
+        return;
+    }
+    const std::lock_guard lock(doc.snapshotLock_);
+    for (PendingSnapshot* snapshot : doc.pendingSnapshots_) {
+        snapshot->Take();
+    }
+    doc.pendingSnapshots_.clear();
+    doc.pendingCount_ = 0;
 }
 
 HRESULT DomDocument::CreateInstance(REFIID iid, void** object) {
@@ -170,27 +199,10 @@ HRESULT DomDocument::QueryInterface(REFIID riid, void** object) {
 }
 
 HRESULT DomDocument::StreamSnapshot(void** stream) {
-    return Guarded([&]() -> HRESULT {
-        std::string bytes;
-        SerializeDocument(store_.Doc(), true, bytes);
-        CComPtr<IStream> memory;
-        HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, &memory);
-        if (SUCCEEDED(hr) && !bytes.empty()) {
-            hr = memory->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
-            if (hr == STG_E_MEDIUMFULL) {
-                hr = E_OUTOFMEMORY; // a memory stream that cannot grow: no storage medium is full
-            }
-        }
-        if (SUCCEEDED(hr)) {
-            LARGE_INTEGER start{};
-            hr = memory->Seek(start, STREAM_SEEK_SET, nullptr);
-        }
-        if (FAILED(hr)) {
-            return hr;
-        }
-        *stream = memory.Detach();
-        return S_OK;
-    });
+    // The text is written when the stream is first used: a reader of the platform's own may
+    // take the tree instead.
+    *stream = MakeSnapshot(*this, IsAsLoaded());
+    return *stream ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT DomDocument::Wrap(xmlNodePtr node, IXMLDOMNode** object) {
@@ -510,10 +522,44 @@ HRESULT DomDocument::Parse(std::string_view bytes, bool textIsUtf8, VARIANT_BOOL
         return Fail(std::move(failure), isSuccessful);
     }
     store_.ReplaceDoc(doc);
+    loadedVersion_ = preserveWhiteSpace_ ? UINT64_MAX : store_.Version();
     hasError_ = false;
     lastError_ = ParseFailure{};
     *isSuccessful = VARIANT_TRUE;
     return S_OK;
+}
+
+bool DomDocument::LoadTreeOf(IUnknown* source, VARIANT_BOOL* isSuccessful) {
+    if (preserveWhiteSpace_) {
+        return false; // white space the text would give is kept, and no tree has it
+    }
+    xmlDocPtr doc = nullptr;
+    CComPtr<DomTreeSnapshot> snapshot;
+    CComPtr<com::DeferredStream> deferred;
+    if (SUCCEEDED(source->QueryInterface(__uuidof(DomTreeSnapshot),
+                                         reinterpret_cast<void**>(&snapshot)))) {
+        if (const xmlDoc* tree = snapshot->LoadedTree()) {
+            doc = CopyLoadedTree(tree);
+        }
+    } else if (SUCCEEDED(source->QueryInterface(__uuidof(com::DeferredStream),
+                                                reinterpret_cast<void**>(&deferred)))) {
+        const com::DeferredContent* content = deferred->Deferred();
+        doc = content ? CopyAsParsed(content->Tree()) : nullptr;
+    }
+    if (!doc) {
+        return false;
+    }
+    store_.ReplaceDoc(doc);
+    loadedVersion_ = store_.Version();
+    hasError_ = false;
+    lastError_ = ParseFailure{};
+    if (snapshot) {
+        snapshot->MarkReadToEnd();
+    } else {
+        deferred->MarkReadToEnd();
+    }
+    *isSuccessful = VARIANT_TRUE;
+    return true;
 }
 
 HRESULT DomDocument::load(VARIANT source, VARIANT_BOOL* isSuccessful) {
@@ -534,6 +580,9 @@ HRESULT DomDocument::load(VARIANT source, VARIANT_BOOL* isSuccessful) {
                 return E_INVALIDARG;
             }
             stream = full.p;
+        }
+        if (LoadTreeOf(source.punkVal, isSuccessful)) {
+            return S_OK;
         }
         std::string bytes;
         bool tooLarge = false;
@@ -613,7 +662,11 @@ HRESULT DomDocument::setProperty(BSTR name, VARIANT value) {
             if (value.vt != VT_BSTR) {
                 return E_FAIL;
             }
-            return namespaces_.Set(View(value.bstrVal));
+            const HRESULT hr = namespaces_.Set(View(value.bstrVal));
+            if (SUCCEEDED(hr)) {
+                ++propertyChanges_;
+            }
+            return hr;
         }
         return E_FAIL;
     });
@@ -626,6 +679,11 @@ HRESULT DomDocument::getProperty(BSTR name, VARIANT* value) {
         }
         VariantInit(value);
         const std::u16string_view property = View(name);
+        if (property == u"ChangeCount") {
+            value->vt = VT_UI8;
+            value->ullVal = store_.Version() + propertyChanges_;
+            return S_OK;
+        }
         std::string text;
         if (property == u"SelectionLanguage") {
             text = "XPath";

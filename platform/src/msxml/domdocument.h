@@ -5,8 +5,13 @@
 
 #include "domloader.h"
 #include "domnode.h"
+#include "domsnapshot.h"
 #include "domstore.h"
 #include "xpathselection.h"
+
+#include <atomic>
+#include <mutex>
+#include <vector>
 
 namespace platform::msxml {
 
@@ -21,6 +26,7 @@ public:
     static HRESULT CreateInstance(REFIID iid, void** object);
 
     DomDocument() = default; // made by Make
+    ~DomDocument() override;
 
     DomStore& Store() { return store_; }
     const SelectionNamespaces& Namespaces() const { return namespaces_; }
@@ -46,6 +52,12 @@ public:
     HRESULT Adopt(xmlNodePtr made, IXMLDOMNode** object);
     // A deep or shallow copy of this document, with its properties.
     HRESULT Clone(bool deep, IXMLDOMNode** clone);
+
+    // The snapshots of the document's text not yet serialised: listed and forgotten with the
+    // snapshot lock held; every one is taken before the trees change.
+    std::mutex& SnapshotLock() { return snapshotLock_; }
+    void ListSnapshot(PendingSnapshot* snapshot); // throws std::bad_alloc
+    void ForgetSnapshot(PendingSnapshot* snapshot) noexcept;
 
     // For NodeImpl.
     DomDocument& Doc() { return *this; }
@@ -78,6 +90,9 @@ public:
     HRESULT STDMETHODCALLTYPE get_preserveWhiteSpace(VARIANT_BOOL* isPreserving) override;
     HRESULT STDMETHODCALLTYPE put_preserveWhiteSpace(VARIANT_BOOL isPreserving) override;
     HRESULT STDMETHODCALLTYPE setProperty(BSTR name, VARIANT value) override;
+    // Beside MSXML's own, "ChangeCount" (VT_UI8, read only): a count that grows with every
+    // change to the document's trees and to its selection namespaces, so that a reader can
+    // tell that what it learnt of the document still holds.
     HRESULT STDMETHODCALLTYPE getProperty(BSTR name, VARIANT* value) override;
 
 private:
@@ -91,17 +106,32 @@ private:
     // made between elements, mostly) needs no conversion and leaves the kept one alone. False
     // when the name holds a character XML does not allow.
     bool ConvertUri(std::u16string_view uri);
+    // Loads the tree behind a stream in place of its text, when its text would parse back to
+    // that tree: a pending snapshot of a document as its load made it, or a memory stream
+    // holding a tree it has not written out yet. False, with nothing changed, otherwise.
+    // Throws std::bad_alloc.
+    bool LoadTreeOf(IUnknown* source, VARIANT_BOOL* isSuccessful);
     HRESULT Parse(std::string_view bytes, bool textIsUtf8, VARIANT_BOOL* isSuccessful);
     // Empties the document after a failed load; the document is unchanged when this fails.
     HRESULT Fail(const char* reason, VARIANT_BOOL* isSuccessful);
     HRESULT Fail(ParseFailure&& failure, VARIANT_BOOL* isSuccessful);
     HRESULT StreamSnapshot(void** stream);
+    static void TakeSnapshots(void* self) noexcept;
+    // Whether the trees are exactly as the last load made them with the default options.
+    bool IsAsLoaded() const { return store_.Version() == loadedVersion_; }
 
     DomStore store_;
     SelectionNamespaces namespaces_;
     std::u16string uriUtf16_;
     std::string uriUtf8_;
     ParseFailure lastError_;
+    std::mutex snapshotLock_;
+    std::vector<PendingSnapshot*> pendingSnapshots_;
+    std::atomic<size_t> pendingCount_{0};
+    // The store's version right after the last load that kept no white space; never a
+    // version the store has otherwise.
+    uint64_t loadedVersion_ = UINT64_MAX;
+    uint64_t propertyChanges_ = 0;
     bool hasError_ = false;
     bool preserveWhiteSpace_ = false;
     bool async_ = true;

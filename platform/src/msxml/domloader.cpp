@@ -1,5 +1,6 @@
 #include "domloader.h"
 
+#include "domstore.h"
 #include "xmldeclaration.h"
 #include "xmltext.h"
 
@@ -185,7 +186,179 @@ struct FreeDoc {
     void operator()(xmlDocPtr doc) const { xmlFreeDoc(doc); }
 };
 
+bool HasXmlSpace(const xmlNode* element) {
+    for (const xmlAttr* attr = element->properties; attr; attr = attr->next) {
+        if (attr->ns && Equal(attr->name, "space") &&
+            Equal(attr->ns->href, reinterpret_cast<const char*>(XML_XML_NAMESPACE))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether the namespace the text would give a name with this prefix is ns.
+bool Declared(const xmlDoc* tree, const xmlNode* element, const xmlNs* ns, bool attribute) {
+    if (!ns) {
+        // No namespace: for an element only while no default namespace is in scope.
+        if (attribute) {
+            return true;
+        }
+        const xmlNs* inScope =
+            xmlSearchNs(const_cast<xmlDoc*>(tree), const_cast<xmlNode*>(element), nullptr);
+        return !inScope || !inScope->href || !*inScope->href;
+    }
+    if (attribute && !ns->prefix) {
+        return false;
+    }
+    const xmlNs* inScope =
+        xmlSearchNs(const_cast<xmlDoc*>(tree), const_cast<xmlNode*>(element), ns->prefix);
+    return inScope && xmlStrEqual(inScope->href, ns->href);
+}
+
+// Whether parsing the tree's formatted text would give the tree back: no node the text would
+// drop, merge, add or fail on.
+bool ParsesBackAsItIs(const xmlDoc* tree) {
+    const xmlNode* root = xmlDocGetRootElement(tree);
+    if (!root) {
+        return false;
+    }
+    for (const xmlNode* top = tree->children; top; top = top->next) {
+        if (top->type != XML_ELEMENT_NODE && top->type != XML_COMMENT_NODE &&
+            top->type != XML_PI_NODE) {
+            return false;
+        }
+    }
+    unsigned depth = 1;
+    const xmlNode* node = root;
+    while (node) {
+        switch (node->type) {
+        case XML_ELEMENT_NODE:
+            // Within xml:space the indentation the writer adds would be kept.
+            if (depth > kMaxElementDepth || HasXmlSpace(node) ||
+                !Declared(tree, node, node->ns, false)) {
+                return false;
+            }
+            for (const xmlNs* ns = node->nsDef; ns; ns = ns->next) {
+                for (const xmlNs* other = ns->next; other; other = other->next) {
+                    if (xmlStrEqual(ns->prefix, other->prefix)) {
+                        return false;
+                    }
+                }
+            }
+            for (const xmlAttr* attr = node->properties; attr; attr = attr->next) {
+                if (!Declared(tree, node, attr->ns, true)) {
+                    return false;
+                }
+            }
+            break;
+        case XML_TEXT_NODE:
+            // Blank text is dropped by the load, and neighbouring text comes back as one.
+            if (!node->content || IsXmlWhitespace(ViewOf(node->content)) ||
+                (node->prev && node->prev->type == XML_TEXT_NODE)) {
+                return false;
+            }
+            break;
+        case XML_CDATA_SECTION_NODE:
+            if (node->content &&
+                std::string_view(reinterpret_cast<const char*>(node->content)).find("]]>") !=
+                    std::string_view::npos) {
+                return false;
+            }
+            break;
+        case XML_COMMENT_NODE:
+        case XML_PI_NODE:
+            break;
+        default:
+            return false;
+        }
+        if (node->type == XML_ELEMENT_NODE && node->children) {
+            node = node->children;
+            ++depth;
+            continue;
+        }
+        while (node != root && !node->next) {
+            node = node->parent;
+            --depth;
+        }
+        node = node == root ? nullptr : node->next;
+    }
+    return true;
+}
+
 } // namespace
+
+xmlDocPtr CopyAsParsed(const xmlDoc* tree) {
+    if (!tree || !ParsesBackAsItIs(tree)) {
+        return nullptr;
+    }
+    // The declaration the writer puts first, which the load keeps as a node.
+    std::string declaration = "<?xml version=\"";
+    declaration += tree->version ? reinterpret_cast<const char*>(tree->version) : "1.0";
+    declaration += "\" encoding=\"UTF-8\"";
+    if (tree->standalone == 0) {
+        declaration += " standalone=\"no\"";
+    } else if (tree->standalone == 1) {
+        declaration += " standalone=\"yes\"";
+    }
+    declaration += "?>";
+    std::unique_ptr<xmlDoc, FreeDoc> doc(NewEmptyDocument());
+    if (!doc) {
+        throw std::bad_alloc();
+    }
+    xmlFree(const_cast<xmlChar*>(doc->version));
+    doc->version = xmlStrdup(tree->version ? tree->version : XmlChars("1.0"));
+    doc->encoding = xmlStrdup(XmlChars("UTF-8"));
+    doc->standalone = tree->standalone;
+    if (!doc->version || !doc->encoding) {
+        throw std::bad_alloc();
+    }
+    for (const xmlNode* top = tree->children; top; top = top->next) {
+        xmlNodePtr copy = xmlDocCopyNode(const_cast<xmlNode*>(top), doc.get(), 1);
+        if (!copy) {
+            throw std::bad_alloc();
+        }
+        if (!xmlAddChild(reinterpret_cast<xmlNodePtr>(doc.get()), copy)) {
+            xmlFreeNode(copy);
+            throw std::bad_alloc();
+        }
+    }
+    if (!KeepDeclaration(doc.get(), declaration)) {
+        throw std::bad_alloc();
+    }
+    return doc.release();
+}
+
+xmlDocPtr CopyLoadedTree(const xmlDoc* tree) {
+    std::unique_ptr<xmlDoc, FreeDoc> doc(NewEmptyDocument());
+    if (!doc) {
+        throw std::bad_alloc();
+    }
+    std::string declaration;
+    for (const xmlNode* top = tree->children; top; top = top->next) {
+        if (top->type == XML_PI_NODE && Equal(top->name, "xml")) {
+            // The load made it first, from the bytes' declaration: the stream rewrites it.
+            declaration = "<?xml";
+            if (top->content && *top->content) {
+                declaration += ' ';
+                declaration += DeclarationForUtf8(ViewOf(top->content));
+            }
+            declaration += "?>";
+            continue;
+        }
+        xmlNodePtr copy = xmlDocCopyNode(const_cast<xmlNode*>(top), doc.get(), 1);
+        if (!copy) {
+            throw std::bad_alloc();
+        }
+        if (!xmlAddChild(reinterpret_cast<xmlNodePtr>(doc.get()), copy)) {
+            xmlFreeNode(copy);
+            throw std::bad_alloc();
+        }
+    }
+    if (!KeepDeclaration(doc.get(), declaration)) {
+        throw std::bad_alloc();
+    }
+    return doc.release();
+}
 
 xmlDocPtr ParseDocument(std::string_view bytes, const ParseOptions& options,
                         ParseFailure& failure) {

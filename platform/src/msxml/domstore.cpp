@@ -84,6 +84,7 @@ bool DomStore::Initialise() {
 }
 
 void DomStore::ReplaceDoc(xmlDocPtr doc) {
+    Changing();
     if (liveObjects_ == 0) {
         xmlFreeDoc(doc_);
     } else {
@@ -216,6 +217,7 @@ void DomStore::Repoint(xmlNodePtr root, xmlNsPtr from, xmlNsPtr to) {
 }
 
 void DomStore::InsertChild(xmlNodePtr parent, xmlNodePtr child, xmlNodePtr before) {
+    Changing();
     xmlNodePtr oldTop = child->parent ? Top(child) : child;
     xmlNodePtr newTop = Top(parent);
     const bool accounting = oldTop != newTop && (IsDetachedRoot(oldTop) || IsDetachedRoot(newTop));
@@ -248,6 +250,7 @@ void DomStore::InsertChild(xmlNodePtr parent, xmlNodePtr child, xmlNodePtr befor
 }
 
 void DomStore::Detach(xmlNodePtr child) {
+    Changing();
     xmlNodePtr oldTop = Top(child);
     Localise(child);
     const uint32_t moving = CountObjects(child);
@@ -275,6 +278,7 @@ void DomStore::DiscardChildren(xmlNodePtr parent) {
 }
 
 void DomStore::AttachAttribute(xmlNodePtr element, xmlAttrPtr attribute, xmlAttrPtr replacing) {
+    Changing();
     auto node = reinterpret_cast<xmlNodePtr>(attribute);
     uint32_t moving = 0;
     if (auto it = detached_.find(node); it != detached_.end()) {
@@ -316,6 +320,7 @@ void DomStore::AttachAttribute(xmlNodePtr element, xmlAttrPtr attribute, xmlAttr
 }
 
 bool DomStore::SetContent(xmlNodePtr node, const std::string& utf8) {
+    Changing();
     if (node->type != XML_ATTRIBUTE_NODE) {
         xmlNodeSetContent(node, XmlChars(utf8));
         return true;
@@ -531,6 +536,7 @@ xmlNodePtr DomStore::Copy(xmlNodePtr source, bool deep) noexcept {
 }
 
 void DomStore::RemoveDeclaration(xmlNodePtr element, xmlNsPtr ns) {
+    Changing();
     if (xmlNsPtr pooled = PooledNs(ns->prefix, ns->href)) {
         Repoint(element, ns, pooled);
     }
@@ -545,6 +551,7 @@ void DomStore::RemoveDeclaration(xmlNodePtr element, xmlNsPtr ns) {
 }
 
 void DomStore::AddDeclaration(xmlNodePtr element, xmlNsPtr ns) {
+    Changing();
     ns->next = nullptr;
     xmlNsPtr* link = &element->nsDef;
     while (*link) {
@@ -555,6 +562,7 @@ void DomStore::AddDeclaration(xmlNodePtr element, xmlNsPtr ns) {
 }
 
 bool DomStore::SetDeclarationHref(xmlNodePtr element, xmlNsPtr ns, const std::string& href) {
+    Changing();
     xmlChar* copy = xmlStrdup(XmlChars(href));
     if (!copy) {
         return false;

@@ -87,6 +87,17 @@ public:
     // Gives a declaration attached to element a new URI; users keep their old namespace.
     bool SetDeclarationHref(xmlNodePtr element, xmlNsPtr ns, const std::string& href);
 
+    // ---- changes ----
+    // Called before every change to a tree of the store (the document takes its pending
+    // snapshots then), which then advances the version. A hook must not throw.
+    using ChangeHook = void (*)(void* context) noexcept;
+    void SetChangeHook(ChangeHook hook, void* context) noexcept {
+        hook_ = hook;
+        hookContext_ = context;
+    }
+    // Advances with every change to the trees: two equal values mean the same trees.
+    uint64_t Version() const { return version_; }
+
     // Changes whenever an element's attributes or declarations change (attribute maps use it to
     // keep a cursor valid).
     uint64_t AttributeEpoch() const { return attributeEpoch_; }
@@ -95,6 +106,12 @@ public:
     static bool IsAncestorOrSelf(xmlNodePtr ancestor, xmlNodePtr node);
 
 private:
+    void Changing() noexcept {
+        if (hook_) {
+            hook_(hookContext_);
+        }
+        ++version_;
+    }
     bool IsDetachedRoot(xmlNodePtr top) const { return top->type != XML_DOCUMENT_NODE; }
     uint32_t CountObjects(xmlNodePtr root) const;
     void Localise(xmlNodePtr root);
@@ -109,6 +126,9 @@ private:
     std::unordered_map<std::string, xmlNsPtr> pool_;
     uint64_t liveObjects_ = 0;
     uint64_t attributeEpoch_ = 0;
+    uint64_t version_ = 0;
+    ChangeHook hook_ = nullptr;
+    void* hookContext_ = nullptr;
 };
 
 // A new empty document with its own name dictionary; null when memory runs out.

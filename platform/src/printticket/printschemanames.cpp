@@ -320,6 +320,11 @@ bool NamedValueText(const xmlNode* parent, const char* kind, QNameView name, std
 }
 
 xmlNs* NodeImporter::Bind(std::string_view uri, const xmlChar* preferredPrefix) {
+    // The XML namespace is bound to "xml" everywhere and may be declared under no other
+    // prefix: an xml:space or xml:lang keeps its name.
+    if (uri == reinterpret_cast<const char*>(XML_XML_NAMESPACE)) {
+        return Check(xmlSearchNs(root_->doc, root_, X("xml")));
+    }
     for (xmlNs* ns = root_->nsDef; ns; ns = ns->next) {
         if (ns->prefix && ViewOf(ns->href) == uri) {
             return ns;

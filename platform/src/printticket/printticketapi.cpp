@@ -4,9 +4,13 @@
 #include "printticket/ticketmerger.h"
 #include "printticket/ticketvalidator.h"
 
+#include "com/deferredcontent.h"
 #include "msxml/domloader.h"
+#include "msxml/domsnapshot.h"
 #include "security/users.h"
 #include "textutf.h"
+
+#include "atlbase.h"
 
 #include <new>
 #include <string>
@@ -42,6 +46,18 @@ std::string ReadStream(IStream* stream, HRESULT formatError, const char* which) 
     }
 }
 
+// The loader keeps the XML declaration as a node for the DOM; the writer makes its own.
+void DropXmlDeclaration(xmlDoc* doc) {
+    for (xmlNode* node = doc->children; node;) {
+        xmlNode* next = node->next;
+        if (node->type == XML_PI_NODE && xmlStrEqual(node->name, BAD_CAST "xml")) {
+            xmlUnlinkNode(node);
+            xmlFreeNode(node);
+        }
+        node = next;
+    }
+}
+
 Document ParseTicket(const std::string& bytes, HRESULT formatError, const char* which) {
     msxml::ParseFailure failure;
     Document doc(msxml::ParseDocument(bytes, msxml::ParseOptions{}, failure));
@@ -57,15 +73,7 @@ Document ParseTicket(const std::string& bytes, HRESULT formatError, const char* 
         }
         throw Failure{formatError, message};
     }
-    // The loader keeps the XML declaration as a node for the DOM; the writer makes its own.
-    for (xmlNode* node = doc->children; node;) {
-        xmlNode* next = node->next;
-        if (node->type == XML_PI_NODE && xmlStrEqual(node->name, BAD_CAST "xml")) {
-            xmlUnlinkNode(node);
-            xmlFreeNode(node);
-        }
-        node = next;
-    }
+    DropXmlDeclaration(doc.get());
     try {
         CheckTicketForm(doc.get());
     } catch (const TicketFormatError& error) {
@@ -74,20 +82,54 @@ Document ParseTicket(const std::string& bytes, HRESULT formatError, const char* 
     return doc;
 }
 
-void WriteTicket(xmlDoc* doc, IStream* result) {
+// The formatted text of a ticket.
+std::string TicketText(const xmlDoc* doc) {
     xmlChar* bytes = nullptr;
     int size = 0;
-    xmlDocDumpFormatMemoryEnc(doc, &bytes, &size, "UTF-8", 1);
+    xmlDocDumpFormatMemoryEnc(const_cast<xmlDoc*>(doc), &bytes, &size, "UTF-8", 1);
     if (!bytes) {
         throw std::bad_alloc();
     }
-    ULONG written = 0;
-    const HRESULT hr = result->Write(bytes, static_cast<ULONG>(size), &written);
+    std::string text;
+    try {
+        text.assign(reinterpret_cast<const char*>(bytes), static_cast<size_t>(size));
+    } catch (...) {
+        xmlFree(bytes);
+        throw;
+    }
     xmlFree(bytes);
+    return text;
+}
+
+// A merged ticket left in the caller's memory stream, written out when the stream is used: a
+// DOM document loading the stream takes the tree instead.
+class DeferredTicket final : public com::DeferredContent {
+public:
+    explicit DeferredTicket(Document doc) : doc_(std::move(doc)) {}
+    void Write(std::string& out) const override { out = TicketText(doc_.get()); }
+    const xmlDoc* Tree() const override { return doc_.get(); }
+
+private:
+    Document doc_;
+};
+
+void WriteTicket(Document doc, IStream* result) {
+    std::unique_ptr<com::DeferredContent> content =
+        std::make_unique<DeferredTicket>(std::move(doc));
+    CComPtr<com::DeferredStream> deferred;
+    if (SUCCEEDED(result->QueryInterface(__uuidof(com::DeferredStream),
+                                         reinterpret_cast<void**>(&deferred))) &&
+        deferred->Defer(content)) {
+        return;
+    }
+    std::string text;
+    content->Write(text);
+    ULONG written = 0;
+    const HRESULT hr = result->Write(text.data(), static_cast<ULONG>(text.size()), &written);
     if (FAILED(hr)) {
         throw Failure{hr, "cannot write the result"};
     }
-    if (written != static_cast<ULONG>(size)) {
+    if (written != static_cast<ULONG>(text.size())) {
         throw Failure{STG_E_MEDIUMFULL, "cannot write the whole result"};
     }
 }
@@ -126,8 +168,83 @@ Document BaseTicket(LastBaseTicket& last, std::string bytes) {
     return parsed;
 }
 
+// Merges delta (may be null) into merged and validates it; whether a conflict was resolved.
+bool MergeAndValidate(const Provider& provider, xmlDoc* merged, const xmlDoc* delta,
+                      EPrintTicketScope scope) {
+    const std::vector<std::string> declared = DeclaredPrefixes(xmlDocGetRootElement(merged));
+    try {
+        MergeInto(merged, delta, scope);
+    } catch (const NameError& error) {
+        throw Failure{E_DELTA_PRINTTICKET_FORMAT, "the delta ticket: " + error.message};
+    }
+    bool resolved = false;
+    try {
+        resolved = ValidateAgainstCapabilities(merged, *provider.index);
+    } catch (const NameError& error) {
+        throw Failure{E_PRINTCAPABILITIES_FORMAT, "the printer's capabilities: " + error.message};
+    }
+    // What the delta brought and validation dropped leaves no declaration behind.
+    DropUnusedDeclarations(xmlDocGetRootElement(merged), declared);
+    return resolved;
+}
+
+// The DOM document's tree behind a stream it handed out, while the provider may take it for
+// the stream's text (see DomTreeSnapshot); null for any other stream.
+CComPtr<msxml::DomTreeSnapshot> LoadedTreeOf(IStream* stream) {
+    CComPtr<msxml::DomTreeSnapshot> snapshot;
+    if (FAILED(stream->QueryInterface(__uuidof(msxml::DomTreeSnapshot),
+                                      reinterpret_cast<void**>(&snapshot))) ||
+        !snapshot->LoadedTree()) {
+        return nullptr;
+    }
+    return snapshot;
+}
+
+// The merge on the trees of DOM documents that are exactly as their text would parse: the
+// base copied, the delta read where it stands. Null when a ticket is not one the merge takes:
+// the caller then merges their text, which says why in the same words as ever.
+Document MergeLoadedTrees(const Provider& provider, const xmlDoc* base, const xmlDoc* delta,
+                          EPrintTicketScope scope, bool& resolved) {
+    Document merged = CopyOf(base);
+    if (!merged) {
+        throw std::bad_alloc();
+    }
+    DropXmlDeclaration(merged.get());
+    try {
+        CheckTicketForm(merged.get());
+        if (delta) {
+            CheckTicketForm(delta);
+        }
+        resolved = MergeAndValidate(provider, merged.get(), delta, scope);
+    } catch (const TicketFormatError&) {
+        return nullptr;
+    } catch (const Failure&) {
+        return nullptr;
+    }
+    return merged;
+}
+
 HRESULT Merge(Provider& provider, IStream* base, IStream* delta, EPrintTicketScope scope,
               IStream* result) {
+    // Tickets that DOM documents hand over unchanged since they were parsed are taken as trees
+    // rather than written out and parsed again.
+    if (CComPtr<msxml::DomTreeSnapshot> baseTree = LoadedTreeOf(base)) {
+        CComPtr<msxml::DomTreeSnapshot> deltaTree = delta ? LoadedTreeOf(delta) : nullptr;
+        if (!delta || deltaTree) {
+            bool resolved = false;
+            Document merged =
+                MergeLoadedTrees(provider, baseTree->LoadedTree(),
+                                 deltaTree ? deltaTree->LoadedTree() : nullptr, scope, resolved);
+            if (merged) {
+                baseTree->MarkReadToEnd();
+                if (deltaTree) {
+                    deltaTree->MarkReadToEnd();
+                }
+                WriteTicket(std::move(merged), result);
+                return resolved ? S_PT_CONFLICT_RESOLVED : S_PT_NO_CONFLICT;
+            }
+        }
+    }
     Document merged =
         BaseTicket(provider.lastBase, ReadStream(base, E_PRINTTICKET_FORMAT, "base ticket"));
     Document deltaTicket;
@@ -135,21 +252,8 @@ HRESULT Merge(Provider& provider, IStream* base, IStream* delta, EPrintTicketSco
         deltaTicket = ParseTicket(ReadStream(delta, E_DELTA_PRINTTICKET_FORMAT, "delta ticket"),
                                   E_DELTA_PRINTTICKET_FORMAT, "delta ticket");
     }
-    const std::vector<std::string> declared = DeclaredPrefixes(xmlDocGetRootElement(merged.get()));
-    try {
-        MergeInto(merged.get(), deltaTicket.get(), scope);
-    } catch (const NameError& error) {
-        throw Failure{E_DELTA_PRINTTICKET_FORMAT, "the delta ticket: " + error.message};
-    }
-    bool resolved = false;
-    try {
-        resolved = ValidateAgainstCapabilities(merged.get(), *provider.index);
-    } catch (const NameError& error) {
-        throw Failure{E_PRINTCAPABILITIES_FORMAT, "the printer's capabilities: " + error.message};
-    }
-    // What the delta brought and validation dropped leaves no declaration behind.
-    DropUnusedDeclarations(xmlDocGetRootElement(merged.get()), declared);
-    WriteTicket(merged.get(), result);
+    const bool resolved = MergeAndValidate(provider, merged.get(), deltaTicket.get(), scope);
+    WriteTicket(std::move(merged), result);
     return resolved ? S_PT_CONFLICT_RESOLVED : S_PT_NO_CONFLICT;
 }
 

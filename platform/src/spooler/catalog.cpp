@@ -8,6 +8,10 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <dlfcn.h>
+#include <map>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 namespace platform::spooler {
 namespace {
@@ -38,24 +42,67 @@ std::string FolderOf(const std::string& path) {
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-platformprinters::Listing ReadListing(const std::string& path) {
+// A description read, with the stamps of its file and of its documents' files as they were
+// opened: a file changed since, even while it was being read, no longer matches.
+struct CachedListing {
+    StampedFiles files;
     platformprinters::Listing listing;
+};
+
+std::mutex cacheLock;
+std::map<std::string, CachedListing> cache; // by description path
+
+bool StillAsRead(const CachedListing& cached) {
+    for (const auto& [path, stamp] : cached.files) {
+        FileStamp now;
+        if (!StampOf(path, now) || !(now == stamp)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+platformprinters::Listing ReadListing(const std::string& path) {
+    {
+        const std::lock_guard lock(cacheLock);
+        const auto found = cache.find(path);
+        if (found != cache.end()) {
+            if (StillAsRead(found->second)) {
+                return found->second.listing;
+            }
+            cache.erase(found);
+        }
+    }
+    CachedListing read;
+    platformprinters::Listing& listing = read.listing;
     listing.source = path;
     std::string text;
-    if (!ReadRegularFile(path, kMaxDescriptionBytes, text, listing.problem)) {
+    FileStamp stamp;
+    if (!ReadRegularFile(path, kMaxDescriptionBytes, text, listing.problem, &stamp)) {
         return listing;
     }
     try {
-        listing.printer = ReadDescription(text, path, FolderOf(path));
+        read.files.emplace_back(path, stamp);
+        listing.printer = ReadDescription(text, path, FolderOf(path), &read.files);
     } catch (const DescriptionError& error) {
         listing.problem = error.message;
     } catch (const std::bad_alloc&) {
         listing.problem = "out of memory";
     }
+    // Only a description read whole is kept: one that failed is read again, so a document
+    // that appears later is found.
+    if (listing.printer) {
+        try {
+            const std::lock_guard lock(cacheLock);
+            cache.insert_or_assign(path, read);
+        } catch (const std::bad_alloc&) {
+            // Not kept: read again next time.
+        }
+    }
     return listing;
 }
 
-platformprinters::Listing BuiltinListing() {
+platformprinters::Listing ReadBuiltinListing() {
     platformprinters::Listing listing;
     listing.source = "built-in";
     const EmbeddedFile& description = kBuiltinPrinterFiles[0];
@@ -66,6 +113,12 @@ platformprinters::Listing BuiltinListing() {
     } catch (const DescriptionError& error) {
         listing.problem = error.message;
     }
+    return listing;
+}
+
+// The built-in description is inside the library and never changes: it is read once.
+platformprinters::Listing BuiltinListing() {
+    static const platformprinters::Listing listing = ReadBuiltinListing();
     return listing;
 }
 

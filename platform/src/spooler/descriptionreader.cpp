@@ -72,7 +72,7 @@ void CheckPrinterName(const std::u16string& name, const std::string& where) {
 // Reads one of the documents a description names and checks that it is the Print Schema
 // document it should be.
 std::string ReadDocument(const std::string& key, std::string_view file, const std::string& folder,
-                         const char* root) {
+                         const char* root, StampedFiles* files) {
     std::string bytes;
     std::string where = key + " " + std::string(file);
     if (folder.empty()) {
@@ -90,8 +90,12 @@ std::string ReadDocument(const std::string& key, std::string_view file, const st
         const std::string path =
             file.front() == '/' ? std::string(file) : folder + "/" + std::string(file);
         std::string problem;
-        if (!ReadRegularFile(path, msxml::kMaxDocumentBytes, bytes, problem)) {
+        FileStamp stamp;
+        if (!ReadRegularFile(path, msxml::kMaxDocumentBytes, bytes, problem, &stamp)) {
             Fail(where + ": " + problem);
+        }
+        if (files) {
+            files->emplace_back(path, stamp);
         }
     }
     msxml::ParseFailure failure;
@@ -137,8 +141,8 @@ bool SameName(std::u16string_view a, std::u16string_view b) {
     return true;
 }
 
-Printer ReadDescription(std::string_view text, const std::string& source,
-                        const std::string& folder) {
+Printer ReadDescription(std::string_view text, const std::string& source, const std::string& folder,
+                        StampedFiles* documents) {
     auto printer = std::make_shared<platformprinters::PrinterDescription>();
     printer->source = source;
     std::set<std::string, std::less<>> seen;
@@ -210,8 +214,10 @@ Printer ReadDescription(std::string_view text, const std::string& source,
             Fail(std::string("no ") + required + " given");
         }
     }
-    printer->capabilities = ReadDocument("capabilities", capabilities, folder, "PrintCapabilities");
-    printer->defaultTicket = ReadDocument("default-ticket", defaultTicket, folder, "PrintTicket");
+    printer->capabilities =
+        ReadDocument("capabilities", capabilities, folder, "PrintCapabilities", documents);
+    printer->defaultTicket =
+        ReadDocument("default-ticket", defaultTicket, folder, "PrintTicket", documents);
     if (driverDirectory.empty()) {
         printer->driverDirectory = MachineDriverDirectory();
     } else {

@@ -8,8 +8,21 @@
 
 namespace platform::spooler {
 
+FileStamp StampOf(const struct stat& status) {
+    return {status.st_dev, status.st_ino, status.st_size, status.st_mtim, status.st_ctim};
+}
+
+bool StampOf(const std::string& path, FileStamp& stamp) {
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) {
+        return false;
+    }
+    stamp = StampOf(status);
+    return true;
+}
+
 bool ReadRegularFile(const std::string& path, size_t maxBytes, std::string& bytes,
-                     std::string& problem) {
+                     std::string& problem, FileStamp* stamp) {
     bytes.clear();
     // O_NONBLOCK: opening a FIFO with no writer would otherwise wait for one.
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -19,6 +32,9 @@ bool ReadRegularFile(const std::string& path, size_t maxBytes, std::string& byte
     }
     struct stat status {};
     bool ok = fstat(fd, &status) == 0;
+    if (ok && stamp) {
+        *stamp = StampOf(status);
+    }
     if (!ok) {
         problem = std::string("cannot read: ") + std::strerror(errno);
     } else if (!S_ISREG(status.st_mode)) {

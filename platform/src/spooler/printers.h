@@ -2,24 +2,30 @@
 //
 // Ownership: a description is read whole (its two Print Schema documents included) into an
 // immutable PrinterDescription, shared by every holder: printer handles, PrintTicket
-// providers, listings. Nothing is cached between lookups, so an edited description is seen by
-// the next OpenPrinterW. A handle table (handletable.h) holds each open printer handle from
+// providers, listings, and the catalog's cache of descriptions read, which keeps each one
+// while its file and its documents' files stay as they were read (same file, size, change
+// and modification times), so an edited description is seen by the next OpenPrinterW. A
+// handle table (handletable.h) holds each open printer handle from
 // OpenPrinterW to ClosePrinter.
 #pragma once
 
+#include "filereader.h"
 #include "platformprinters.h"
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform::spooler {
 
 using platformprinters::Printer;
 
 // Reads a description and its documents. folder resolves relative paths; for the built-in
-// printer it is empty and the files come from inside the library. Throws DescriptionError.
-Printer ReadDescription(std::string_view text, const std::string& source,
-                        const std::string& folder);
+// printer it is empty and the files come from inside the library. The document files read are
+// added to documents when given, each with its stamp from before it was read. Throws
+// DescriptionError.
+Printer ReadDescription(std::string_view text, const std::string& source, const std::string& folder,
+                        StampedFiles* documents = nullptr);
 
 struct DescriptionError {
     std::string message;

@@ -144,3 +144,144 @@ TEST_F(DomStream, RealDocumentsLoadAndRoundTrip) {
 }
 
 } // namespace
+
+namespace {
+
+ULONGLONG ChangeCount(IXMLDOMDocument2* doc) {
+    VARIANT count;
+    VariantInit(&count);
+    EXPECT_EQ(S_OK, doc->getProperty(CComBSTR(u"ChangeCount"), &count));
+    EXPECT_EQ(VT_UI8, count.vt);
+    return count.ullVal;
+}
+
+// A stream is the document as it stood when it was asked for, read however late: every kind of
+// change after it (an edit, a removal, a new load) leaves its bytes alone, and a stream asked
+// for after the change reads the change. The document's change count grows with each change,
+// and with nothing that only reads.
+TEST_F(DomStream, AStreamReadsAsTheDocumentStoodWhenItWasTaken) {
+    const std::string xml = "<a x='1'><b>t</b><c/></a>";
+    const struct {
+        const char* what;
+        void (*change)(IXMLDOMDocument2*);
+    } changes[] = {
+        {"an attribute set",
+         [](IXMLDOMDocument2* doc) {
+             CComPtr<IXMLDOMElement> root;
+             doc->get_documentElement(&root);
+             CComBSTR two(u"2");
+             VARIANT value;
+             VariantInit(&value);
+             value.vt = VT_BSTR;
+             value.bstrVal = two;
+             EXPECT_EQ(S_OK, root->setAttribute(CComBSTR(u"x"), value));
+         }},
+        {"a child removed",
+         [](IXMLDOMDocument2* doc) {
+             CComPtr<IXMLDOMElement> root;
+             doc->get_documentElement(&root);
+             CComPtr<IXMLDOMNode> first;
+             CComPtr<IXMLDOMNode> removed;
+             root->get_firstChild(&first);
+             EXPECT_EQ(S_OK, root->removeChild(first, &removed));
+         }},
+        {"text put",
+         [](IXMLDOMDocument2* doc) {
+             CComPtr<IXMLDOMElement> root;
+             doc->get_documentElement(&root);
+             EXPECT_EQ(S_OK, root->put_text(CComBSTR(u"new")));
+         }},
+        {"another load",
+         [](IXMLDOMDocument2* doc) {
+             VARIANT_BOOL ok = VARIANT_FALSE;
+             EXPECT_EQ(S_OK, doc->loadXML(CComBSTR(u"<z/>"), &ok));
+         }},
+        {"selection namespaces set",
+         [](IXMLDOMDocument2* doc) {
+             CComBSTR text(u"xmlns:q='urn:q'");
+             VARIANT value;
+             VariantInit(&value);
+             value.vt = VT_BSTR;
+             value.bstrVal = text;
+             EXPECT_EQ(S_OK, doc->setProperty(CComBSTR(u"SelectionNamespaces"), value));
+         }},
+    };
+    for (const auto& c : changes) {
+        SCOPED_TRACE(c.what);
+        CComPtr<IXMLDOMDocument2> doc = Parse(xml);
+        ASSERT_TRUE(doc);
+        const ULONGLONG count = ChangeCount(doc);
+        const std::string before = StreamBytes(doc);
+        CComPtr<IStream> taken;
+        ASSERT_EQ(S_OK, doc->QueryInterface(IID_IStream, reinterpret_cast<void**>(&taken)));
+        CComPtr<IXMLDOMNode> found;
+        doc->selectSingleNode(CComBSTR(u"//b"), &found);
+        EXPECT_EQ(count, ChangeCount(doc));
+        c.change(doc);
+        EXPECT_LT(count, ChangeCount(doc));
+        const std::string after = StreamBytes(doc);
+        if (std::string(c.what) != "selection namespaces set") {
+            EXPECT_NE(before, after);
+        }
+        doc.Release(); // the stream outlives every other reference
+        EXPECT_EQ(before, ReadAll(taken));
+    }
+}
+
+} // namespace
+
+namespace {
+
+// A document loaded from another document's stream is the document the stream's text makes,
+// whether the load takes the other's tree (unchanged since its own load) or reads the text:
+// white space kept on either side, an edit, declarations in other encodings.
+TEST_F(DomStream, ADocumentLoadedFromAnothersStreamIsWhatItsTextMakes) {
+    const std::string xml =
+        "<?xml version='1.0' encoding='UTF-16' standalone='no'?>\n"
+        "<a xmlns:p='urn:p'>\n  <p:b x='1'> t </p:b>\n  <c xml:space='preserve'> "
+        "</c><!--n-->\n</a>";
+    const struct {
+        const char* what;
+        bool sourceKeepsWhiteSpace;
+        bool edited;
+        bool copyKeepsWhiteSpace;
+    } cases[] = {
+        {"as loaded", false, false, false},
+        {"edited", false, true, false},
+        {"white space kept by the source", true, false, false},
+        {"white space kept by the copy", false, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        CComPtr<IXMLDOMDocument2> source = NewDocument();
+        source->put_preserveWhiteSpace(c.sourceKeepsWhiteSpace ? VARIANT_TRUE : VARIANT_FALSE);
+        VARIANT_BOOL ok = VARIANT_FALSE;
+        ASSERT_EQ(S_OK, source->loadXML(Bstr(xml), &ok));
+        if (c.edited) {
+            CComPtr<IXMLDOMElement> root;
+            source->get_documentElement(&root);
+            EXPECT_EQ(S_OK, root->put_text(CComBSTR(u"x")));
+        }
+        CComPtr<IStream> stream;
+        ASSERT_EQ(S_OK, source->QueryInterface(IID_IStream, reinterpret_cast<void**>(&stream)));
+        LARGE_INTEGER start{};
+        EXPECT_EQ(S_OK, stream->Seek(start, STREAM_SEEK_SET, nullptr));
+        CComPtr<IXMLDOMDocument2> copy = NewDocument();
+        copy->put_preserveWhiteSpace(c.copyKeepsWhiteSpace ? VARIANT_TRUE : VARIANT_FALSE);
+        EXPECT_EQ(S_OK, copy->load(Unknown(stream), &ok));
+        EXPECT_EQ(0u, ReadAll(stream).size()) << "the load leaves the stream at its end";
+
+        CComPtr<IXMLDOMDocument2> fromText = NewDocument();
+        fromText->put_preserveWhiteSpace(c.copyKeepsWhiteSpace ? VARIANT_TRUE : VARIANT_FALSE);
+        CComPtr<IStream> text;
+        EXPECT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, &text));
+        const std::string bytes = StreamBytes(source);
+        text->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
+        text->Seek(start, STREAM_SEEK_SET, nullptr);
+        EXPECT_EQ(S_OK, fromText->load(Unknown(text), &ok));
+        EXPECT_EQ(Xml(fromText), Xml(copy));
+        EXPECT_EQ(StreamBytes(fromText), StreamBytes(copy));
+    }
+}
+
+} // namespace

@@ -6,6 +6,9 @@
 #include "platformsecurity.h"
 #include "platformtest.h"
 
+#include <msxml6.h>
+#include <oleauto.h>
+
 #include <thread>
 
 namespace {
@@ -273,6 +276,118 @@ TEST_F(Provider, MemoryRunningOutIsReportedNeverHidden) {
     }
     EXPECT_TRUE(completed);
     EXPECT_EQ(S_OK, PTCloseProvider(provider));
+}
+
+// A DOM document's text as it would stand in its stream: loaded (white space kept or not),
+// then changed or not.
+CComPtr<IXMLDOMDocument2> Dom(const std::string& text, bool preserveWhiteSpace, bool edited) {
+    CComPtr<IXMLDOMDocument2> doc;
+    EXPECT_EQ(S_OK, CoCreateInstance(CLSID_DOMDocument60, nullptr, CLSCTX_ALL, IID_IXMLDOMDocument2,
+                                     reinterpret_cast<void**>(&doc)));
+    doc->put_preserveWhiteSpace(preserveWhiteSpace ? VARIANT_TRUE : VARIANT_FALSE);
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    CComBSTR xml(printtickettest::Utf16(text).c_str());
+    EXPECT_EQ(S_OK, doc->loadXML(xml, &loaded));
+    if (edited) {
+        CComPtr<IXMLDOMElement> root;
+        doc->get_documentElement(&root);
+        CComBSTR two(u"2");
+        VARIANT value;
+        VariantInit(&value);
+        value.vt = VT_BSTR;
+        value.bstrVal = two; // borrowed
+        EXPECT_EQ(S_OK, root->setAttribute(CComBSTR(u"version"), value));
+    }
+    return doc;
+}
+
+CComPtr<IStream> StreamOfDom(IXMLDOMDocument2* doc) {
+    CComPtr<IStream> stream;
+    EXPECT_EQ(S_OK, doc->QueryInterface(IID_IStream, reinterpret_cast<void**>(&stream)));
+    return stream;
+}
+
+// A ticket handed over as a DOM document's stream merges exactly as its text does: the same
+// outcome, result, message and streams read to their end, whether the provider takes the
+// document's tree or reads its text (a changed document, white space kept, a ticket it
+// refuses). The result, loaded into a DOM document, is the document its text makes.
+TEST_F(Provider, DomDocumentsMergeAsTheirTextDoes) {
+    const std::string preserved = Ticket(R"(
+  <psf:Feature name="psk:PageOrientation" xml:space="preserve">
+    <psf:Option name="psk:Portrait"/>
+  </psf:Feature>)");
+    const struct {
+        const char* what;
+        std::string base;
+        std::string delta;
+        bool preserveWhiteSpace;
+        bool edited;
+    } cases[] = {
+        {"as loaded", kGood,
+         printtickettest::ReadFile(printtickettest::DataFile("ticket-3d-example.xml")), false,
+         false},
+        {"custom media size", kGood,
+         printtickettest::ReadFile(printtickettest::DataFile("ticket-custom-media-size.xml")),
+         false, false},
+        {"edited since the load", kGood,
+         printtickettest::ReadFile(printtickettest::DataFile("ticket-custom-media-size.xml")),
+         false, true},
+        {"white space kept", kGood, preserved, true, false},
+        {"xml:space in the result", kGood, preserved, false, false},
+        {"undeclared option prefix", kGood,
+         Ticket(
+             R"(<psf:Feature name="psk:PageOrientation"><psf:Option name="zz:Sideways"/></psf:Feature>)"),
+         false, false},
+        {"feature twice", kGood,
+         Ticket(
+             R"(<psf:Feature name="psk:PageOrientation"><psf:Option name="psk:Portrait"/></psf:Feature>
+<psf:Feature name="psk:PageOrientation"><psf:Option name="psk:Portrait"/></psf:Feature>)"),
+         false, false},
+        {"base is a capabilities document", Ticket("", "psf:PrintCapabilities"), kGood, false,
+         false},
+    };
+    ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    HPTPROVIDER provider = nullptr;
+    ASSERT_EQ(S_OK, PTOpenProvider(u"Docs Example Printer", 1, &provider));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        CComPtr<IXMLDOMDocument2> baseDom = Dom(c.base, c.preserveWhiteSpace, c.edited);
+        CComPtr<IXMLDOMDocument2> deltaDom = Dom(c.delta, c.preserveWhiteSpace, c.edited);
+        const Outcome fromText =
+            MergeTexts(kDocsPrinter, printtickettest::ContentOf(StreamOfDom(baseDom)),
+                       printtickettest::ContentOf(StreamOfDom(deltaDom)), kPTPageScope);
+
+        CComPtr<IStream> base = StreamOfDom(baseDom);
+        CComPtr<IStream> delta = StreamOfDom(deltaDom);
+        CComPtr<IStream> result;
+        ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, &result));
+        CComBSTR message;
+        EXPECT_EQ(fromText.hr, PTMergeAndValidatePrintTicket(provider, base, delta, kPTPageScope,
+                                                             result, &message));
+        EXPECT_EQ(fromText.message, printtickettest::Narrow(message));
+        if (FAILED(fromText.hr)) {
+            continue;
+        }
+        for (IStream* read : {base.p, delta.p}) {
+            char byte = 0;
+            ULONG count = 1;
+            EXPECT_EQ(S_OK, read->Read(&byte, 1, &count));
+            EXPECT_EQ(0u, count) << "a stream the merge read stands at its end";
+        }
+        CComPtr<IXMLDOMDocument2> loaded = Dom("<a/>", false, false);
+        VARIANT_BOOL ok = VARIANT_FALSE;
+        VARIANT source;
+        VariantInit(&source);
+        source.vt = VT_UNKNOWN;
+        source.punkVal = result; // borrowed
+        EXPECT_EQ(S_OK, loaded->load(source, &ok));
+        CComPtr<IXMLDOMDocument2> parsed = Dom(fromText.result, false, false);
+        EXPECT_EQ(printtickettest::ContentOf(StreamOfDom(parsed)),
+                  printtickettest::ContentOf(StreamOfDom(loaded)));
+        EXPECT_EQ(fromText.result, printtickettest::ContentOf(result));
+    }
+    EXPECT_EQ(S_OK, PTCloseProvider(provider));
+    CoUninitialize();
 }
 
 } // namespace

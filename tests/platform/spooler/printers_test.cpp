@@ -174,6 +174,36 @@ TEST_F(Printers, UnreadableDescriptionsAreReportedByNameAndSkipped) {
     EXPECT_TRUE(listings.back().printer);
 }
 
+// A description is kept once read, and read again as soon as it or one of its documents
+// changes: edited in place (even to the same size), replaced by another file, or removed.
+TEST_F(Printers, AChangedDescriptionOrDocumentIsReadAgain) {
+    const std::string otherCapabilities =
+        "<psf:PrintCapabilities xmlns:psf=\"http://schemas.microsoft.com/windows/2003/08/printing/"
+        "printschemaframework\" version=\"2\"/>";
+    Write(folder() / "x.printer", Description("Kept", "margins = 2 2 2 2\n"));
+    const platformprinters::Printer first = platformprinters::FindPrinter(u"Kept");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first, platformprinters::FindPrinter(u"Kept")) << "read again while unchanged";
+
+    Write(folder() / "x.printer", Description("Kept", "margins = 3 3 3 3\n"));
+    EXPECT_EQ(3, platformprinters::FindPrinter(u"Kept")->margins.left);
+
+    Write(folder() / "caps.xml", otherCapabilities);
+    EXPECT_EQ(otherCapabilities, platformprinters::FindPrinter(u"Kept")->capabilities);
+
+    Write(folder() / "ticket.new", kTicket + "\n");
+    fs::rename(folder() / "ticket.new", folder() / "ticket.xml");
+    EXPECT_EQ(kTicket + "\n", platformprinters::FindPrinter(u"Kept")->defaultTicket);
+
+    fs::remove(folder() / "ticket.xml");
+    EXPECT_FALSE(platformprinters::FindPrinter(u"Kept"));
+    Write(folder() / "ticket.xml", kTicket);
+    EXPECT_TRUE(platformprinters::FindPrinter(u"Kept"));
+
+    fs::remove(folder() / "x.printer");
+    EXPECT_FALSE(platformprinters::FindPrinter(u"Kept"));
+}
+
 TEST_F(Printers, TheFirstFolderOnTheSearchPathWins) {
     const fs::path second = root_ / "config" / "filterutilities" / "printers";
     fs::create_directories(second);
