@@ -30,11 +30,18 @@ include(CMakePackageConfigHelpers)
 set(FILTERUTILITIES_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/FilterUtilities)
 set(FILTERUTILITIES_INSTALLED_LIBRARIES platform kldutil kldcore filterutilities)
 
-# The folder that holds `to`, as seen from the folder `from`, both relative to the prefix.
-function(filterutilities_relative_folder variable from to)
+# How the folder `to` is reached from the folder `from` (install folders, as GNUInstallDirs
+# gives them): a relative path when both are relative to the prefix, so that the package can
+# move; otherwise `to` as an absolute path (an absolute install folder, as some distributions
+# pass, pins the package where it is installed).
+function(filterutilities_path_from variable from to)
   if(IS_ABSOLUTE "${from}" OR IS_ABSOLUTE "${to}")
-    message(FATAL_ERROR "the install folders must be relative to the prefix to keep the "
-                        "package relocatable: ${from}, ${to}")
+    if(IS_ABSOLUTE "${to}")
+      set(${variable} ${to} PARENT_SCOPE)
+    else()
+      set(${variable} ${CMAKE_INSTALL_PREFIX}/${to} PARENT_SCOPE)
+    endif()
+    return()
   endif()
   file(RELATIVE_PATH relative /prefix/${from} /prefix/${to})
   string(REGEX REPLACE "/$" "" relative "${relative}")
@@ -44,9 +51,22 @@ function(filterutilities_relative_folder variable from to)
   set(${variable} ${relative} PARENT_SCOPE)
 endfunction()
 
-filterutilities_relative_folder(bin_to_lib ${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_LIBDIR})
+# The prefix-relative install folder `folder` as pkg-config's ${prefix}/folder, or as it stands
+# when it is absolute.
+function(filterutilities_pkgconfig_folder variable folder)
+  if(IS_ABSOLUTE "${folder}")
+    set(${variable} ${folder} PARENT_SCOPE)
+  else()
+    set(${variable} "\${prefix}/${folder}" PARENT_SCOPE)
+  endif()
+endfunction()
+
+filterutilities_path_from(bin_to_lib ${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_LIBDIR})
+if(NOT IS_ABSOLUTE "${bin_to_lib}")
+  set(bin_to_lib "$ORIGIN/${bin_to_lib}")
+endif()
 set_target_properties(${FILTERUTILITIES_INSTALLED_LIBRARIES} PROPERTIES INSTALL_RPATH "$ORIGIN")
-set_target_properties(filterutil PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
+set_target_properties(filterutil PROPERTIES INSTALL_RPATH "${bin_to_lib}")
 
 install(TARGETS ${FILTERUTILITIES_INSTALLED_LIBRARIES} kldcore_headers
         EXPORT FilterUtilitiesTargets
@@ -80,7 +100,15 @@ install(FILES ${PROJECT_BINARY_DIR}/package/FilterUtilitiesConfig.cmake
         DESTINATION ${FILTERUTILITIES_INSTALL_CMAKEDIR} COMPONENT Development)
 
 # pkg-config: the prefix is found from the file's own folder.
-filterutilities_relative_folder(pkgconfig_to_prefix ${CMAKE_INSTALL_LIBDIR}/pkgconfig .)
+filterutilities_path_from(pkgconfig_prefix ${CMAKE_INSTALL_LIBDIR}/pkgconfig .)
+if(IS_ABSOLUTE "${pkgconfig_prefix}")
+  set(pkgconfig_prefix ${CMAKE_INSTALL_PREFIX})
+else()
+  set(pkgconfig_prefix "\${pcfiledir}/${pkgconfig_prefix}")
+endif()
+filterutilities_pkgconfig_folder(pkgconfig_bindir ${CMAKE_INSTALL_BINDIR})
+filterutilities_pkgconfig_folder(pkgconfig_libdir ${CMAKE_INSTALL_LIBDIR})
+filterutilities_pkgconfig_folder(pkgconfig_includedir ${CMAKE_INSTALL_INCLUDEDIR})
 configure_file(${PROJECT_SOURCE_DIR}/cmake/filterutilities.pc.in
                ${PROJECT_BINARY_DIR}/package/filterutilities.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/package/filterutilities.pc
