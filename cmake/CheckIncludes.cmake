@@ -9,6 +9,9 @@
 #                                    filterpipeline/, utilitiesstaticlib/, kldutil/,
 #                                    kldcore/ (declarations only: it is delay-loaded),
 #                                    platform/include/
+#   filters/                         its own folder, the library's public headers (and the
+#                                    utility library's, which they include), platform/include/
+#                                    (a filter builds against the installed package too)
 #
 # Never a source file (.cpp), never platform/src/, and no third-party header: libxml2, zlib,
 # libzip, minizip, FreeType, fontconfig and libarchive are the platform's to use.
@@ -29,11 +32,12 @@ foreach(variable COMPILE_COMMANDS SOURCE_DIR)
 endforeach()
 file(REAL_PATH "${SOURCE_DIR}" SOURCE_DIR)
 
-set(layers kldutil kldcore filterpipeline utilitiesstaticlib)
+set(layers kldutil kldcore filterpipeline utilitiesstaticlib filters)
 set(allowed_kldutil kldutil platform/include)
 set(allowed_kldcore kldcore kldutil platform/include)
 set(allowed_filterpipeline filterpipeline utilitiesstaticlib kldutil kldcore platform/include)
 set(allowed_utilitiesstaticlib ${allowed_filterpipeline})
+set(allowed_filters filters filterpipeline/filterutilities kldutil platform/include)
 
 # Where the third-party libraries' headers are, as paths resolved on this machine.
 set(third_party_patterns

@@ -34,6 +34,9 @@
 #define FF_SWISS 0x20
 #define FF_MODERN 0x30
 
+// What GetFontData answers for a failure.
+#define GDI_ERROR 0xFFFFFFFFu
+
 #define LOGPIXELSX 88
 #define LOGPIXELSY 90
 
@@ -90,6 +93,16 @@ PLATFORM_EXPORT BOOL WINAPI DeleteObject(HGDIOBJ object);
 // font's cell height. Kerning is not applied.
 PLATFORM_EXPORT BOOL WINAPI GetTextExtentPoint32W(HDC dc, LPCWSTR text, int count, LPSIZE size);
 PLATFORM_EXPORT BOOL WINAPI GetTextMetricsW(HDC dc, LPTEXTMETRICW metrics);
+// The bytes of the selected font's file, as the printer's driver embeds a font: table is an
+// OpenType table tag with its first letter in the low byte (0x70616D63 for "cmap"), 0 for the
+// font from its offset table to the end of its file (the whole file unless the font is one of
+// a TrueType collection), or 0x66637474 ("ttcf") for the whole collection. Copies at most size
+// bytes from offset on and answers how many; with no buffer or size 0 answers how many there
+// are from offset on. GDI_ERROR (ERROR_INVALID_PARAMETER) for a font that is neither TrueType
+// nor OpenType, a table it lacks, "ttcf" of a font of no collection, or an offset beyond the
+// end; GDI_ERROR (ERROR_INVALID_HANDLE) for a bad context.
+PLATFORM_EXPORT DWORD WINAPI GetFontData(HDC dc, DWORD table, DWORD offset, LPVOID buffer,
+                                         DWORD size);
 
 // What a printer's driver tells about the printer. The spooler stand-in answers the driver's
 // two private capability numbers from the printer's description (platformprinters.h); any

@@ -194,6 +194,53 @@ public:
 
     TEXTMETRICW Metrics() const override { return metrics_; }
 
+    DWORD FontData(DWORD table, DWORD offset, void* buffer, DWORD size) override {
+        std::lock_guard guard(FontEngine::Instance().Lock());
+        if (!FT_IS_SFNT(face_)) {
+            return GDI_ERROR;
+        }
+        FT_ULong start = 0; // where the data asked for starts in what FreeType loads
+        FT_ULong length = 0;
+        FT_ULong tag = 0; // 0: the file
+        if (table == 0 || table == kCollectionTag) {
+            if (FT_Load_Sfnt_Table(face_, 0, 0, nullptr, &length) != 0) {
+                return GDI_ERROR;
+            }
+            const FT_ULong fontStart = CollectionOffset(length);
+            const bool collection = fontStart != kNoCollection;
+            if (table == kCollectionTag && !collection) {
+                return GDI_ERROR;
+            }
+            if (table == 0 && collection) {
+                if (fontStart > length) {
+                    return GDI_ERROR;
+                }
+                start = fontStart;
+                length -= fontStart;
+            }
+        } else {
+            // GDI packs the tag's first letter in the low byte, FreeType in the high one.
+            tag = ((table & 0xFF) << 24) | ((table & 0xFF00) << 8) | ((table >> 8) & 0xFF00) |
+                  (table >> 24);
+            if (FT_Load_Sfnt_Table(face_, tag, 0, nullptr, &length) != 0) {
+                return GDI_ERROR;
+            }
+        }
+        if (offset > length || length - offset > 0xFFFFFFFEu) {
+            return GDI_ERROR;
+        }
+        const DWORD available = static_cast<DWORD>(length - offset);
+        if (!buffer || size == 0) {
+            return available;
+        }
+        FT_ULong count = std::min<FT_ULong>(size, available);
+        if (count > 0 && FT_Load_Sfnt_Table(face_, tag, start + offset,
+                                            static_cast<FT_Byte*>(buffer), &count) != 0) {
+            return GDI_ERROR;
+        }
+        return static_cast<DWORD>(count);
+    }
+
     int64_t Advance(std::u16string_view text) override {
         std::lock_guard guard(FontEngine::Instance().Lock());
         int64_t total = 0;
@@ -215,6 +262,31 @@ public:
     }
 
 private:
+    static constexpr DWORD kCollectionTag = 0x66637474; // 'ttcf' as GDI packs it
+    static constexpr FT_ULong kNoCollection = ~FT_ULong{0};
+
+    // Where this font's offset table starts in its file when the file is a collection
+    // ("ttcf" header, then a count and one offset per font), else kNoCollection. Under the
+    // lock.
+    FT_ULong CollectionOffset(FT_ULong fileLength) {
+        FT_Byte header[12];
+        FT_ULong length = sizeof header;
+        if (fileLength < sizeof header || FT_Load_Sfnt_Table(face_, 0, 0, header, &length) != 0 ||
+            std::memcmp(header, "ttcf", 4) != 0) {
+            return kNoCollection;
+        }
+        const FT_ULong index = static_cast<FT_ULong>(face_->face_index & 0xFFFF);
+        const FT_ULong fonts =
+            (FT_ULong{header[8]} << 24) | (header[9] << 16) | (header[10] << 8) | header[11];
+        FT_Byte entry[4];
+        length = sizeof entry;
+        if (index >= fonts || 12 + 4 * index + 4 > fileLength ||
+            FT_Load_Sfnt_Table(face_, 0, 12 + 4 * index, entry, &length) != 0) {
+            return kNoCollection;
+        }
+        return (FT_ULong{entry[0]} << 24) | (entry[1] << 16) | (entry[2] << 8) | entry[3];
+    }
+
     // Whole pixels: the hinted advance, or the unhinted one rounded.
     int32_t GlyphAdvance(FT_UInt glyph) {
         if (glyph < advances_.size() && advances_[glyph] >= 0) {

@@ -39,6 +39,14 @@ public:
     // The sum of the advance widths of text in whole pixels (-1 when it does not fit a LONG).
     virtual int64_t Advance(std::u16string_view text) = 0;
     virtual TEXTMETRICW Metrics() const = 0;
+    // GetFontData over the font's file: table is a tag as GDI packs it (the first letter in
+    // the low byte), 0 for the font's data from its offset table to the end of the file (the
+    // whole file unless the font is one of a collection), or 'ttcf' for the whole collection.
+    // Copies at most size bytes from offset into buffer and answers their count; with no
+    // buffer or size 0 answers the count from offset to the end. GDI_ERROR for a font that is
+    // not TrueType or OpenType, a table it lacks, 'ttcf' of a font that is no collection and an
+    // offset beyond the end.
+    virtual DWORD FontData(DWORD table, DWORD offset, void* buffer, DWORD size) = 0;
 };
 
 } // namespace platform::gdi

@@ -231,4 +231,17 @@ BOOL WINAPI GetTextMetricsW(HDC dc, LPTEXTMETRICW metrics) {
     return TRUE;
 }
 
+DWORD WINAPI GetFontData(HDC dc, DWORD table, DWORD offset, LPVOID buffer, DWORD size) {
+    const auto font = SelectedFont(dc);
+    if (!font) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return GDI_ERROR;
+    }
+    const DWORD answer = font->realized->FontData(table, offset, buffer, size);
+    if (answer == GDI_ERROR) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+    }
+    return answer;
+}
+
 } // extern "C"
