@@ -1,15 +1,110 @@
 #include "watermarkfilter.h"
 
-#include <filterutilities/cunknown.h>
-#include <filterutilities/xpsfilterbase.h>
+#include "watermarkfont.h"
+#include "watermarkglyphs.h"
+#include "watermarkpagewriter.h"
 
+#include <filterutilities/cunknown.h>
+#include <filterutilities/pageimageablepchandler.h>
+#include <filterutilities/printreadstreamtoistream.h>
+#include <filterutilities/xpsfilterbase.h>
+#include <filterutilities/xpsfilterprintticket.h>
+
+#include <kldutil/bytebuffer.h>
+#include <kldutil/cxstring.h>
+
+#include <atlbase.h>
+#include <msxml6.h>
+#include <objbase.h>
+#include <wingdi.h>
+
+#include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <cstring>
+#include <memory>
 #include <new>
+#include <numbers>
+#include <utility>
+#include <vector>
 
 namespace {
 
+using PrintSchema::Watermark::WatermarkData;
+
 // Factories, filters and server locks alive (WatermarkFilterInUse).
 std::atomic<LONG> g_objectsAlive{0};
+
+// A font the filter draws with: GDI's font for a LOGFONTW and the file it embeds.
+struct DrawingFont {
+    LOGFONTW logical{};
+    HFONT handle = nullptr;
+    TEXTMETRICW metrics{};
+    WatermarkFont* file = nullptr; // shared by the fonts GDI matched to one file
+    std::u16string lastText;       // the advances of the text measured last
+    std::vector<int> lastAdvances;
+};
+
+// One watermark of the page being written and the font it needs.
+struct PageDrawing {
+    WatermarkGlyphs glyphs;
+    DrawingFont* font = nullptr;
+    bool under = false;
+};
+
+bool SameLogicalFont(const LOGFONTW& a, const LOGFONTW& b) {
+    // The face name up to its terminator; whatever follows it is not part of the font.
+    const auto faceLength = [](const LOGFONTW& f) {
+        return std::find(f.lfFaceName, f.lfFaceName + LF_FACESIZE, u'\0') - f.lfFaceName;
+    };
+    return std::memcmp(&a, &b, offsetof(LOGFONTW, lfFaceName)) == 0 &&
+           faceLength(a) == faceLength(b) &&
+           std::equal(a.lfFaceName, a.lfFaceName + faceLength(a), b.lfFaceName);
+}
+
+bool IsColour(std::u16string_view text) {
+    return text.size() == 7 && text[0] == u'#' &&
+           std::all_of(text.begin() + 1, text.end(), [](char16_t c) {
+               return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') ||
+                      (c >= u'a' && c <= u'f');
+           });
+}
+
+// The marks of one page: the drawings' markup in the page's vocabulary. Which fonts the page
+// names, and in which form, is known once the page's root has been read.
+class PageMarks final : public IWatermarkMarks {
+public:
+    explicit PageMarks(const std::vector<PageDrawing>& drawings) : m_drawings(drawings) {}
+
+    HRESULT MarksFor(std::u16string_view namespaceUri, std::u16string_view prefix,
+                     std::u16string* under, std::u16string* over) override {
+        try {
+            m_openXps = namespaceUri == WatermarkPageWriter::kOpenXpsNamespace;
+            for (const PageDrawing& drawing : m_drawings) {
+                const std::u16string& uri =
+                    drawing.font->file->PartName(Obfuscated(*drawing.font->file));
+                (drawing.under ? *under : *over) += drawing.glyphs.Markup(prefix, uri);
+            }
+            m_read = true;
+            return S_OK;
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
+    }
+
+    // Microsoft XPS packages carry embedded fonts obfuscated, as the Windows print path writes
+    // them; OpenXPS packages carry them as plain OpenType, except a font whose licence
+    // restricts embedding, which is obfuscated in either.
+    bool Obfuscated(const WatermarkFont& font) const {
+        return !m_openXps || font.RestrictedLicence();
+    }
+    bool Read() const { return m_read; }
+
+private:
+    const std::vector<PageDrawing>& m_drawings;
+    bool m_openXps = false;
+    bool m_read = false;
+};
 
 class WatermarkFilter final : public XpsFilterBase {
 public:
@@ -17,13 +112,327 @@ public:
         m_printTicketManager.m_mergeEnabled = true;
         ++g_objectsAlive;
     }
-    ~WatermarkFilter() override { --g_objectsAlive; }
+    ~WatermarkFilter() override {
+        if (m_dc) {
+            if (m_stockFont) {
+                SelectObject(m_dc, m_stockFont);
+            }
+            for (const auto& font : m_fonts) {
+                DeleteObject(font->handle);
+            }
+            DeleteDC(m_dc);
+        }
+        --g_objectsAlive;
+    }
 
 protected:
-    HRESULT OnFixedPage(IFixedPage*) override { return E_NOTIMPL; }
+    HRESULT OnFixedPage(IFixedPage* page) override {
+        if (!page) {
+            return E_POINTER;
+        }
+        XpsFilterPrintTicket* view = nullptr;
+        HRESULT hr = m_printTicketManager.InitializeWithPrintTicket(page);
+        if (SUCCEEDED(hr)) {
+            hr = m_printTicketManager.GetTicket(kPTPageScope, &view);
+        }
+        if (SUCCEEDED(hr)) {
+            hr = PrepareDrawings(*view);
+        }
+        if (SUCCEEDED(hr) && !m_drawings.empty()) {
+            hr = DrawOn(page);
+        }
+        return FAILED(hr) ? hr : XpsFilterBase::OnFixedPage(page);
+    }
 
 private:
+    // The job's settings text, read once: the options' own, or the job's client job data.
+    const CXString& Settings(XpsFilterPrintTicket& view) {
+        if (!m_settingsRead) {
+            m_settingsRead = true;
+            if (!m_options.settings.empty()) {
+                m_settings = CXString(std::u16string_view(m_options.settings));
+            } else {
+                ULONG jobId = 0;
+                CXString text;
+                if (SUCCEEDED(GetJobIdFromPropertyBag(&jobId)) &&
+                    view.GetClientJobDataAsString(jobId, m_options.settingsParameter, &text)) {
+                    m_settings = std::move(text);
+                }
+            }
+        }
+        return m_settings;
+    }
+
+    // The page's drawings: the watermark and the annotation that draw something.
+    HRESULT PrepareDrawings(XpsFilterPrintTicket& view) {
+        m_drawings.clear();
+        CXString settings = Settings(view);
+        if (settings.GetLength() == 0 && m_options.annotation.empty()) {
+            return S_OK;
+        }
+        // The page the records are placed on: the ticket's media, turned for a landscape
+        // orientation, in 1/96 inch.
+        HRESULT status = S_OK;
+        const PrintSchema::PageMediaSize::PageMediaSizeData media =
+            view.GetPageMediaSize(nullptr, &status);
+        const auto orientation = view.GetOrientation(nullptr, &status);
+        double width = media.width * 96.0 / 25400.0;
+        double height = media.height * 96.0 / 25400.0;
+        if (orientation == PrintSchema::PageOrientation::Landscape ||
+            orientation == PrintSchema::PageOrientation::ReverseLandscape) {
+            std::swap(width, height);
+        }
+        PrintSchema::PageImageableSize::PageImageableData area;
+        if (!m_options.annotation.empty()) {
+            // The area is filled also when the driver does not answer (E_FAIL).
+            const HRESULT hr = CPageImageablePCHandler(&view).GetData(
+                view.GetPrinterName(), view.GetUserToken(), &media, &area);
+            if (FAILED(hr) && hr != E_FAIL) {
+                return hr;
+            }
+        }
+        view.SetPageSize(width, height, area);
+
+        if (settings.GetLength() > 0) {
+            status = S_OK;
+            const WatermarkData& record = view.ParseWatermarkData(&settings, nullptr, &status);
+            if (FAILED(status)) {
+                return status;
+            }
+            const HRESULT hr = AddDrawing(view, record, false);
+            if (FAILED(hr)) {
+                return hr;
+            }
+        }
+        if (!m_options.annotation.empty()) {
+            CXString text(std::u16string_view(m_options.annotation));
+            ByteBuffer unused;
+            status = S_OK;
+            const WatermarkData& record =
+                view.ParseAnnotationWatermarkData(&text, &unused, nullptr, &status);
+            if (FAILED(status)) {
+                return status;
+            }
+            return AddDrawing(view, record, true);
+        }
+        return S_OK;
+    }
+
+    HRESULT AddDrawing(XpsFilterPrintTicket& view, const WatermarkData& record, bool annotation) {
+        if ((record.type != WatermarkData::Text && record.type != WatermarkData::DateTimeStamp) ||
+            record.textData.text.Length() == 0 || record.density <= 0) {
+            return S_OK;
+        }
+        PageDrawing drawing;
+        HRESULT hr = FontFor(view, record.textData.font, &drawing.font);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        WatermarkGlyphs& g = drawing.glyphs;
+        g.text = WatermarkGlyphs::FitForXml(
+            std::u16string_view(record.textData.text.m_str, record.textData.text.Length()));
+        hr = Advances(*drawing.font, g.text, &g.advances);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        const LOGFONTW& logical = record.textData.font;
+        const TEXTMETRICW& metrics = drawing.font->metrics;
+        g.emSize = logical.lfHeight < 0 ? -static_cast<double>(logical.lfHeight)
+                                        : metrics.tmHeight - metrics.tmInternalLeading;
+        g.originX = record.x;
+        g.originY = record.y;
+        const double width = record.extentWidth;
+        const double height = record.extentHeight;
+        const double top = record.y + metrics.tmDescent - height;
+        g.box[0] = record.x;
+        g.box[1] = top;
+        g.box[2] = width;
+        g.box[3] = height;
+        if (annotation) {
+            // The record's frame is the page turned by 90 degrees: its x runs up the page from
+            // the bottom edge, its y across from the left edge.
+            const double pageHeight = record.pageHeight;
+            const double turned[6] = {0, -1, 1, 0, 0, pageHeight};
+            std::copy(turned, turned + 6, g.matrix);
+        } else if (record.angle != 0 || record.xOffset != 0 || record.yOffset != 0) {
+            const double radians = record.angle * std::numbers::pi / 180.0;
+            const double c = std::cos(radians);
+            const double s = std::sin(radians);
+            const double cx = record.x + width / 2;
+            const double cy = top + height / 2;
+            // Counter-clockwise on the page (whose y runs down) about the box's centre.
+            const double turned[6] = {c,
+                                      -s,
+                                      s,
+                                      c,
+                                      cx - cx * c - cy * s + record.xOffset,
+                                      cy + cx * s - cy * c + record.yOffset};
+            std::copy(turned, turned + 6, g.matrix);
+        }
+        const std::u16string_view colour = record.textData.colour.View();
+        g.fill = IsColour(colour) ? std::u16string(colour) : u"#000000";
+        g.opacity = std::min(record.density, 100) / 100.0;
+        const WatermarkFont& file = *drawing.font->file;
+        g.bold = logical.lfWeight >= FW_SEMIBOLD && file.WeightClass() < FW_SEMIBOLD;
+        g.italic = logical.lfItalic && !file.Italic();
+        // The annotation stays over the page's content; the watermark goes under it when its
+        // draw mode says so (0), over it otherwise.
+        drawing.under = !annotation && record.drawMode == 0;
+        m_drawings.push_back(std::move(drawing));
+        return S_OK;
+    }
+
+    // The font for a LOGFONTW, made and read on first use, then kept for the job.
+    HRESULT FontFor(XpsFilterPrintTicket& view, const LOGFONTW& logical, DrawingFont** out) {
+        for (const auto& font : m_fonts) {
+            if (SameLogicalFont(font->logical, logical)) {
+                *out = font.get();
+                return S_OK;
+            }
+        }
+        if (!m_dc) {
+            m_dc = CreateICW(nullptr, view.GetPrinterName(), nullptr, nullptr);
+            if (!m_dc) {
+                return HRESULT_FROM_WIN32(GetLastError());
+            }
+        }
+        auto font = std::make_unique<DrawingFont>();
+        font->logical = logical;
+        font->handle = CreateFontIndirectW(&logical);
+        if (!font->handle) {
+            return HRESULT_FROM_WIN32(GetLastError());
+        }
+        HRESULT hr = Select(*font);
+        if (SUCCEEDED(hr) && !GetTextMetricsW(m_dc, &font->metrics)) {
+            hr = HRESULT_FROM_WIN32(GetLastError());
+        }
+        if (SUCCEEDED(hr)) {
+            hr = FileOf(&font->file);
+        }
+        if (FAILED(hr)) {
+            if (m_stockFont) {
+                SelectObject(m_dc, m_stockFont);
+            }
+            DeleteObject(font->handle);
+            return hr;
+        }
+        m_fonts.push_back(std::move(font));
+        *out = m_fonts.back().get();
+        return S_OK;
+    }
+
+    // The file of the font selected now, embedded once however many logical fonts GDI
+    // matches to it ("Arial" and "Helvetica" both to one face).
+    HRESULT FileOf(WatermarkFont** out) {
+        auto file = std::make_unique<WatermarkFont>();
+        const HRESULT hr = WatermarkFont::Load(m_dc, file.get());
+        if (FAILED(hr)) {
+            return hr;
+        }
+        for (const auto& known : m_files) {
+            if (known->Bytes() == file->Bytes()) {
+                *out = known.get();
+                return S_OK;
+            }
+        }
+        m_files.push_back(std::move(file));
+        *out = m_files.back().get();
+        return S_OK;
+    }
+
+    HRESULT Select(const DrawingFont& font) {
+        HGDIOBJ previous = SelectObject(m_dc, font.handle);
+        if (!previous) {
+            return HRESULT_FROM_WIN32(GetLastError());
+        }
+        if (!m_stockFont) {
+            m_stockFont = previous; // the context's own font, put back before it is deleted
+        }
+        return S_OK;
+    }
+
+    // Each UTF-16 unit's advance as GDI measures it; a pair's second unit gets 0.
+    HRESULT Advances(DrawingFont& font, const std::u16string& text, std::vector<int>* out) {
+        if (font.lastText == text && !font.lastAdvances.empty()) {
+            *out = font.lastAdvances;
+            return S_OK;
+        }
+        HRESULT hr = Select(font);
+        std::vector<int> advances(text.size(), 0);
+        for (size_t i = 0; SUCCEEDED(hr) && i < text.size(); ++i) {
+            const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size();
+            SIZE size{};
+            if (!GetTextExtentPoint32W(m_dc, text.data() + i, pair ? 2 : 1, &size)) {
+                hr = HRESULT_FROM_WIN32(GetLastError());
+            }
+            advances[i] = size.cx;
+            i += pair ? 1 : 0;
+        }
+        if (FAILED(hr)) {
+            return hr;
+        }
+        font.lastText = text;
+        font.lastAdvances = advances;
+        *out = std::move(advances);
+        return S_OK;
+    }
+
+    // Writes the page again with its drawings and names their fonts as its resources.
+    HRESULT DrawOn(IFixedPage* page) {
+        if (!m_reader) {
+            const HRESULT hr =
+                ::CoCreateInstance(CLSID_SAXXMLReader60, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_ISAXXMLReader, reinterpret_cast<void**>(&m_reader));
+            if (FAILED(hr)) {
+                return hr;
+            }
+        }
+        // The markup is read before the page is given new content.
+        CComPtr<IPrintReadStream> markup;
+        HRESULT hr = page->GetStream(&markup);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        // Forward only: the SAX reader reads the markup once from its start.
+        CComPtr<ISequentialStream> input;
+        input.Attach(new pfp::PrintReadStreamToSeqStream(markup));
+        CComPtr<IPrintWriteStream> output;
+        hr = page->GetWriteStream(&output);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        PageMarks marks(m_drawings);
+        CComPtr<WatermarkPageWriter> writer;
+        writer.Attach(new WatermarkPageWriter(output, &marks));
+        hr = m_reader->putContentHandler(writer);
+        if (SUCCEEDED(hr)) {
+            VARIANT source{};
+            source.vt = VT_UNKNOWN;
+            source.punkVal = input;
+            hr = m_reader->parse(source);
+            m_reader->putContentHandler(nullptr);
+        }
+        output->Close();
+        if (SUCCEEDED(hr) && !marks.Read()) {
+            hr = HRESULT_FROM_WIN32(ERROR_INVALID_DATA); // no root element
+        }
+        for (size_t i = 0; SUCCEEDED(hr) && i < m_drawings.size(); ++i) {
+            WatermarkFont& file = *m_drawings[i].font->file;
+            file.UseForm(marks.Obfuscated(file));
+            hr = m_resourceCache.WriteResource(m_xpsWriter, page, &file);
+        }
+        return hr;
+    }
+
     WatermarkFilterOptions m_options;
+    bool m_settingsRead = false;
+    CXString m_settings;
+    CComPtr<ISAXXMLReader> m_reader;
+    HDC m_dc = nullptr;
+    HGDIOBJ m_stockFont = nullptr;
+    std::vector<std::unique_ptr<WatermarkFont>> m_files;
+    std::vector<std::unique_ptr<DrawingFont>> m_fonts;
+    std::vector<PageDrawing> m_drawings;
 };
 
 class WatermarkFilterFactory final : public CUnknown<IClassFactory> {
@@ -42,8 +451,10 @@ public:
         if (outer) {
             return CLASS_E_NOAGGREGATION;
         }
-        WatermarkFilter* filter = new (std::nothrow) WatermarkFilter(m_options);
-        if (!filter) {
+        WatermarkFilter* filter = nullptr;
+        try {
+            filter = new WatermarkFilter(m_options);
+        } catch (const std::bad_alloc&) {
             return E_OUTOFMEMORY;
         }
         const HRESULT hr = filter->QueryInterface(riid, object);

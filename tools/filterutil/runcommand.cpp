@@ -11,6 +11,8 @@
 
 #include "builtinfilters.h"
 
+#include <watermark/watermarkfilter.h>
+
 #include "text.h"
 #include "toolerror.h"
 
@@ -20,6 +22,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,6 +68,74 @@ HRESULT MakeReport(const FilterOptions& options, IClassFactory** factory) {
     return MakeReportFilterFactory(std::move(out), merge, factory);
 }
 
+// watermark draws the settings text given by one of
+//   text=TEXT (a text watermark, rotated by angle=DEGREES when given),
+//   stamp=FORMAT (a date and time stamp, formats 0 to 7),
+//   settings=TEXT (a watermark settings text as the driver's user interface stores it),
+// or, with none, the job's own (its client job data parameter=N, 1 unless given); and, with
+// annotation=TEXT, an annotation line on every page.
+HRESULT MakeWatermark(const FilterOptions& options, IClassFactory** factory) {
+    const auto text = [&](const char* key) -> std::optional<std::u16string> {
+        const auto found = options.find(key);
+        if (found == options.end()) {
+            return std::nullopt;
+        }
+        auto wide = FromUtf8Strict(found->second);
+        if (!wide) {
+            throw ToolError(std::string("run: the watermark option ") + key + " is not UTF-8 text");
+        }
+        return wide;
+    };
+    const auto number = [&](const char* key, long long low, long long high) -> std::optional<int> {
+        const auto found = options.find(key);
+        if (found == options.end()) {
+            return std::nullopt;
+        }
+        const std::string& digits = found->second;
+        const size_t start = !digits.empty() && digits[0] == '-' ? 1 : 0;
+        if (digits.size() == start || digits.size() > 11 ||
+            digits.find_first_not_of("0123456789", start) != std::string::npos ||
+            std::stoll(digits) < low || std::stoll(digits) > high) {
+            throw ToolError(std::string("run: the watermark option ") + key +
+                            " is a whole number from " + std::to_string(low) + " to " +
+                            std::to_string(high));
+        }
+        return static_cast<int>(std::stoll(digits));
+    };
+    WatermarkFilterOptions made;
+    const auto plain = text("text");
+    const auto stamp = number("stamp", 0, 7);
+    const auto settings = text("settings");
+    const auto angle = number("angle", -360, 360);
+    if ((plain ? 1 : 0) + (stamp ? 1 : 0) + (settings ? 1 : 0) > 1) {
+        throw ToolError("run: give the watermark one of text=, stamp= and settings=");
+    }
+    if (angle && !plain && !stamp) {
+        throw ToolError("run: the watermark option angle goes with text= or stamp=");
+    }
+    const std::u16string turn =
+        angle ? u"<FontEsc>" + FromUtf8(std::to_string(*angle * 10)) + u"</FontEsc>" : u"";
+    if (plain) {
+        made.settings = u"<Type>0</Type><KldWmText>" + *plain + u"</KldWmText>" + turn;
+    } else if (stamp) {
+        made.settings = u"<Type>1</Type><KldWmText>" + FromUtf8(std::to_string(*stamp)) +
+                        u"</KldWmText>" + turn;
+    } else if (settings) {
+        made.settings = *settings;
+    }
+    if (const auto parameter = number("parameter", 0, 0x7FFFFFFF)) {
+        if (!made.settings.empty()) {
+            throw ToolError("run: the watermark option parameter names the job's own settings "
+                            "text; it goes with none of text=, stamp= and settings=");
+        }
+        made.settingsParameter = *parameter;
+    }
+    if (const auto annotation = text("annotation")) {
+        made.annotation = *annotation;
+    }
+    return MakeWatermarkFilterFactory(made, factory);
+}
+
 // The filters --filter can name. Each entry is a real filter of the library; add one line here
 // for each.
 const std::vector<BuiltinFilter>& BuiltinFilters() {
@@ -72,6 +143,11 @@ const std::vector<BuiltinFilter>& BuiltinFilters() {
     static const std::vector<BuiltinFilter> filters = {
         {"copy", {}, MakeCopy, Connection::Parts, Connection::Parts},
         {"report", {"out", "merge"}, MakeReport, Connection::Parts, Connection::Parts},
+        {"watermark",
+         {"text", "stamp", "settings", "angle", "parameter", "annotation"},
+         MakeWatermark,
+         Connection::Parts,
+         Connection::Parts},
     };
     return filters;
 }

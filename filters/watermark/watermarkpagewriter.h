@@ -1,0 +1,78 @@
+// WatermarkPageWriter: the SAX content handler that writes a fixed page's markup again, as
+// UTF-8 to the page's new content, with the watermark's markup added under the page's content
+// (as the first element after FixedPage.Resources) and over it (as the last element).
+//
+// Contract.
+// - The root element must be a FixedPage of Microsoft XPS or of OpenXPS; any other root fails
+//   the parse with HRESULT_FROM_WIN32(ERROR_INVALID_DATA). When the root starts, the writer
+//   asks its marks source for the markup to add, telling it the page's namespace and the
+//   prefix the page uses for it, so that what is added is in the page's own vocabulary.
+// - Elements, attributes (namespace declarations among them), character data and processing
+//   instructions are written again with their qualified names, text escaped with
+//   CSaxHandler::EscapeEntity; an element without content is written as an empty-element tag.
+//   Comments are not heard by a content handler and so not written.
+// - Output gathers in memory and is written to the stream when it passes 64 KiB and at the end
+//   of the document; the stream is the caller's to close.
+// - The writer is a COM object made with new (one reference for its creator).
+#pragma once
+
+#include <filterutilities/saxhandler.h>
+
+#include <atlbase.h>
+#include <filterpipeline.h>
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+// What a page gets added: markup (already escaped) under and over the page's content.
+class IWatermarkMarks {
+public:
+    virtual ~IWatermarkMarks() = default;
+    // namespaceUri: the page's markup namespace; elementPrefix: "" or "p:" as the page names
+    // its FixedPage.
+    virtual HRESULT MarksFor(std::u16string_view namespaceUri, std::u16string_view elementPrefix,
+                             std::u16string* under, std::u16string* over) = 0;
+};
+
+class WatermarkPageWriter final : public CSaxHandler {
+public:
+    static constexpr std::u16string_view kXpsNamespace =
+        u"http://schemas.microsoft.com/xps/2005/06";
+    static constexpr std::u16string_view kOpenXpsNamespace =
+        u"http://schemas.openxps.org/oxps/v1.0";
+
+    WatermarkPageWriter(IPrintWriteStream* stream, IWatermarkMarks* marks);
+
+    STDMETHODIMP startDocument() override;
+    STDMETHODIMP endDocument() override;
+    STDMETHODIMP startElement(const WCHAR* namespaceUri, int namespaceUriLength,
+                              const WCHAR* localName, int localNameLength, const WCHAR* qName,
+                              int qNameLength, ISAXAttributes* attributes) override;
+    STDMETHODIMP endElement(const WCHAR* namespaceUri, int namespaceUriLength,
+                            const WCHAR* localName, int localNameLength, const WCHAR* qName,
+                            int qNameLength) override;
+    STDMETHODIMP characters(const WCHAR* chars, int length) override;
+    STDMETHODIMP ignorableWhitespace(const WCHAR* chars, int length) override;
+    STDMETHODIMP processingInstruction(const WCHAR* target, int targetLength, const WCHAR* data,
+                                       int dataLength) override;
+
+    // Appends text to out escaped for character data or an attribute value (either quote).
+    static HRESULT AppendEscaped(std::u16string& out, std::u16string_view text);
+
+private:
+    void CloseStartTag();
+    HRESULT AppendUnder();
+    HRESULT FlushWhenFull();
+    HRESULT Flush();
+
+    CComPtr<IPrintWriteStream> m_stream;
+    IWatermarkMarks* m_marks; // not owned; outlives the parse
+    std::u16string m_out;
+    std::u16string m_under;
+    std::u16string m_over;
+    std::u16string m_resourcesName; // the page's qualified name of FixedPage.Resources
+    int m_depth = 0;
+    bool m_startTagOpen = false;
+    bool m_underWritten = false;
+};

@@ -1,0 +1,400 @@
+// The watermark filter over real jobs: rendered with MuPDF, a watermarked page differs from
+// its input only inside the box measured for each watermark record (worked out here through
+// the ticket view, not from the picture); the font is one part per job, named by every page;
+// a page with nothing to draw is passed on byte for byte; libgxps opens what the filter
+// writes; the loadable module draws a job's own settings text from its client job data.
+#include "tools/toolrunner.h"
+
+#include "filterutilities/printschematestsupport.h"
+
+#include <filterutilities/pageimageablepchandler.h>
+#include <filterutilities/xpsfilterprintticket.h>
+
+#include <kldutil/clientjobdatareaderwriter.h>
+#include <kldutil/printer.h>
+
+#include <handleapi.h>
+#include <objbase.h>
+#include <processthreadsapi.h>
+#include <wingdi.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <numbers>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace {
+
+using PrintSchema::Watermark::WatermarkData;
+
+constexpr char kPrinter[] = "FilterUtilities XPS Printer";
+constexpr int kDotsPerInch = 48;
+
+int Shell(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string DefaultTicketPath() {
+    return std::string(FILTERUTILITIES_EXAMPLES) + "/tickets/job-ticket-a4-duplex.xml";
+}
+
+void MakeJob(const std::string& path, const std::string& arguments) {
+    ASSERT_EQ(0, Shell(std::string("python3 '" XPSTEST_MAKE_XPS "' '") + path + "' " + arguments));
+}
+
+// A grey picture of one page, as MuPDF draws it.
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> grey;
+};
+
+Picture Draw(const ScratchFolder& folder, const std::string& job, const std::string& name) {
+    const std::string path = folder.Path(name + ".pgm");
+    EXPECT_EQ(0, Shell("mutool draw -q -r " + std::to_string(kDotsPerInch) + " -c gray -o '" +
+                       path + "' '" + job + "' 1 2>/dev/null"))
+        << "mutool draw failed (is mupdf-tools installed?)";
+    const std::string bytes = ReadFile(path);
+    std::istringstream in(bytes);
+    std::string magic;
+    int maximum = 0;
+    Picture picture;
+    in >> magic >> picture.width >> picture.height >> maximum;
+    in.get();
+    EXPECT_EQ("P5", magic);
+    const size_t start = static_cast<size_t>(in.tellg());
+    picture.grey.assign(bytes.begin() + static_cast<std::ptrdiff_t>(start), bytes.end());
+    EXPECT_EQ(static_cast<size_t>(picture.width) * picture.height, picture.grey.size());
+    return picture;
+}
+
+// A measured box on the page: the record's line box and where the filter's drawing sends it.
+struct Box {
+    double left = 0, top = 0, width = 0, height = 0; // in 1/96 inch, before turning
+    bool annotation = false; // the record's frame is the page turned by 90 degrees
+    double angle = 0;        // degrees, counter-clockwise
+    double xOffset = 0, yOffset = 0, pageHeight = 0;
+
+    // Whether a point of the page (1/96 inch) lies in the box grown by margin.
+    bool Holds(double x, double y, double margin) const {
+        double u = x;
+        double v = y;
+        if (annotation) {
+            u = pageHeight - y; // the turned frame's x runs up the page
+            v = x;
+        } else {
+            const double cx = left + width / 2;
+            const double cy = top + height / 2;
+            const double dx = x - xOffset - cx;
+            const double dy = y - yOffset - cy;
+            const double a = angle * std::numbers::pi / 180;
+            // Back through a counter-clockwise turn on a page whose y runs down.
+            u = cx + dx * std::cos(a) - dy * std::sin(a);
+            v = cy + dx * std::sin(a) + dy * std::cos(a);
+        }
+        return u >= left - margin && u <= left + width + margin && v >= top - margin &&
+               v <= top + height + margin;
+    }
+};
+
+// The records the filter's page view gives for the printer's default ticket, through the view
+// itself, with the descent GDI gives the record's font.
+class Records {
+public:
+    Records() {
+        EXPECT_TRUE(
+            OpenProcessToken(GetCurrentProcess(), TOKEN_IMPERSONATE | TOKEN_QUERY, &token_));
+        ticket_ = printschematest::LoadBytes(ReadFile(DefaultTicketPath()));
+        view_.Initialize(kPTPageScope, ticket_, nullptr, nullptr, nullptr, nullptr,
+                         CXString(u"FilterUtilities XPS Printer"), token_);
+        const auto media = view_.GetPageMediaSize();
+        EXPECT_EQ(S_OK, CPageImageablePCHandler(&view_).GetData(u"FilterUtilities XPS Printer",
+                                                                token_, &media, &area_));
+        view_.SetPageSize(media.width * 96.0 / 25400, media.height * 96.0 / 25400, area_);
+    }
+    ~Records() { CloseHandle(token_); }
+    Records(const Records&) = delete;
+    Records& operator=(const Records&) = delete;
+
+    Box Watermark(const std::u16string& settings) {
+        CXString text(settings);
+        HRESULT status = E_FAIL;
+        const WatermarkData& record = view_.ParseWatermarkData(&text, nullptr, &status);
+        EXPECT_EQ(S_OK, status);
+        Box box = BoxOf(record);
+        box.angle = record.angle;
+        box.xOffset = record.xOffset;
+        box.yOffset = record.yOffset;
+        return box;
+    }
+    Box Annotation(const std::u16string& line) {
+        CXString text(line);
+        ByteBuffer unused;
+        HRESULT status = E_FAIL;
+        const WatermarkData& record =
+            view_.ParseAnnotationWatermarkData(&text, &unused, nullptr, &status);
+        EXPECT_EQ(S_OK, status);
+        Box box = BoxOf(record);
+        box.annotation = true;
+        return box;
+    }
+
+private:
+    static Box BoxOf(const WatermarkData& record) {
+        EXPECT_TRUE(record.type == WatermarkData::Text ||
+                    record.type == WatermarkData::DateTimeStamp);
+        HDC dc = CreateICW(nullptr, u"FilterUtilities XPS Printer", nullptr, nullptr);
+        HFONT font = CreateFontIndirectW(&record.textData.font);
+        HGDIOBJ old = SelectObject(dc, font);
+        TEXTMETRICW metrics{};
+        EXPECT_TRUE(GetTextMetricsW(dc, &metrics));
+        SelectObject(dc, old);
+        DeleteObject(font);
+        DeleteDC(dc);
+        Box box;
+        box.left = record.x;
+        box.top = record.y + metrics.tmDescent - record.extentHeight;
+        box.width = record.extentWidth;
+        box.height = record.extentHeight;
+        box.pageHeight = record.pageHeight;
+        return box;
+    }
+
+    HANDLE token_ = nullptr;
+    CComPtr<IXMLDOMDocument2> ticket_;
+    XpsFilterPrintTicket view_;
+    PrintSchema::PageImageableSize::PageImageableData area_;
+};
+
+// Every pixel that changed lies in one of the boxes (grown by a pixel and a half for the
+// antialiased edge), and each box has pixels that changed.
+void ExpectChangesOnlyInside(const Picture& before, const Picture& after,
+                             const std::vector<Box>& boxes) {
+    ASSERT_EQ(before.width, after.width);
+    ASSERT_EQ(before.height, after.height);
+    const double pixel = 96.0 / kDotsPerInch;
+    std::vector<int> changedIn(boxes.size(), 0);
+    int outside = 0;
+    for (int row = 0; row < before.height; ++row) {
+        for (int column = 0; column < before.width; ++column) {
+            const size_t at = static_cast<size_t>(row) * before.width + column;
+            if (std::abs(before.grey[at] - after.grey[at]) <= 2) {
+                continue;
+            }
+            const double x = (column + 0.5) * pixel;
+            const double y = (row + 0.5) * pixel;
+            bool inside = false;
+            for (size_t i = 0; i < boxes.size(); ++i) {
+                if (boxes[i].Holds(x, y, 1.5 * pixel)) {
+                    ++changedIn[i];
+                    inside = true;
+                }
+            }
+            if (!inside) {
+                ADD_FAILURE_AT(__FILE__, __LINE__)
+                    << "pixel " << column << "," << row << " changed outside every box";
+                if (++outside > 5) {
+                    return;
+                }
+            }
+        }
+    }
+    for (size_t i = 0; i < boxes.size(); ++i) {
+        EXPECT_GT(changedIn[i], 20) << "box " << i << " drew nothing";
+    }
+}
+
+struct DrawCase {
+    const char* name;
+    const char* job;         // make-xps arguments
+    std::string options;     // after "watermark:"
+    std::u16string settings; // the settings text the options give, for the record
+    std::u16string annotation;
+    const char* fontPart; // the font part's extension
+};
+
+void PrintTo(const DrawCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class WatermarkDrawing : public ::testing::TestWithParam<DrawCase> {
+protected:
+    void SetUp() override { ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)); }
+    void TearDown() override { CoUninitialize(); }
+};
+
+TEST_P(WatermarkDrawing, ChangesThePageOnlyInsideTheMeasuredBoxes) {
+    const DrawCase& c = GetParam();
+    ScratchFolder folder;
+    const std::string in = folder.Path("in.xps");
+    const std::string out = folder.Path("out.xps");
+    MakeJob(in, std::string(c.job) + " --pages 2");
+    const ToolRun run =
+        RunFilterutil({"run", "--printer", kPrinter, "--ticket", DefaultTicketPath(), "--filter",
+                       "watermark:" + c.options, in, out});
+    ASSERT_EQ(0, run.status) << run.err;
+
+    Records records;
+    std::vector<Box> boxes;
+    if (!c.settings.empty()) {
+        boxes.push_back(records.Watermark(c.settings));
+    }
+    if (!c.annotation.empty()) {
+        boxes.push_back(records.Annotation(c.annotation));
+    }
+    ExpectChangesOnlyInside(Draw(folder, in, "in"), Draw(folder, out, "out"), boxes);
+
+    // One font part, of the package's flavour, named by both pages; libgxps draws the pages.
+    const ToolRun list = RunFilterutil({"xps", "list", out});
+    ASSERT_EQ(0, list.status) << list.err;
+    const std::regex part(std::string("/Resources/Fonts/[0-9A-F-]{36}\\.") + c.fontPart + " ");
+    std::set<std::string> names;
+    int named = 0;
+    for (auto m = std::sregex_iterator(list.out.begin(), list.out.end(), part);
+         m != std::sregex_iterator(); ++m, ++named) {
+        names.insert(m->str());
+    }
+    EXPECT_EQ(1u, names.size()) << list.out;
+    EXPECT_EQ(2, named) << list.out;
+    EXPECT_EQ(0, Shell("xpstopng -r 12 '" + out + "' '" + folder.Path("gxps") + "' 2>/dev/null"))
+        << "libgxps cannot draw the output (is libgxps-utils installed?)";
+    EXPECT_TRUE(std::filesystem::exists(folder.Path("gxps-2.png")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, WatermarkDrawing,
+    ::testing::Values(
+        DrawCase{"TextTurnedMovedAndColoured", "",
+                 "settings=<Type>0</Type><KldWmText>Confidential & <draft></KldWmText>"
+                 "<FontEsc>300</FontEsc><XOffset>0.5</XOffset><YOffset>-1.25</YOffset>"
+                 "<Red>200</Red><Blue>40</Blue><Density>60</Density><FontWeight>700</FontWeight>",
+                 u"<Type>0</Type><KldWmText>Confidential & <draft></KldWmText>"
+                 u"<FontEsc>300</FontEsc><XOffset>0.5</XOffset><YOffset>-1.25</YOffset>"
+                 u"<Red>200</Red><Blue>40</Blue><Density>60</Density><FontWeight>700</FontWeight>",
+                 u"", "odttf"},
+        DrawCase{"UnderTheContentInOpenXps", "--openxps",
+                 "settings=<IniDataType>38</IniDataType><DrawMode>7170</DrawMode><Type>0</Type>"
+                 "<KldWmText>{Under}</KldWmText><FontFace>Times New Roman</FontFace>"
+                 "<FontHeight>90</FontHeight><Density>80</Density>",
+                 u"<IniDataType>38</IniDataType><DrawMode>7170</DrawMode><Type>0</Type>"
+                 u"<KldWmText>{Under}</KldWmText><FontFace>Times New Roman</FontFace>"
+                 u"<FontHeight>90</FontHeight><Density>80</Density>",
+                 u"", "ttf"},
+        DrawCase{"DateStampAndAnnotation", "--page-tickets none",
+                 "stamp=4,annotation=Printed for A. N. Other",
+                 u"<Type>1</Type><KldWmText>4</KldWmText>", u"Printed for A. N. Other", "odttf"},
+        DrawCase{"AnnotationAloneInOpenXps", "--openxps", "annotation=\xF0\x9D\x84\x9E page", u"",
+                 u"\U0001D11E page", "ttf"}));
+
+// A page whose settings draw nothing goes on as it came, byte for byte.
+TEST(WatermarkFilter, PagesWithNothingToDrawPassUnchanged) {
+    ScratchFolder folder;
+    const std::string in = folder.Path("in.xps");
+    MakeJob(in, "--pages 2");
+    const std::string listed = "python3 -c 'import sys, zipfile; z = zipfile.ZipFile(sys.argv[1]); "
+                               "sys.stdout.buffer.write(b\"\".join(z.read(n) for n in "
+                               "sorted(z.namelist()) if n.endswith(\".fpage\")))' ";
+    const auto pagesOf = [&](const std::string& job) {
+        const std::string bytes = folder.Path("pages.bin");
+        EXPECT_EQ(0, Shell(listed + "'" + job + "' > '" + bytes + "'"));
+        return ReadFile(bytes);
+    };
+    const std::string pages = pagesOf(in);
+    ASSERT_FALSE(pages.empty());
+    const struct {
+        const char* name;
+        std::vector<std::string> filter; // after --filter
+    } cases[] = {
+        {"no settings text at all", {"watermark"}},
+        {"a type that draws nothing", {"watermark:settings=<Type>7</Type>"}},
+        {"no Type", {"watermark:settings=<KldWmText>x</KldWmText>"}},
+        {"an empty text", {"watermark:settings=<Type>0</Type><KldWmText></KldWmText>"}},
+        {"density 0",
+         {"watermark:settings=<Type>0</Type><KldWmText>x</KldWmText><Density>0</Density>"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string out = folder.Path("out.xps");
+        const ToolRun run =
+            RunFilterutil({"run", "--printer", kPrinter, "--filter", c.filter[0], in, out});
+        ASSERT_EQ(0, run.status) << run.err;
+        EXPECT_TRUE(pages == pagesOf(out));
+        const ToolRun list = RunFilterutil({"xps", "list", out});
+        EXPECT_EQ(std::string::npos, list.out.find("odttf")) << list.out;
+    }
+}
+
+// A long job carries the font once, and every page names it.
+TEST(WatermarkFilter, OneFontPartForAHundredPages) {
+    ScratchFolder folder;
+    const std::string in = folder.Path("in.xps");
+    const std::string out = folder.Path("out.xps");
+    MakeJob(in, "--documents 2 --pages 50 --lines 1");
+    const ToolRun run = RunFilterutil({"run", "--printer", kPrinter, "--filter",
+                                       "watermark:text=DRAFT,annotation=Proof", in, out});
+    ASSERT_EQ(0, run.status) << run.err;
+    const ToolRun list = RunFilterutil({"xps", "list", "--json", out});
+    ASSERT_EQ(0, list.status) << list.err;
+    const std::regex named("\"uri\": \"(/Resources/Fonts/[0-9A-F-]{36}\\.odttf)\"");
+    std::set<std::string> names;
+    int pagesNaming = 0;
+    for (auto m = std::sregex_iterator(list.out.begin(), list.out.end(), named);
+         m != std::sregex_iterator(); ++m) {
+        names.insert((*m)[1]);
+        ++pagesNaming;
+    }
+    ASSERT_EQ(1u, names.size()); // Arial and Helvetica are one face here: one file
+    EXPECT_EQ(100, pagesNaming);
+    const std::string entries = folder.Path("entries.txt");
+    ASSERT_EQ(0, Shell("python3 -c 'import sys, zipfile; print(\"\\n\".join(zipfile.ZipFile("
+                       "sys.argv[1]).namelist()))' '" +
+                       out + "' > '" + entries + "'"));
+    const std::string listing = ReadFile(entries);
+    const std::string entry = names.begin()->substr(1);
+    EXPECT_NE(std::string::npos, listing.find(entry));
+    EXPECT_EQ(listing.find(entry), listing.rfind(entry)) << "the font part is stored twice";
+}
+
+// The module, named in a pipeline configuration file, draws the job's own settings text: its
+// client job data.
+TEST(WatermarkFilter, TheModuleDrawsTheJobsOwnSettingsText) {
+    ScratchFolder folder;
+    const std::string in = folder.Path("in.xps");
+    const std::string out = folder.Path("out.xps");
+    MakeJob(in, "--pages 1");
+    const std::string configuration = folder.Path("pipeline.xml");
+    WriteFile(configuration,
+              "<Filters><Filter dll=\"" WATERMARK_MODULE "\" "
+              "clsid=\"{B808740F-AC19-484F-ACE4-78001BA8B641}\" name=\"watermark\">"
+              "<Input guid=\"{B8CF8530-5562-47C4-AB67-B1F69ECF961E}\"/>"
+              "<Output guid=\"{4368D8A2-4181-4A9F-B295-3D9A38BB9BA0}\"/></Filter></Filters>");
+    {
+        const Printer printer = Printer::CreateHandle(u"FilterUtilities XPS Printer");
+        ASSERT_TRUE(printer);
+        const ClientJobDataReaderWriter job(printer.GetHandle(), 1); // filterutil run's job id
+        ASSERT_TRUE(job.SetStringInParameterList(1, u"<Type>0</Type><KldWmText>Own</KldWmText>"));
+    }
+    const ToolRun run =
+        RunFilterutil({"run", "--printer", kPrinter, "--pipeline", configuration, in, out});
+    {
+        const Printer printer = Printer::CreateHandle(u"FilterUtilities XPS Printer");
+        ClientJobDataReaderWriter(printer.GetHandle(), 1).DeleteParameterList();
+    }
+    ASSERT_EQ(0, run.status) << run.err;
+    const std::string page = folder.Path("page.xml");
+    ASSERT_EQ(0, Shell("python3 -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile("
+                       "sys.argv[1]).read(\"Documents/1/Pages/1.fpage\"))' '" +
+                       out + "' > '" + page + "'"));
+    EXPECT_NE(std::string::npos, ReadFile(page).find("UnicodeString=\"Own\""));
+}
+
+} // namespace
