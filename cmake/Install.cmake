@@ -14,9 +14,10 @@
 #                                                ::kldutil, ::platform, ::kldcore_headers
 #   lib/pkgconfig/filterutilities.pc             the same for a plain compiler line
 #
-# Nothing installed names a folder of the build machine: the CMake files find the prefix from
-# their own place, the pkg-config file from ${pcfiledir}, the programs their libraries through
-# $ORIGIN. The libraries keep their unversioned names: the library and the delay loader open
+# No installed text file and no run path names a folder of the build machine, so the prefix
+# can move: the CMake files find the prefix from their own place, the pkg-config file from
+# ${pcfiledir}, the programs their libraries through $ORIGIN. (The source file names that the
+# compiler records in code and debug information stay as they were built.) The libraries keep their unversioned names: the library and the delay loader open
 # libkldcore.so and libkldutil.so by those names, as a driver's files are found by theirs.
 # The built-in printer and the core library's paper size tables are compiled in, so the tool
 # needs no data files.
