@@ -237,8 +237,12 @@ private:
         }
         const LOGFONTW& logical = record.textData.font;
         const TEXTMETRICW& metrics = drawing.font->metrics;
-        g.emSize = logical.lfHeight < 0 ? -static_cast<double>(logical.lfHeight)
-                                        : metrics.tmHeight - metrics.tmInternalLeading;
+        // The em GDI measured with: the height asked for, unless GDI could not honour it (a
+        // cell height, or a size beyond what it measures), then the one its metrics give.
+        const double measuredEm = metrics.tmHeight - metrics.tmInternalLeading;
+        g.emSize = logical.lfHeight < 0 && std::abs(-logical.lfHeight - measuredEm) <= 1
+                       ? -static_cast<double>(logical.lfHeight)
+                       : measuredEm;
         g.originX = record.x;
         g.originY = record.y;
         const double width = record.extentWidth;

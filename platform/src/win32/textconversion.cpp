@@ -27,6 +27,16 @@ public:
         }
         ++size_;
     }
+    // Units below 0x80 of the other width, which convert one for one.
+    template <class Other>
+    void AppendAscii(const Other* units, size_t count) {
+        if (buffer_) {
+            for (size_t i = 0; i < count; ++i) {
+                buffer_[size_ + i] = static_cast<Unit>(units[i]);
+            }
+        }
+        size_ += count;
+    }
     size_t Size() const { return size_; }
 
 private:
@@ -158,6 +168,16 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wid
     // False for an unpaired surrogate when those are errors.
     auto convert = [&](Output<char>& out) {
         for (size_t i = 0; i < count; ++i) {
+            // Markup is mostly ASCII: a run of it is counted or copied at once.
+            size_t end = i;
+            while (end < count && wide[end] < 0x80) {
+                ++end;
+            }
+            if (end > i) {
+                out.AppendAscii(wide + i, end - i);
+                i = end - 1;
+                continue;
+            }
             char32_t cp = wide[i];
             if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < count && wide[i + 1] >= 0xDC00 &&
                 wide[i + 1] <= 0xDFFF) {

@@ -40,6 +40,9 @@ TEST(TextConversion, Utf16ToUtf8AndBack) {
         {u"\u00e9t\u00e9", "\xc3\xa9t\xc3\xa9"},
         {u"\u7eb8\u5f20", "\xe7\xba\xb8\xe5\xbc\xa0"},
         {u"\U0001F5A8", "\xf0\x9f\x96\xa8"}, // a surrogate pair becomes one sequence
+        // ASCII runs, copied at once, meet other characters on either side.
+        {u"<a b=\"\u00e9\">\U0001F5A8x\u007f\u0080",
+         "<a b=\"\xc3\xa9\">\xf0\x9f\x96\xa8x\x7f\xc2\x80"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.narrow);
