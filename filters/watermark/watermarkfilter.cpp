@@ -130,6 +130,9 @@ protected:
         if (!page) {
             return E_POINTER;
         }
+        if (m_settingsRead && m_settings.GetLength() == 0 && m_options.annotation.empty()) {
+            return XpsFilterBase::OnFixedPage(page); // a job with nothing to draw
+        }
         XpsFilterPrintTicket* view = nullptr;
         HRESULT hr = m_printTicketManager.InitializeWithPrintTicket(page);
         if (SUCCEEDED(hr)) {

@@ -37,17 +37,40 @@ DWORD GdiTag(const BYTE* fileTag) {
            DWORD{fileTag[3]} << 24;
 }
 
-// The data of one table (or of the font, for table 0) of the font selected into dc.
-HRESULT ReadFontData(HDC dc, DWORD table, std::vector<BYTE>& out) {
-    const DWORD size = GetFontData(dc, table, 0, nullptr, 0);
+using Source = WatermarkFont::FontDataSource;
+
+// The data of one table (or of the font, for table 0) of the font.
+HRESULT ReadFontData(const Source& source, DWORD table, std::vector<BYTE>& out) {
+    const DWORD size = source(table, 0, nullptr, 0);
     if (size == GDI_ERROR) {
         return kBadFont;
     }
     out.resize(size);
-    if (size > 0 && GetFontData(dc, table, 0, out.data(), size) != size) {
+    if (size > 0 && source(table, 0, out.data(), size) != size) {
         return kBadFont;
     }
     return S_OK;
+}
+
+// Whether the font's table directory fits the data and every table lies inside it: what a
+// consumer checks before it draws with the font.
+bool SoundDirectory(const std::vector<BYTE>& font) {
+    if (font.size() < 12) {
+        return false;
+    }
+    const size_t count = Read16(font.data() + 4);
+    if (count == 0 || 12 + 16 * count > font.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const BYTE* record = font.data() + 12 + 16 * i;
+        const uint64_t offset = Read32(record + 8);
+        const uint64_t length = Read32(record + 12);
+        if (offset + length > font.size()) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // A table of an OpenType font in memory, or an empty view when it has none.
@@ -80,9 +103,9 @@ TableView FindTable(const std::vector<BYTE>& font, const char tag[4]) {
 // A standalone font made of the tables of a font of a collection: GDI hands out the font's
 // own offset table (table 0) whose table records give file offsets of the collection, so the
 // tables are read one by one and laid out again, each on a four-byte boundary.
-HRESULT BuildStandaloneFont(HDC dc, std::vector<BYTE>& out) {
+HRESULT BuildStandaloneFont(const Source& source, std::vector<BYTE>& out) {
     BYTE header[12];
-    if (GetFontData(dc, 0, 0, header, sizeof header) != sizeof header) {
+    if (source(0, 0, header, sizeof header) != sizeof header) {
         return kBadFont;
     }
     const uint32_t count = Read16(header + 4);
@@ -90,8 +113,7 @@ HRESULT BuildStandaloneFont(HDC dc, std::vector<BYTE>& out) {
         return kBadFont;
     }
     std::vector<BYTE> records(16 * size_t{count});
-    if (GetFontData(dc, 0, 12, records.data(), static_cast<DWORD>(records.size())) !=
-        records.size()) {
+    if (source(0, 12, records.data(), static_cast<DWORD>(records.size())) != records.size()) {
         return kBadFont;
     }
     out.assign(header, header + sizeof header);
@@ -100,7 +122,7 @@ HRESULT BuildStandaloneFont(HDC dc, std::vector<BYTE>& out) {
     for (uint32_t i = 0; i < count; ++i) {
         BYTE* record = out.data() + 12 + 16 * size_t{i};
         std::memcpy(record, records.data() + 16 * size_t{i}, 16);
-        const HRESULT hr = ReadFontData(dc, GdiTag(record), table);
+        const HRESULT hr = ReadFontData(source, GdiTag(record), table);
         if (FAILED(hr)) {
             return hr;
         }
@@ -152,15 +174,22 @@ HRESULT HandBstr(const std::u16string& text, BSTR* out) {
 } // namespace
 
 HRESULT WatermarkFont::Load(HDC dc, WatermarkFont* font) {
-    if (!font) {
+    return Load([dc](DWORD table, DWORD offset, void* buffer,
+                     DWORD size) { return GetFontData(dc, table, offset, buffer, size); },
+                font);
+}
+
+HRESULT WatermarkFont::Load(const FontDataSource& source, WatermarkFont* font) {
+    if (!font || !source) {
         return E_POINTER;
     }
     try {
         std::vector<BYTE> bytes;
         // A font of a collection answers for the collection's tag; its own data (table 0)
         // then starts with its offset table but keeps the collection's offsets.
-        const bool collection = GetFontData(dc, kCollectionTag, 0, nullptr, 0) != GDI_ERROR;
-        HRESULT hr = collection ? BuildStandaloneFont(dc, bytes) : ReadFontData(dc, 0, bytes);
+        const bool collection = source(kCollectionTag, 0, nullptr, 0) != GDI_ERROR;
+        HRESULT hr =
+            collection ? BuildStandaloneFont(source, bytes) : ReadFontData(source, 0, bytes);
         if (FAILED(hr)) {
             return hr;
         }
@@ -169,7 +198,8 @@ HRESULT WatermarkFont::Load(HDC dc, WatermarkFont* font) {
             version != 0x74727565 /* true */) {
             return kBadFont;
         }
-        if (!FindTable(bytes, "cmap").data || !FindTable(bytes, "head").data) {
+        if (!SoundDirectory(bytes) || !FindTable(bytes, "cmap").data ||
+            !FindTable(bytes, "head").data) {
             return kBadFont;
         }
         const TableView os2 = FindTable(bytes, "OS/2");
@@ -191,6 +221,8 @@ HRESULT WatermarkFont::Load(HDC dc, WatermarkFont* font) {
         return E_OUTOFMEMORY;
     } catch (const std::length_error&) {
         return E_OUTOFMEMORY;
+    } catch (const std::exception&) {
+        return E_FAIL; // no random device for the part name's GUID
     }
 }
 

@@ -19,6 +19,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,10 @@ public:
     // HRESULT_FROM_WIN32(ERROR_INVALID_DATA) for a font whose data cannot be read or is no
     // sound OpenType font.
     static HRESULT Load(HDC dc, WatermarkFont* font);
+    // The same over any source that answers as GetFontData does for one selected font.
+    using FontDataSource =
+        std::function<DWORD(DWORD table, DWORD offset, void* buffer, DWORD size)>;
+    static HRESULT Load(const FontDataSource& source, WatermarkFont* font);
 
     // The part name for the given form.
     const std::u16string& PartName(bool obfuscated) const noexcept {

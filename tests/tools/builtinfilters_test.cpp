@@ -99,8 +99,16 @@ TEST(BuiltinFilters, BadFilterOptionsAreRefusedBeforeTheJob) {
         {"report:merge=no", "merge of report is on or off"},
         {"report:out=" + in, "is the job's IN or OUT"},
         {"report:out=" + folder.Path("missing/report"), "cannot be opened"},
-        // The list of built-in filters grows; the misspelt name and the start of the list show.
-        {"reprot", "no filter is named \"reprot\" (built-in filters: copy, report"},
+        {"reprot", "no filter is named \"reprot\" (built-in filters: copy, report, watermark)"},
+        {"watermark:size=3", "takes no option size"},
+        {"watermark:text=a,stamp=1", "one of text=, stamp= and settings="},
+        {"watermark:stamp=8", "stamp is a whole number from 0 to 7"},
+        {"watermark:stamp=-", "stamp is a whole number from 0 to 7"},
+        {"watermark:angle=30", "angle goes with text= or stamp="},
+        {"watermark:text=a,angle=30.5", "angle is a whole number"},
+        {"watermark:settings=<Type>0</Type>,parameter=2", "parameter names the job's own"},
+        {"watermark:parameter=99999999999", "parameter is a whole number"},
+        {"watermark:text=\xC3", "text is not UTF-8 text"},
     };
     for (const auto& [filter, message] : cases) {
         SCOPED_TRACE(filter);
