@@ -18,7 +18,10 @@
 //   the print ticket manager is initialised (StartOperation of a subclass does that). The
 //   printer handle and the token are borrowed from the pipeline and never closed.
 // - The filter owns its PrintTicketManager; a subclass sets the manager's merge switch
-//   before StartOperation.
+//   before StartOperation. The manager's PrintTicket provider belongs to the thread that
+//   initialised it, and the pipeline may release the filter on another: a StartOperation that
+//   initialises the manager closes the provider before it returns
+//   (m_printTicketManager.CloseProvider(); XpsFilterBase does).
 // - The pipeline entry points let no exception escape: each is reported and becomes E_FAIL.
 //   The other operations return HRESULTs.
 #pragma once

@@ -1,5 +1,6 @@
 #include <filterutilities/printticketmanager.h>
 
+#include <filterutilities/debugoutput.h>
 #include <filterutilities/errorconvention.h>
 #include <filterutilities/printreadstreamtoistream.h>
 #include <filterutilities/printticketxmldocument.h>
@@ -66,7 +67,12 @@ private:
 PrintTicketManager::PrintTicketManager() = default;
 
 PrintTicketManager::~PrintTicketManager() {
-    CloseProvider();
+    const HRESULT hr = CloseProvider();
+    if (FAILED(hr)) {
+        DbgPrint("PrintTicketManager: the PrintTicket provider cannot be closed (0x%08X); it "
+                 "belongs to the thread that opened it\n",
+                 static_cast<unsigned>(hr));
+    }
 }
 
 PrintTicketManager::ScopeTickets* PrintTicketManager::Scope(EPrintTicketScope scope) noexcept {

@@ -19,8 +19,12 @@
 // - GetTicket hands out the scope's view, refilled from what stands at that moment; the
 //   manager keeps it, and it stays valid (and is refilled in place) until the manager dies.
 // - The PrintTicket provider is opened by Initialise (only while merging) and kept for every
-//   merge. Every provider call runs while the calling thread impersonates the user's token;
+//   merge. Opening and merging run while the calling thread impersonates the user's token;
 //   afterwards the thread has back the impersonation it had before (none on a pipeline thread).
+// - The provider belongs to the thread that called Initialise and can be closed only there:
+//   that thread calls CloseProvider when its merges are over (XpsFilterBase does as its
+//   StartOperation ends). The destructor closes a provider still open, which works only on
+//   that thread; a pipeline that destroys its filters elsewhere relies on CloseProvider.
 // - The token is borrowed: the manager never closes it, and it must stay open until the
 //   manager is destroyed or initialised again.
 // - Operations return HRESULTs; none raises KeldanComException. A failed string or DOM
@@ -106,6 +110,12 @@ public:
     // E_INVALIDARG when the text is no print ticket; E_POINTER for null text.
     static HRESULT GetDevmodeFromPrintTicketString(const WCHAR* xml, ByteBuffer& devmode);
 
+    // Closes the PrintTicket provider, if one is open; merging then answers E_PENDING until
+    // the next Initialise. Call it on the thread that called Initialise: the provider belongs
+    // to that thread, and closing it from another fails (the handle is then lost). S_OK when
+    // none is open; otherwise the PrintTicket API's answer.
+    HRESULT CloseProvider() noexcept;
+
     // Whether tickets are merged through the PrintTicket API; set by the filter before
     // Initialise.
     bool m_mergeEnabled = false;
@@ -130,7 +140,6 @@ private:
                             IXMLDOMDocument2* base, IXMLDOMDocument2** merged);
     HRESULT UpdateDefaultPTs(EPrintTicketScope scope);
     void FreePrintTickets(EPrintTicketScope scope) noexcept;
-    HRESULT CloseProvider() noexcept;
 
     // The record of a scope; null for a value outside page..job.
     ScopeTickets* Scope(EPrintTicketScope scope) noexcept;

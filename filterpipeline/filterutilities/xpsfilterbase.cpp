@@ -62,6 +62,9 @@ HRESULT XpsFilterBase::StartOperation() {
             // shutdown, leaves its apartment and reports itself finished below.
             hr = CatchAtPipelineEntryPoint(__FILE__, __LINE__, kStartOperation,
                                            [&] { return RunJob(); });
+            // The provider belongs to this thread: the pipeline may release the filter on
+            // another, where it could no longer be closed.
+            m_printTicketManager.CloseProvider();
         }
         if (FAILED(hr)) {
             if (IsFilterFinished()) {

@@ -20,6 +20,8 @@
 //   never takes part of a job for all of it; a failure also asks the pipeline for a shutdown
 //   unless the pipeline itself asked the filter to stop (StartOperation then answers S_OK).
 // - The manager control hears FilterFinished when StartOperation ends, whatever the path.
+//   The print ticket manager's PrintTicket provider is closed before, on the filter's thread
+//   (the one it belongs to), so a filter released on another thread leaves none open.
 // - The document and page counts, the held parts and the resource cache belong to the
 //   filter's thread; the resource cache lives as long as the filter, so a resource is written
 //   once per job.

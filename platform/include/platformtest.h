@@ -23,6 +23,10 @@ public:
 // The impersonation token of the calling thread (null when it is not impersonating).
 PLATFORM_EXPORT HANDLE CurrentThreadToken();
 
+// The number of PrintTicket providers open in the process (PTOpenProvider not yet matched by a
+// PTCloseProvider that succeeded): a test can check that nothing it ran left one open.
+PLATFORM_EXPORT size_t OpenPrintTicketProviderCount();
+
 // The platform's allocators (BSTRs, task memory, memory streams and DOM nodes) count their
 // calls on each thread; with FailAllocationAt(n) the n-th call from now on this thread fails
 // (n = 1 fails the very next one). FailAllocationAt(0) turns failing off again.
@@ -37,6 +41,20 @@ public:
     ~AllocationFailure() { FailAllocationAt(0); }
     AllocationFailure(const AllocationFailure&) = delete;
     AllocationFailure& operator=(const AllocationFailure&) = delete;
+};
+
+// GetTickCount answers ticks on every thread from now on, until ReleaseTickCount(); for tests
+// of names made from the tick count.
+PLATFORM_EXPORT void FixTickCount(DWORD ticks);
+PLATFORM_EXPORT void ReleaseTickCount();
+
+// Fixes the tick count while in scope, and lets the clock run again after.
+class FixedTickCount {
+public:
+    explicit FixedTickCount(DWORD ticks) { FixTickCount(ticks); }
+    ~FixedTickCount() { ReleaseTickCount(); }
+    FixedTickCount(const FixedTickCount&) = delete;
+    FixedTickCount& operator=(const FixedTickCount&) = delete;
 };
 
 } // namespace platformtest

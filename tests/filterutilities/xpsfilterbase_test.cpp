@@ -501,6 +501,35 @@ TEST(XpsFilterBase, ShutdownFromAnotherThreadStopsTheWalkAfterTheCurrentPart) {
     EXPECT_FALSE(run.OutputExists()) << "a stopped job left output";
 }
 
+// A PrintTicket provider can be closed only on the thread that opened it, and a pipeline
+// releases its filters on a thread of its own: the provider must be closed as the filter's
+// operation ends, whichever way it ends.
+TEST(XpsFilterBase, ThePrintTicketProviderIsClosedOnTheFiltersThreadWhateverTheEnd) {
+    struct Case {
+        const char* what;
+        int failAt;
+        How how;
+    };
+    const Case cases[] = {
+        {"the job goes through", 0, How::Returns},
+        {"a hook fails", 4, How::Returns},
+        {"a hook throws past the walk", 5, How::ThrowsStandard},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        JobRun run("--pages 2 --lines 1");
+        const size_t providers = platformtest::OpenPrintTicketProviderCount();
+        CComPtr<RecordingFilter> filter = Make<RecordingFilter>(true);
+        filter->failAt = c.failAt;
+        filter->how = c.how;
+        std::thread([&] { run.Start(filter); }).join();
+        platformtest::DebugSinkCapture reports;
+        filter.Release(); // here, on a thread that never opened the provider
+        EXPECT_EQ(providers, platformtest::OpenPrintTicketProviderCount());
+        EXPECT_EQ(std::string::npos, reports.Text().find("cannot be closed")) << reports.Text();
+    }
+}
+
 TEST(XpsFilterBase, AFilterThatCannotStartAsksForAShutdownOnce) {
     const HRESULT notThere = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
     struct Case {

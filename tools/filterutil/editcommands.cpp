@@ -7,6 +7,7 @@
 #include "printschemafile.h"
 #include "schemareader.h"
 #include "text.h"
+#include "ticketedits.h"
 #include "toolerror.h"
 #include "xmlfile.h"
 
@@ -148,21 +149,6 @@ bool IsKeywordPrefix(PrintSchemaXmlDocument& document, const std::string& comman
                     name.Shown());
 }
 
-// Puts replacement where original stands, or appends it to the root when there is none.
-void PlaceElement(PrintTicketXmlDocument& ticket, IXMLDOMNode* original,
-                  IXMLDOMElement* replacement) {
-    if (!original) {
-        ticket.AppendChildToRootNode(replacement);
-        return;
-    }
-    CComPtr<IXMLDOMNode> parent;
-    CComPtr<IXMLDOMNode> removed;
-    if (original->get_parentNode(&parent) != S_OK ||
-        FAILED(parent->replaceChild(replacement, original, &removed))) {
-        throw ToolError("the library's document refused the replacement", kExitFailure);
-    }
-}
-
 std::string RequirePositional(const EditArguments& arguments, const std::string& command,
                               size_t count, const char* usage) {
     if (arguments.positional.size() != count) {
@@ -189,27 +175,12 @@ int TicketSet(const Arguments& arguments) {
     CComBSTR featurePrefix(feature.prefix.c_str());
     CComBSTR featureName(feature.local.c_str());
     CComBSTR optionName(option.local.c_str());
-    CComPtr<IXMLDOMNode> existing;
-    ticket.GetFeatureNodeIfExists(featurePrefix, featureName, &existing);
-
-    CComPtr<IXMLDOMElement> newFeature;
-    CComPtr<IXMLDOMElement> newOption;
-    const HRESULT created = ticket.CreateFeatureOptionPair(
-        featureKeyword, featureName, optionKeyword, optionName, &newFeature, &newOption);
-    if (FAILED(created)) {
-        throw ToolError(command +
-                            ": the library could not make the feature: " + DescribeHresult(created),
-                        kExitFailure);
+    try {
+        SelectFeatureOption(ticket, featurePrefix, featureKeyword, featureName, optionKeyword,
+                            optionName);
+    } catch (const ToolError& e) {
+        throw ToolError(command + ": " + e.what(), e.Status());
     }
-    ticket.AppendChild(newFeature, newOption);
-    if (existing) {
-        // Sub-features belong to the feature, not to its option: they stay.
-        for (const auto& subFeature : FrameworkChildren(existing, u"Feature")) {
-            CComPtr<IXMLDOMNode> moved;
-            newFeature->appendChild(subFeature, &moved);
-        }
-    }
-    PlaceElement(ticket, existing, newFeature);
     WriteResult(file, parsed);
     return kExitOk;
 }
@@ -257,16 +228,8 @@ int TicketParam(const Arguments& arguments) {
 
     CComBSTR prefix(name.prefix.c_str());
     CComBSTR local(name.local.c_str());
-    CComPtr<IXMLDOMElement> initialiser;
-    if (integer) {
-        ticket.CreateIntegerParameterInit(prefix, local, *integer, &initialiser);
-    } else {
-        CComBSTR value(text.c_str());
-        ticket.CreateStringParameterInit(prefix, local, value, &initialiser);
-    }
-    CComPtr<IXMLDOMNode> existing;
-    ticket.GetParameterInitNodeIfExists(prefix, local, &existing);
-    PlaceElement(ticket, existing, initialiser);
+    CComBSTR value(text.c_str());
+    SetParameterInit(ticket, prefix, local, integer, value);
     WriteResult(file, parsed);
     return kExitOk;
 }

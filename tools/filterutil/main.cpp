@@ -213,10 +213,23 @@ commands:
       IXpsDocumentProvider or IPrintReadStream, IXpsDocumentConsumer or IPrintWriteStream; a
       module named without a folder is found beside the file), or the filters built into the
       tool, one --filter for each, in the order given: copy (sends every part on as it
-      came) and report (writes, for every page, the page's seven typed settings as one JSON
-      object per line to standard error, or with report:out=FILE to FILE). Both merge the
-      job, document and page tickets onto the user's default ticket (report:merge=off
-      reads the part tickets as they stand). With neither the job is
+      came), report (writes, for every page, the page's seven typed settings as one JSON
+      object per line to standard error, or with report:out=FILE to FILE), ticket
+      (rewrites the print tickets of one scope, see below) and watermark (draws each
+      page's watermark; see the README for its options). They merge the job, document
+      and page tickets onto the user's default ticket (report:merge=off reads the part
+      tickets as they stand).
+      ticket takes settings as its options, any number, comma-separated:
+        ticket:FEATURE=OPTION@SCOPE          selects OPTION in FEATURE
+        ticket:param:NAME=VALUE@SCOPE        sets the parameter NAME (ParameterInit); a
+                                             VALUE of digits is an integer, else a string
+      SCOPE is job, document or page; names are Print Schema keywords (psk:, the default)
+      or the driver's own with pk:, for example
+        --filter ticket:PageOrientation=Landscape@page,param:JobCopiesAllDocuments=2@job
+      Every ticket part of that scope is rewritten once, as a new part named after it
+      (Page1_PT.xml becomes Page1_PT_p.xml), and the parts that shared it share the new
+      one; the parts of that scope without a ticket share one new ticket holding just the
+      settings. Values cannot hold a comma; the last @ starts the scope. With neither the job is
       copied part by part. Each filter runs on a thread of its own, joined to the next by a bounded queue of
       parts, and finds in its property bag the printer (P, or the default printer), the job
       id, the user's default ticket (T, a PrintTicket, or the printer's default ticket) and

@@ -6,7 +6,8 @@
 //       IN.xps OUT.xps
 //
 // A built-in filter may take options after its name: NAME:KEY=VALUE[,KEY=VALUE...]
-// (report:out=FILE,merge=off).
+// (report:out=FILE,merge=off;
+// ticket:PageOrientation=Landscape@page,param:JobCopiesAllDocuments=2@job).
 #include "commands.h"
 
 #include "builtinfilters.h"
@@ -21,7 +22,6 @@
 #include <algorithm>
 #include <fstream>
 #include <iostream>
-#include <map>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,13 +29,25 @@
 namespace filterutil {
 namespace {
 
-using FilterOptions = std::map<std::string, std::string>;
+// A filter's options in the order given.
+using FilterOptions = std::vector<std::pair<std::string, std::string>>;
 
-// A filter built into the tool: its name on the command line, the options it takes and how it
-// is made from them.
+const std::string* FindOption(const FilterOptions& options, const std::string& key) {
+    for (const auto& [name, value] : options) {
+        if (name == key) {
+            return &value;
+        }
+    }
+    return nullptr;
+}
+
+// A filter built into the tool: its name on the command line, the options it takes (each at
+// most once; settingsAsOptions: any KEY=VALUE, which the filter reads itself) and how it is
+// made from them.
 struct BuiltinFilter {
     const char* name;
     std::vector<std::string> options;
+    bool settingsAsOptions;
     HRESULT (*makeFactory)(const FilterOptions& options, IClassFactory** factory);
     platformpipeline::Connection input;
     platformpipeline::Connection output;
@@ -50,22 +62,26 @@ HRESULT MakeCopy(const FilterOptions&, IClassFactory** factory) {
 // they stand.
 HRESULT MakeReport(const FilterOptions& options, IClassFactory** factory) {
     std::shared_ptr<std::ostream> out(&std::cerr, [](std::ostream*) {});
-    if (const auto path = options.find("out"); path != options.end()) {
-        auto file =
-            std::make_shared<std::ofstream>(path->second, std::ios::binary | std::ios::trunc);
+    if (const std::string* path = FindOption(options, "out")) {
+        auto file = std::make_shared<std::ofstream>(*path, std::ios::binary | std::ios::trunc);
         if (!*file) {
-            throw ToolError("run: the report file " + path->second + " cannot be opened");
+            throw ToolError("run: the report file " + *path + " cannot be opened");
         }
         out = std::move(file);
     }
     bool merge = true;
-    if (const auto option = options.find("merge"); option != options.end()) {
-        if (option->second != "on" && option->second != "off") {
+    if (const std::string* option = FindOption(options, "merge")) {
+        if (*option != "on" && *option != "off") {
             throw ToolError("run: the filter option merge of report is on or off");
         }
-        merge = option->second == "on";
+        merge = *option == "on";
     }
     return MakeReportFilterFactory(std::move(out), merge, factory);
+}
+
+// ticket: every option is a setting (ParseTicketSettings), checked before the job starts.
+HRESULT MakeTicket(const FilterOptions& options, IClassFactory** factory) {
+    return MakeTicketFilterFactory(ParseTicketSettings(options), factory);
 }
 
 // watermark draws the settings text given by one of
@@ -76,22 +92,22 @@ HRESULT MakeReport(const FilterOptions& options, IClassFactory** factory) {
 // annotation=TEXT, an annotation line on every page.
 HRESULT MakeWatermark(const FilterOptions& options, IClassFactory** factory) {
     const auto text = [&](const char* key) -> std::optional<std::u16string> {
-        const auto found = options.find(key);
-        if (found == options.end()) {
+        const std::string* found = FindOption(options, key);
+        if (!found) {
             return std::nullopt;
         }
-        auto wide = FromUtf8Strict(found->second);
+        auto wide = FromUtf8Strict(*found);
         if (!wide) {
             throw ToolError(std::string("run: the watermark option ") + key + " is not UTF-8 text");
         }
         return wide;
     };
     const auto number = [&](const char* key, long long low, long long high) -> std::optional<int> {
-        const auto found = options.find(key);
-        if (found == options.end()) {
+        const std::string* found = FindOption(options, key);
+        if (!found) {
             return std::nullopt;
         }
-        const std::string& digits = found->second;
+        const std::string& digits = *found;
         const size_t start = !digits.empty() && digits[0] == '-' ? 1 : 0;
         if (digits.size() == start || digits.size() > 11 ||
             digits.find_first_not_of("0123456789", start) != std::string::npos ||
@@ -141,10 +157,12 @@ HRESULT MakeWatermark(const FilterOptions& options, IClassFactory** factory) {
 const std::vector<BuiltinFilter>& BuiltinFilters() {
     using platformpipeline::Connection;
     static const std::vector<BuiltinFilter> filters = {
-        {"copy", {}, MakeCopy, Connection::Parts, Connection::Parts},
-        {"report", {"out", "merge"}, MakeReport, Connection::Parts, Connection::Parts},
+        {"copy", {}, false, MakeCopy, Connection::Parts, Connection::Parts},
+        {"report", {"out", "merge"}, false, MakeReport, Connection::Parts, Connection::Parts},
+        {"ticket", {}, true, MakeTicket, Connection::Parts, Connection::Parts},
         {"watermark",
          {"text", "stamp", "settings", "angle", "parameter", "annotation"},
+         false,
          MakeWatermark,
          Connection::Parts,
          Connection::Parts},
@@ -176,10 +194,7 @@ std::pair<std::string, FilterOptions> SplitFilterArgument(const std::string& arg
             throw ToolError("run: the filter option \"" + option + "\" of " + split.first +
                             " is not KEY=VALUE");
         }
-        if (!split.second.emplace(option.substr(0, equals), option.substr(equals + 1)).second) {
-            throw ToolError("run: the filter option " + option.substr(0, equals) + " of " +
-                            split.first + " is given twice");
-        }
+        split.second.emplace_back(option.substr(0, equals), option.substr(equals + 1));
         if (comma == std::string::npos) {
             return split;
         }
@@ -264,10 +279,15 @@ platformpipeline::Pipeline BuildPipeline(const RunArguments& arguments) {
             throw ToolError("run: no filter is named \"" + name +
                             "\" (built-in filters: " + BuiltinNames() + ")");
         }
-        for (const auto& [key, value] : options) {
+        for (size_t i = 0; i < options.size() && !found->settingsAsOptions; ++i) {
+            const auto& [key, value] = options[i];
             if (std::find(found->options.begin(), found->options.end(), key) ==
                 found->options.end()) {
                 throw ToolError("run: the filter " + name + " takes no option " + key);
+            }
+            if (FindOption(options, key) != &value) {
+                throw ToolError("run: the filter option " + key + " of " + name +
+                                " is given twice");
             }
             if (key == "out" && (SameFile(value, arguments.settings.input) ||
                                  SameFile(value, arguments.settings.output))) {

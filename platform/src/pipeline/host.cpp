@@ -461,11 +461,14 @@ private:
                 job_->Fail(FailedAt::Filter, name, E_UNEXPECTED,
                            "StartOperation returned before the filter called FilterFinished");
             }
-            if (!links_[i]->ReaderEnded()) {
+            // A job that failed is being shut down: its filters are told to stop before their
+            // links wake them (ShutDown), so the links are left alone here, lest a neighbour
+            // take a link ended now for a failure of its own.
+            if (!job_->Failed() && !links_[i]->ReaderEnded()) {
                 job_->Fail(FailedAt::Filter, name, kBrokenPipe,
                            "the filter finished before reading all of its input");
             }
-            if (!links_[i + 1]->WriterEnded()) {
+            if (!job_->Failed() && !links_[i + 1]->WriterEnded()) {
                 job_->Fail(FailedAt::Filter, name, E_UNEXPECTED,
                            "the filter finished without closing its output");
             }
@@ -475,16 +478,18 @@ private:
         job_->ThreadEnded();
     }
 
-    // Every link wakes whoever waits on it, and every filter is told to stop.
+    // Every filter is told to stop, then every link wakes whoever waits on it: a filter woken
+    // by its cancelled link already knows that the pipeline stopped it, and does not answer
+    // with a failure (and a shutdown request) of its own.
     void ShutDown() {
+        for (const ATL::CComPtr<IPrintPipelineFilter>& filter : filters_) {
+            Shielded([&] { return filter->ShutdownOperation(); });
+        }
         for (const std::shared_ptr<Link>& link : links_) {
             link->Cancel();
         }
         if (output_) {
             output_->Cancel();
-        }
-        for (const ATL::CComPtr<IPrintPipelineFilter>& filter : filters_) {
-            Shielded([&] { return filter->ShutdownOperation(); });
         }
     }
 

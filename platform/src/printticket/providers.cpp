@@ -2,6 +2,8 @@
 
 #include "handletable.h"
 
+#include "platformtest.h"
+
 namespace platform::printticket {
 namespace {
 
@@ -31,3 +33,7 @@ HRESULT RemoveProvider(HPTPROVIDER handle) {
 }
 
 } // namespace platform::printticket
+
+size_t platformtest::OpenPrintTicketProviderCount() {
+    return platform::printticket::Providers().Count();
+}

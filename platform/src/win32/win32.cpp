@@ -7,12 +7,18 @@
 // - Text conversion (textconversion.cpp) writes only into the caller's buffers.
 #include "windows.h"
 
+#include "platformtest.h"
+
 #include <atomic>
 #include <ctime>
 #include <string>
 
 namespace {
 thread_local DWORD lastError = ERROR_SUCCESS;
+
+// A tick count fixed by a test (platformtest::FixTickCount); the clock runs while unset.
+std::atomic<bool> tickCountFixed{false};
+std::atomic<DWORD> fixedTickCount{0};
 
 // Seconds between 1601-01-01 and 1970-01-01.
 constexpr int64_t kFileTimeEpochOffsetSeconds = 11644473600LL;
@@ -39,6 +45,9 @@ void WINAPI SetLastError(DWORD error) {
 }
 
 DWORD WINAPI GetTickCount() {
+    if (tickCountFixed.load(std::memory_order_acquire)) {
+        return fixedTickCount.load(std::memory_order_relaxed);
+    }
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     const uint64_t ms =
@@ -97,3 +106,16 @@ LONG WINAPI InterlockedCompareExchange(LONG volatile* destination, LONG exchange
 }
 
 } // extern "C"
+
+namespace platformtest {
+
+void FixTickCount(DWORD ticks) {
+    fixedTickCount.store(ticks, std::memory_order_relaxed);
+    tickCountFixed.store(true, std::memory_order_release);
+}
+
+void ReleaseTickCount() {
+    tickCountFixed.store(false, std::memory_order_release);
+}
+
+} // namespace platformtest

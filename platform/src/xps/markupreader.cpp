@@ -1,6 +1,9 @@
 #include "markupreader.h"
 
+#include <libxml/parserInternals.h>
 #include <libxml/xmlreader.h>
+
+#include <climits>
 
 namespace platform::xps {
 namespace {
@@ -16,12 +19,6 @@ void CollectError(void* context, const char* message, xmlParserSeverities severi
         }
         *text = "line " + std::to_string(xmlTextReaderLocatorLineNumber(locator)) + ": " + line;
     }
-}
-
-std::string Owned(xmlChar* text) {
-    std::string result = text ? reinterpret_cast<const char*>(text) : "";
-    xmlFree(text);
-    return result;
 }
 
 } // namespace
@@ -81,32 +78,40 @@ int MarkupReader::Depth() const {
     return xmlTextReaderDepth(reader_);
 }
 
-std::string MarkupReader::LocalName() const {
+std::string_view MarkupReader::LocalName() const {
     const xmlChar* name = xmlTextReaderConstLocalName(reader_);
     return name ? reinterpret_cast<const char*>(name) : "";
 }
 
-std::string MarkupReader::NamespaceUri() const {
+std::string_view MarkupReader::NamespaceUri() const {
     const xmlChar* uri = xmlTextReaderConstNamespaceUri(reader_);
     return uri ? reinterpret_cast<const char*>(uri) : "";
 }
 
 std::optional<std::string> MarkupReader::Attribute(const char* name) const {
-    xmlChar* value = xmlTextReaderGetAttribute(reader_, reinterpret_cast<const xmlChar*>(name));
-    if (!value) {
+    // Read where the reader holds it rather than as a copy of libxml2's own.
+    if (xmlTextReaderMoveToAttribute(reader_, reinterpret_cast<const xmlChar*>(name)) != 1) {
         return std::nullopt;
     }
-    return Owned(value);
+    const xmlChar* value = xmlTextReaderConstValue(reader_);
+    std::optional<std::string> result(std::in_place,
+                                      value ? reinterpret_cast<const char*>(value) : "");
+    xmlTextReaderMoveToElement(reader_);
+    return result;
 }
 
 struct RelationshipsParser::State {
     xmlSAXHandler handler{};
     xmlParserCtxtPtr context = nullptr;
+    ByteSource* source = nullptr; // while a part is read from one
     int depth = 0;
     bool rootSeen = false;
     std::string problem; // found by a callback; stops the parse
     std::exception_ptr error;
+    // The relationships of the part read last: the first count of them. Their strings keep
+    // their room from part to part.
     std::vector<Relationship> relationships;
+    size_t count = 0;
 
     void Stop(std::string why) {
         if (problem.empty()) {
@@ -122,6 +127,11 @@ std::string_view Text(const unsigned char* text) {
     return text ? std::string_view(reinterpret_cast<const char*>(text)) : std::string_view();
 }
 
+constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR;
+// The names a context's dictionary may hold before it is made anew: a job's relationships
+// parts use a handful, so only hostile parts reach this.
+constexpr int kDictionaryCap = 4096;
+
 } // namespace
 
 RelationshipsParser::RelationshipsParser() : state_(std::make_unique<State>()) {
@@ -130,14 +140,23 @@ RelationshipsParser::RelationshipsParser() : state_(std::make_unique<State>()) {
     handler.startElementNs = &RelationshipsParser::StartElement;
     handler.endElementNs = &RelationshipsParser::EndElement;
     handler.internalSubset = &RelationshipsParser::InternalSubset;
-    state_->context = xmlCreatePushParserCtxt(&handler, state_.get(), nullptr, 0, nullptr);
-    if (!state_->context) {
-        throw std::bad_alloc();
-    }
+    MakeContext();
 }
 
 RelationshipsParser::~RelationshipsParser() {
     xmlFreeParserCtxt(state_->context);
+}
+
+void RelationshipsParser::MakeContext() {
+    xmlParserCtxtPtr context = xmlNewParserCtxt();
+    if (!context) {
+        throw std::bad_alloc();
+    }
+    // Only these callbacks: no tree is built and nothing is printed.
+    *context->sax = state_->handler;
+    context->userData = state_.get();
+    xmlFreeParserCtxt(state_->context);
+    state_->context = context;
 }
 
 void RelationshipsParser::StartElement(void* context, const unsigned char* localName,
@@ -158,7 +177,11 @@ void RelationshipsParser::StartElement(void* context, const unsigned char* local
         return;
     }
     try {
-        Relationship relationship;
+        if (state->count == state->relationships.size()) {
+            state->relationships.emplace_back();
+        }
+        Relationship& relationship = state->relationships[state->count];
+        relationship.external = false;
         bool id = false, type = false, target = false;
         for (int i = 0; i < attributeCount; ++i) {
             const unsigned char** attribute = attributes + 5 * i;
@@ -171,10 +194,10 @@ void RelationshipsParser::StartElement(void* context, const unsigned char* local
             if (name == "Id") {
                 id = true;
             } else if (name == "Type") {
-                relationship.type = value;
+                relationship.type.assign(value);
                 type = true;
             } else if (name == "Target") {
-                relationship.target = value;
+                relationship.target.assign(value);
                 target = true;
             } else if (name == "TargetMode") {
                 relationship.external = value == "External";
@@ -184,7 +207,7 @@ void RelationshipsParser::StartElement(void* context, const unsigned char* local
             state->Stop("has a relationship without Id, Type or Target");
             return;
         }
-        state->relationships.push_back(std::move(relationship));
+        ++state->count;
     } catch (...) {
         state->error = std::current_exception();
         xmlStopParser(state->context);
@@ -201,25 +224,30 @@ void RelationshipsParser::InternalSubset(void* context, const unsigned char*, co
     static_cast<State*>(context)->Stop("has a document type declaration, which XPS forbids");
 }
 
-std::vector<Relationship> RelationshipsParser::Parse(ByteSource& source,
-                                                     const std::string& relsPartName) {
+int RelationshipsParser::ReadCallback(void* context, char* buffer, int length) {
+    auto* state = static_cast<State*>(context);
+    try {
+        return static_cast<int>(state->source->Read(buffer, static_cast<size_t>(length)));
+    } catch (...) {
+        state->error = std::current_exception();
+        return -1;
+    }
+}
+
+template <class Read>
+std::span<const Relationship> RelationshipsParser::Run(const std::string& relsPartName,
+                                                       Read&& read) {
+    if (xmlDictSize(state_->context->dict) > kDictionaryCap) {
+        MakeContext();
+    }
     State& state = *state_;
     state.depth = 0;
     state.rootSeen = false;
     state.problem.clear();
     state.error = nullptr;
-    state.relationships.clear();
-    if (xmlCtxtResetPush(state.context, nullptr, 0, relsPartName.c_str(), nullptr) != 0) {
-        throw std::bad_alloc();
-    }
-    xmlCtxtUseOptions(state.context, XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR);
-    char buffer[16384];
-    bool stopped = false;
-    while (!stopped) {
-        const size_t got = source.Read(buffer, sizeof buffer); // throws on damaged bytes
-        const int status = xmlParseChunk(state.context, buffer, static_cast<int>(got), got == 0);
-        stopped = status != 0 || got == 0 || state.error || !state.problem.empty();
-    }
+    state.count = 0;
+    // Our callbacks build no tree; should libxml2 have made one, it goes.
+    xmlFreeDoc(read(state.context));
     if (state.error) {
         std::rethrow_exception(state.error);
     }
@@ -238,7 +266,48 @@ std::vector<Relationship> RelationshipsParser::Parse(ByteSource& source,
         }
         Fail(kBadPackage, relsPartName + " is not well-formed XML" + detail);
     }
-    return std::move(state.relationships);
+    return std::span<const Relationship>(state.relationships.data(), state.count);
+}
+
+std::span<const Relationship> RelationshipsParser::Parse(const std::string& bytes,
+                                                         const std::string& relsPartName) {
+    if (bytes.size() > static_cast<size_t>(INT_MAX)) {
+        Fail(kTooLarge, relsPartName + ": too large to be parsed whole");
+    }
+    return Run(relsPartName, [&](xmlParserCtxtPtr context) -> xmlDocPtr {
+        // The parser reads the bytes where they are (a static buffer is neither copied nor
+        // asked for more, and the string's terminator ends it), so that what a parse costs
+        // is the markup and no more.
+        xmlCtxtReset(context);
+        xmlParserInputBufferPtr buffer = xmlParserInputBufferCreateStatic(
+            bytes.c_str(), static_cast<int>(bytes.size()), XML_CHAR_ENCODING_NONE);
+        if (!buffer) {
+            throw std::bad_alloc();
+        }
+        xmlParserInputPtr input = xmlNewIOInputStream(context, buffer, XML_CHAR_ENCODING_NONE);
+        if (!input) {
+            xmlFreeParserInputBuffer(buffer);
+            throw std::bad_alloc();
+        }
+        if (inputPush(context, input) < 0) {
+            xmlFreeInputStream(input);
+            throw std::bad_alloc();
+        }
+        xmlCtxtUseOptions(context, kParseOptions);
+        xmlParseDocument(context);
+        xmlDocPtr document = context->myDoc;
+        context->myDoc = nullptr;
+        return document;
+    });
+}
+
+std::span<const Relationship> RelationshipsParser::Parse(ByteSource& source,
+                                                         const std::string& relsPartName) {
+    state_->source = &source;
+    return Run(relsPartName, [&](xmlParserCtxtPtr context) {
+        return xmlCtxtReadIO(context, &RelationshipsParser::ReadCallback, nullptr, state_.get(),
+                             nullptr, nullptr, kParseOptions);
+    });
 }
 
 } // namespace platform::xps

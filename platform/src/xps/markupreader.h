@@ -7,7 +7,9 @@
 
 #include <exception>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct _xmlTextReader;
@@ -26,8 +28,9 @@ public:
     bool NextElement();
 
     int Depth() const;
-    std::string LocalName() const;
-    std::string NamespaceUri() const;
+    // Valid until the next call of NextElement.
+    std::string_view LocalName() const;
+    std::string_view NamespaceUri() const;
     std::optional<std::string> Attribute(const char* name) const;
     const std::string& PartName() const { return partName_; }
 
@@ -48,8 +51,9 @@ struct Relationship {
     bool external = false;
 };
 
-// Reads relationships parts with one SAX parser kept for all of them: a job has one such part
-// for every page, and making a parser for each costs more than reading it.
+// Reads relationships parts with one SAX parser context kept for all of them (its
+// dictionary and buffers with it): a job has one such part for every page, and making a
+// parser for each costs more than reading it.
 class RelationshipsParser {
 public:
     RelationshipsParser();
@@ -57,12 +61,18 @@ public:
     RelationshipsParser(const RelationshipsParser&) = delete;
     RelationshipsParser& operator=(const RelationshipsParser&) = delete;
 
-    // The relationships of the part named relsPartName whose bytes source gives. Throws
-    // PackageError when it is not a well-formed relationships part.
-    std::vector<Relationship> Parse(ByteSource& source, const std::string& relsPartName);
+    // The relationships of the part named relsPartName, whose bytes are given whole or read
+    // from source; valid until the next Parse. Throw PackageError when it is not a
+    // well-formed relationships part.
+    std::span<const Relationship> Parse(const std::string& bytes, const std::string& relsPartName);
+    std::span<const Relationship> Parse(ByteSource& source, const std::string& relsPartName);
 
 private:
     struct State;
+    template <class Read>
+    std::span<const Relationship> Run(const std::string& relsPartName, Read&& read);
+    void MakeContext();
+    static int ReadCallback(void* context, char* buffer, int length);
     static void StartElement(void* context, const unsigned char* localName,
                              const unsigned char* prefix, const unsigned char* uri,
                              int namespaceCount, const unsigned char** namespaces,

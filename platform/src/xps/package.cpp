@@ -14,6 +14,9 @@ bool SameFolded(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;
     }
+    if (a == b) {
+        return true; // most names are written alike
+    }
     for (size_t i = 0; i < a.size(); ++i) {
         char x = a[i];
         char y = b[i];
@@ -24,6 +27,10 @@ bool SameFolded(std::string_view a, std::string_view b) {
         }
     }
     return true;
+}
+
+char Folded(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 // "[3].piece" or "[3].last.piece": the piece number and whether it is the last.
@@ -80,6 +87,7 @@ void Package::Index() {
     std::vector<Piece> pieces;
     uint64_t contentTypes = count;
     items_.reserve(static_cast<size_t>(count));
+    std::string partName; // reused for every entry
     for (uint64_t index = 0; index < count; ++index) {
         const std::string_view name = archive_->NameOf(index);
         if (SameFolded(name, "[Content_Types].xml")) {
@@ -92,7 +100,7 @@ void Package::Index() {
         if (!name.empty() && name.back() == '/' && archive_->EntryAt(index).fullSize == 0) {
             continue; // a folder entry some ZIP tools add; it names no part
         }
-        std::string partName = "/" + std::string(name);
+        partName.assign(1, '/').append(name);
         const size_t slash = partName.rfind('/');
         uint32_t number = 0;
         bool last = false;
@@ -183,7 +191,7 @@ void Package::ReadContentTypes(uint64_t entry) {
         if (reader.Depth() != 1 || reader.NamespaceUri() != kContentTypesNamespace) {
             continue;
         }
-        const std::string element = reader.LocalName();
+        const std::string element(reader.LocalName());
         auto contentType = reader.Attribute("ContentType");
         if (element == "Default") {
             auto extension = reader.Attribute("Extension");
@@ -220,36 +228,62 @@ bool Package::Contains(std::string_view partName) const {
     return FindItem(partName) != nullptr;
 }
 
-PartLocation Package::Locate(std::string_view partName) const {
+bool Package::TryLocate(std::string_view partName, PartLocation& location) const {
     const IndexItem* item = FindItem(partName);
     if (!item) {
-        Fail(kMissingPart, "part " + std::string(partName) + " is missing from the package");
+        return false;
     }
-    PartLocation location;
+    location = PartLocation();
     if (item->pieceRun) {
         const PieceRun& run = pieceRuns_[item->pieceRun - 1];
         if (!run.problem.empty()) {
             Fail(kBadPackage, "part " + std::string(partName) + " " + run.problem);
         }
         for (const uint32_t entry : run.entries) {
-            location.entries.push_back(archive_->EntryAt(entry));
+            location.entries.Add(archive_->EntryAt(entry));
         }
     } else {
-        location.entries.push_back(archive_->EntryAt(item->entry));
+        location.entries.Add(archive_->EntryAt(item->entry));
     }
     for (const ZipEntry& entry : location.entries) {
         location.storedSize += entry.storedSize;
         location.fullSize += entry.fullSize;
     }
+    return true;
+}
+
+PartLocation Package::Locate(std::string_view partName) const {
+    PartLocation location;
+    if (!TryLocate(partName, location)) {
+        Fail(kMissingPart, "part " + std::string(partName) + " is missing from the package");
+    }
     return location;
 }
 
+bool Package::FoldedLess::operator()(std::string_view a, std::string_view b) const {
+    const size_t common = std::min(a.size(), b.size());
+    for (size_t i = 0; i < common; ++i) {
+        const char x = Folded(a[i]);
+        const char y = Folded(b[i]);
+        if (x != y) {
+            return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+        }
+    }
+    return a.size() < b.size();
+}
+
 std::string Package::ContentTypeOf(std::string_view partName) const {
-    auto override = overrides_.find(FoldPartName(partName));
+    auto override = overrides_.find(partName);
     if (override != overrides_.end()) {
         return override->second;
     }
-    auto fallback = defaults_.find(ExtensionOf(partName));
+    const size_t slash = partName.rfind('/');
+    const size_t dot = partName.rfind('.');
+    const std::string_view extension =
+        dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)
+            ? std::string_view()
+            : partName.substr(dot + 1);
+    auto fallback = defaults_.find(extension);
     if (fallback != defaults_.end()) {
         return fallback->second;
     }
@@ -298,6 +332,32 @@ private:
 std::unique_ptr<ByteSource> Package::OpenPart(const PartLocation& location,
                                               const std::string& partName) const {
     return std::make_unique<PiecesSource>(archive_, location, partName);
+}
+
+bool Package::IsSmall(const PartLocation& location) {
+    constexpr uint64_t kSmallPartBytes = 64 * 1024;
+    uint64_t stored = 0;
+    for (const ZipEntry& entry : location.entries) {
+        // Sizes as declared, so each is bounded before they are added up.
+        if (entry.storedSize > kSmallPartBytes || entry.fullSize > kSmallPartBytes) {
+            return false;
+        }
+        stored += entry.storedSize;
+    }
+    return stored <= kSmallPartBytes && location.fullSize <= kSmallPartBytes;
+}
+
+void Package::ReadWhole(const PartLocation& location, const std::string& partName,
+                        EntryInflater& inflater, std::string& out) const {
+    out.clear();
+    uint64_t charged = 0;
+    for (const ZipEntry& entry : location.entries) {
+        if (location.entries.size() > 1 &&
+            (charged += entry.fullSize) > archive_->Limits().maxPartBytes) {
+            Fail(kTooLarge, partName + ": its pieces hold more than a part may");
+        }
+        inflater.Append(*archive_, entry, partName, out);
+    }
 }
 
 std::unique_ptr<ByteSource> Package::OpenPart(std::string_view partName) const {

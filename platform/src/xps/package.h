@@ -12,8 +12,34 @@
 
 namespace platform::xps {
 
+// The entries of a part: one, or its pieces in order. Most parts have one, kept in place.
+class PartEntries {
+public:
+    void Add(const ZipEntry& entry) {
+        if (count_ == 1) {
+            pieces_.push_back(single_);
+        }
+        if (count_ == 0) {
+            single_ = entry;
+        } else {
+            pieces_.push_back(entry);
+        }
+        ++count_;
+    }
+    size_t size() const { return count_; }
+    const ZipEntry* begin() const { return count_ > 1 ? pieces_.data() : &single_; }
+    const ZipEntry* end() const { return begin() + count_; }
+    const ZipEntry& operator[](size_t index) const { return begin()[index]; }
+    const ZipEntry& front() const { return *begin(); }
+
+private:
+    ZipEntry single_;
+    std::vector<ZipEntry> pieces_; // all of them, once there are two
+    size_t count_ = 0;
+};
+
 struct PartLocation {
-    std::vector<ZipEntry> entries; // one, or the pieces in order
+    PartEntries entries;
     uint64_t storedSize = 0;
     uint64_t fullSize = 0;
 };
@@ -25,6 +51,9 @@ public:
     static std::shared_ptr<Package> Open(const std::string& path, const XpsPackageLimits& limits);
 
     bool Contains(std::string_view partName) const;
+    // Where the part's bytes are, or false when there is no such part: one lookup where
+    // Contains and Locate take two. Throws when its pieces are damaged.
+    bool TryLocate(std::string_view partName, PartLocation& location) const;
     // Where the part's bytes are; throws when there is no such part or its pieces are damaged.
     PartLocation Locate(std::string_view partName) const;
     // The content type of a part by the package's [Content_Types].xml; throws when none applies.
@@ -33,6 +62,12 @@ public:
     std::unique_ptr<ByteSource> OpenPart(std::string_view partName) const;
     std::unique_ptr<ByteSource> OpenPart(const PartLocation& location,
                                          const std::string& partName) const;
+    // Replaces out by the part's whole content, checked as OpenPart checks it, inflated with
+    // inflater; for small parts (see IsSmall).
+    void ReadWhole(const PartLocation& location, const std::string& partName,
+                   EntryInflater& inflater, std::string& out) const;
+    // Whether a part is small enough to be read whole rather than streamed.
+    static bool IsSmall(const PartLocation& location);
 
     ZipArchive& Archive() const { return *archive_; }
     const std::shared_ptr<ZipArchive>& SharedArchive() const { return archive_; }
@@ -58,8 +93,14 @@ private:
     std::shared_ptr<ZipArchive> archive_;
     std::vector<IndexItem> items_; // sorted by hash
     std::vector<PieceRun> pieceRuns_;
-    std::map<std::string, std::string> defaults_;  // extension (lower case) -> content type
-    std::map<std::string, std::string> overrides_; // folded part name -> content type
+    // Ordered as part names compare, without regard to ASCII case, so that a name is found
+    // as it is written.
+    struct FoldedLess {
+        using is_transparent = void;
+        bool operator()(std::string_view a, std::string_view b) const;
+    };
+    std::map<std::string, std::string, FoldedLess> defaults_;  // extension -> content type
+    std::map<std::string, std::string, FoldedLess> overrides_; // part name -> content type
 };
 
 } // namespace platform::xps

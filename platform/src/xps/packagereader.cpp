@@ -49,8 +49,8 @@ public:
             Fail(kBadPackage, "the package has no /_rels/.rels");
         }
         std::optional<std::string> start;
-        packageRelationships_ =
-            RelationshipsParser().Parse(*package_->OpenPart(relsName), relsName);
+        const std::span<const Relationship> relationships = RelationshipsOf("/");
+        packageRelationships_.assign(relationships.begin(), relationships.end());
         for (const Relationship& r : packageRelationships_) {
             std::optional<XpsFlavour> flavour;
             if (r.type == std::string(NamesOf(XpsFlavour_MicrosoftXps).relationshipBase) +
@@ -79,6 +79,10 @@ public:
                  "the package has no FixedDocumentSequence: it is not an XPS document");
         }
         sequenceName_ = *start;
+        const std::string base(NamesOf(flavour_).relationshipBase);
+        printTicketType_ = base + "printticket";
+        requiredResourceType_ = base + "required-resource";
+        restrictedFontType_ = base + "restricted-font";
     }
 
     HRESULT STDMETHODCALLTYPE GetXpsPart(IUnknown** part) override {
@@ -108,24 +112,26 @@ public:
 private:
     enum class Stage { XpsDocument, Sequence, Documents, Pages, Done };
 
-    std::string Type(std::string_view lastSegment) const {
-        return std::string(NamesOf(flavour_).relationshipBase) + std::string(lastSegment);
-    }
-
-    // The relationships of a part; *stored receives the part that holds them.
-    std::vector<Relationship>
+    // The relationships of a part, valid until the next call; *stored receives the part that
+    // holds them.
+    std::span<const Relationship>
     RelationshipsOf(const std::string& partName,
                     std::shared_ptr<const PackagePartContent>* stored = nullptr) {
-        const std::string relsName = RelationshipsPartOf(partName);
-        if (!package_->Contains(relsName)) {
+        std::string relsName = RelationshipsPartOf(partName);
+        PartLocation location;
+        if (!package_->TryLocate(relsName, location)) {
             return {};
         }
-        auto content =
-            std::make_shared<PackagePartContent>(package_, relsName, package_->Locate(relsName));
-        if (!relationshipsParser_) {
-            relationshipsParser_ = std::make_unique<RelationshipsParser>();
+        auto content = std::make_shared<PackagePartContent>(package_, std::move(relsName),
+                                                            std::move(location));
+        std::span<const Relationship> relationships;
+        if (Package::IsSmall(content->Location())) {
+            // Read whole with the inflate state and the parser of every such part.
+            package_->ReadWhole(content->Location(), content->Name(), inflater_, relsBytes_);
+            relationships = relationshipsParser_.Parse(relsBytes_, content->Name());
+        } else {
+            relationships = relationshipsParser_.Parse(*content->Open(), content->Name());
         }
-        auto relationships = relationshipsParser_->Parse(*content->Open(), relsName);
         if (stored) {
             *stored = std::move(content);
         }
@@ -190,10 +196,10 @@ private:
 
     // The printticket relationship of a part: at most one, to a part that exists.
     ATL::CComPtr<IPartPrintTicket> TicketOf(const std::string& partName,
-                                            const std::vector<Relationship>& relationships) {
+                                            std::span<const Relationship> relationships) {
         ATL::CComPtr<IPartPrintTicket> ticket;
         for (const Relationship& r : relationships) {
-            if (r.type != Type("printticket")) {
+            if (r.type != printTicketType_) {
                 continue;
             }
             if (ticket) {
@@ -202,17 +208,19 @@ private:
             if (r.external) {
                 Fail(kBadPackage, "the print ticket of " + partName + " lies outside the package");
             }
-            const std::string name = ResolvePartReference(partName, r.target);
-            if (!package_->Contains(name)) {
+            std::string name = ResolvePartReference(partName, r.target);
+            PartLocation location;
+            if (!package_->TryLocate(name, location)) {
                 Fail(kMissingPart, "the print ticket " + name + " of " + partName +
                                        " is missing from the package");
             }
-            const PartLocation location = package_->Locate(name);
             const EXpsCompressionOptions compression = CompressionOf(location);
+            std::string contentType = package_->ContentTypeOf(name);
+            auto content =
+                std::make_shared<PackagePartContent>(package_, name, std::move(location));
             ATL::CComPtr<IUnknown> part;
-            part.Attach(MakePart(PartKind::PrintTicket, name, package_->ContentTypeOf(name),
-                                 std::make_shared<PackagePartContent>(package_, name, location),
-                                 compression));
+            part.Attach(MakePart(PartKind::PrintTicket, std::move(name), std::move(contentType),
+                                 std::move(content), compression));
             part->QueryInterface(&ticket);
         }
         return ticket;
@@ -265,10 +273,10 @@ private:
         state.uri = sequenceName_;
         state.contentType = package_->ContentTypeOf(sequenceName_);
         Measure(sequenceName_, state);
-        const std::vector<Relationship> relationships = RelationshipsOf(sequenceName_);
+        const std::span<const Relationship> relationships = RelationshipsOf(sequenceName_);
         state.ticket = TicketOf(sequenceName_, relationships);
         for (const Relationship& r : relationships) {
-            Carry(r, sequenceName_, {Type("printticket")}, state.carried);
+            Carry(r, sequenceName_, {printTicketType_}, state.carried);
         }
         return MakeSequence(std::move(state));
     }
@@ -277,8 +285,9 @@ private:
     // of handled. Targets that are parts of the structure are not carried: the writer writes
     // those itself.
     void Carry(const Relationship& r, const std::string& source,
-               std::initializer_list<std::string> handled, std::vector<CarriedRelationship>& out) {
-        for (const std::string& type : handled) {
+               std::initializer_list<std::string_view> handled,
+               std::vector<CarriedRelationship>& out) {
+        for (const std::string_view type : handled) {
             if (r.type == type) {
                 return;
             }
@@ -292,19 +301,19 @@ private:
             return;
         }
         carried.target = ResolvePartReference(source, r.target);
-        if (package_->Contains(carried.target)) {
+        PartLocation location;
+        if (package_->TryLocate(carried.target, location)) {
             std::string contentType = package_->ContentTypeOf(carried.target);
             if (contentType == kPageContentType || contentType == kDocumentContentType ||
                 contentType == kSequenceContentType || contentType == kRelationshipsContentType) {
                 Fail(kBadPackage, "a relationship of " + source + " names " + carried.target +
                                       ", a part of the document's structure");
             }
-            const PartLocation location = package_->Locate(carried.target);
             const EXpsCompressionOptions compression = CompressionOf(location);
-            carried.part.Attach(
-                MakePart(PartKind::Other, carried.target, std::move(contentType),
-                         std::make_shared<PackagePartContent>(package_, carried.target, location),
-                         compression));
+            carried.part.Attach(MakePart(
+                PartKind::Other, carried.target, std::move(contentType),
+                std::make_shared<PackagePartContent>(package_, carried.target, std::move(location)),
+                compression));
         }
         out.push_back(std::move(carried));
     }
@@ -332,10 +341,10 @@ private:
         state.uri = *name;
         state.contentType = package_->ContentTypeOf(*name);
         Measure(*name, state);
-        const std::vector<Relationship> relationships = RelationshipsOf(*name);
+        const std::span<const Relationship> relationships = RelationshipsOf(*name);
         state.ticket = TicketOf(*name, relationships);
         for (const Relationship& r : relationships) {
-            Carry(r, *name, {Type("printticket")}, state.carried);
+            Carry(r, *name, {printTicketType_}, state.carried);
         }
         return MakeDocument(std::move(state));
     }
@@ -346,29 +355,31 @@ private:
         if (!name) {
             return nullptr;
         }
-        if (!package_->Contains(*name)) {
+        PartLocation location;
+        if (!package_->TryLocate(*name, location)) {
             Fail(kMissingPart, "the FixedPage " + *name + " named by " +
                                    documentMarkup_->PartName() + " is missing from the package");
         }
         Visit(*name, "FixedPage");
-        const std::vector<Relationship> relationships =
+        const std::span<const Relationship> relationships =
             RelationshipsOf(*name, &state.storedRelationships);
         state.ticket = TicketOf(*name, relationships);
         for (const Relationship& r : relationships) {
-            const bool restricted = r.type == Type("restricted-font");
-            if (r.type != Type("required-resource") && !restricted) {
-                Carry(r, *name, {Type("printticket")}, state.carried);
+            const bool restricted = r.type == restrictedFontType_;
+            if (r.type != requiredResourceType_ && !restricted) {
+                Carry(r, *name, {printTicketType_}, state.carried);
                 continue;
             }
             if (r.external) {
                 Fail(kBadPackage, "a resource of " + *name + " lies outside the package");
             }
-            const std::string resource = ResolvePartReference(*name, r.target);
-            if (!package_->Contains(resource)) {
+            std::string resource = ResolvePartReference(*name, r.target);
+            PartLocation where;
+            if (!package_->TryLocate(resource, where)) {
                 Fail(kMissingPart,
                      "the resource " + resource + " of " + *name + " is missing from the package");
             }
-            const std::string folded = FoldPartName(resource);
+            std::string folded = FoldPartName(resource);
             bool known = false;
             for (const PageResource& existing : state.resources) {
                 known = known || existing.folded == folded;
@@ -376,34 +387,40 @@ private:
             if (known) {
                 continue;
             }
-            const PartLocation location = package_->Locate(resource);
             std::string contentType = package_->ContentTypeOf(resource);
             const PartKind kind = KindOfContentType(contentType);
             if (kind == PartKind::Page) {
                 Fail(kBadPackage, "the resource " + resource + " of " + *name + " is a page");
             }
+            const EXpsCompressionOptions compression = CompressionOf(where);
+            auto content =
+                std::make_shared<PackagePartContent>(package_, resource, std::move(where));
             ATL::CComPtr<IUnknown> part;
-            part.Attach(MakePart(kind, resource, std::move(contentType),
-                                 std::make_shared<PackagePartContent>(package_, resource, location),
-                                 CompressionOf(location)));
-            state.resources.push_back({folded, restricted, part});
+            part.Attach(MakePart(kind, std::move(resource), std::move(contentType),
+                                 std::move(content), compression));
+            state.resources.push_back({std::move(folded), restricted, std::move(part)});
         }
-        const PartLocation location = package_->Locate(*name);
-        return MakePage(*name, package_->ContentTypeOf(*name),
-                        std::make_shared<PackagePartContent>(package_, *name, location),
-                        CompressionOf(location), std::move(state));
+        const EXpsCompressionOptions compression = CompressionOf(location);
+        std::string contentType = package_->ContentTypeOf(*name);
+        auto content = std::make_shared<PackagePartContent>(package_, *name, std::move(location));
+        return MakePage(std::move(*name), std::move(contentType), std::move(content), compression,
+                        std::move(state));
     }
 
     std::shared_ptr<Package> package_;
     XpsFlavour flavour_ = XpsFlavour_MicrosoftXps;
     std::string sequenceName_;
     std::optional<std::string> thumbnailName_;
+    // The relationship types of the package's flavour.
+    std::string printTicketType_, requiredResourceType_, restrictedFontType_;
     Stage stage_ = Stage::XpsDocument;
     std::unique_ptr<MarkupReader> sequenceMarkup_;
     std::unique_ptr<MarkupReader> documentMarkup_;
-    std::unique_ptr<RelationshipsParser> relationshipsParser_; // one for every relationships part
-    std::vector<Relationship> packageRelationships_;           // until the XPS document is made
-    std::unordered_set<uint64_t> visited_; // keys of the documents and pages walked
+    RelationshipsParser relationshipsParser_;        // for every relationships part
+    EntryInflater inflater_;                         // for every small relationships part
+    std::string relsBytes_;                          // the last small relationships part read
+    std::vector<Relationship> packageRelationships_; // until the XPS document is made
+    std::unordered_set<uint64_t> visited_;           // keys of the documents and pages walked
     HRESULT failure_ = S_OK;
     std::string lastError_;
 };

@@ -13,9 +13,8 @@
 namespace platform::xps {
 namespace {
 
-std::string Escaped(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
+// Appends text to out with the characters markup cannot hold as they are escaped.
+void AppendEscaped(std::string& out, std::string_view text) {
     for (const char c : text) {
         switch (c) {
         case '&':
@@ -34,6 +33,12 @@ std::string Escaped(std::string_view text) {
             out += c;
         }
     }
+}
+
+std::string Escaped(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    AppendEscaped(out, text);
     return out;
 }
 
@@ -151,33 +156,46 @@ public:
                 Fail(E_INVALIDARG, "a FixedPage that was not made by this platform was sent");
             }
             WriteContent(*core);
+            // Unchanged relationships are copied as stored; only changed ones are written anew.
+            const bool stored = state->storedRelationships && !state->relationshipsChanged;
             std::string rels;
             for (const PageResource& resource : state->resources) {
-                const std::string name = WritePart(resource.part);
-                rels += Relationship(resource.restricted ? "restricted-font" : "required-resource",
-                                     name);
+                const std::string& name = WritePart(resource.part);
+                if (!stored) {
+                    rels += Relationship(
+                        resource.restricted ? "restricted-font" : "required-resource", name);
+                }
             }
             if (state->ticket) {
-                rels += Relationship("printticket", WritePart(state->ticket));
+                const std::string& name = WritePart(state->ticket);
+                if (!stored) {
+                    rels += Relationship("printticket", name);
+                }
             }
-            rels += WriteCarried(state->carried);
-            if (state->storedRelationships && !state->relationshipsChanged) {
-                // Unchanged: the page's own relationships part, as stored.
-                const std::string name = RelationshipsPartOf(core->uri);
-                Claim(name);
-                NoteContentType(name, std::string(kRelationshipsContentType));
-                CopyStored(name, *state->storedRelationships);
+            if (stored) {
+                WriteCarriedParts(state->carried);
+                const PackagePartContent& relationships = *state->storedRelationships;
+                Claim(relationships.Name());
+                NoteContentType(relationships.Name(), kRelationshipsContentType);
+                CopyStored(relationships.Name(), relationships);
             } else {
+                rels += WriteCarried(state->carried);
                 WriteRelationships(core->uri, rels);
             }
             // The document's markup grows by one reference; the page itself is done.
-            std::string markup =
-                "<PageContent Source=\"" + Escaped(ReferenceFrom(document_->uri, core->uri)) + "\"";
+            std::string& markup = scratch_;
+            markup.assign("<PageContent Source=\"");
+            AppendEscaped(markup, ReferenceFrom(document_->uri, core->uri));
+            markup += '"';
             if (!state->width.empty()) {
-                markup += " Width=\"" + Escaped(state->width) + "\"";
+                markup += " Width=\"";
+                AppendEscaped(markup, state->width);
+                markup += '"';
             }
             if (!state->height.empty()) {
-                markup += " Height=\"" + Escaped(state->height) + "\"";
+                markup += " Height=\"";
+                AppendEscaped(markup, state->height);
+                markup += '"';
             }
             markup += "/>";
             document_->pageReferences.Append(markup);
@@ -308,14 +326,21 @@ private:
         document_.reset();
     }
 
-    // Writes the parts of relationships carried through unread (once each) and answers the
-    // relationships to put beside the others of their source.
-    std::string WriteCarried(const std::vector<CarriedRelationship>& carried) {
-        std::string rels;
+    // Writes the parts of relationships carried through unread (once each).
+    void WriteCarriedParts(const std::vector<CarriedRelationship>& carried) {
         for (const CarriedRelationship& relationship : carried) {
             if (relationship.part) {
                 WritePart(relationship.part);
             }
+        }
+    }
+
+    // Writes the parts of relationships carried through unread (once each) and answers the
+    // relationships to put beside the others of their source.
+    std::string WriteCarried(const std::vector<CarriedRelationship>& carried) {
+        WriteCarriedParts(carried);
+        std::string rels;
+        for (const CarriedRelationship& relationship : carried) {
             rels += "<Relationship Id=\"R" + std::to_string(++relationshipId_) + "\" Type=\"" +
                     Escaped(relationship.type) + "\" Target=\"" + Escaped(relationship.target) +
                     (relationship.external ? "\" TargetMode=\"External\"/>" : "\"/>");
@@ -330,31 +355,42 @@ private:
         }
     }
 
-    void NoteContentType(const std::string& uri, const std::string& contentType) {
+    void NoteContentType(const std::string& uri, std::string_view contentType) {
         const std::string extension = ExtensionOf(uri);
         if (!extension.empty()) {
-            auto [it, added] = defaults_.emplace(extension, contentType);
-            if (added || it->second == contentType) {
+            // Looked up first: most parts repeat a default already noted.
+            auto it = defaults_.find(extension);
+            if (it == defaults_.end()) {
+                defaults_.emplace(extension, std::string(contentType));
+                return;
+            }
+            if (it->second == contentType) {
                 return;
             }
         }
         overrides_.emplace_back(uri, contentType);
     }
 
-    // Writes a resource or ticket once, however many pages name it; answers its name.
-    std::string WritePart(IUnknown* part) {
+    // Writes a resource or ticket once, however many pages name it; answers its name (valid
+    // while part lives).
+    const std::string& WritePart(IUnknown* part) {
         PartCore* core = CoreOf(part);
         if (!core) {
             Fail(E_INVALIDARG, "a part that was not made by this platform was sent");
         }
-        if (written_.count(PartNameKey(core->uri)) == 0) {
-            WriteContent(*core);
+        if (written_.insert(PartNameKey(core->uri)).second) {
+            Write(*core);
         }
         return core->uri;
     }
 
     void WriteContent(const PartCore& core) {
         Claim(core.uri);
+        Write(core);
+    }
+
+    // Writes a part whose name has been claimed.
+    void Write(const PartCore& core) {
         NoteContentType(core.uri, core.contentType);
         if (const PackagePartContent* stored = core.Unchanged()) {
             CopyStored(core.uri, *stored);
@@ -430,6 +466,7 @@ private:
 
     static constexpr size_t kBufferSize = 64 * 1024;
     std::unique_ptr<char[]> buffer_{new char[kBufferSize]}; // for copies, made once
+    std::string scratch_;                                   // a page's reference, built in place
     std::unique_ptr<ZipWriter> zip_;
     XpsFlavour flavour_ = XpsFlavour_MicrosoftXps;
     std::optional<std::string> thumbnailName_;

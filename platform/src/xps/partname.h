@@ -5,6 +5,8 @@
 // case.
 #pragma once
 
+#include "platformexport.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -20,7 +22,8 @@ std::string FoldPartName(std::string_view name);
 // The part a relationship or markup reference points at, resolved against the part that holds
 // it ("/" for the package itself). Throws PackageError when the target is external, leaves the
 // package or is not a part name.
-std::string ResolvePartReference(std::string_view sourcePart, std::string_view target);
+PLATFORM_EXPORT std::string ResolvePartReference(std::string_view sourcePart,
+                                                 std::string_view target);
 
 // The relationships part of a part ("/_rels/.rels" for "/").
 std::string RelationshipsPartOf(std::string_view partName);
@@ -32,7 +35,7 @@ uint64_t PartNameKey(std::string_view name);
 std::string ExtensionOf(std::string_view partName);
 
 // A reference to target written in sourcePart: relative when target lies in sourcePart's
-// folder or below it, else absolute.
-std::string ReferenceFrom(std::string_view sourcePart, std::string_view target);
+// folder or below it, else absolute. A view of target.
+std::string_view ReferenceFrom(std::string_view sourcePart, std::string_view target);
 
 } // namespace platform::xps

@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace platform::xps {
 
@@ -161,33 +162,88 @@ ZipEntry ZipArchive::EntryAt(uint64_t index) const {
     return directory_.EntryAt(index);
 }
 
-std::unique_ptr<ByteSource> ZipArchive::OpenRaw(const ZipEntry& entry) {
+namespace {
+
+// A local header and its name read in one go: on the stack for the names a package has, on
+// the heap for longer ones.
+class LocalHeaderBuffer {
+public:
+    explicit LocalHeaderBuffer(size_t size) : size_(size) {
+        if (size_ > sizeof small_) {
+            large_.resize(size_);
+        }
+    }
+    unsigned char* Data() { return size_ > sizeof small_ ? large_.data() : small_; }
+    size_t Size() const { return size_; }
+
+private:
+    unsigned char small_[kLocalHeaderSize + 226];
+    std::vector<unsigned char> large_;
+    size_t size_;
+};
+
+// Stored bytes read together with their local header when there are no more than this.
+constexpr uint64_t kOneReadBytes = 256 * 1024;
+// Room left for a local header's extra field in that read; a longer one costs a second read.
+constexpr size_t kExtraRoom = 64;
+
+} // namespace
+
+uint64_t ZipArchive::DataOffset(const ZipEntry& entry, const unsigned char* head,
+                                size_t got) const {
     // The local header repeats the name; its own name and extra lengths say where the bytes
     // start, and they must end before the central directory.
     const std::string_view name = directory_.NameOf(entry.index);
-    const uint64_t offset = directory_.LocalHeaderOffset(entry.index);
-    unsigned char header[kLocalHeaderSize];
-    std::string localName(name.size(), '\0');
-    if (!file_.ReadExactly(offset, header, sizeof header) ||
-        Get32(header) != kLocalHeaderSignature ||
-        !file_.ReadExactly(offset + kLocalHeaderSize, localName.data(), localName.size())) {
+    if (got < kLocalHeaderSize + name.size() || Get32(head) != kLocalHeaderSignature) {
         Fail(kBadPackage, std::string(name) + ": the entry's local header is missing or damaged");
     }
-    if (Get16(header + 26) != name.size() || localName != name) {
+    if (Get16(head + 26) != name.size() ||
+        std::string_view(reinterpret_cast<const char*>(head) + kLocalHeaderSize, name.size()) !=
+            name) {
         Fail(kBadPackage, std::string(name) + ": the entry's local header names another entry");
     }
-    const uint64_t start = offset + kLocalHeaderSize + name.size() + Get16(header + 28);
+    const uint64_t start = directory_.LocalHeaderOffset(entry.index) + kLocalHeaderSize +
+                           name.size() + Get16(head + 28);
     const uint64_t limit = directory_.DataLimit();
     if (start > limit || entry.storedSize > limit - start) {
         Fail(kBadPackage, std::string(name) + ": the entry's stored size of " +
                               std::to_string(entry.storedSize) +
                               " bytes runs past the entries of the file");
     }
+    return start;
+}
+
+std::unique_ptr<ByteSource> ZipArchive::OpenRaw(const ZipEntry& entry) {
+    LocalHeaderBuffer head(kLocalHeaderSize + directory_.NameOf(entry.index).size());
+    const size_t got =
+        file_.ReadAt(directory_.LocalHeaderOffset(entry.index), head.Data(), head.Size());
+    const uint64_t start = DataOffset(entry, head.Data(), got);
     return std::make_unique<RawEntrySource>(shared_from_this(), start, entry.storedSize);
 }
 
-std::unique_ptr<ByteSource> ZipArchive::OpenContent(const ZipEntry& entry,
-                                                    const std::string& name) {
+size_t ZipArchive::ReadStored(const ZipEntry& entry, std::vector<unsigned char>& out) {
+    const uint64_t offset = directory_.LocalHeaderOffset(entry.index);
+    const size_t head = kLocalHeaderSize + directory_.NameOf(entry.index).size();
+    // The directory saw to it that the header and name lie before its start.
+    const uint64_t room = directory_.DataLimit() - offset;
+    const uint64_t guess =
+        entry.storedSize <= kOneReadBytes ? head + kExtraRoom + entry.storedSize : head;
+    out.resize(static_cast<size_t>(std::min(guess, room)));
+    const size_t got = file_.ReadAt(offset, out.data(), out.size());
+    const uint64_t skip = DataOffset(entry, out.data(), got) - offset;
+    if (skip + entry.storedSize <= got) {
+        return static_cast<size_t>(skip);
+    }
+    // A long extra field, or more bytes than one read takes.
+    out.resize(static_cast<size_t>(entry.storedSize));
+    if (!file_.ReadExactly(offset + skip, out.data(), out.size())) {
+        Fail(kBadPackage,
+             file_.Path() + ": the package is truncated or damaged: entry data ends early");
+    }
+    return 0;
+}
+
+void ZipArchive::CheckContent(const ZipEntry& entry, const std::string& name) const {
     if (entry.method != kStored && entry.method != kDeflated) {
         Fail(kBadPackage,
              name + ": compression method " + std::to_string(entry.method) + " is not supported");
@@ -204,6 +260,11 @@ std::unique_ptr<ByteSource> ZipArchive::OpenContent(const ZipEntry& entry,
         Fail(kTooLarge, name + ": compressed more than " + std::to_string(limits_.maxRatio) +
                             " to 1, refused as a decompression bomb");
     }
+}
+
+std::unique_ptr<ByteSource> ZipArchive::OpenContent(const ZipEntry& entry,
+                                                    const std::string& name) {
+    CheckContent(entry, name);
     return std::make_unique<CheckedContentSource>(shared_from_this(), OpenRaw(entry), entry, name);
 }
 
@@ -211,6 +272,72 @@ void ZipArchive::ChargeJob(uint64_t bytes, const std::string& name) {
     if (inflated_.fetch_add(bytes) + bytes > limits_.maxJobBytes) {
         Fail(kTooLarge, name + ": the job inflates to more than " +
                             std::to_string(limits_.maxJobBytes) + " bytes");
+    }
+}
+
+struct EntryInflater::Stream {
+    z_stream z{};
+    ~Stream() { inflateEnd(&z); }
+};
+
+EntryInflater::EntryInflater() = default;
+EntryInflater::~EntryInflater() = default;
+
+void EntryInflater::Append(ZipArchive& archive, const ZipEntry& entry, const std::string& name,
+                           std::string& out) {
+    archive.CheckContent(entry, name);
+    if (entry.fullSize > UINT32_MAX / 2 || entry.storedSize > UINT32_MAX / 2) {
+        Fail(kTooLarge, name + ": too large to be read whole");
+    }
+    const size_t start = archive.ReadStored(entry, input_);
+    const size_t base = out.size();
+    // Room past the declared size tells content that is longer than declared, and lets zlib
+    // take its fast path to the last byte.
+    constexpr size_t kSlack = 320;
+    out.resize(base + static_cast<size_t>(entry.fullSize) + kSlack);
+    auto* target = reinterpret_cast<Bytef*>(out.data() + base);
+    size_t produced = 0;
+    if (entry.method == kStored) {
+        std::memcpy(target, input_.data() + start, static_cast<size_t>(entry.storedSize));
+        produced = static_cast<size_t>(entry.storedSize);
+    } else {
+        if (!stream_) {
+            auto stream = std::make_unique<Stream>();
+            UsePlatformAllocator(stream->z);
+            if (inflateInit2(&stream->z, -MAX_WBITS) != Z_OK) {
+                throw std::bad_alloc();
+            }
+            stream_ = std::move(stream);
+        } else if (inflateReset(&stream_->z) != Z_OK) {
+            Fail(E_UNEXPECTED, name + ": the inflate state cannot be reset");
+        }
+        z_stream& z = stream_->z;
+        z.next_in = input_.data() + start;
+        z.avail_in = static_cast<uInt>(entry.storedSize);
+        z.next_out = target;
+        z.avail_out = static_cast<uInt>(entry.fullSize + kSlack);
+        // All input and all room at once: zlib needs no window of its own for that.
+        const int status = inflate(&z, Z_FINISH);
+        produced = static_cast<size_t>(z.next_out - target);
+        if (status == Z_MEM_ERROR) {
+            throw std::bad_alloc();
+        }
+        if (status != Z_STREAM_END && z.avail_out != 0) {
+            Fail(kBadPackage, name + (status == Z_BUF_ERROR && z.avail_in == 0
+                                          ? ": the compressed data ends early"
+                                          : ": the compressed data is damaged"));
+        }
+    }
+    if (produced > entry.fullSize) {
+        Fail(kBadPackage, name + ": the content is longer than the package declares");
+    }
+    out.resize(base + produced);
+    archive.ChargeJob(produced, name);
+    if (produced < entry.fullSize) {
+        Fail(kBadPackage, name + ": the content is shorter than the package declares");
+    }
+    if (crc32(crc32(0, nullptr, 0), target, static_cast<uInt>(produced)) != entry.crc) {
+        Fail(kBadPackage, name + ": the content does not match its CRC");
     }
 }
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform::xps {
 
@@ -43,6 +44,12 @@ public:
     std::unique_ptr<ByteSource> OpenRaw(const ZipEntry& entry);
     // The entry's content, inflated and checked. name is used in messages.
     std::unique_ptr<ByteSource> OpenContent(const ZipEntry& entry, const std::string& name);
+    // Throws what OpenContent throws when the entry's content may not be read: a method other
+    // than stored or deflated, sizes that disagree, a part too large or a decompression bomb.
+    void CheckContent(const ZipEntry& entry, const std::string& name) const;
+    // Reads the entry's stored bytes into out, with its local header in one go where they are
+    // small, and answers where in out they start; throws as OpenRaw does.
+    size_t ReadStored(const ZipEntry& entry, std::vector<unsigned char>& out);
 
     const XpsPackageLimits& Limits() const { return limits_; }
     // Counts inflated bytes against the job's limit; throws when it is passed.
@@ -52,10 +59,34 @@ private:
     ZipArchive(const std::string& path, const XpsPackageLimits& limits);
     friend class RawEntrySource;
 
+    // Checks the local header (at the start of head, got bytes of it read) and answers the
+    // offset of the entry's stored bytes.
+    uint64_t DataOffset(const ZipEntry& entry, const unsigned char* head, size_t got) const;
+
     InputFile file_;
     ZipDirectory directory_;
     XpsPackageLimits limits_;
     std::atomic<uint64_t> inflated_{0};
+};
+
+// Inflates whole entries into memory, one after another, with one zlib state that is reset
+// rather than rebuilt from entry to entry: for the many small parts a reader parses whole (a
+// page's relationships). Checks what OpenContent checks. One thread at a time.
+class PLATFORM_EXPORT EntryInflater {
+public:
+    EntryInflater();
+    ~EntryInflater();
+    EntryInflater(const EntryInflater&) = delete;
+    EntryInflater& operator=(const EntryInflater&) = delete;
+
+    // Appends the entry's content to out. name is used in messages.
+    void Append(ZipArchive& archive, const ZipEntry& entry, const std::string& name,
+                std::string& out);
+
+private:
+    struct Stream;
+    std::unique_ptr<Stream> stream_;   // made for the first deflated entry
+    std::vector<unsigned char> input_; // stored bytes, reused
 };
 
 } // namespace platform::xps

@@ -213,6 +213,37 @@ const HostileCase kCases[] = {
     {"wrong CRC", nullptr,
      [](std::string& zip) { PatchCentral(zip, "Doc/Pages/1.fpage", 16, 0x12345678); }, kBadData,
      "CRC", 4, true},
+    // The same damage in a page's relationships part, which the reader reads whole.
+    {"relationships with a wrong CRC", nullptr,
+     [](std::string& zip) { PatchCentral(zip, "Doc/Pages/_rels/2.fpage.rels", 16, 0x12345678); },
+     kBadData, "CRC", 4},
+    {"relationships longer than declared", nullptr,
+     [](std::string& zip) { PatchCentral(zip, "Doc/Pages/_rels/2.fpage.rels", 24, 10); }, kBadData,
+     "longer than the package declares", 4},
+    {"relationships shorter than declared", nullptr,
+     [](std::string& zip) { PatchCentral(zip, "Doc/Pages/_rels/2.fpage.rels", 24, 5000); },
+     kBadData, "shorter than the package declares", 4},
+    {"relationships whose compressed data is cut short", nullptr,
+     [](std::string& zip) { PatchCentral(zip, "Doc/Pages/_rels/2.fpage.rels", 20, 10); }, kBadData,
+     "compressed data ends early", 4},
+    {"relationships stored past the entries", nullptr,
+     [](std::string& zip) { PatchCentral(zip, "Doc/Pages/_rels/2.fpage.rels", 20, 0x10000000); },
+     kBadData, "runs past the entries of the file", 4},
+    {"large relationships with a wrong CRC",
+     [](auto& e) {
+         Set(e, "Doc/Pages/_rels/2.fpage.rels",
+             Rels(std::string(200000, ' ') + Rel("required-resource", "/Images/dot.png")));
+     },
+     [](std::string& zip) { PatchCentral(zip, "Doc/Pages/_rels/2.fpage.rels", 16, 0x12345678); },
+     kBadData, "CRC", 4},
+    {"large relationships not XML",
+     [](auto& e) {
+         Set(e, "Doc/Pages/_rels/2.fpage.rels", Rels(std::string(200000, ' ') + "<Relationship"));
+     },
+     nullptr, kBadData, "not well-formed XML", 4},
+    {"relationships whose local header names another entry", nullptr,
+     [](std::string& zip) { zip[zip.find("Doc/Pages/_rels/2.fpage.rels") + 20] = 'X'; }, kBadData,
+     "local header names another entry", 4},
     // Decompression bombs, bounded by ratio, by part and by job.
     {"ratio bomb", [](auto& e) { Set(e, "Doc/Pages/1.fpage", Page(4 << 20)); }, nullptr, kTooLarge,
      "decompression bomb", 4, true, Limits(1ull << 30, 1ull << 34, 100, 1 << 16)},

@@ -143,7 +143,8 @@ TEST(XpsReader, ReadsZip64Records) {
 
 // The same job as Python's zipfile writes it in the ways ZIP writers differ: ZIP64 end records
 // and ZIP64 fields, data descriptors behind each entry, an archive comment (one holding what
-// looks like an end record), stored entries.
+// looks like an end record), stored entries, extra fields too long to be read with the local
+// header.
 TEST(XpsReader, ReadsWhatOtherZipWritersWrite) {
     const struct {
         const char* name;
@@ -155,6 +156,7 @@ TEST(XpsReader, ReadsWhatOtherZipWritersWrite) {
         {"comment", "comment=b'printed by a test'"},
         {"comment holding an end record", "comment=b'PK\\x05\\x06' + bytes(18) + b'tail'"},
         {"stored entries", "method=zipfile.ZIP_STORED"},
+        {"long extra fields", "extra=b'\\xfe\\xca\\x00\\x01' + bytes(256)"},
     };
     TempDir dir;
     WriteZip(dir.Path("job.xps"), SmallJob());
@@ -163,7 +165,8 @@ TEST(XpsReader, ReadsWhatOtherZipWritersWrite) {
         const std::string out = dir.Path("variant.xps");
         const std::string script =
             "import io, sys, zipfile\n"
-            "def rewrite(zip64=False, stream=False, comment=b'', method=zipfile.ZIP_DEFLATED):\n"
+            "def rewrite(zip64=False, stream=False, comment=b'', method=zipfile.ZIP_DEFLATED,\n"
+            "            extra=b''):\n"
             "    source = zipfile.ZipFile(sys.argv[1])\n"
             "    if zip64:\n"
             "        zipfile.ZIP_FILECOUNT_LIMIT = 1\n"
@@ -175,6 +178,7 @@ TEST(XpsReader, ReadsWhatOtherZipWritersWrite) {
             "        for info in source.infolist():\n"
             "            entry = zipfile.ZipInfo(info.filename, (1980, 1, 1, 0, 0, 0))\n"
             "            entry.compress_type = method\n"
+            "            entry.extra = extra\n"
             "            with z.open(entry, 'w', force_zip64=zip64) as f:\n"
             "                f.write(source.read(info))\n"
             "        z.comment = comment\n"
@@ -188,6 +192,48 @@ TEST(XpsReader, ReadsWhatOtherZipWritersWrite) {
         EXPECT_EQ(S_OK, walk.result) << walk.message;
         EXPECT_EQ(5u, walk.parts.size());
     }
+}
+
+TEST(XpsReader, ReadsRelationshipsStoredInPieces) {
+    TempDir dir;
+    auto entries = SmallJob();
+    const std::string rels = [&] {
+        for (const Entry& entry : entries) {
+            if (entry.name == "Doc/Pages/_rels/1.fpage.rels") {
+                return entry.bytes;
+            }
+        }
+        return std::string();
+    }();
+    ASSERT_FALSE(rels.empty());
+    SetEntry(entries, "Doc/Pages/_rels/1.fpage.rels", nullptr);
+    SetEntry(entries, "Doc/Pages/_rels/1.fpage.rels/[0].piece", rels.substr(0, 100).c_str());
+    SetEntry(entries, "Doc/Pages/_rels/1.fpage.rels/[1].piece", rels.substr(100, 50).c_str());
+    SetEntry(entries, "Doc/Pages/_rels/1.fpage.rels/[2].last.piece", rels.substr(150).c_str());
+    WriteZip(dir.Path("job.xps"), entries);
+
+    ATL::CComPtr<IFixedPage> page = FirstPage(Open(dir.Path("job.xps")));
+    ASSERT_TRUE(page);
+    EXPECT_EQ("/Tickets/Page1.xml", TicketUri(page));
+    ATL::CComPtr<IUnknown> image;
+    EXPECT_EQ(S_OK, page->GetPagePart(u"/Images/dot.png", &image));
+}
+
+TEST(XpsReader, ReadsLargeRelationshipsPartsAsTheyStream) {
+    // Past the size read whole, a relationships part is parsed as it is inflated.
+    TempDir dir;
+    auto entries = SmallJob();
+    const std::string rels =
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">" +
+        std::string(200000, ' ') +
+        "<Relationship Id=\"R4\" Type=\"http://schemas.microsoft.com/xps/2005/06/printticket\" "
+        "Target=\"/Tickets/Page1.xml\"/></Relationships>";
+    SetEntry(entries, "Doc/Pages/_rels/1.fpage.rels", rels.c_str());
+    WriteZip(dir.Path("job.xps"), entries);
+
+    ATL::CComPtr<IFixedPage> page = FirstPage(Open(dir.Path("job.xps")));
+    ASSERT_TRUE(page);
+    EXPECT_EQ("/Tickets/Page1.xml", TicketUri(page));
 }
 
 TEST(XpsReader, ReadsBytesOnlyWhenAStreamIsRead) {

@@ -1,0 +1,126 @@
+// A 1,000-page job through the built-in copy filter on the pipeline host (what
+// `filterutil run --filter copy IN OUT` does: the filter on its own thread, on the XPS filter
+// base with merging on, joined to the input and output packages by the host), beside the floor
+// measured in the same run: every ZIP entry's stored bytes copied raw with the platform's own
+// ZIP code. Both report wall time and the processor time of the whole process (all threads).
+//
+//   copyfilter_bench [benchmark flags]        both, on a 1,000-page job with a ticket on every
+//                                             page (the job of xpscopy_bench)
+//   copyfilter_bench --once host|floor [JOB [COUNT]]
+//                                             COUNT copies (1 by default) by one of them, for
+//                                             counting instructions: the difference between
+//                                             two counts leaves out the process's start-up
+//                                             (bench/copyfilter-instructions.sh)
+#include "rawentrycopy.h"
+
+#include "builtinfilters.h"
+
+#include <atlbase.h>
+#include <pipelinehost.h>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kPages = 1000;
+
+std::string Folder() {
+    static const std::string folder = [] {
+        char pattern[] = "/tmp/copyfilterbench.XXXXXX";
+        if (!mkdtemp(pattern)) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        return std::string(pattern);
+    }();
+    return folder;
+}
+
+std::string MakeJob() {
+    const std::string path = Folder() + "/job" + std::to_string(kPages) + ".xps";
+    if (!std::filesystem::exists(path)) {
+        const std::string command = "python3 '" COPYFILTERBENCH_MAKE_XPS "' '" + path +
+                                    "' --pages " + std::to_string(kPages) +
+                                    " --lines 40 --page-tickets every";
+        if (std::system(command.c_str()) != 0) {
+            throw std::runtime_error("make-xps failed: " + command);
+        }
+    }
+    return path;
+}
+
+void CopyThroughHost(const std::string& in, const std::string& out) {
+    platformpipeline::Pipeline pipeline;
+    platformpipeline::Filter copy;
+    copy.name = "copy";
+    if (FAILED(filterutil::MakeCopyFilterFactory(&copy.factory))) {
+        throw std::runtime_error("cannot make the copy filter");
+    }
+    pipeline.filters.push_back(copy);
+    platformpipeline::JobSettings settings;
+    settings.input = in;
+    settings.output = out;
+    const platformpipeline::JobResult result = platformpipeline::RunJob(pipeline, settings);
+    if (!result.Succeeded()) {
+        throw std::runtime_error("the job failed: " + result.filter + ": " + result.message);
+    }
+}
+
+using CopyFunction = void (*)(const std::string& in, const std::string& out);
+
+void BM_Copy(benchmark::State& state, CopyFunction copy) {
+    const std::string in = MakeJob();
+    const std::string out = Folder() + "/copy.xps";
+    for (auto _ : state) {
+        copy(in, out);
+    }
+    state.counters["pages"] = kPages;
+}
+BENCHMARK_CAPTURE(BM_Copy, CopyFilterThroughHost, &CopyThroughHost)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Copy, FloorRawEntryCopy, &benchfloor::CopyEntriesRaw)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        if (argc >= 3 && argc <= 5 && std::string(argv[1]) == "--once") {
+            const std::string what = argv[2];
+            const std::string in = argc >= 4 ? std::string(argv[3]) : MakeJob();
+            const int count = argc == 5 ? std::atoi(argv[4]) : 1;
+            const CopyFunction copy = what == "host"    ? &CopyThroughHost
+                                      : what == "floor" ? &benchfloor::CopyEntriesRaw
+                                                        : nullptr;
+            if (!copy) {
+                throw std::runtime_error("--once takes host or floor");
+            }
+            if (count < 1 || count > 1000) {
+                throw std::runtime_error("--once copies from 1 to 1000 times");
+            }
+            for (int i = 0; i < count; ++i) {
+                copy(in, Folder() + "/once.xps");
+            }
+        } else {
+            benchmark::Initialize(&argc, argv);
+            benchmark::RunSpecifiedBenchmarks();
+            benchmark::Shutdown();
+        }
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "copyfilter_bench: %s\n", error.what());
+        std::filesystem::remove_all(Folder());
+        return 1;
+    }
+    std::filesystem::remove_all(Folder());
+    return 0;
+}
