@@ -5,8 +5,19 @@
 # <folder>/<header>.h, and nothing else of the repository: not their sources, not the
 # platform's private folders, not the tools. The platform keeps its headers, under their
 # Windows names, in platform/include/.
+#
+# Installed, the same roots are two folders of the package (cmake/Install.cmake): the
+# platform's headers in include/filterutilities/platform/, and the layers' folders side by side
+# in include/filterutilities/layers/<folder>/, so that a filter built against the package
+# includes <windows.h> and <filterutilities/xpsfilterbase.h> as the library's own sources do.
+include(GNUInstallDirs)
+set(FILTERUTILITIES_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/filterutilities)
+set(FILTERUTILITIES_INSTALL_PLATFORM_INCLUDEDIR ${FILTERUTILITIES_INSTALL_INCLUDEDIR}/platform)
+set(FILTERUTILITIES_INSTALL_LAYERS_INCLUDEDIR ${FILTERUTILITIES_INSTALL_INCLUDEDIR}/layers)
 
-# Gives target, defined in the current folder, the folder's public include root.
+# Gives target, defined in the current folder, the folder's public include root. The headers
+# and their folder are kept on the target (FILTERUTILITIES_PUBLIC_HEADERS,
+# FILTERUTILITIES_HEADER_FOLDER) for the install rules.
 function(filterutilities_public_headers target)
   get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
   set(root ${CMAKE_BINARY_DIR}/include/${target})
@@ -17,10 +28,14 @@ function(filterutilities_public_headers target)
     get_filename_component(name ${header} NAME)
     file(CREATE_LINK ${header} ${root}/${folder}/${name} SYMBOLIC)
   endforeach()
+  set_target_properties(${target} PROPERTIES FILTERUTILITIES_PUBLIC_HEADERS "${headers}"
+                                             FILTERUTILITIES_HEADER_FOLDER ${folder})
   get_target_property(type ${target} TYPE)
   if(type STREQUAL "INTERFACE_LIBRARY")
-    target_include_directories(${target} INTERFACE ${root})
+    set(scope INTERFACE)
   else()
-    target_include_directories(${target} PUBLIC ${root})
+    set(scope PUBLIC)
   endif()
+  target_include_directories(${target} ${scope} $<BUILD_INTERFACE:${root}>
+    $<INSTALL_INTERFACE:${FILTERUTILITIES_INSTALL_LAYERS_INCLUDEDIR}>)
 endfunction()

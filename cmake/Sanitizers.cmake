@@ -34,8 +34,13 @@ if(FILTERUTILITIES_LIBFUZZER)
   endif()
 endif()
 
+# The same flags, as one list, for a build made outside this tree that loads into its programs
+# (a filter module built against the installed package): it must carry the same runtime.
+set(FILTERUTILITIES_SANITIZER_FLAGS "")
 if(sanitizers)
-  add_compile_options(-fsanitize=${sanitizers} -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  set(FILTERUTILITIES_SANITIZER_FLAGS -fsanitize=${sanitizers} -fno-sanitize-recover=all
+                                      -fno-omit-frame-pointer)
+  add_compile_options(${FILTERUTILITIES_SANITIZER_FLAGS})
   add_link_options(-fsanitize=${sanitizers} -fno-sanitize-recover=all)
 endif()
 if(FILTERUTILITIES_LIBFUZZER)
