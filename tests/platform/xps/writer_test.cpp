@@ -439,6 +439,10 @@ const SharedNameCase kSharedNames[] = {
      kNameTaken, nullptr, ""},
 };
 
+void PrintTo(const SharedNameCase& test, std::ostream* out) {
+    *out << test.name;
+}
+
 class SharedNames : public ::testing::TestWithParam<SharedNameCase> {};
 
 TEST_P(SharedNames, AreOnePartWrittenOnceOrARefusedJob) {
@@ -494,10 +498,10 @@ TEST(XpsWriter, CopiesAJobAlikeWhenAllPartNameKeysCollide) {
     MakeJob(dir.Path("in.xps"),
             "--documents 2 --pages 3 --lines 2 --page-tickets every --pieces 3");
     const Walk in = WalkReader(Open(dir.Path("in.xps")), /*readStreams=*/true);
-    Copy(dir.Path("in.xps"), dir.Path("whole.xps"));
+    ASSERT_NO_FATAL_FAILURE(Copy(dir.Path("in.xps"), dir.Path("whole.xps")));
     {
         platformtest::PartNameKeyBits keys(0);
-        Copy(dir.Path("in.xps"), dir.Path("collided.xps"));
+        ASSERT_NO_FATAL_FAILURE(Copy(dir.Path("in.xps"), dir.Path("collided.xps")));
         const Walk out = WalkReader(Open(dir.Path("collided.xps")), /*readStreams=*/true);
         EXPECT_EQ(S_OK, out.result) << out.message;
         EXPECT_EQ(in.parts, out.parts);
