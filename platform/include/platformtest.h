@@ -57,4 +57,19 @@ public:
     FixedTickCount& operator=(const FixedTickCount&) = delete;
 };
 
+// The XPS package code finds part names in its sets by 64-bit keys and then compares the names
+// themselves. With KeepPartNameKeyBits(n) every key made from now on keeps its low n bits
+// alone (0: all names collide), so that tests can show colliding names kept apart;
+// KeepPartNameKeyBits(64) restores whole keys. Change it only while no package is open.
+PLATFORM_EXPORT void KeepPartNameKeyBits(unsigned bits);
+
+// Keeps n bits of part name keys while in scope, and whole keys after.
+class PartNameKeyBits {
+public:
+    explicit PartNameKeyBits(unsigned n) { KeepPartNameKeyBits(n); }
+    ~PartNameKeyBits() { KeepPartNameKeyBits(64); }
+    PartNameKeyBits(const PartNameKeyBits&) = delete;
+    PartNameKeyBits& operator=(const PartNameKeyBits&) = delete;
+};
+
 } // namespace platformtest

@@ -1,6 +1,7 @@
 #include "package.h"
 
 #include "markupreader.h"
+#include "partcontent.h"
 #include "partname.h"
 
 #include <algorithm>
@@ -8,26 +9,6 @@
 
 namespace platform::xps {
 namespace {
-
-// Whether two names are equal without regard to ASCII case.
-bool SameFolded(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    if (a == b) {
-        return true; // most names are written alike
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i];
-        char y = b[i];
-        x = x >= 'A' && x <= 'Z' ? static_cast<char>(x - 'A' + 'a') : x;
-        y = y >= 'A' && y <= 'Z' ? static_cast<char>(y - 'A' + 'a') : y;
-        if (x != y) {
-            return false;
-        }
-    }
-    return true;
-}
 
 char Folded(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -69,6 +50,7 @@ bool ParsePiece(std::string_view segment, uint32_t& number, bool& last) {
 std::shared_ptr<Package> Package::Open(const std::string& path, const XpsPackageLimits& limits) {
     auto package = std::make_shared<Package>();
     package->archive_ = ZipArchive::Open(path, limits);
+    package->identities_ = ReserveContentIdentities(package->archive_->EntryCount());
     package->Index();
     return package;
 }
@@ -90,7 +72,7 @@ void Package::Index() {
     std::string partName; // reused for every entry
     for (uint64_t index = 0; index < count; ++index) {
         const std::string_view name = archive_->NameOf(index);
-        if (SameFolded(name, "[Content_Types].xml")) {
+        if (SamePartName(name, "[Content_Types].xml")) {
             if (contentTypes != count) {
                 Fail(kBadPackage, "the package has two [Content_Types].xml entries");
             }
@@ -125,13 +107,27 @@ void Package::Index() {
         Fail(kBadPackage, "the package has no [Content_Types].xml");
     }
 
+    // Names whose keys collide are told apart by the names themselves: sorted by key, then by
+    // name, so that the pieces of one part and the duplicates of one name lie together.
+    const FoldedLess less;
+    const auto pieceName = [&](const Piece& piece) {
+        const std::string_view name = archive_->NameOf(piece.entry);
+        return name.substr(0, name.rfind('/'));
+    };
     // Group the pieces by part; a run must be numbered 0..n with only its last marked last.
-    std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) {
-        return a.hash != b.hash ? a.hash < b.hash : a.number < b.number;
+    std::sort(pieces.begin(), pieces.end(), [&](const Piece& a, const Piece& b) {
+        if (a.hash != b.hash) {
+            return a.hash < b.hash;
+        }
+        if (less(pieceName(a), pieceName(b))) {
+            return true;
+        }
+        return !less(pieceName(b), pieceName(a)) && a.number < b.number;
     });
     for (size_t start = 0; start < pieces.size();) {
         size_t end = start;
-        while (end < pieces.size() && pieces[end].hash == pieces[start].hash) {
+        while (end < pieces.size() && pieces[end].hash == pieces[start].hash &&
+               SamePartName(pieceName(pieces[end]), pieceName(pieces[start]))) {
             ++end;
         }
         PieceRun run;
@@ -156,13 +152,14 @@ void Package::Index() {
         start = end;
     }
 
-    std::sort(items_.begin(), items_.end(),
-              [](const IndexItem& a, const IndexItem& b) { return a.hash < b.hash; });
+    std::sort(items_.begin(), items_.end(), [&](const IndexItem& a, const IndexItem& b) {
+        return a.hash != b.hash ? a.hash < b.hash : less(EntryPartName(a), EntryPartName(b));
+    });
     for (size_t i = 1; i < items_.size(); ++i) {
         if (items_[i].hash == items_[i - 1].hash) {
             const std::string_view first = EntryPartName(items_[i - 1]);
             const std::string_view second = EntryPartName(items_[i]);
-            if (SameFolded(first, second)) {
+            if (SamePartName(first, second)) {
                 Fail(kBadPackage, "the package holds part /" + std::string(second) +
                                       " twice (as \"/" + std::string(first) + "\" and \"/" +
                                       std::string(second) + "\")");
@@ -217,7 +214,7 @@ const Package::IndexItem* Package::FindItem(std::string_view partName) const {
     auto it = std::lower_bound(items_.begin(), items_.end(), hash,
                                [](const IndexItem& item, uint64_t h) { return item.hash < h; });
     for (; it != items_.end() && it->hash == hash; ++it) {
-        if (SameFolded(EntryPartName(*it), partName.substr(1))) {
+        if (SamePartName(EntryPartName(*it), partName.substr(1))) {
             return &*it;
         }
     }

@@ -68,6 +68,11 @@ public:
                    EntryInflater& inflater, std::string& out) const;
     // Whether a part is small enough to be read whole rather than streamed.
     static bool IsSmall(const PartLocation& location);
+    // The identity of a part's content (see PartContent::Identity): one per entry of the
+    // package, the first piece's for a part in pieces.
+    uint64_t IdentityOf(const PartLocation& location) const {
+        return identities_ + location.entries.front().index;
+    }
 
     ZipArchive& Archive() const { return *archive_; }
     const std::shared_ptr<ZipArchive>& SharedArchive() const { return archive_; }
@@ -91,7 +96,8 @@ private:
     std::string_view EntryPartName(const IndexItem& item) const;
 
     std::shared_ptr<ZipArchive> archive_;
-    std::vector<IndexItem> items_; // sorted by hash
+    uint64_t identities_ = 0;      // the first of the entries' content identities
+    std::vector<IndexItem> items_; // sorted by hash, then by folded name
     std::vector<PieceRun> pieceRuns_;
     // Ordered as part names compare, without regard to ASCII case, so that a name is found
     // as it is written.

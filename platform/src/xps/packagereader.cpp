@@ -6,7 +6,7 @@
 #include "partobjects.h"
 
 #include <optional>
-#include <unordered_set>
+#include <vector>
 
 // {C4A1D3E2-7B5F-4E06-9A8D-2F1B6C0E9D31}: lets XpsGetReaderFlavour find the reader behind an
 // IXpsDocumentProvider.
@@ -318,12 +318,18 @@ private:
         out.push_back(std::move(carried));
     }
 
-    // Remembers a part of the structure; a second visit means the references loop.
-    void Visit(const std::string& name, const char* what) {
-        if (!visited_.insert(PartNameKey(name)).second) {
+    // Remembers a part of the structure by its entry, which no other part shares; a second
+    // visit means the references loop.
+    void Visit(const std::string& name, const PartLocation& location, const char* what) {
+        const uint64_t entry = location.entries.front().index;
+        if (visited_.empty()) {
+            visited_.resize(static_cast<size_t>(package_->Archive().EntryCount()));
+        }
+        if (visited_[entry]) {
             Fail(kBadPackage, std::string(what) + " " + name +
                                   " is referenced twice: the references loop or repeat");
         }
+        visited_[entry] = true;
     }
 
     IUnknown* NextDocument() {
@@ -331,16 +337,18 @@ private:
         if (!name) {
             return nullptr;
         }
-        if (!package_->Contains(*name)) {
+        PartLocation location;
+        if (!package_->TryLocate(*name, location)) {
             Fail(kMissingPart, "the FixedDocument " + *name + " named by " + sequenceName_ +
                                    " is missing from the package");
         }
-        Visit(*name, "FixedDocument");
+        Visit(*name, location, "FixedDocument");
         documentMarkup_ = OpenMarkup(*name, "FixedDocument");
         StructureState state;
         state.uri = *name;
         state.contentType = package_->ContentTypeOf(*name);
-        Measure(*name, state);
+        state.storedSize = location.storedSize;
+        state.fullSize = location.fullSize;
         const std::span<const Relationship> relationships = RelationshipsOf(*name);
         state.ticket = TicketOf(*name, relationships);
         for (const Relationship& r : relationships) {
@@ -360,7 +368,7 @@ private:
             Fail(kMissingPart, "the FixedPage " + *name + " named by " +
                                    documentMarkup_->PartName() + " is missing from the package");
         }
-        Visit(*name, "FixedPage");
+        Visit(*name, location, "FixedPage");
         const std::span<const Relationship> relationships =
             RelationshipsOf(*name, &state.storedRelationships);
         state.ticket = TicketOf(*name, relationships);
@@ -420,7 +428,7 @@ private:
     EntryInflater inflater_;                         // for every small relationships part
     std::string relsBytes_;                          // the last small relationships part read
     std::vector<Relationship> packageRelationships_; // until the XPS document is made
-    std::unordered_set<uint64_t> visited_;           // keys of the documents and pages walked
+    std::vector<bool> visited_;                      // by entry: the documents and pages walked
     HRESULT failure_ = S_OK;
     std::string lastError_;
 };

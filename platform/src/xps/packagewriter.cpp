@@ -7,7 +7,7 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 namespace platform::xps {
@@ -120,7 +120,7 @@ public:
             }
             sequence_ = std::make_unique<Structure>(
                 Describe(sequence, "/FixedDocumentSequence.fdseq", kSequenceContentType));
-            Claim(sequence_->uri);
+            Remember(Claim(sequence_->uri), kSequenceName, kStructurePart);
         });
     }
 
@@ -137,7 +137,7 @@ public:
                 document,
                 "/Documents/" + std::to_string(documents_.size() + 1) + "/FixedDocument.fdoc",
                 kDocumentContentType));
-            Claim(document_->uri);
+            Remember(Claim(document_->uri), kDocumentName, kStructurePart);
             documents_.push_back(document_->uri);
         });
     }
@@ -175,9 +175,9 @@ public:
             if (stored) {
                 WriteCarriedParts(state->carried);
                 const PackagePartContent& relationships = *state->storedRelationships;
-                Claim(relationships.Name());
+                const uint64_t key = Claim(relationships.Name());
                 NoteContentType(relationships.Name(), kRelationshipsContentType);
-                CopyStored(relationships.Name(), relationships);
+                Remember(key, CopyStored(relationships.Name(), relationships), kStructurePart);
             } else {
                 rels += WriteCarried(state->carried);
                 WriteRelationships(core->uri, rels);
@@ -321,7 +321,8 @@ private:
             zip_->Write(chunk.data(), chunk.size());
         }
         zip_->Write(tail.data(), tail.size());
-        zip_->End();
+        // From here on the ZIP writer keeps the document's name.
+        Find(document_->uri, PartNameKey(document_->uri))->name = zip_->End();
         WriteRelationships(document_->uri, document_->relationships);
         document_.reset();
     }
@@ -348,11 +349,57 @@ private:
         return rels;
     }
 
-    // Marks a part name as used; a second part of the same name would break the package.
-    void Claim(const std::string& uri) {
-        if (!written_.insert(PartNameKey(uri)).second) {
+    // What the writer has put under a part name: where the name is kept, and the identity of
+    // the content (see PartContent::Identity) or kStructurePart.
+    struct Written {
+        uint64_t name; // an entry of the ZIP writer, kSequenceName or kDocumentName
+        uint64_t content;
+    };
+    // The sequence's and the current document's names, kept by them until they are written.
+    static constexpr uint64_t kSequenceName = ~0ull;
+    static constexpr uint64_t kDocumentName = ~0ull - 1;
+    // Structure, markup and relationships parts: written once, never shared with another part.
+    static constexpr uint64_t kStructurePart = 0;
+
+    // Whether a name the writer keeps is uri.
+    bool IsNamed(uint64_t name, std::string_view uri) const {
+        if (name == kSequenceName) {
+            return SamePartName(sequence_->uri, uri);
+        }
+        if (name == kDocumentName) {
+            return SamePartName(document_->uri, uri);
+        }
+        // An entry's name lacks the leading "/"; a part in pieces is named by its first piece.
+        const std::string_view entry = zip_->NameOf(name);
+        const std::string_view part = uri.substr(1);
+        return entry.size() >= part.size() && SamePartName(entry.substr(0, part.size()), part) &&
+               (entry.size() == part.size() || entry.substr(part.size(), 2) == "/[");
+    }
+
+    // What was written under uri (whose key is key), or null. Keys may collide: the names
+    // decide.
+    Written* Find(std::string_view uri, uint64_t key) {
+        auto [it, end] = written_.equal_range(key);
+        for (; it != end; ++it) {
+            if (IsNamed(it->second.name, uri)) {
+                return &it->second;
+            }
+        }
+        return nullptr;
+    }
+
+    void Remember(uint64_t key, uint64_t name, uint64_t content) {
+        written_.emplace(key, Written{name, content});
+    }
+
+    // Checks that no part was written under uri, for a part of the structure (a second one
+    // would break the package); answers the name's key.
+    uint64_t Claim(const std::string& uri) {
+        const uint64_t key = PartNameKey(uri);
+        if (Find(uri, key)) {
             Fail(kBadPackage, "two parts named " + uri + " were sent");
         }
+        return key;
     }
 
     void NoteContentType(const std::string& uri, std::string_view contentType) {
@@ -372,40 +419,49 @@ private:
     }
 
     // Writes a resource or ticket once, however many pages name it; answers its name (valid
-    // while part lives).
+    // while part lives). The same content sent again under its name is the same part (one
+    // object, or the reader's objects for one entry of its package); other content under a
+    // name already written is refused, since the parts that name it could not all have theirs.
     const std::string& WritePart(IUnknown* part) {
         PartCore* core = CoreOf(part);
         if (!core) {
             Fail(E_INVALIDARG, "a part that was not made by this platform was sent");
         }
-        if (written_.insert(PartNameKey(core->uri)).second) {
-            Write(*core);
+        const uint64_t key = PartNameKey(core->uri);
+        const uint64_t content = core->content->Identity();
+        if (const Written* written = Find(core->uri, key)) {
+            if (written->content != content) {
+                Fail(kNameTaken, "a different part named " + core->uri +
+                                     " was written already: two parts may not share a name");
+            }
+            return core->uri;
         }
+        Remember(key, Write(*core), content);
         return core->uri;
     }
 
     void WriteContent(const PartCore& core) {
-        Claim(core.uri);
-        Write(core);
+        const uint64_t key = Claim(core.uri);
+        Remember(key, Write(core), kStructurePart);
     }
 
-    // Writes a part whose name has been claimed.
-    void Write(const PartCore& core) {
+    // Writes a part whose name is free; answers its (first) entry.
+    ZipWriter::EntryId Write(const PartCore& core) {
         NoteContentType(core.uri, core.contentType);
         if (const PackagePartContent* stored = core.Unchanged()) {
-            CopyStored(core.uri, *stored);
-            return;
+            return CopyStored(core.uri, *stored);
         }
         auto source = core.content->Open();
         zip_->Begin(EntryNameOf(core.uri), LevelOf(core.compression), core.content->FullSize());
         while (const size_t got = source->Read(buffer_.get(), kBufferSize)) {
             zip_->Write(buffer_.get(), got);
         }
-        zip_->End();
+        return zip_->End();
     }
 
-    // Copies a part's entries as stored, keeping its pieces.
-    void CopyStored(const std::string& uri, const PackagePartContent& stored) {
+    // Copies a part's entries as stored, keeping its pieces; answers the first entry.
+    ZipWriter::EntryId CopyStored(const std::string& uri, const PackagePartContent& stored) {
+        ZipWriter::EntryId first = 0;
         const auto& entries = stored.Location().entries;
         for (size_t i = 0; i < entries.size(); ++i) {
             const ZipEntry& entry = entries[i];
@@ -423,16 +479,20 @@ private:
             while (const size_t got = raw->Read(buffer_.get(), kBufferSize)) {
                 zip_->Write(buffer_.get(), got);
             }
-            zip_->End(); // throws when the stored bytes ended early
+            const ZipWriter::EntryId id = zip_->End(); // throws when the bytes ended early
+            if (i == 0) {
+                first = id;
+            }
         }
+        return first;
     }
 
-    void WriteText(const std::string& uri, const std::string& contentType,
-                   const std::string& text) {
+    ZipWriter::EntryId WriteText(const std::string& uri, const std::string& contentType,
+                                 const std::string& text) {
         NoteContentType(uri, contentType);
         zip_->Begin(EntryNameOf(uri), 6, text.size());
         zip_->Write(text.data(), text.size());
-        zip_->End();
+        return zip_->End();
     }
 
     void WriteRelationships(const std::string& source, const std::string& relationships) {
@@ -440,11 +500,13 @@ private:
             return;
         }
         const std::string name = RelationshipsPartOf(source);
-        Claim(name);
-        WriteText(name, std::string(kRelationshipsContentType),
-                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Relationships xmlns=\"" +
-                      std::string(kPackageRelationships) + "\">" + relationships +
-                      "</Relationships>");
+        const uint64_t key = Claim(name);
+        Remember(key,
+                 WriteText(name, std::string(kRelationshipsContentType),
+                           "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Relationships xmlns=\"" +
+                               std::string(kPackageRelationships) + "\">" + relationships +
+                               "</Relationships>"),
+                 kStructurePart);
     }
 
     void WriteContentTypes() {
@@ -474,7 +536,7 @@ private:
     std::unique_ptr<Structure> sequence_;
     std::unique_ptr<Structure> document_;
     std::vector<std::string> documents_;
-    std::unordered_set<uint64_t> written_; // keys of the part names written
+    std::unordered_multimap<uint64_t, Written> written_; // by the keys of the part names
     std::map<std::string, std::string> defaults_;
     std::vector<std::pair<std::string, std::string>> overrides_;
     unsigned long long relationshipId_ = 0;

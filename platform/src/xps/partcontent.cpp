@@ -1,5 +1,6 @@
 #include "partcontent.h"
 
+#include <atomic>
 #include <cstring>
 
 namespace platform::xps {
@@ -22,6 +23,11 @@ private:
 
 } // namespace
 
+uint64_t ReserveContentIdentities(uint64_t count) {
+    static std::atomic<uint64_t> next{1};
+    return next.fetch_add(count, std::memory_order_relaxed);
+}
+
 std::unique_ptr<ByteSource> MemoryPartContent::Open() const {
     return std::make_unique<MemorySource>(shared_from_this());
 }
@@ -35,6 +41,7 @@ void MemoryPartContent::Append(const void* bytes, size_t count) {
     std::lock_guard lock(mutex_);
     const auto* first = static_cast<const unsigned char*>(bytes);
     bytes_.insert(bytes_.end(), first, first + count);
+    identity_.store(ReserveContentIdentities(1), std::memory_order_relaxed);
 }
 
 size_t MemoryPartContent::CopyOut(uint64_t offset, void* buffer, size_t count) const {

@@ -2,8 +2,11 @@
 
 #include "xps.h"
 
+#include "platformtest.h"
+
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 
 namespace platform::xps {
@@ -134,6 +137,24 @@ std::string FoldPartName(std::string_view name) {
     return folded;
 }
 
+bool SamePartName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i];
+        char y = b[i];
+        if (x != y) {
+            x = x >= 'A' && x <= 'Z' ? static_cast<char>(x - 'A' + 'a') : x;
+            y = y >= 'A' && y <= 'Z' ? static_cast<char>(y - 'A' + 'a') : y;
+            if (x != y) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 std::string ResolvePartReference(std::string_view sourcePart, std::string_view target) {
     auto refuse = [&](const char* why) {
         Fail(kBadPackage,
@@ -230,6 +251,9 @@ uint64_t FoldedWord(uint64_t word) {
     return word | (capitals >> 2);
 }
 
+// The bits of every key kept (platformtest::KeepPartNameKeyBits).
+std::atomic<uint64_t> keyMask{~0ull};
+
 uint64_t Mixed(uint64_t hash) {
     hash ^= hash >> 33;
     hash *= 0xFF51AFD7ED558CCDull;
@@ -255,7 +279,7 @@ uint64_t PartNameKey(std::string_view name) {
         std::memcpy(&word, name.data() + at, name.size() - at);
         hash = Mixed(hash ^ FoldedWord(word));
     }
-    return hash;
+    return hash & keyMask.load(std::memory_order_relaxed);
 }
 
 std::string RelationshipsPartOf(std::string_view partName) {
@@ -285,3 +309,8 @@ std::string_view ReferenceFrom(std::string_view sourcePart, std::string_view tar
 }
 
 } // namespace platform::xps
+
+void platformtest::KeepPartNameKeyBits(unsigned bits) {
+    platform::xps::keyMask.store(bits >= 64 ? ~0ull : (1ull << bits) - 1,
+                                 std::memory_order_relaxed);
+}

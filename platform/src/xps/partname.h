@@ -28,7 +28,12 @@ PLATFORM_EXPORT std::string ResolvePartReference(std::string_view sourcePart,
 // The relationships part of a part ("/_rels/.rels" for "/").
 std::string RelationshipsPartOf(std::string_view partName);
 
-// A 64-bit key of a part name that ignores ASCII case, for sets that must stay small.
+// Whether two part names are the same part's: equal without regard to ASCII case.
+bool SamePartName(std::string_view a, std::string_view b);
+
+// A 64-bit key of a part name that ignores ASCII case, for sets that must stay small. Keys
+// are not names: anyone can make two names collide, so a set that finds a name by its key
+// compares the names too.
 uint64_t PartNameKey(std::string_view name);
 
 // The extension of a part name without its dot, in lower case ("" when it has none).

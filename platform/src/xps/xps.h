@@ -39,6 +39,8 @@ inline constexpr HRESULT kBadPackage = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
 inline constexpr HRESULT kMissingPart = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 inline constexpr HRESULT kTooLarge = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
 inline constexpr HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+// A writer was sent a part under a name it has already written with other content.
+inline constexpr HRESULT kNameTaken = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
 
 [[noreturn]] inline void Fail(HRESULT hr, const std::string& message) {
     throw PackageError(hr, message);

@@ -61,7 +61,8 @@ class ZipWriter::CentralDirectory {
 public:
     using Entry = DirectoryEntry;
 
-    void Add(const Entry& entry) {
+    // Answers where the record lies: its block in the high half, its offset in the low.
+    uint64_t Add(const Entry& entry) {
         const bool wide = (entry.storedSize | entry.fullSize | entry.headerOffset) > kMarker32;
         const size_t size = kFixedSize + (wide ? 24 : 12) + entry.name.size();
         if (blocks_.empty() || blocks_.back().size - blocks_.back().used < size) {
@@ -86,8 +87,17 @@ public:
             }
         }
         std::memcpy(at, entry.name.data(), entry.name.size());
+        const uint64_t id = (static_cast<uint64_t>(blocks_.size() - 1) << 32) | block.used;
         block.used += size;
         ++count_;
+        return id;
+    }
+
+    std::string_view NameAt(uint64_t id) const {
+        const unsigned char* at = blocks_[id >> 32].bytes.get() + (id & 0xFFFFFFFFu);
+        const size_t nameLength = Get16(at + 1);
+        at += kFixedSize + (at[0] & kWide ? 24 : 12);
+        return std::string_view(reinterpret_cast<const char*>(at), nameLength);
     }
 
     // Calls visit with each entry in the order they were added.
@@ -274,7 +284,7 @@ void ZipWriter::Write(const void* bytes, size_t count) {
     }
 }
 
-void ZipWriter::End() {
+ZipWriter::EntryId ZipWriter::End() {
     if (!entry_) {
         Fail(E_UNEXPECTED, Target() + ": an entry was ended that was never begun");
     }
@@ -316,8 +326,13 @@ void ZipWriter::End() {
     remembered.storedSize = entry.storedSize;
     remembered.fullSize = entry.fullSize;
     remembered.headerOffset = entry.headerOffset;
-    central_->Add(remembered);
+    const EntryId id = central_->Add(remembered);
     entry_ = nullptr;
+    return id;
+}
+
+std::string_view ZipWriter::NameOf(EntryId entry) const {
+    return central_->NameAt(entry);
 }
 
 void ZipWriter::WriteCentralRecord(const DirectoryEntry& entry) {

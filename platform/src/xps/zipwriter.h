@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform::xps {
@@ -35,8 +36,14 @@ public:
                   uint32_t crc);
     // The content (after Begin) or the stored bytes (after BeginRaw).
     void Write(const void* bytes, size_t count);
-    // Finishes the entry; after BeginRaw, throws when fewer or more bytes came than declared.
-    void End();
+    // Identifies an entry that has ended, for NameOf.
+    using EntryId = uint64_t;
+    // Finishes the entry and answers its id; after BeginRaw, throws when fewer or more bytes
+    // came than declared.
+    EntryId End();
+    // The name of an entry that has ended, kept for the central directory (valid while the
+    // writer lives): callers that must tell names apart need not keep copies of their own.
+    std::string_view NameOf(EntryId entry) const;
 
     // Writes the central directory and moves the file to the target.
     void Commit();

@@ -2,6 +2,8 @@
 // shared resources written once, the flavour kept, and no output unless the job closes.
 #include "xpstest.h"
 
+#include <platformtest.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -312,6 +314,207 @@ TEST(XpsWriter, CarriesRelationshipsTheInterfacesDoNotShow) {
                                      .find("application/vnd.ms-package.xps-storyfragments+xml"));
     const Walk walk = WalkReader(Open(out), /*readStreams=*/true);
     EXPECT_EQ(S_OK, walk.result) << walk.message;
+}
+
+} // namespace
+
+namespace {
+
+// A part made by the writer, its content text, with the stream it was written through.
+struct NewPart {
+    ATL::CComPtr<IUnknown> part;
+    ATL::CComPtr<IPrintWriteStream> stream;
+};
+
+NewPart MakeNewPart(IXpsDocumentConsumer* writer, const char16_t* uri, REFIID iid,
+                    const std::string& text) {
+    NewPart made;
+    EXPECT_EQ(S_OK, writer->GetNewEmptyPart(uri, iid, reinterpret_cast<void**>(&made.part),
+                                            &made.stream));
+    ULONG written = 0;
+    EXPECT_EQ(S_OK,
+              made.stream->WriteBytes(text.data(), static_cast<ULONG>(text.size()), &written));
+    return made;
+}
+
+template <class Interface>
+ATL::CComPtr<Interface> As(IUnknown* part) {
+    ATL::CComPtr<Interface> typed;
+    EXPECT_EQ(S_OK, part->QueryInterface(&typed));
+    return typed;
+}
+
+constexpr HRESULT kNameTaken = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+const std::string kPng("\x89PNG\r\n\x1a\n not really a picture", 29);
+
+// What a page edit may keep from one page to the next.
+struct Kept {
+    NewPart made;
+    ATL::CComPtr<IUnknown> resource;
+};
+
+struct SharedNameCase {
+    const char* name;
+    // Changes page 1 or 2 of SmallJob before it is sent.
+    std::function<void(IXpsDocumentConsumer*, IFixedPage*, int page, Kept&)> edit;
+    HRESULT expected;
+    const char* entry;   // when the job is written: an entry to read back
+    std::string content; // and its content
+};
+
+const SharedNameCase kSharedNames[] = {
+    {"the reader's objects for one entry, named by two pages",
+     [](IXpsDocumentConsumer*, IFixedPage*, int, Kept&) {}, S_OK, "Images/dot.png", kPng},
+    {"one part object sent with two pages",
+     [](IXpsDocumentConsumer*, IFixedPage* page, int number, Kept& kept) {
+         if (number == 1) {
+             ASSERT_EQ(S_OK, page->GetPagePart(u"/Images/dot.png", &kept.resource));
+         } else {
+             ASSERT_EQ(S_OK, page->SetPagePart(kept.resource));
+         }
+     },
+     S_OK, "Images/dot.png", kPng},
+    {"the reader's part sent recompressed with one page",
+     [](IXpsDocumentConsumer*, IFixedPage* page, int number, Kept&) {
+         ATL::CComPtr<IUnknown> dot;
+         ASSERT_EQ(S_OK, page->GetPagePart(u"/Images/dot.png", &dot));
+         ASSERT_EQ(S_OK, As<IPartBase>(dot)->SetPartCompression(
+                             number == 2 ? Compression_Fast : Compression_NotCompressed));
+     },
+     S_OK, "Images/dot.png", kPng},
+    {"a new part shared by two pages",
+     [](IXpsDocumentConsumer* writer, IFixedPage* page, int number, Kept& kept) {
+         if (number == 1) {
+             kept.made = MakeNewPart(writer, u"/Tickets/New.xml", IID_IPartPrintTicket, "<new/>");
+             kept.made.stream->Close();
+         }
+         ASSERT_EQ(S_OK, page->SetPrintTicket(As<IPartPrintTicket>(kept.made.part)));
+     },
+     S_OK, "Tickets/New.xml", "<new/>"},
+    {"a ticket rewritten under its own name before it was written",
+     [](IXpsDocumentConsumer* writer, IFixedPage* page, int number, Kept&) {
+         if (number == 1) {
+             NewPart made =
+                 MakeNewPart(writer, u"/Tickets/Page1.xml", IID_IPartPrintTicket, "<edited/>");
+             ASSERT_EQ(S_OK, page->SetPrintTicket(As<IPartPrintTicket>(made.part)));
+         }
+     },
+     S_OK, "Tickets/Page1.xml", "<edited/>"},
+    {"a ticket rewritten under the name the job's ticket still uses",
+     [](IXpsDocumentConsumer* writer, IFixedPage* page, int number, Kept&) {
+         if (number == 2) {
+             NewPart made =
+                 MakeNewPart(writer, u"/Tickets/Job.xml", IID_IPartPrintTicket, "<edited/>");
+             ASSERT_EQ(S_OK, page->SetPrintTicket(As<IPartPrintTicket>(made.part)));
+         }
+     },
+     kNameTaken, nullptr, ""},
+    {"new content under a resource's name in other case",
+     [](IXpsDocumentConsumer* writer, IFixedPage* page, int number, Kept&) {
+         if (number == 2) {
+             NewPart made = MakeNewPart(writer, u"/IMAGES/Dot.png", IID_IPartImage, "other");
+             ASSERT_EQ(S_OK, page->DeleteResource(u"/Images/dot.png"));
+             ASSERT_EQ(S_OK, page->SetPagePart(made.part));
+         }
+     },
+     kNameTaken, nullptr, ""},
+    {"a resource under the name of a page",
+     [](IXpsDocumentConsumer* writer, IFixedPage* page, int number, Kept&) {
+         if (number == 2) {
+             NewPart made = MakeNewPart(writer, u"/Doc/Pages/1.fpage", IID_IPartBase, "x");
+             ASSERT_EQ(S_OK, page->SetPagePart(made.part));
+         }
+     },
+     kNameTaken, nullptr, ""},
+    {"a new part written to again after it was sent",
+     [](IXpsDocumentConsumer* writer, IFixedPage* page, int number, Kept& kept) {
+         if (number == 1) {
+             kept.made = MakeNewPart(writer, u"/Tickets/New.xml", IID_IPartPrintTicket, "<a/>");
+         } else {
+             ULONG written = 0;
+             ASSERT_EQ(S_OK, kept.made.stream->WriteBytes("<b/>", 4, &written));
+         }
+         ASSERT_EQ(S_OK, page->SetPrintTicket(As<IPartPrintTicket>(kept.made.part)));
+     },
+     kNameTaken, nullptr, ""},
+};
+
+void PrintTo(const SharedNameCase& test, std::ostream* out) {
+    *out << test.name;
+}
+
+class SharedNames : public ::testing::TestWithParam<SharedNameCase> {};
+
+TEST_P(SharedNames, AreOnePartWrittenOnceOrARefusedJob) {
+    const SharedNameCase& test = GetParam();
+    TempDir dir;
+    WriteZip(dir.Path("in.xps"), SmallJob());
+    ATL::CComPtr<IXpsDocumentProvider> reader = Open(dir.Path("in.xps"));
+    ATL::CComPtr<IXpsDocumentConsumer> writer = Create(dir.Path("out.xps"));
+    ASSERT_TRUE(reader && writer);
+    Kept kept;
+    int pages = 0;
+    HRESULT hr = S_OK;
+    while (SUCCEEDED(hr)) {
+        ATL::CComPtr<IUnknown> part;
+        ASSERT_EQ(S_OK, reader->GetXpsPart(&part));
+        if (!part) {
+            hr = writer->CloseSender();
+            break;
+        }
+        ATL::CComPtr<IFixedPage> page;
+        if (SUCCEEDED(part->QueryInterface(&page))) {
+            test.edit(writer, page, ++pages, kept);
+        }
+        hr = XpsSendPart(writer, part);
+    }
+    EXPECT_EQ(test.expected, hr);
+    if (FAILED(test.expected)) {
+        ATL::CComBSTR text;
+        ASSERT_EQ(S_OK, As<IXpsPackageStatus>(writer)->GetLastErrorText(&text));
+        EXPECT_NE(std::string::npos, Narrow(text).find("was written already")) << Narrow(text);
+        EXPECT_EQ(test.expected, writer->CloseSender()); // the job stays failed
+        EXPECT_EQ(std::vector<std::string>{"in.xps"}, dir.Names());
+        return;
+    }
+    const std::string out = dir.Path("out.xps");
+    EXPECT_EQ(test.content, ZipContent(out, test.entry));
+    ByName(ListZip(out)); // fails on a name written twice
+    const Walk walk = WalkReader(Open(out), /*readStreams=*/true);
+    EXPECT_EQ(S_OK, walk.result) << walk.message;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SharedNames, ::testing::ValuesIn(kSharedNames),
+                         NamedByField<SharedNameCase>);
+
+} // namespace
+
+namespace {
+
+// Part names are found by 64-bit keys that anyone can make collide; with every key the same,
+// the names alone must keep parts apart: pages in pieces, shared fonts, tickets on every page.
+TEST(XpsWriter, CopiesAJobAlikeWhenAllPartNameKeysCollide) {
+    TempDir dir;
+    MakeJob(dir.Path("in.xps"),
+            "--documents 2 --pages 3 --lines 2 --page-tickets every --pieces 3");
+    const Walk in = WalkReader(Open(dir.Path("in.xps")), /*readStreams=*/true);
+    ASSERT_NO_FATAL_FAILURE(Copy(dir.Path("in.xps"), dir.Path("whole.xps")));
+    {
+        platformtest::PartNameKeyBits keys(0);
+        ASSERT_NO_FATAL_FAILURE(Copy(dir.Path("in.xps"), dir.Path("collided.xps")));
+        const Walk out = WalkReader(Open(dir.Path("collided.xps")), /*readStreams=*/true);
+        EXPECT_EQ(S_OK, out.result) << out.message;
+        EXPECT_EQ(in.parts, out.parts);
+    }
+    const auto whole = ByName(ListZip(dir.Path("whole.xps")));
+    const auto collided = ByName(ListZip(dir.Path("collided.xps")));
+    ASSERT_EQ(whole.size(), collided.size());
+    for (const auto& [name, entry] : whole) {
+        auto same = collided.find(name);
+        ASSERT_NE(collided.end(), same) << name;
+        EXPECT_EQ(entry.crc, same->second.crc) << name;
+        EXPECT_EQ(entry.fullSize, same->second.fullSize) << name;
+    }
 }
 
 } // namespace
