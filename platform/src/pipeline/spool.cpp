@@ -325,11 +325,18 @@ public:
         spool_->cancelled = true;
         spool_->changed.notify_all();
     }
-    bool WriterEnded() override {
+    bool WriterClosed() override {
+        std::lock_guard lock(spool_->mutex);
+        return spool_->ready;
+    }
+    void ReaderReturned() override {
+        std::lock_guard lock(spool_->mutex);
+        spool_->readerGone = true;
+    }
+    void WriterReturned() override {
         std::lock_guard lock(spool_->mutex);
         spool_->writerGone = true;
         spool_->changed.notify_all();
-        return spool_->ready;
     }
 
 protected:
@@ -340,9 +347,7 @@ class PartsToBytes final : public SpoolLink {
 public:
     PartsToBytes(std::shared_ptr<SpoolState> spool, ATL::CComPtr<IXpsDocumentConsumer> writer)
         : SpoolLink(std::move(spool)), writer_(std::move(writer)) {}
-    bool ReaderEnded() override {
-        std::lock_guard lock(spool_->mutex);
-        spool_->readerGone = true;
+    bool ReadToEnd() override {
         return true; // a byte reader may read what it needs, where it needs
     }
     ATL::CComPtr<IUnknown> Reader() override {
@@ -361,9 +366,8 @@ public:
     BytesToParts(std::shared_ptr<SpoolState> spool, std::shared_ptr<JobState> job,
                  std::string writerName)
         : SpoolLink(std::move(spool)), job_(std::move(job)), writerName_(std::move(writerName)) {}
-    bool ReaderEnded() override {
+    bool ReadToEnd() override {
         std::lock_guard lock(spool_->mutex);
-        spool_->readerGone = true;
         return spool_->readToEnd;
     }
     ATL::CComPtr<IUnknown> Reader() override {
@@ -382,8 +386,10 @@ class FileInput final : public Link {
 public:
     explicit FileInput(std::string path) : path_(std::move(path)) {}
     void Cancel() override {}
-    bool ReaderEnded() override { return true; }
-    bool WriterEnded() override { return true; }
+    bool ReadToEnd() override { return true; }
+    bool WriterClosed() override { return true; }
+    void ReaderReturned() override {}
+    void WriterReturned() override {}
     ATL::CComPtr<IUnknown> Reader() override {
         return NewObject<IPrintReadStream, FileReadStream>(path_, nullptr);
     }
