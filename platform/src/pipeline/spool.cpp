@@ -59,6 +59,7 @@ struct SpoolState {
     bool readerGone = false;
     bool cancelled = false;
     bool readToEnd = false; // a parts reader was handed the null part
+    bool opened = false;    // a bytes reader opened the complete file
     Fd writeFd;             // the bytes writer's file until it closes
 
     // Waits until the file is complete; kCancelled or kBrokenPipe when it never will be.
@@ -154,7 +155,14 @@ private:
             }
         }
         fd_.Set(open(path_.c_str(), O_RDONLY | O_CLOEXEC));
-        return fd_.Get() < 0 ? FromErrno(errno) : S_OK;
+        if (fd_.Get() < 0) {
+            return FromErrno(errno);
+        }
+        if (spool_) {
+            std::lock_guard lock(spool_->mutex);
+            spool_->opened = true;
+        }
+        return S_OK;
     }
 
     std::string path_;
@@ -347,8 +355,11 @@ class PartsToBytes final : public SpoolLink {
 public:
     PartsToBytes(std::shared_ptr<SpoolState> spool, ATL::CComPtr<IXpsDocumentConsumer> writer)
         : SpoolLink(std::move(spool)), writer_(std::move(writer)) {}
+    // A byte reader may read what it needs, where it needs; one that never opened the file
+    // read none of it.
     bool ReadToEnd() override {
-        return true; // a byte reader may read what it needs, where it needs
+        std::lock_guard lock(spool_->mutex);
+        return spool_->opened;
     }
     ATL::CComPtr<IUnknown> Reader() override {
         return NewObject<IPrintReadStream, FileReadStream>(spool_->path, spool_);

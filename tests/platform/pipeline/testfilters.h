@@ -66,7 +66,8 @@ struct Script {
         FailAtPage,     // StartOperation answers hr at page `page`
         ShutdownAtPage, // RequestShutdown(hr) at page `page`, then carry on until stopped
         NeverRead,      // close the output and finish without reading, once the upstream
-                        // filter has begun `upstreamSends` sends (it waits for room then)
+                        // filter has begun `upstreamSends` sends (it waits for room then);
+                        // with bytes, finish at once, reading and closing nothing
         NoFinish,       // pass everything but never call FilterFinished
         NoClose,        // pass everything but never close the output; return once the
                         // downstream filter waits for a part beyond the last one sent
@@ -244,6 +245,9 @@ private:
         }
         if (FAILED(hr)) {
             return hr;
+        }
+        if (script_.act == Script::Act::NeverRead) {
+            return S_OK;
         }
         if (script_.act == Script::Act::Garbage) {
             static constexpr char kGarbage[] = "these bytes are no XPS package";
