@@ -8,7 +8,10 @@
 // of its own; the job ends when every filter has called FilterFinished and returned. A filter
 // that calls RequestShutdown or fails ends the job for all of them: every filter gets
 // ShutdownOperation, every queue is emptied, every thread is joined, no output file is left,
-// and the result names the first failure.
+// and the result names the first failure. A filter that breaks a rule by returning (its input
+// unread, its output left open, no FilterFinished) fails as it returns: its neighbours learn
+// of the return only through the shutdown, so none is named for the broken pipe or the short
+// input the filter left behind.
 #pragma once
 
 #include "atlbase.h"

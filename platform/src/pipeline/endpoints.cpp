@@ -93,8 +93,10 @@ class PartsInput final : public Link {
 public:
     explicit PartsInput(std::shared_ptr<InputState> input) : input_(std::move(input)) {}
     void Cancel() override { input_->cancelled = true; }
-    bool ReaderEnded() override { return input_->readToEnd; }
-    bool WriterEnded() override { return true; }
+    bool ReadToEnd() override { return input_->readToEnd; }
+    bool WriterClosed() override { return true; }
+    void ReaderReturned() override {}
+    void WriterReturned() override {}
     ATL::CComPtr<IUnknown> Reader() override {
         return NewObject<IXpsDocumentProvider, InputProvider>(input_);
     }
@@ -205,11 +207,13 @@ public:
         std::lock_guard lock(output_->mutex);
         output_->cancelled = true;
     }
-    bool ReaderEnded() override { return true; }
-    bool WriterEnded() override {
+    bool ReadToEnd() override { return true; }
+    bool WriterClosed() override {
         std::lock_guard lock(output_->mutex);
         return output_->closed;
     }
+    void ReaderReturned() override {}
+    void WriterReturned() override {}
     ATL::CComPtr<IUnknown> Reader() override { return nullptr; }
     ATL::CComPtr<IUnknown> Writer() override {
         return NewObject<IXpsDocumentConsumer, OutputConsumer>(output_);

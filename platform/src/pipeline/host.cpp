@@ -461,16 +461,24 @@ private:
                 job_->Fail(FailedAt::Filter, name, E_UNEXPECTED,
                            "StartOperation returned before the filter called FilterFinished");
             }
-            // A job that failed is being shut down: its filters are told to stop before their
-            // links wake them (ShutDown), so the links are left alone here, lest a neighbour
-            // take a link ended now for a failure of its own.
-            if (!job_->Failed() && !links_[i]->ReaderEnded()) {
+            // A rule the filter broke by returning is broken as it returns: it is recorded
+            // before a neighbour can learn of the return, so that no neighbour, woken by a
+            // broken pipe or an input that stops short, fails in a race with it and is named
+            // first.
+            if (!job_->Failed() && !links_[i]->ReadToEnd()) {
                 job_->Fail(FailedAt::Filter, name, kBrokenPipe,
                            "the filter finished before reading all of its input");
             }
-            if (!job_->Failed() && !links_[i + 1]->WriterEnded()) {
+            if (!job_->Failed() && !links_[i + 1]->WriterClosed()) {
                 job_->Fail(FailedAt::Filter, name, E_UNEXPECTED,
                            "the filter finished without closing its output");
+            }
+            // A job that failed is being shut down: its filters are told to stop before their
+            // links wake them (ShutDown), so the links are left alone here, lest a neighbour
+            // take a link ended now for a failure of its own.
+            if (!job_->Failed()) {
+                links_[i]->ReaderReturned();
+                links_[i + 1]->WriterReturned();
             }
         } catch (const std::bad_alloc&) {
             job_->Fail(FailedAt::Filter, name, E_OUTOFMEMORY, std::string());

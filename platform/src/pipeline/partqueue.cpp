@@ -74,19 +74,25 @@ public:
         dropped.swap(items_);
         changed_.notify_all();
     }
-    bool ReaderEnded() override {
+    bool ReadToEnd() override {
+        std::lock_guard lock(mutex_);
+        return readToEnd_;
+    }
+    bool WriterClosed() override {
+        std::lock_guard lock(mutex_);
+        return closed_;
+    }
+    void ReaderReturned() override {
         std::deque<ATL::CComPtr<IUnknown>> dropped;
         std::lock_guard lock(mutex_);
         readerGone_ = true;
         dropped.swap(items_);
         changed_.notify_all();
-        return readToEnd_;
     }
-    bool WriterEnded() override {
+    void WriterReturned() override {
         std::lock_guard lock(mutex_);
         writerGone_ = true;
         changed_.notify_all();
-        return closed_;
     }
     ATL::CComPtr<IUnknown> Reader() override;
     ATL::CComPtr<IUnknown> Writer() override;

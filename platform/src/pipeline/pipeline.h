@@ -93,12 +93,17 @@ public:
     // The job is cancelled: every waiter wakes with kCancelled and what the link holds is
     // dropped.
     virtual void Cancel() = 0;
-    // The filter that reads the link has returned; answers whether it read to the end. From
-    // now on a writer gets kBrokenPipe.
-    virtual bool ReaderEnded() = 0;
-    // The filter that writes the link has returned; answers whether it closed its output.
-    // From now on a waiting reader gets kBrokenPipe.
-    virtual bool WriterEnded() = 0;
+    // Whether the filter that reads the link read it to the end. Asked once that filter has
+    // returned, before ReaderReturned.
+    virtual bool ReadToEnd() = 0;
+    // Whether the filter that writes the link closed its output. Asked once that filter has
+    // returned, before WriterReturned.
+    virtual bool WriterClosed() = 0;
+    // The filter that reads the link has returned: from now on a writer gets kBrokenPipe.
+    virtual void ReaderReturned() = 0;
+    // The filter that writes the link has returned: from now on a reader waiting for more
+    // than it sent gets kBrokenPipe.
+    virtual void WriterReturned() = 0;
     // The object a filter is given to read (IXpsDocumentProvider or IPrintReadStream) and the
     // one to write (IXpsDocumentConsumer or IPrintWriteStream). They hold the link, never the
     // other way round. Throw std::bad_alloc.

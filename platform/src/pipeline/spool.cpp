@@ -59,6 +59,7 @@ struct SpoolState {
     bool readerGone = false;
     bool cancelled = false;
     bool readToEnd = false; // a parts reader was handed the null part
+    bool opened = false;    // a bytes reader opened the complete file
     Fd writeFd;             // the bytes writer's file until it closes
 
     // Waits until the file is complete; kCancelled or kBrokenPipe when it never will be.
@@ -154,7 +155,14 @@ private:
             }
         }
         fd_.Set(open(path_.c_str(), O_RDONLY | O_CLOEXEC));
-        return fd_.Get() < 0 ? FromErrno(errno) : S_OK;
+        if (fd_.Get() < 0) {
+            return FromErrno(errno);
+        }
+        if (spool_) {
+            std::lock_guard lock(spool_->mutex);
+            spool_->opened = true;
+        }
+        return S_OK;
     }
 
     std::string path_;
@@ -325,11 +333,18 @@ public:
         spool_->cancelled = true;
         spool_->changed.notify_all();
     }
-    bool WriterEnded() override {
+    bool WriterClosed() override {
+        std::lock_guard lock(spool_->mutex);
+        return spool_->ready;
+    }
+    void ReaderReturned() override {
+        std::lock_guard lock(spool_->mutex);
+        spool_->readerGone = true;
+    }
+    void WriterReturned() override {
         std::lock_guard lock(spool_->mutex);
         spool_->writerGone = true;
         spool_->changed.notify_all();
-        return spool_->ready;
     }
 
 protected:
@@ -340,10 +355,11 @@ class PartsToBytes final : public SpoolLink {
 public:
     PartsToBytes(std::shared_ptr<SpoolState> spool, ATL::CComPtr<IXpsDocumentConsumer> writer)
         : SpoolLink(std::move(spool)), writer_(std::move(writer)) {}
-    bool ReaderEnded() override {
+    // A byte reader may read what it needs, where it needs; one that never opened the file
+    // read none of it.
+    bool ReadToEnd() override {
         std::lock_guard lock(spool_->mutex);
-        spool_->readerGone = true;
-        return true; // a byte reader may read what it needs, where it needs
+        return spool_->opened;
     }
     ATL::CComPtr<IUnknown> Reader() override {
         return NewObject<IPrintReadStream, FileReadStream>(spool_->path, spool_);
@@ -361,9 +377,8 @@ public:
     BytesToParts(std::shared_ptr<SpoolState> spool, std::shared_ptr<JobState> job,
                  std::string writerName)
         : SpoolLink(std::move(spool)), job_(std::move(job)), writerName_(std::move(writerName)) {}
-    bool ReaderEnded() override {
+    bool ReadToEnd() override {
         std::lock_guard lock(spool_->mutex);
-        spool_->readerGone = true;
         return spool_->readToEnd;
     }
     ATL::CComPtr<IUnknown> Reader() override {
@@ -382,8 +397,10 @@ class FileInput final : public Link {
 public:
     explicit FileInput(std::string path) : path_(std::move(path)) {}
     void Cancel() override {}
-    bool ReaderEnded() override { return true; }
-    bool WriterEnded() override { return true; }
+    bool ReadToEnd() override { return true; }
+    bool WriterClosed() override { return true; }
+    void ReaderReturned() override {}
+    void WriterReturned() override {}
     ATL::CComPtr<IUnknown> Reader() override {
         return NewObject<IPrintReadStream, FileReadStream>(path_, nullptr);
     }

@@ -76,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(Host, Chains,
 // A failure and what the job must report: where, who, which HRESULT, and the words.
 struct FailureCase {
     const char* name;
-    std::vector<Script> scripts; // filters a, b, c, ...
+    std::vector<Script> scripts; // filters a, b, c, ...; what they record is made anew per run
     FailedAt at;
     const char* filter;
     HRESULT hr;
@@ -88,26 +88,51 @@ void PrintTo(const FailureCase& test, std::ostream* out) {
     *out << test.name;
 }
 
+constexpr HRESULT kCancelled = HRESULT_FROM_WIN32(ERROR_CANCELLED);
+
 class Failures : public ::testing::TestWithParam<FailureCase> {};
 
+// The first failure is the one that happens first. A filter that breaks a rule by returning
+// (unread input, an output left open, no FilterFinished) fails as it returns, and its
+// neighbours learn of its return only from the job's shutdown: none of them is ever woken by
+// the broken pipe or the unfinished input it leaves, which would make its own failure a race
+// with the filter's.
 TEST_P(Failures, EndTheJobForAllAndNameTheFirst) {
     const FailureCase& test = GetParam();
+    std::vector<Script> scripts = test.scripts;
+    for (Script& script : scripts) {
+        script.record = std::make_shared<testfilters::Record>();
+    }
+    for (size_t i = 0; i < scripts.size(); ++i) {
+        scripts[i].upstream = i > 0 ? scripts[i - 1].record : nullptr;
+        scripts[i].downstream = i + 1 < scripts.size() ? scripts[i + 1].record : nullptr;
+    }
     pipelinetest::Job job(6);
     job.settings.queueDepth = 1;
     platformpipeline::Pipeline pipeline;
-    for (size_t i = 0; i < test.scripts.size(); ++i) {
+    for (size_t i = 0; i < scripts.size(); ++i) {
         pipeline.filters.push_back(
-            InProcess(std::string(1, static_cast<char>('a' + i)), test.scripts[i]));
+            InProcess(std::string(1, static_cast<char>('a' + i)), scripts[i]));
     }
     const platformpipeline::JobResult result = job.Run(pipeline);
     EXPECT_EQ(test.at, result.failedAt);
     EXPECT_EQ(test.filter, result.filter);
     EXPECT_EQ(test.hr, result.hr) << std::hex << result.hr;
     EXPECT_NE(std::string::npos, result.message.find(test.words)) << result.message;
-    for (size_t i = 0; i < test.scripts.size(); ++i) {
+    for (size_t i = 0; i < scripts.size(); ++i) {
         SCOPED_TRACE("filter " + std::string(1, static_cast<char>('a' + i)));
-        EXPECT_EQ(test.started ? 1 : 0, test.scripts[i].record->shutdowns.load());
+        EXPECT_EQ(test.started ? 1 : 0, scripts[i].record->shutdowns.load());
+        const HRESULT stoppedBy = scripts[i].record->linkFailure.load();
+        EXPECT_TRUE(stoppedBy == S_OK || stoppedBy == kCancelled) << std::hex << stoppedBy;
     }
+}
+
+Script NeverReading() {
+    Script script = Acting(Act::NeverRead);
+    // The filter before has filled the one-part queue and waits for room: the return ends its
+    // wait.
+    script.upstreamSends = 2;
+    return script;
 }
 
 constexpr HRESULT kFilterError = static_cast<HRESULT>(0x8004D00Au);
@@ -137,18 +162,32 @@ INSTANTIATE_TEST_SUITE_P(
                                   "asked to shut the job down",
                                   true},
                       FailureCase{"NeverReadsItsInput",
-                                  {Pass(), Acting(Act::NeverRead), Pass()},
+                                  {Pass(), NeverReading(), Pass()},
                                   FailedAt::Filter,
                                   "b",
                                   kBrokenPipe,
                                   "before reading all of its input",
                                   true},
                       FailureCase{"NeverReadsItsInputAsLast",
-                                  {Pass(), Acting(Act::NeverRead)},
+                                  {Pass(), NeverReading()},
                                   FailedAt::Filter,
                                   "b",
                                   kBrokenPipe,
                                   "before reading all of its input",
+                                  true},
+                      FailureCase{"BytesFilterNeverReadsItsSpooledInput",
+                                  {Pass(), Acting(Act::NeverRead, 0, true), Pass()},
+                                  FailedAt::Filter,
+                                  "b",
+                                  kBrokenPipe,
+                                  "before reading all of its input",
+                                  true},
+                      FailureCase{"LeavesItsOutputOpen",
+                                  {Pass(), Acting(Act::NoClose), Pass()},
+                                  FailedAt::Filter,
+                                  "b",
+                                  E_UNEXPECTED,
+                                  "without closing its output",
                                   true},
                       FailureCase{"ForgetsFilterFinished",
                                   {Pass(), Acting(Act::NoFinish)},

@@ -1,6 +1,7 @@
 // Small print filters written against the pipeline interfaces alone, as a driver's filter is:
 // a filter passes what it reads on, and its script makes it fail at a page, ask for shutdown,
-// never read its input, forget FilterFinished, crawl, or write bytes that are no package.
+// never read its input, forget FilterFinished or to close its output, crawl, or write bytes
+// that are no package.
 // Shared by the host's tests (made in process) and the filter module the test build makes.
 #pragma once
 
@@ -9,18 +10,54 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
 namespace testfilters {
 
-// What the filters of one job saw, read by the test once the job is over.
-struct Record {
+// What a filter of one job saw, read by the test once the job is over, and by a neighbour
+// that waits for it to come so far.
+class Record {
+public:
     std::atomic<int> pages{0};     // pages read
     std::atomic<int> shutdowns{0}; // ShutdownOperation calls
     std::atomic<int> mostAhead{0}; // most pages the upstream filter had read beyond this one
+    // The first failure a reader or writer of the pipeline answered (cancelled, a broken
+    // pipe); S_OK while none did.
+    std::atomic<HRESULT> linkFailure{S_OK};
+
+    // A send or a take of a part is about to begin.
+    void BeginSend() { Count(sends_); }
+    void BeginTake() { Count(takes_); }
+    int Sends() const { return Read(sends_); }
+    // Waits until this filter has begun `count` sends, or takes; false when it never does in
+    // a time no healthy job comes near.
+    bool WaitForSends(int count) const { return WaitFor(sends_, count); }
+    bool WaitForTakes(int count) const { return WaitFor(takes_, count); }
+
+private:
+    void Count(int& counter) {
+        std::lock_guard lock(mutex_);
+        ++counter;
+        changed_.notify_all();
+    }
+    int Read(const int& counter) const {
+        std::lock_guard lock(mutex_);
+        return counter;
+    }
+    bool WaitFor(const int& counter, int count) const {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(60), [&] { return counter >= count; });
+    }
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    int sends_ = 0;
+    int takes_ = 0;
 };
 
 struct Script {
@@ -28,8 +65,12 @@ struct Script {
         Pass,           // read everything, send it on, close, FilterFinished
         FailAtPage,     // StartOperation answers hr at page `page`
         ShutdownAtPage, // RequestShutdown(hr) at page `page`, then carry on until stopped
-        NeverRead,      // close the output and finish without reading
+        NeverRead,      // close the output and finish without reading, once the upstream
+                        // filter has begun `upstreamSends` sends (it waits for room then);
+                        // with bytes, finish at once, reading and closing nothing
         NoFinish,       // pass everything but never call FilterFinished
+        NoClose,        // pass everything but never close the output; return once the
+                        // downstream filter waits for a part beyond the last one sent
         Garbage,        // (bytes) write bytes that are no package
         FailInitialize, // InitializeFilter answers hr
         CannotBeMade,   // the class factory answers hr
@@ -41,7 +82,9 @@ struct Script {
     bool bytes = false;                 // reads and writes bytes rather than parts
     std::chrono::milliseconds delay{0}; // per page
     std::shared_ptr<Record> record = std::make_shared<Record>();
-    std::shared_ptr<Record> upstream; // the record of the filter before, for mostAhead
+    std::shared_ptr<Record> upstream;   // the record of the filter before, for mostAhead
+    std::shared_ptr<Record> downstream; // the record of the filter after
+    int upstreamSends = 0;
 };
 
 // IUnknown for one interface, with an atomic count as the pipeline's threads need.
@@ -139,7 +182,10 @@ private:
             return hr;
         }
         if (script_.act == Script::Act::NeverRead) {
-            return out->CloseSender();
+            if (script_.upstream && !script_.upstream->WaitForSends(script_.upstreamSends)) {
+                return kTimedOut;
+            }
+            return Link(out->CloseSender());
         }
         hr = communicator_->RequestReader(reinterpret_cast<void**>(&in));
         if (FAILED(hr)) {
@@ -148,12 +194,18 @@ private:
         int page = 0;
         while (!stop_) {
             ATL::CComPtr<IUnknown> part;
-            hr = in->GetXpsPart(&part);
+            script_.record->BeginTake();
+            hr = Link(in->GetXpsPart(&part));
             if (FAILED(hr)) {
                 return hr;
             }
             if (!part) {
-                return out->CloseSender();
+                if (script_.act != Script::Act::NoClose) {
+                    return Link(out->CloseSender());
+                }
+                const bool waiting = !script_.downstream ||
+                                     script_.downstream->WaitForTakes(script_.record->Sends() + 1);
+                return waiting ? S_OK : kTimedOut;
             }
             bool isPage = false;
             ATL::CComPtr<IFixedPage> probe;
@@ -175,7 +227,8 @@ private:
                     continue; // and wait to be stopped
                 }
             }
-            hr = SendOn(out, part, isPage);
+            script_.record->BeginSend();
+            hr = Link(SendOn(out, part, isPage));
             if (FAILED(hr)) {
                 return hr;
             }
@@ -193,6 +246,9 @@ private:
         if (FAILED(hr)) {
             return hr;
         }
+        if (script_.act == Script::Act::NeverRead) {
+            return S_OK;
+        }
         if (script_.act == Script::Act::Garbage) {
             static constexpr char kGarbage[] = "these bytes are no XPS package";
             ULONG written = 0;
@@ -202,13 +258,13 @@ private:
         BOOL ended = FALSE;
         while (SUCCEEDED(hr) && !ended && !stop_) {
             ULONG read = 0;
-            hr = in->ReadBytes(buffer, sizeof buffer, &read, &ended);
+            hr = Link(in->ReadBytes(buffer, sizeof buffer, &read, &ended));
             ULONG written = 0;
             if (SUCCEEDED(hr) && script_.act == Script::Act::FailAtPage) {
                 return script_.hr; // bytes have no pages: it fails at its first read
             }
             if (SUCCEEDED(hr) && read && script_.act != Script::Act::Garbage) {
-                hr = out->WriteBytes(buffer, read, &written);
+                hr = Link(out->WriteBytes(buffer, read, &written));
             }
         }
         if (FAILED(hr)) {
@@ -220,6 +276,18 @@ private:
         out->Close();
         return S_OK;
     }
+
+    // What a reader or writer answered: its first failure is recorded.
+    HRESULT Link(HRESULT hr) {
+        HRESULT none = S_OK;
+        if (FAILED(hr)) {
+            script_.record->linkFailure.compare_exchange_strong(none, hr);
+        }
+        return hr;
+    }
+
+    // ERROR_TIMEOUT: a neighbour never came as far as the script waits for.
+    static constexpr HRESULT kTimedOut = HRESULT_FROM_WIN32(1460u);
 
     Script script_;
     ATL::CComPtr<IInterFilterCommunicator> communicator_;
