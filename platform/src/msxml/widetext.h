@@ -20,8 +20,9 @@ public:
 
     void Clear() noexcept { size_ = 0; }
     size_t Size() const noexcept { return size_; }
-    const char16_t* Data() const noexcept { return data_.get(); }
-    std::u16string_view View() const noexcept { return {data_.get(), size_}; }
+    // Never null, even before the first append: handlers get a pointer with every length.
+    const char16_t* Data() const noexcept { return data_ ? data_.get() : u""; }
+    std::u16string_view View() const noexcept { return {Data(), size_}; }
 
     // Appends UTF-8 text widened; throws std::bad_alloc when it cannot grow.
     void Append(std::string_view utf8) {
