@@ -5,6 +5,11 @@
 // in the same run. The goal is at most 1.5 times the floor.
 //
 //   watermarkfilter_bench [benchmark flags]
+//   watermarkfilter_bench --once watermark|floor [JOB [COUNT]]
+//                          COUNT runs (1 by default) of one of them over JOB (the 1,000-page
+//                          job when not given), for counting instructions: the difference
+//                          between two counts leaves out the process's start-up
+//                          (bench/watermarkfilter-instructions.sh)
 //
 // Both report pages per second and the processor time of all the process's threads per job
 // ("cpu ms": the filter runs on the host's threads), which a loaded machine disturbs far less
@@ -20,6 +25,7 @@
 #include <zip.h>
 #include <zlib.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -70,26 +76,35 @@ void CountProcessorTime(benchmark::State& state, double start) {
         benchmark::Counter(kPages, benchmark::Counter::kIsIterationInvariantRate);
 }
 
-void WatermarkFilterJob(benchmark::State& state) {
-    const std::string job = MakeJob();
+// One job through the watermark filter on the pipeline host.
+void WatermarkThroughHost(const std::string& in, const std::string& out) {
     WatermarkFilterOptions options;
     options.settings = u"<Type>0</Type><KldWmText>CONFIDENTIAL</KldWmText><FontEsc>450</FontEsc>";
     platformpipeline::Pipeline pipeline;
     platformpipeline::Filter filter;
     filter.name = "watermark";
     if (FAILED(MakeWatermarkFilterFactory(options, &filter.factory))) {
-        state.SkipWithError("no factory");
-        return;
+        throw std::runtime_error("cannot make the watermark filter");
     }
     pipeline.filters.push_back(std::move(filter));
     platformpipeline::JobSettings settings;
-    settings.input = job;
-    settings.output = Folder() + "/watermarked.xps";
+    settings.input = in;
+    settings.output = out;
+    const platformpipeline::JobResult result = platformpipeline::RunJob(pipeline, settings);
+    if (!result.Succeeded()) {
+        throw std::runtime_error("the job failed: " + result.filter + ": " + result.message);
+    }
+}
+
+void WatermarkFilterJob(benchmark::State& state) {
+    const std::string job = MakeJob();
+    const std::string out = Folder() + "/watermarked.xps";
     const double start = ProcessMilliseconds();
     for (auto _ : state) {
-        const platformpipeline::JobResult result = platformpipeline::RunJob(pipeline, settings);
-        if (!result.Succeeded()) {
-            state.SkipWithError(result.message.c_str());
+        try {
+            WatermarkThroughHost(job, out);
+        } catch (const std::exception& error) {
+            state.SkipWithError(error.what());
             return;
         }
     }
@@ -217,43 +232,54 @@ size_t RewriteAndDeflate(const std::string& markup, std::vector<unsigned char>& 
     return size;
 }
 
+// Every page of the job inflated, rewritten and deflated again; the number of pages.
+size_t FloorOverPages(const std::string& job, std::vector<unsigned char>& deflated) {
+    int error = 0;
+    zip_t* archive = zip_open(job.c_str(), ZIP_RDONLY, &error);
+    if (!archive) {
+        throw std::runtime_error("libzip cannot open the job");
+    }
+    size_t pages = 0;
+    size_t written = 0;
+    const zip_int64_t count = zip_get_num_entries(archive, 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const char* name = zip_get_name(archive, static_cast<zip_uint64_t>(i), 0);
+        const size_t length = name ? std::strlen(name) : 0;
+        if (length < 6 || std::strcmp(name + length - 6, ".fpage") != 0) {
+            continue;
+        }
+        zip_stat_t stat;
+        zip_stat_index(archive, static_cast<zip_uint64_t>(i), 0, &stat);
+        std::string markup(stat.size, '\0');
+        zip_file_t* file = zip_fopen_index(archive, static_cast<zip_uint64_t>(i), 0);
+        const zip_int64_t read = file ? zip_fread(file, markup.data(), markup.size()) : -1;
+        if (file) {
+            zip_fclose(file);
+        }
+        if (read != static_cast<zip_int64_t>(markup.size())) {
+            zip_discard(archive);
+            throw std::runtime_error("a short page");
+        }
+        written += RewriteAndDeflate(markup, deflated);
+        ++pages;
+    }
+    zip_discard(archive);
+    benchmark::DoNotOptimize(written);
+    return pages;
+}
+
 void FloorInflateSaxSerialiseDeflate(benchmark::State& state) {
     const std::string job = MakeJob();
     std::vector<unsigned char> deflated;
     const double start = ProcessMilliseconds();
     for (auto _ : state) {
-        int error = 0;
-        zip_t* archive = zip_open(job.c_str(), ZIP_RDONLY, &error);
-        if (!archive) {
-            state.SkipWithError("libzip cannot open the job");
-            return;
-        }
-        size_t pages = 0;
-        size_t written = 0;
-        const zip_int64_t count = zip_get_num_entries(archive, 0);
-        for (zip_int64_t i = 0; i < count; ++i) {
-            const char* name = zip_get_name(archive, static_cast<zip_uint64_t>(i), 0);
-            const size_t length = name ? std::strlen(name) : 0;
-            if (length < 6 || std::strcmp(name + length - 6, ".fpage") != 0) {
-                continue;
+        try {
+            if (FloorOverPages(job, deflated) != kPages) {
+                state.SkipWithError("the job does not have its pages");
+                return;
             }
-            zip_stat_t stat;
-            zip_stat_index(archive, static_cast<zip_uint64_t>(i), 0, &stat);
-            std::string markup(stat.size, '\0');
-            zip_file_t* file = zip_fopen_index(archive, static_cast<zip_uint64_t>(i), 0);
-            const zip_int64_t read = zip_fread(file, markup.data(), markup.size());
-            zip_fclose(file);
-            if (read != static_cast<zip_int64_t>(markup.size())) {
-                state.SkipWithError("a short page");
-                break;
-            }
-            written += RewriteAndDeflate(markup, deflated);
-            ++pages;
-        }
-        zip_discard(archive);
-        benchmark::DoNotOptimize(written);
-        if (pages != kPages) {
-            state.SkipWithError("the job does not have its pages");
+        } catch (const std::exception& error) {
+            state.SkipWithError(error.what());
             return;
         }
     }
@@ -268,10 +294,36 @@ BENCHMARK(FloorInflateSaxSerialiseDeflate)
 
 int main(int argc, char** argv) {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    int status = 0;
+    try {
+        if (argc >= 3 && argc <= 5 && std::string(argv[1]) == "--once") {
+            const std::string what = argv[2];
+            if (what != "watermark" && what != "floor") {
+                throw std::runtime_error("--once takes watermark or floor");
+            }
+            const std::string job = argc >= 4 ? std::string(argv[3]) : MakeJob();
+            const int count = argc == 5 ? std::atoi(argv[4]) : 1;
+            if (count < 1 || count > 1000) {
+                throw std::runtime_error("--once runs from 1 to 1000 times");
+            }
+            std::vector<unsigned char> deflated;
+            for (int i = 0; i < count; ++i) {
+                if (what == "watermark") {
+                    WatermarkThroughHost(job, Folder() + "/once.xps");
+                } else {
+                    FloorOverPages(job, deflated);
+                }
+            }
+        } else {
+            benchmark::Initialize(&argc, argv);
+            benchmark::RunSpecifiedBenchmarks();
+            benchmark::Shutdown();
+        }
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "watermarkfilter_bench: %s\n", error.what());
+        status = 1;
+    }
     std::filesystem::remove_all(Folder());
     CoUninitialize();
-    return 0;
+    return status;
 }

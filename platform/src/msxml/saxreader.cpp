@@ -2,6 +2,7 @@
 
 #include "com/classregistry.h"
 #include "domloader.h"
+#include "widetext.h"
 #include "xmltext.h"
 
 #include <libxml/SAX2.h>
@@ -9,9 +10,9 @@
 #include <libxml/parserInternals.h>
 
 #include <algorithm>
+#include <memory>
 #include <new>
 #include <stdexcept>
-
 #include <string>
 #include <vector>
 
@@ -32,13 +33,24 @@ public:
     using Interfaces = com::InterfaceTable<ISAXAttributes>;
 
     void Clear() {
-        text_.clear();
+        text_.Clear();
         entries_.clear();
     }
     Span Add(std::string_view utf8) {
-        Span span{text_.size(), 0};
-        AppendUtf16(text_, utf8);
-        span.length = static_cast<int>(text_.size() - span.offset);
+        Span span{text_.Size(), 0};
+        text_.Append(utf8);
+        span.length = static_cast<int>(text_.Size() - span.offset);
+        return span;
+    }
+    // "prefix:local", or "local" without a prefix.
+    Span AddQName(std::string_view prefix, bool prefixed, std::string_view local) {
+        Span span{text_.Size(), 0};
+        if (prefixed) {
+            text_.Append(prefix);
+            text_.Append(u':');
+        }
+        text_.Append(local);
+        span.length = static_cast<int>(text_.Size() - span.offset);
         return span;
     }
     void AddEntry(Span uri, Span local, Span qname, Span value) {
@@ -158,17 +170,17 @@ private:
             return E_INVALIDARG;
         }
         const Span span = entries_[static_cast<size_t>(index)].*field;
-        *text = text_.data() + span.offset;
+        *text = text_.Data() + span.offset;
         *length = span.length;
         return S_OK;
     }
     bool Is(Span span, const WCHAR* text, int length) const {
         return length == span.length &&
-               std::u16string_view(text_.data() + span.offset, static_cast<size_t>(span.length)) ==
+               text_.View().substr(span.offset, static_cast<size_t>(span.length)) ==
                    std::u16string_view(text, static_cast<size_t>(length));
     }
 
-    std::u16string text_;
+    WideText text_; // every name and value of the element's attributes, one after the other
     std::vector<Entry> entries_;
 };
 
@@ -306,43 +318,38 @@ public:
                 return;
             }
             run.prefixCounts_.push_back(namespaceCount);
+            WideText& scratch = run.scratch_;
             for (int i = 0; i < namespaceCount; ++i) {
                 const xmlChar* declaredPrefix = namespaces[2 * i];
                 run.prefixes_.push_back(std::string(Chars(declaredPrefix)));
-                run.scratch_.clear();
-                AppendUtf16(run.scratch_, ViewOf(declaredPrefix));
-                const size_t prefixLength = run.scratch_.size();
-                AppendUtf16(run.scratch_, ViewOf(namespaces[2 * i + 1]));
+                scratch.Clear();
+                scratch.Append(ViewOf(declaredPrefix));
+                const size_t prefixLength = scratch.Size();
+                scratch.Append(ViewOf(namespaces[2 * i + 1]));
                 run.Call([&](ISAXContentHandler* h) {
-                    return h->startPrefixMapping(
-                        run.scratch_.data(), static_cast<int>(prefixLength),
-                        run.scratch_.data() + prefixLength,
-                        static_cast<int>(run.scratch_.size() - prefixLength));
+                    return h->startPrefixMapping(scratch.Data(), static_cast<int>(prefixLength),
+                                                 scratch.Data() + prefixLength,
+                                                 static_cast<int>(scratch.Size() - prefixLength));
                 });
             }
             SaxAttributes& list = *run.attributes_;
             list.Clear();
             for (int i = 0; i < attributeCount; ++i) {
                 const xmlChar** a = attributes + 5 * i; // local, prefix, URI, value, value end
-                std::string qname = Chars(a[1]);
-                if (a[1]) {
-                    qname += ':';
-                }
-                qname += Chars(a[0]);
                 const Span uriSpan = list.Add(ViewOf(a[2]));
                 const Span localSpan = list.Add(ViewOf(a[0]));
-                const Span qnameSpan = list.Add(qname);
+                const Span qnameSpan = list.AddQName(ViewOf(a[1]), a[1] != nullptr, ViewOf(a[0]));
                 const Span valueSpan = list.Add(std::string_view(
                     reinterpret_cast<const char*>(a[3]), static_cast<size_t>(a[4] - a[3])));
                 list.AddEntry(uriSpan, localSpan, qnameSpan, valueSpan);
             }
             for (int i = 0; i < namespaceCount; ++i) {
                 const xmlChar* declaredPrefix = namespaces[2 * i];
-                std::string qname = declaredPrefix ? "xmlns:" : "xmlns";
-                qname += Chars(declaredPrefix);
                 const Span uriSpan = list.Add("");
                 const Span localSpan = list.Add(declaredPrefix ? ViewOf(declaredPrefix) : "xmlns");
-                const Span qnameSpan = list.Add(qname);
+                const Span qnameSpan = declaredPrefix
+                                           ? list.AddQName("xmlns", true, ViewOf(declaredPrefix))
+                                           : list.Add("xmlns");
                 const Span valueSpan = list.Add(ViewOf(namespaces[2 * i + 1]));
                 list.AddEntry(uriSpan, localSpan, qnameSpan, valueSpan);
             }
@@ -359,12 +366,12 @@ public:
                 run.prefixCounts_.pop_back();
             }
             const size_t first = run.prefixes_.size() - static_cast<size_t>(count);
+            WideText& scratch = run.scratch_;
             for (size_t i = first; i < run.prefixes_.size(); ++i) {
-                run.scratch_.clear();
-                AppendUtf16(run.scratch_, run.prefixes_[i]);
+                scratch.Clear();
+                scratch.Append(run.prefixes_[i]);
                 run.Call([&](ISAXContentHandler* h) {
-                    return h->endPrefixMapping(run.scratch_.data(),
-                                               static_cast<int>(run.scratch_.size()));
+                    return h->endPrefixMapping(scratch.Data(), static_cast<int>(scratch.Size()));
                 });
             }
             run.prefixes_.resize(first);
@@ -372,25 +379,26 @@ public:
     }
     static void Characters(void* user, const xmlChar* text, int length) {
         Callback(user, [&](SaxRun& run) {
-            run.scratch_.clear();
-            AppendUtf16(run.scratch_, std::string_view(reinterpret_cast<const char*>(text),
-                                                       static_cast<size_t>(length)));
+            WideText& scratch = run.scratch_;
+            scratch.Clear();
+            scratch.Append(
+                std::string_view(reinterpret_cast<const char*>(text), static_cast<size_t>(length)));
             run.Call([&](ISAXContentHandler* h) {
-                return h->characters(run.scratch_.data(), static_cast<int>(run.scratch_.size()));
+                return h->characters(scratch.Data(), static_cast<int>(scratch.Size()));
             });
         });
     }
     static void ProcessingInstruction(void* user, const xmlChar* target, const xmlChar* data) {
         Callback(user, [&](SaxRun& run) {
-            run.scratch_.clear();
-            AppendUtf16(run.scratch_, ViewOf(target));
-            const size_t targetLength = run.scratch_.size();
-            AppendUtf16(run.scratch_, ViewOf(data));
+            WideText& scratch = run.scratch_;
+            scratch.Clear();
+            scratch.Append(ViewOf(target));
+            const size_t targetLength = scratch.Size();
+            scratch.Append(ViewOf(data));
             run.Call([&](ISAXContentHandler* h) {
-                return h->processingInstruction(
-                    run.scratch_.data(), static_cast<int>(targetLength),
-                    run.scratch_.data() + targetLength,
-                    static_cast<int>(run.scratch_.size() - targetLength));
+                return h->processingInstruction(scratch.Data(), static_cast<int>(targetLength),
+                                                scratch.Data() + targetLength,
+                                                static_cast<int>(scratch.Size() - targetLength));
             });
         });
     }
@@ -407,18 +415,18 @@ public:
 private:
     // Element names go to the handler as spans of one buffer: not terminated.
     void CallWithName(const xmlChar* local, const xmlChar* prefix, const xmlChar* uri, bool start) {
-        scratch_.clear();
-        AppendUtf16(scratch_, ViewOf(uri));
-        const size_t uriLength = scratch_.size();
-        AppendUtf16(scratch_, ViewOf(local));
-        const size_t localLength = scratch_.size() - uriLength;
+        scratch_.Clear();
+        scratch_.Append(ViewOf(uri));
+        const size_t uriLength = scratch_.Size();
+        scratch_.Append(ViewOf(local));
+        const size_t localLength = scratch_.Size() - uriLength;
         if (prefix) {
-            AppendUtf16(scratch_, ViewOf(prefix));
-            scratch_ += u':';
+            scratch_.Append(ViewOf(prefix));
+            scratch_.Append(u':');
         }
-        AppendUtf16(scratch_, ViewOf(local));
-        const size_t qnameLength = scratch_.size() - uriLength - localLength;
-        const WCHAR* base = scratch_.data();
+        scratch_.Append(ViewOf(local));
+        const size_t qnameLength = scratch_.Size() - uriLength - localLength;
+        const WCHAR* base = scratch_.Data();
         Call([&](ISAXContentHandler* h) {
             return start ? h->startElement(base, static_cast<int>(uriLength), base + uriLength,
                                            static_cast<int>(localLength),
@@ -434,7 +442,7 @@ private:
     ISAXContentHandler* handler_;
     CComPtr<SaxAttributes> attributes_;
     CComPtr<SaxLocator> locator_;
-    std::u16string scratch_;
+    WideText scratch_; // the text of the event being called
     std::vector<int> prefixCounts_;
     std::vector<std::string> prefixes_;
     unsigned depth_ = 0;
@@ -461,9 +469,10 @@ xmlSAXHandler MakeHandler() {
 template <class Next>
 HRESULT Run(ISAXContentHandler* handler, bool textIsUtf8, Next&& next) {
     constexpr ULONG kChunk = 64 * 1024;
-    std::string buffer(kChunk, '\0');
+    const auto chunk = std::make_unique_for_overwrite<char[]>(kChunk); // not filled: read into
+    char* const buffer = chunk.get();
     ULONG read = 0;
-    HRESULT hr = next(buffer.data(), kChunk, &read);
+    HRESULT hr = next(buffer, kChunk, &read);
     if (FAILED(hr)) {
         return hr;
     }
@@ -473,7 +482,7 @@ HRESULT Run(ISAXContentHandler* handler, bool textIsUtf8, Next&& next) {
     }
     xmlSAXHandler sax = MakeHandler();
     const int first = textIsUtf8 ? 0 : static_cast<int>(read < 4 ? read : 4);
-    xmlParserCtxtPtr ctxt = xmlCreatePushParserCtxt(&sax, &run, buffer.data(), first, nullptr);
+    xmlParserCtxtPtr ctxt = xmlCreatePushParserCtxt(&sax, &run, buffer, first, nullptr);
     if (!ctxt) {
         return E_OUTOFMEMORY;
     }
@@ -489,17 +498,17 @@ HRESULT Run(ISAXContentHandler* handler, bool textIsUtf8, Next&& next) {
         xmlSwitchEncoding(ctxt, XML_CHAR_ENCODING_UTF8);
     }
     xmlCtxtUseOptions(ctxt, options);
-    const char* rest = buffer.data() + first;
+    const char* rest = buffer + first;
     ULONG restSize = read - static_cast<ULONG>(first);
     HRESULT readFailure = S_OK;
     while (read > 0 && !ctxt->disableSAX && run.handlerFailure == S_OK && !run.refused) {
         xmlParseChunk(ctxt, rest, static_cast<int>(restSize), 0);
-        hr = next(buffer.data(), kChunk, &read);
+        hr = next(buffer, kChunk, &read);
         if (FAILED(hr)) {
             readFailure = hr;
             break;
         }
-        rest = buffer.data();
+        rest = buffer;
         restSize = read;
     }
     if (readFailure == S_OK && run.handlerFailure == S_OK && !run.refused) {

@@ -31,6 +31,11 @@ inline bool Equal(const xmlChar* a, const char* b) {
 // U+FFFF); out is then unspecified.
 bool AppendXmlUtf8(std::string& out, std::u16string_view text);
 
+// Writes UTF-8 text as UTF-16 from out on and answers the end of what was written. out must
+// have room for utf8.size() units: no sequence gives more units than it has bytes. Runs of
+// ASCII are widened eight bytes at a time.
+char16_t* WidenUtf8(std::string_view utf8, char16_t* out) noexcept;
+
 // Appends UTF-8 text as UTF-16.
 void AppendUtf16(std::u16string& out, std::string_view utf8);
 

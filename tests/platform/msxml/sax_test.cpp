@@ -139,6 +139,19 @@ TEST_F(Sax, EventsArriveInDocumentOrder) {
         {"whitespace is characters", "<a>\n  <b>&#x20AC;</b>\n</a>",
          "locator\nstartDocument\nstart {}a a\nchars [\n  ]\nstart {}b b\n"
          "chars [\xE2\x82\xAC]\nend b\nchars [\n]\nend a\nendDocument\n"},
+        // Runs of ASCII of 7, 8, 9 and 16 bytes before and after characters of two, three and
+        // four bytes (the last a surrogate pair), in names, values and text. libxml2 hands
+        // the text's leading ASCII on by itself.
+        {"non-ASCII names, values and text",
+         "<\xC3\xA9:a xmlns:\xC3\xA9='urn:\xC3\xBC' abcdefgh\xC3\xA9='1234567\xF0\x9D\x84\x9E"
+         "12345678'>123456789\xE2\x82\xAC"
+         "0123456789abcdef\xF0\x9D\x84\x9E\xC3\xB1x</\xC3\xA9:a>",
+         "locator\nstartDocument\nstartPrefix \xC3\xA9=urn:\xC3\xBC\n"
+         "start {urn:\xC3\xBC}a \xC3\xA9:a abcdefgh\xC3\xA9{}=1234567\xF0\x9D\x84\x9E"
+         "12345678 xmlns:\xC3\xA9{}=urn:\xC3\xBC\n"
+         "chars [123456789]\nchars [\xE2\x82\xAC"
+         "0123456789abcdef\xF0\x9D\x84\x9E\xC3\xB1x]\nend \xC3\xA9:a\nendPrefix \xC3\xA9\n"
+         "endDocument\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -177,3 +177,113 @@ TEST_F(DomStdAllocation, EditsThatMeetBadAllocAnswerOutOfMemory) {
 }
 
 } // namespace
+
+namespace {
+
+// Counts the events of a parse and the UTF-16 units they carry, allocating nothing itself.
+class CountingHandler final : public ISAXContentHandler {
+public:
+    int events = 0;
+    size_t units = 0;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISAXContentHandler)) {
+            *object = static_cast<ISAXContentHandler*>(this);
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; } // on the stack
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+    HRESULT STDMETHODCALLTYPE putDocumentLocator(ISAXLocator*) override { return Count(0); }
+    HRESULT STDMETHODCALLTYPE startDocument() override { return Count(0); }
+    HRESULT STDMETHODCALLTYPE endDocument() override { return Count(0); }
+    HRESULT STDMETHODCALLTYPE startPrefixMapping(const WCHAR*, int prefixLength, const WCHAR*,
+                                                 int uriLength) override {
+        return Count(prefixLength + uriLength);
+    }
+    HRESULT STDMETHODCALLTYPE endPrefixMapping(const WCHAR*, int prefixLength) override {
+        return Count(prefixLength);
+    }
+    HRESULT STDMETHODCALLTYPE startElement(const WCHAR*, int uriLength, const WCHAR*,
+                                           int localLength, const WCHAR*, int qnameLength,
+                                           ISAXAttributes* attributes) override {
+        int count = 0;
+        attributes->getLength(&count);
+        int length = uriLength + localLength + qnameLength;
+        for (int i = 0; i < count; ++i) {
+            const WCHAR* text = nullptr;
+            int textLength = 0;
+            attributes->getQName(i, &text, &textLength);
+            length += textLength;
+            attributes->getValue(i, &text, &textLength);
+            length += textLength;
+        }
+        return Count(length);
+    }
+    HRESULT STDMETHODCALLTYPE endElement(const WCHAR*, int, const WCHAR*, int, const WCHAR*,
+                                         int qnameLength) override {
+        return Count(qnameLength);
+    }
+    HRESULT STDMETHODCALLTYPE characters(const WCHAR*, int length) override {
+        return Count(length);
+    }
+    HRESULT STDMETHODCALLTYPE ignorableWhitespace(const WCHAR*, int length) override {
+        return Count(length);
+    }
+    HRESULT STDMETHODCALLTYPE processingInstruction(const WCHAR*, int targetLength, const WCHAR*,
+                                                    int dataLength) override {
+        return Count(targetLength + dataLength);
+    }
+    HRESULT STDMETHODCALLTYPE skippedEntity(const WCHAR*, int length) override {
+        return Count(length);
+    }
+
+private:
+    HRESULT Count(int length) {
+        ++events;
+        units += static_cast<size_t>(length);
+        return S_OK;
+    }
+};
+
+// The SAX reader widens what libxml2 hands it into buffers of its own that grow with the
+// longest name, value or text: each of their allocations may fail, and every one stops the
+// parse with E_OUTOFMEMORY instead of escaping through libxml2.
+TEST_F(DomStdAllocation, ASaxParseThatMeetsBadAllocAnswersOutOfMemory) {
+    std::string xml =
+        "<?xml version='1.0'?><p:a xmlns:p='urn:p' x='1' p:y='\xC3\xA9\xF0\x9D\x84\x9E'>"
+        "<?pi data?><p:b z='";
+    xml += std::string(300, 'v') + "'>" + std::string(2000, 't') + "</p:b>\xE2\x82\xAC</p:a>";
+    CComBSTR text = Bstr(xml);
+    CountingHandler whole;
+    CountingHandler handler;
+    CComPtr<ISAXXMLReader> reader; // released before the handlers it holds
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SAXXMLReader60, nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_ISAXXMLReader, reinterpret_cast<void**>(&reader)));
+    ASSERT_EQ(S_OK, reader->putContentHandler(&whole));
+    const unsigned long start = newCalls;
+    ASSERT_EQ(S_OK, reader->parse(Text(text)));
+    const unsigned long calls = newCalls - start;
+    ASSERT_GT(calls, 0u);
+    ASSERT_EQ(S_OK, reader->putContentHandler(&handler));
+    for (unsigned long n = 1; n <= calls; ++n) {
+        SCOPED_TRACE(n);
+        handler = CountingHandler();
+        HRESULT hr = S_OK;
+        {
+            NewFailure failure(n);
+            hr = reader->parse(Text(text));
+        }
+        EXPECT_EQ(E_OUTOFMEMORY, hr);
+        EXPECT_LT(handler.events, whole.events);
+    }
+    handler = CountingHandler();
+    EXPECT_EQ(S_OK, reader->parse(Text(text)));
+    EXPECT_EQ(whole.events, handler.events);
+    EXPECT_EQ(whole.units, handler.units);
+}
+
+} // namespace
