@@ -314,7 +314,11 @@ TEST_F(Watermark, MeasuredExtentAndCentredPosition) {
 // The stamp's pieces as the C library tells the local time in the zone of TZ, in the
 // pictures of English (United States): "ddd", "M/d/yyyy", "h:mm:ss tt".
 std::u16string ExpectedStamp(int format) {
-    const std::time_t now = std::time(nullptr);
+    // The platform reads CLOCK_REALTIME; time() may read a coarser clock that trails it by a
+    // tick, which near a second's end names the second before.
+    timespec clock{};
+    clock_gettime(CLOCK_REALTIME, &clock);
+    const std::time_t now = clock.tv_sec;
     std::tm local{};
     localtime_r(&now, &local);
     char day[16], date[32], time[32];
