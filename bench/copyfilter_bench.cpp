@@ -18,6 +18,8 @@
 #include <atlbase.h>
 #include <pipelinehost.h>
 
+#include "benchjob.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -32,27 +34,14 @@ namespace {
 constexpr int kPages = 1000;
 
 std::string Folder() {
-    static const std::string folder = [] {
-        char pattern[] = "/tmp/copyfilterbench.XXXXXX";
-        if (!mkdtemp(pattern)) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        return std::string(pattern);
-    }();
+    static const std::string folder = benchjob::MakeScratchFolder("copyfilterbench");
     return folder;
 }
 
 std::string MakeJob() {
-    const std::string path = Folder() + "/job" + std::to_string(kPages) + ".xps";
-    if (!std::filesystem::exists(path)) {
-        const std::string command = "python3 '" COPYFILTERBENCH_MAKE_XPS "' '" + path +
-                                    "' --pages " + std::to_string(kPages) +
-                                    " --lines 40 --page-tickets every";
-        if (std::system(command.c_str()) != 0) {
-            throw std::runtime_error("make-xps failed: " + command);
-        }
-    }
-    return path;
+    return benchjob::MakeJob(
+        COPYFILTERBENCH_MAKE_XPS, Folder() + "/job" + std::to_string(kPages) + ".xps",
+        "--pages " + std::to_string(kPages) + " --lines 40 --page-tickets every");
 }
 
 void CopyThroughHost(const std::string& in, const std::string& out) {

@@ -16,6 +16,8 @@
 #include <objbase.h>
 #include <pipelinehost.h>
 
+#include "benchjob.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -30,26 +32,13 @@ namespace {
 constexpr int kPages = 1000;
 
 std::string Folder() {
-    static const std::string folder = [] {
-        char pattern[] = "/tmp/filterchainbench.XXXXXX";
-        if (!mkdtemp(pattern)) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        return std::string(pattern);
-    }();
+    static const std::string folder = benchjob::MakeScratchFolder("filterchainbench");
     return folder;
 }
 
 std::string MakeJob() {
-    const std::string path = Folder() + "/job.xps";
-    if (!std::filesystem::exists(path)) {
-        const std::string command = "python3 '" FILTERCHAINBENCH_MAKE_XPS "' '" + path +
-                                    "' --pages " + std::to_string(kPages);
-        if (std::system(command.c_str()) != 0) {
-            throw std::runtime_error("make-xps failed: " + command);
-        }
-    }
-    return path;
+    return benchjob::MakeJob(FILTERCHAINBENCH_MAKE_XPS, Folder() + "/job.xps",
+                             "--pages " + std::to_string(kPages));
 }
 
 platformpipeline::Filter Watermark() {
@@ -82,18 +71,11 @@ platformpipeline::Filter Copy() {
     return filter;
 }
 
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 void RunPipeline(benchmark::State& state, platformpipeline::Pipeline pipeline, const char* out) {
     platformpipeline::JobSettings settings;
     settings.input = MakeJob();
     settings.output = Folder() + "/" + out;
-    const double cpuBefore = ProcessCpuSeconds();
+    const double cpuBefore = benchjob::ProcessMilliseconds();
     for (auto _ : state) {
         const platformpipeline::JobResult result = platformpipeline::RunJob(pipeline, settings);
         if (!result.Succeeded()) {
@@ -105,7 +87,7 @@ void RunPipeline(benchmark::State& state, platformpipeline::Pipeline pipeline, c
         benchmark::Counter(kPages, benchmark::Counter::kIsIterationInvariantRate);
     // The filters run on threads of their own: their processor time, all threads together, is
     // the cost a busy machine sees, and is steadier than wall time when others share the cores.
-    state.counters["cpu_ms/job"] = benchmark::Counter((ProcessCpuSeconds() - cpuBefore) * 1000.0,
+    state.counters["cpu_ms/job"] = benchmark::Counter(benchjob::ProcessMilliseconds() - cpuBefore,
                                                       benchmark::Counter::kAvgIterations);
 }
 

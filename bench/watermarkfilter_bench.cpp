@@ -20,6 +20,8 @@
 #include <objbase.h>
 #include <pipelinehost.h>
 
+#include "benchjob.h"
+
 #include <benchmark/benchmark.h>
 #include <libxml/parser.h>
 #include <zip.h>
@@ -39,39 +41,18 @@ namespace {
 constexpr int kPages = 1000;
 
 std::string Folder() {
-    static const std::string folder = [] {
-        char pattern[] = "/tmp/watermarkbench.XXXXXX";
-        if (!mkdtemp(pattern)) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        return std::string(pattern);
-    }();
+    static const std::string folder = benchjob::MakeScratchFolder("watermarkbench");
     return folder;
 }
 
 std::string MakeJob() {
-    const std::string path = Folder() + "/job.xps";
-    if (!std::filesystem::exists(path)) {
-        const std::string command = "python3 '" WATERMARKBENCH_MAKE_XPS "' '" + path +
-                                    "' --pages " + std::to_string(kPages);
-        if (std::system(command.c_str()) != 0) {
-            throw std::runtime_error("make-xps failed: " + command);
-        }
-    }
-    return path;
-}
-
-// The process's processor time, all threads, in milliseconds.
-double ProcessMilliseconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+    return benchjob::MakeJob(WATERMARKBENCH_MAKE_XPS, Folder() + "/job.xps",
+                             "--pages " + std::to_string(kPages));
 }
 
 void CountProcessorTime(benchmark::State& state, double start) {
-    state.counters["cpu ms"] =
-        benchmark::Counter((ProcessMilliseconds() - start), benchmark::Counter::kAvgIterations);
+    state.counters["cpu ms"] = benchmark::Counter((benchjob::ProcessMilliseconds() - start),
+                                                  benchmark::Counter::kAvgIterations);
     state.counters["pages/s"] =
         benchmark::Counter(kPages, benchmark::Counter::kIsIterationInvariantRate);
 }
@@ -99,7 +80,7 @@ void WatermarkThroughHost(const std::string& in, const std::string& out) {
 void WatermarkFilterJob(benchmark::State& state) {
     const std::string job = MakeJob();
     const std::string out = Folder() + "/watermarked.xps";
-    const double start = ProcessMilliseconds();
+    const double start = benchjob::ProcessMilliseconds();
     for (auto _ : state) {
         try {
             WatermarkThroughHost(job, out);
@@ -271,7 +252,7 @@ size_t FloorOverPages(const std::string& job, std::vector<unsigned char>& deflat
 void FloorInflateSaxSerialiseDeflate(benchmark::State& state) {
     const std::string job = MakeJob();
     std::vector<unsigned char> deflated;
-    const double start = ProcessMilliseconds();
+    const double start = benchjob::ProcessMilliseconds();
     for (auto _ : state) {
         try {
             if (FloorOverPages(job, deflated) != kPages) {

@@ -15,8 +15,7 @@
 #include <atlbase.h>
 #include <xpspackage.h>
 
-#include "xps/ziparchive.h"
-#include "xps/zipwriter.h"
+#include "rawentrycopy.h"
 
 #include <benchmark/benchmark.h>
 #include <minizip/zip.h>
@@ -83,24 +82,7 @@ void CopyThroughPipeline(const std::string& in, const std::string& out) {
 }
 
 // The floor: every entry's stored bytes copied raw with the platform's ZIP code.
-void CopyEntriesRaw(const std::string& in, const std::string& out) {
-    XpsPackageLimits limits;
-    XpsDefaultPackageLimits(&limits);
-    const auto archive = platform::xps::ZipArchive::Open(in, limits);
-    platform::xps::ZipWriter writer(out);
-    std::vector<char> buffer(64 * 1024);
-    for (uint64_t i = 0; i < archive->EntryCount(); ++i) {
-        const platform::xps::ZipEntry entry = archive->EntryAt(i);
-        const auto raw = archive->OpenRaw(entry);
-        writer.BeginRaw(std::string(archive->NameOf(i)), entry.method, entry.storedSize,
-                        entry.fullSize, entry.crc);
-        while (const size_t got = raw->Read(buffer.data(), buffer.size())) {
-            writer.Write(buffer.data(), got);
-        }
-        writer.End();
-    }
-    writer.Commit();
-}
+using benchfloor::CopyEntriesRaw;
 
 // The same raw copy, libzip to minizip.
 void CopyEntriesRawLibzip(const std::string& in, const std::string& out) {
