@@ -236,6 +236,27 @@ TEST(XpsReader, ReadsLargeRelationshipsPartsAsTheyStream) {
     EXPECT_EQ("/Tickets/Page1.xml", TicketUri(page));
 }
 
+TEST(XpsReader, ReadsLongDocumentMarkupAsItStreams) {
+    // References far apart in a long document are all found; elements inside a reference are
+    // not references, even when they bear its name.
+    TempDir dir;
+    auto entries = SmallJob();
+    const std::string document =
+        "<FixedDocument xmlns=\"http://schemas.microsoft.com/xps/2005/06\"><PageContent "
+        "Source=\"Pages/1.fpage\"><PageContent.LinkTargets><LinkTarget Name=\"a\"/>"
+        "<PageContent Source=\"Pages/9.fpage\"/></PageContent.LinkTargets></PageContent><!-- " +
+        std::string(50000, 'x') + " -->" + std::string(50000, ' ') +
+        "<PageContent Source=\"Pages/2.fpage\"/></FixedDocument>";
+    SetEntry(entries, "Doc/1.fdoc", document.c_str());
+    WriteZip(dir.Path("job.xps"), entries);
+
+    const Walk walk = WalkReader(Open(dir.Path("job.xps")));
+    EXPECT_EQ(S_OK, walk.result) << walk.message;
+    EXPECT_EQ((std::vector<std::string>{"xps", "sequence /Job.fdseq", "document /Doc/1.fdoc",
+                                        "page /Doc/Pages/1.fpage", "page /Doc/Pages/2.fpage"}),
+              walk.parts);
+}
+
 TEST(XpsReader, ReadsBytesOnlyWhenAStreamIsRead) {
     // Page 2's stored bytes are damaged: the walk hands it out, reading it fails.
     TempDir dir;
