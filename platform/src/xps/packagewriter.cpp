@@ -4,6 +4,7 @@
 #include "partobjects.h"
 #include "zipwriter.h"
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
@@ -15,8 +16,14 @@ namespace {
 
 // Appends text to out with the characters markup cannot hold as they are escaped.
 void AppendEscaped(std::string& out, std::string_view text) {
-    for (const char c : text) {
-        switch (c) {
+    while (true) {
+        // Runs of characters markup holds as they are are copied whole.
+        const size_t special = text.find_first_of("&<>\"");
+        out.append(text.substr(0, special));
+        if (special == std::string_view::npos) {
+            return;
+        }
+        switch (text[special]) {
         case '&':
             out += "&amp;";
             break;
@@ -26,12 +33,11 @@ void AppendEscaped(std::string& out, std::string_view text) {
         case '>':
             out += "&gt;";
             break;
-        case '"':
+        default:
             out += "&quot;";
             break;
-        default:
-            out += c;
         }
+        text.remove_prefix(special + 1);
     }
 }
 
@@ -403,12 +409,20 @@ private:
     }
 
     void NoteContentType(const std::string& uri, std::string_view contentType) {
-        const std::string extension = ExtensionOf(uri);
-        if (!extension.empty()) {
-            // Looked up first: most parts repeat a default already noted.
-            auto it = defaults_.find(extension);
+        const size_t slash = uri.rfind('/');
+        const size_t dot = uri.rfind('.');
+        if (dot != std::string::npos && (slash == std::string::npos || dot > slash) &&
+            dot + 1 < uri.size()) {
+            // Looked up first, folded only when it must be: most parts repeat a default
+            // already noted, under an extension in lower case.
+            const std::string_view extension = std::string_view(uri).substr(dot + 1);
+            const bool lower = std::none_of(extension.begin(), extension.end(),
+                                            [](char c) { return c >= 'A' && c <= 'Z'; });
+            const std::string folded = lower ? std::string() : FoldPartName(extension);
+            auto it = defaults_.find(lower ? extension : std::string_view(folded));
             if (it == defaults_.end()) {
-                defaults_.emplace(extension, std::string(contentType));
+                defaults_.emplace(lower ? std::string(extension) : folded,
+                                  std::string(contentType));
                 return;
             }
             if (it->second == contentType) {
@@ -536,8 +550,8 @@ private:
     std::unique_ptr<Structure> sequence_;
     std::unique_ptr<Structure> document_;
     std::vector<std::string> documents_;
-    std::unordered_multimap<uint64_t, Written> written_; // by the keys of the part names
-    std::map<std::string, std::string> defaults_;
+    std::unordered_multimap<uint64_t, Written> written_;       // by the keys of the part names
+    std::map<std::string, std::string, std::less<>> defaults_; // by folded extension
     std::vector<std::pair<std::string, std::string>> overrides_;
     unsigned long long relationshipId_ = 0;
     HRESULT failure_ = S_OK;
