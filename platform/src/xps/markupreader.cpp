@@ -158,7 +158,7 @@ std::optional<std::string_view> MarkupReader::Attribute(std::string_view name) c
 struct RelationshipsParser::State {
     xmlSAXHandler handler{};
     xmlParserCtxtPtr context = nullptr;
-    ByteSource* source = nullptr; // while a part is read from one
+    std::unique_ptr<char[]> chunk; // of a part read as it streams, made for the first
     int depth = 0;
     bool rootSeen = false;
     std::string problem; // found by a callback; stops the parse
@@ -274,16 +274,6 @@ void RelationshipsParser::InternalSubset(void* context, const unsigned char*, co
     static_cast<State*>(context)->Stop("has a document type declaration, which XPS forbids");
 }
 
-int RelationshipsParser::ReadCallback(void* context, char* buffer, int length) {
-    auto* state = static_cast<State*>(context);
-    try {
-        return static_cast<int>(state->source->Read(buffer, static_cast<size_t>(length)));
-    } catch (...) {
-        state->error = std::current_exception();
-        return -1;
-    }
-}
-
 template <class Read>
 std::span<const Relationship> RelationshipsParser::Run(const std::string& relsPartName,
                                                        Read&& read) {
@@ -316,26 +306,14 @@ std::span<const Relationship> RelationshipsParser::Parse(const std::string& byte
         Fail(kTooLarge, relsPartName + ": too large to be parsed whole");
     }
     return Run(relsPartName, [&](xmlParserCtxtPtr context) -> xmlDocPtr {
-        // The parser reads the bytes where they are (a static buffer is neither copied nor
-        // asked for more, and the string's terminator ends it), so that what a parse costs
-        // is the markup and no more.
-        xmlCtxtReset(context);
-        xmlParserInputBufferPtr buffer = xmlParserInputBufferCreateStatic(
-            bytes.c_str(), static_cast<int>(bytes.size()), XML_CHAR_ENCODING_NONE);
-        if (!buffer) {
-            throw std::bad_alloc();
-        }
-        xmlParserInputPtr input = xmlNewIOInputStream(context, buffer, XML_CHAR_ENCODING_NONE);
-        if (!input) {
-            xmlFreeParserInputBuffer(buffer);
-            throw std::bad_alloc();
-        }
-        if (inputPush(context, input) < 0) {
-            xmlFreeInputStream(input);
+        // The bytes are pushed whole, as the last chunk. (A static input buffer would spare
+        // their copy, but libxml2 shrinks such a buffer as if it owned it: past a few hundred
+        // bytes the parser reads markup twice or past the end of the bytes.)
+        if (xmlCtxtResetPush(context, nullptr, 0, nullptr, nullptr) != 0) {
             throw std::bad_alloc();
         }
         xmlCtxtUseOptions(context, kParseOptions);
-        xmlParseDocument(context);
+        xmlParseChunk(context, bytes.data(), static_cast<int>(bytes.size()), 1);
         xmlDocPtr document = context->myDoc;
         context->myDoc = nullptr;
         return document;
@@ -344,10 +322,25 @@ std::span<const Relationship> RelationshipsParser::Parse(const std::string& byte
 
 std::span<const Relationship> RelationshipsParser::Parse(ByteSource& source,
                                                          const std::string& relsPartName) {
-    state_->source = &source;
-    return Run(relsPartName, [&](xmlParserCtxtPtr context) {
-        return xmlCtxtReadIO(context, &RelationshipsParser::ReadCallback, nullptr, state_.get(),
-                             nullptr, nullptr, kParseOptions);
+    return Run(relsPartName, [&](xmlParserCtxtPtr context) -> xmlDocPtr {
+        // Pushed a chunk at a time as the bytes are inflated, until the end or a stop.
+        if (xmlCtxtResetPush(context, nullptr, 0, nullptr, nullptr) != 0) {
+            throw std::bad_alloc();
+        }
+        xmlCtxtUseOptions(context, kParseOptions);
+        if (!state_->chunk) {
+            state_->chunk.reset(new char[kChunkSize]);
+        }
+        while (!state_->error && state_->problem.empty() && context->wellFormed) {
+            const size_t got = source.Read(state_->chunk.get(), kChunkSize);
+            xmlParseChunk(context, state_->chunk.get(), static_cast<int>(got), got == 0 ? 1 : 0);
+            if (got == 0) {
+                break;
+            }
+        }
+        xmlDocPtr document = context->myDoc;
+        context->myDoc = nullptr;
+        return document;
     });
 }
 

@@ -115,7 +115,6 @@ private:
     template <class Read>
     std::span<const Relationship> Run(const std::string& relsPartName, Read&& read);
     void MakeContext();
-    static int ReadCallback(void* context, char* buffer, int length);
     static void StartElement(void* context, const unsigned char* localName,
                              const unsigned char* prefix, const unsigned char* uri,
                              int namespaceCount, const unsigned char** namespaces,
