@@ -16,29 +16,29 @@ namespace {
 
 // Appends text to out with the characters markup cannot hold as they are escaped.
 void AppendEscaped(std::string& out, std::string_view text) {
-    while (true) {
-        // Runs of characters markup holds as they are are copied whole.
-        const size_t special = text.find_first_of("&<>\"");
-        out.append(text.substr(0, special));
-        if (special == std::string_view::npos) {
-            return;
-        }
-        switch (text[special]) {
+    size_t run = 0; // the start of the characters markup holds as they are, copied whole
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char* escape;
+        switch (text[i]) {
         case '&':
-            out += "&amp;";
+            escape = "&amp;";
             break;
         case '<':
-            out += "&lt;";
+            escape = "&lt;";
             break;
         case '>':
-            out += "&gt;";
+            escape = "&gt;";
+            break;
+        case '"':
+            escape = "&quot;";
             break;
         default:
-            out += "&quot;";
-            break;
+            continue;
         }
-        text.remove_prefix(special + 1);
+        out.append(text.data() + run, i - run).append(escape);
+        run = i + 1;
     }
+    out.append(text.data() + run, text.size() - run);
 }
 
 std::string Escaped(std::string_view text) {
@@ -479,7 +479,8 @@ private:
         const auto& entries = stored.Location().entries;
         for (size_t i = 0; i < entries.size(); ++i) {
             const ZipEntry& entry = entries[i];
-            std::string name = EntryNameOf(uri);
+            std::string& name = entryName_;
+            name.assign(uri, 1);
             if (entries.size() > 1) {
                 name += "/[" + std::to_string(i) + "]" +
                         (i + 1 == entries.size() ? ".last.piece" : ".piece");
@@ -543,6 +544,7 @@ private:
     static constexpr size_t kBufferSize = 64 * 1024;
     std::unique_ptr<char[]> buffer_{new char[kBufferSize]}; // for copies, made once
     std::string scratch_;                                   // a page's reference, built in place
+    std::string entryName_;                                 // of an entry copied as stored
     std::unique_ptr<ZipWriter> zip_;
     XpsFlavour flavour_ = XpsFlavour_MicrosoftXps;
     std::optional<std::string> thumbnailName_;
