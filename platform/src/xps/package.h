@@ -1,7 +1,7 @@
 // An XPS package opened for reading: its ZIP archive, the index of its parts (a part is one
 // entry or a run of interleaved pieces) and its content types. The index keeps 16 bytes a
-// part besides the archive's directory (40 bytes and the name an entry), so it stays small
-// for jobs of many thousand pages.
+// part and a hash table of 8 to 16 bytes a part besides the archive's directory (40 bytes and
+// the name an entry), so it stays small for jobs of many thousand pages.
 #pragma once
 
 #include "ziparchive.h"

@@ -5,10 +5,10 @@
 #include "zipwriter.h"
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <memory>
 #include <optional>
-#include <unordered_map>
 #include <vector>
 
 namespace platform::xps {
@@ -385,17 +385,42 @@ private:
     // What was written under uri (whose key is key), or null. Keys may collide: the names
     // decide.
     Written* Find(std::string_view uri, uint64_t key) {
-        auto [it, end] = written_.equal_range(key);
-        for (; it != end; ++it) {
-            if (IsNamed(it->second.name, uri)) {
-                return &it->second;
+        if (writtenSlots_.empty()) {
+            return nullptr;
+        }
+        const size_t mask = writtenSlots_.size() - 1;
+        for (size_t at = static_cast<size_t>(key) & mask; writtenSlots_[at].used;
+             at = (at + 1) & mask) {
+            WrittenSlot& slot = writtenSlots_[at];
+            if (slot.key == key && IsNamed(slot.written.name, uri)) {
+                return &slot.written;
             }
         }
         return nullptr;
     }
 
     void Remember(uint64_t key, uint64_t name, uint64_t content) {
-        written_.emplace(key, Written{name, content});
+        if (2 * (writtenCount_ + 1) > writtenSlots_.size()) {
+            std::vector<WrittenSlot> old(std::max<size_t>(64, 2 * writtenSlots_.size()));
+            old.swap(writtenSlots_);
+            writtenCount_ = 0;
+            for (const WrittenSlot& slot : old) {
+                if (slot.used) {
+                    Place(slot.key, slot.written);
+                }
+            }
+        }
+        Place(key, Written{name, content});
+    }
+
+    void Place(uint64_t key, const Written& written) {
+        const size_t mask = writtenSlots_.size() - 1;
+        size_t at = static_cast<size_t>(key) & mask;
+        while (writtenSlots_[at].used) {
+            at = (at + 1) & mask;
+        }
+        writtenSlots_[at] = {key, written, true};
+        ++writtenCount_;
     }
 
     // Checks that no part was written under uri, for a part of the structure (a second one
@@ -413,21 +438,29 @@ private:
         const size_t dot = uri.rfind('.');
         if (dot != std::string::npos && (slash == std::string::npos || dot > slash) &&
             dot + 1 < uri.size()) {
-            // Looked up first, folded only when it must be: most parts repeat a default
-            // already noted, under an extension in lower case.
+            // Most parts repeat a default noted for one of the last few parts (a page, its
+            // ticket, its relationships), under an extension in lower case.
             const std::string_view extension = std::string_view(uri).substr(dot + 1);
+            for (const auto* recent : recentDefaults_) {
+                if (recent && recent->first == extension && recent->second == contentType) {
+                    return;
+                }
+            }
             const bool lower = std::none_of(extension.begin(), extension.end(),
                                             [](char c) { return c >= 'A' && c <= 'Z'; });
             const std::string folded = lower ? std::string() : FoldPartName(extension);
             auto it = defaults_.find(lower ? extension : std::string_view(folded));
             if (it == defaults_.end()) {
-                defaults_.emplace(lower ? std::string(extension) : folded,
-                                  std::string(contentType));
+                it = defaults_
+                         .emplace(lower ? std::string(extension) : folded, std::string(contentType))
+                         .first;
+            } else if (it->second != contentType) {
+                overrides_.emplace_back(uri, contentType);
                 return;
             }
-            if (it->second == contentType) {
-                return;
-            }
+            recentDefaults_[nextRecent_] = &*it;
+            nextRecent_ = (nextRecent_ + 1) % recentDefaults_.size();
+            return;
         }
         overrides_.emplace_back(uri, contentType);
     }
@@ -552,8 +585,19 @@ private:
     std::unique_ptr<Structure> sequence_;
     std::unique_ptr<Structure> document_;
     std::vector<std::string> documents_;
-    std::unordered_multimap<uint64_t, Written> written_;       // by the keys of the part names
+    // What was written, by the keys of the part names: open addressing over one array kept at
+    // most half full, whose size is a power of two; keys may repeat (names whose keys collide).
+    struct WrittenSlot {
+        uint64_t key = 0;
+        Written written{};
+        bool used = false;
+    };
+    std::vector<WrittenSlot> writtenSlots_;
+    size_t writtenCount_ = 0;
     std::map<std::string, std::string, std::less<>> defaults_; // by folded extension
+    // Defaults used last, looked at before defaults_ (map nodes never move).
+    std::array<const std::pair<const std::string, std::string>*, 4> recentDefaults_{};
+    size_t nextRecent_ = 0;
     std::vector<std::pair<std::string, std::string>> overrides_;
     unsigned long long relationshipId_ = 0;
     HRESULT failure_ = S_OK;

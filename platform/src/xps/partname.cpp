@@ -114,25 +114,28 @@ std::string PartNameProblem(std::string_view name) {
     // Most segments hold only characters allowed as they are and are not "." or ".." and do not
     // end in "."; the few others are examined as a whole, so that a segment's problems are
     // reported in one order however it is reached.
-    size_t start = 1;
-    bool plain = true;
-    for (size_t i = 1;; ++i) {
-        if (i == name.size() || name[i] == '/') {
-            const std::string_view segment = name.substr(start, i - start);
-            if (!plain || segment.empty() || segment.back() == '.') {
-                std::string problem = SegmentProblem(segment);
-                if (!problem.empty()) {
-                    return problem;
-                }
-            }
-            if (i == name.size()) {
-                return {};
-            }
-            start = i + 1;
-            plain = true;
-        } else if (!kSegmentCharacters[static_cast<unsigned char>(name[i])]) {
-            plain = false;
+    const char* at = name.data() + 1;
+    const char* const end = name.data() + name.size();
+    while (true) {
+        const char* const start = at;
+        while (at != end && kSegmentCharacters[static_cast<unsigned char>(*at)]) {
+            ++at;
         }
+        bool plain = true;
+        while (at != end && *at != '/') {
+            plain = plain && kSegmentCharacters[static_cast<unsigned char>(*at)];
+            ++at;
+        }
+        if (!plain || at == start || at[-1] == '.') {
+            std::string problem = SegmentProblem(std::string_view(start, at - start));
+            if (!problem.empty()) {
+                return problem;
+            }
+        }
+        if (at == end) {
+            return {};
+        }
+        ++at; // past the "/"
     }
 }
 
@@ -149,6 +152,9 @@ std::string FoldPartName(std::string_view name) {
 bool SamePartName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;
+    }
+    if (a == b) {
+        return true; // names are mostly written alike
     }
     for (size_t i = 0; i < a.size(); ++i) {
         char x = a[i];
@@ -171,6 +177,25 @@ std::string ResolvePartReference(std::string_view sourcePart, std::string_view t
     };
     if (target.empty()) {
         Fail(kBadPackage, "an empty reference in " + std::string(sourcePart));
+    }
+    // A target that names a part as it stands, joined to the source's folder when relative,
+    // is the part name: no "." or ".." segment to resolve. A part name holds no backslash,
+    // query, fragment or empty segment; only a scheme (a colon before the first slash) must be
+    // looked for besides.
+    const size_t firstColon = target.find(':');
+    if (!sourcePart.empty() && sourcePart.front() == '/' &&
+        (firstColon == std::string_view::npos || target.find('/') < firstColon)) {
+        std::string joined;
+        if (target.front() == '/') {
+            joined.assign(target);
+        } else {
+            const std::string_view folder = sourcePart.substr(0, sourcePart.rfind('/') + 1);
+            joined.reserve(folder.size() + target.size());
+            joined.append(folder).append(target);
+        }
+        if (PartNameProblem(joined).empty()) {
+            return joined;
+        }
     }
     // One pass finds what the checks below ask about.
     bool backslash = false, queryOrFragment = false;
@@ -203,21 +228,6 @@ std::string ResolvePartReference(std::string_view sourcePart, std::string_view t
     // A scheme ("http:", "file:") or a network path ("//host") leaves the package.
     if ((colon != std::string_view::npos && slash > colon) || target.substr(0, 2) == "//") {
         refuse("points outside the package");
-    }
-    // A target that names a part as it stands, joined to the source's folder when relative,
-    // is the part name: no "." or ".." segment to resolve.
-    if (!sourcePart.empty() && sourcePart.front() == '/') {
-        std::string joined;
-        if (target.front() == '/') {
-            joined.assign(target);
-        } else {
-            const std::string_view folder = sourcePart.substr(0, sourcePart.rfind('/') + 1);
-            joined.reserve(folder.size() + target.size());
-            joined.append(folder).append(target);
-        }
-        if (PartNameProblem(joined).empty()) {
-            return joined;
-        }
     }
     // Segments are appended to resolved as "/segment"; ".." takes the last one off again.
     std::string resolved;
@@ -290,20 +300,24 @@ uint64_t Mixed(uint64_t hash) {
 } // namespace
 
 uint64_t PartNameKey(std::string_view name) {
-    // Eight bytes at a time, folded, each mixed into the key.
+    // Eight bytes at a time, folded, each multiplied into the key; the whole key mixed once
+    // at the end, so that its low bits (which tables index by) depend on every byte.
+    constexpr uint64_t kMultiplier = 0x9FB21C651E98DF25ull;
     uint64_t hash = 0x9E3779B97F4A7C15ull ^ name.size();
     size_t at = 0;
     for (; at + 8 <= name.size(); at += 8) {
         uint64_t word;
         std::memcpy(&word, name.data() + at, 8);
-        hash = Mixed(hash ^ FoldedWord(word));
+        hash = (hash ^ FoldedWord(word)) * kMultiplier;
+        hash ^= hash >> 28;
     }
     if (at < name.size()) {
         uint64_t word = 0;
         std::memcpy(&word, name.data() + at, name.size() - at);
-        hash = Mixed(hash ^ FoldedWord(word));
+        hash = (hash ^ FoldedWord(word)) * kMultiplier;
+        hash ^= hash >> 28;
     }
-    return hash & keyMask.load(std::memory_order_relaxed);
+    return Mixed(hash) & keyMask.load(std::memory_order_relaxed);
 }
 
 std::string RelationshipsPartOf(std::string_view partName) {
