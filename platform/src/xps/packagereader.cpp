@@ -6,6 +6,7 @@
 #include "partobjects.h"
 
 #include <optional>
+#include <unordered_set>
 #include <vector>
 
 // {C4A1D3E2-7B5F-4E06-9A8D-2F1B6C0E9D31}: lets XpsGetReaderFlavour find the reader behind an
@@ -372,6 +373,7 @@ private:
         const std::span<const Relationship> relationships =
             RelationshipsOf(*name, &state.storedRelationships);
         state.ticket = TicketOf(*name, relationships);
+        std::unordered_set<std::string> manyResources; // folded names, once there are many
         for (const Relationship& r : relationships) {
             const bool restricted = r.type == restrictedFontType_;
             if (r.type != requiredResourceType_ && !restricted) {
@@ -382,9 +384,21 @@ private:
                 Fail(kBadPackage, "a resource of " + *name + " lies outside the package");
             }
             const Resource& resource = ResourceOf(*name, r.target);
+            // A page names a resource once, however often its relationships do. Few
+            // resources are compared one by one; many are kept in a set, so that a page of
+            // thousands costs no more than thousands of pages.
             bool known = false;
-            for (const PageResource& existing : state.resources) {
-                known = known || existing.folded == resource.folded;
+            if (state.resources.size() < kResourcesComparedOneByOne) {
+                for (const PageResource& existing : state.resources) {
+                    known = known || existing.folded == resource.folded;
+                }
+            } else {
+                if (manyResources.empty()) {
+                    for (const PageResource& existing : state.resources) {
+                        manyResources.insert(existing.folded);
+                    }
+                }
+                known = !manyResources.insert(resource.folded).second;
             }
             if (known) {
                 continue;
@@ -415,6 +429,7 @@ private:
         std::shared_ptr<const PackagePartContent> content;
     };
     static constexpr size_t kKeptResources = 16;
+    static constexpr size_t kResourcesComparedOneByOne = 32;
 
     // The resource target names from page; throws as ResolvePartReference does, or when it is
     // missing from the package.

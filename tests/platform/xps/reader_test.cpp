@@ -261,7 +261,8 @@ TEST(XpsReader, ReadsLongDocumentMarkupAsItStreams) {
 
 TEST(XpsReader, ResolvesEachPagesResourcesFromItsOwnFolder) {
     // Two pages in different folders name the same relative targets, more of them than the
-    // reader keeps found: each page gets the parts of its own folder, with their own bytes.
+    // reader keeps found: each page gets the parts of its own folder, with their own bytes,
+    // each once, however often and in whatever case its relationships name it.
     TempDir dir;
     auto entries = SmallJob();
     auto page2 = std::find_if(entries.begin(), entries.end(),
@@ -276,13 +277,19 @@ TEST(XpsReader, ResolvesEachPagesResourcesFromItsOwnFolder) {
         std::string rels =
             "<Relationships "
             "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
-        for (int i = 0; i < 20; ++i) {
+        for (int i = 0; i < 40; ++i) {
             const std::string name = "r" + std::to_string(i) + ".png";
             rels += "<Relationship Id=\"R" + std::to_string(i) +
                     "\" Type=\"http://schemas.microsoft.com/xps/2005/06/required-resource\" "
                     "Target=\"" +
                     name + "\"/>";
             SetEntry(entries, "Doc/" + folder + "/" + name, (folder + name).c_str());
+        }
+        for (const char* again : {"r3.png", "R39.PNG"}) {
+            rels += "<Relationship Id=\"A" + std::string(again) +
+                    "\" Type=\"http://schemas.microsoft.com/xps/2005/06/required-resource\" "
+                    "Target=\"" +
+                    again + "\"/>";
         }
         const std::string page = folder == "Pages" ? "1" : "2";
         SetEntry(entries, "Doc/" + folder + "/_rels/" + page + ".fpage.rels",
@@ -308,8 +315,8 @@ TEST(XpsReader, ResolvesEachPagesResourcesFromItsOwnFolder) {
             EXPECT_EQ(folder + name.substr(name.rfind('/') + 1), ReadPart(base)) << name;
             seen.push_back(name);
         }
-        ASSERT_EQ(20u, seen.size());
-        for (int i = 0; i < 20; ++i) {
+        ASSERT_EQ(40u, seen.size());
+        for (int i = 0; i < 40; ++i) {
             EXPECT_EQ("/Doc/" + folder + "/r" + std::to_string(i) + ".png", seen[i]);
         }
     }
