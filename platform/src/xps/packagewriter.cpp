@@ -389,7 +389,7 @@ private:
             return nullptr;
         }
         const size_t mask = writtenSlots_.size() - 1;
-        for (size_t at = static_cast<size_t>(key) & mask; writtenSlots_[at].used;
+        for (size_t at = static_cast<size_t>(key) & mask; writtenSlots_[at].Used();
              at = (at + 1) & mask) {
             WrittenSlot& slot = writtenSlots_[at];
             if (slot.key == key && IsNamed(slot.written.name, uri)) {
@@ -400,12 +400,12 @@ private:
     }
 
     void Remember(uint64_t key, uint64_t name, uint64_t content) {
-        if (2 * (writtenCount_ + 1) > writtenSlots_.size()) {
+        if (4 * (writtenCount_ + 1) > 3 * writtenSlots_.size()) {
             std::vector<WrittenSlot> old(std::max<size_t>(64, 2 * writtenSlots_.size()));
             old.swap(writtenSlots_);
             writtenCount_ = 0;
             for (const WrittenSlot& slot : old) {
-                if (slot.used) {
+                if (slot.Used()) {
                     Place(slot.key, slot.written);
                 }
             }
@@ -416,10 +416,10 @@ private:
     void Place(uint64_t key, const Written& written) {
         const size_t mask = writtenSlots_.size() - 1;
         size_t at = static_cast<size_t>(key) & mask;
-        while (writtenSlots_[at].used) {
+        while (writtenSlots_[at].Used()) {
             at = (at + 1) & mask;
         }
-        writtenSlots_[at] = {key, written, true};
+        writtenSlots_[at] = {key, written};
         ++writtenCount_;
     }
 
@@ -586,11 +586,13 @@ private:
     std::unique_ptr<Structure> document_;
     std::vector<std::string> documents_;
     // What was written, by the keys of the part names: open addressing over one array kept at
-    // most half full, whose size is a power of two; keys may repeat (names whose keys collide).
+    // most three quarters full, whose size is a power of two; keys may repeat (names whose
+    // keys collide). A free slot's content is kFree, which no content identity is.
+    static constexpr uint64_t kFree = ~0ull;
     struct WrittenSlot {
         uint64_t key = 0;
-        Written written{};
-        bool used = false;
+        Written written{0, kFree};
+        bool Used() const { return written.content != kFree; }
     };
     std::vector<WrittenSlot> writtenSlots_;
     size_t writtenCount_ = 0;
