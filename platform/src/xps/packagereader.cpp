@@ -6,6 +6,7 @@
 #include "partobjects.h"
 
 #include <optional>
+#include <unordered_set>
 #include <vector>
 
 // {C4A1D3E2-7B5F-4E06-9A8D-2F1B6C0E9D31}: lets XpsGetReaderFlavour find the reader behind an
@@ -372,6 +373,7 @@ private:
         const std::span<const Relationship> relationships =
             RelationshipsOf(*name, &state.storedRelationships);
         state.ticket = TicketOf(*name, relationships);
+        std::unordered_set<std::string> manyResources; // folded names, once there are many
         for (const Relationship& r : relationships) {
             const bool restricted = r.type == restrictedFontType_;
             if (r.type != requiredResourceType_ && !restricted) {
@@ -381,32 +383,33 @@ private:
             if (r.external) {
                 Fail(kBadPackage, "a resource of " + *name + " lies outside the package");
             }
-            std::string resource = ResolvePartReference(*name, r.target);
-            PartLocation where;
-            if (!package_->TryLocate(resource, where)) {
-                Fail(kMissingPart,
-                     "the resource " + resource + " of " + *name + " is missing from the package");
-            }
-            std::string folded = FoldPartName(resource);
+            const Resource& resource = ResourceOf(*name, r.target);
+            // A page names a resource once, however often its relationships do. Few
+            // resources are compared one by one; many are kept in a set, so that a page of
+            // thousands costs no more than thousands of pages.
             bool known = false;
-            for (const PageResource& existing : state.resources) {
-                known = known || existing.folded == folded;
+            if (state.resources.size() < kResourcesComparedOneByOne) {
+                for (const PageResource& existing : state.resources) {
+                    known = known || existing.folded == resource.folded;
+                }
+            } else {
+                if (manyResources.empty()) {
+                    for (const PageResource& existing : state.resources) {
+                        manyResources.insert(existing.folded);
+                    }
+                }
+                known = !manyResources.insert(resource.folded).second;
             }
             if (known) {
                 continue;
             }
-            std::string contentType = package_->ContentTypeOf(resource);
-            const PartKind kind = KindOfContentType(contentType);
-            if (kind == PartKind::Page) {
-                Fail(kBadPackage, "the resource " + resource + " of " + *name + " is a page");
+            if (resource.kind == PartKind::Page) {
+                Fail(kBadPackage, "the resource " + resource.name + " of " + *name + " is a page");
             }
-            const EXpsCompressionOptions compression = CompressionOf(where);
-            auto content =
-                std::make_shared<PackagePartContent>(package_, resource, std::move(where));
             ATL::CComPtr<IUnknown> part;
-            part.Attach(MakePart(kind, std::move(resource), std::move(contentType),
-                                 std::move(content), compression));
-            state.resources.push_back({std::move(folded), restricted, std::move(part)});
+            part.Attach(MakePart(resource.kind, resource.name, resource.contentType,
+                                 resource.content, resource.compression));
+            state.resources.push_back({resource.folded, restricted, std::move(part)});
         }
         const EXpsCompressionOptions compression = CompressionOf(location);
         std::string contentType = package_->ContentTypeOf(*name);
@@ -415,7 +418,57 @@ private:
                         std::move(state));
     }
 
+    // A resource as the package holds it. Pages of a job name the same fonts and images again
+    // and again: the last few found are kept, with one content shared by every page's part
+    // object (contents are immutable; each page still gets a part object of its own).
+    struct Resource {
+        std::string folder, target; // the reference: the source's folder and what it names
+        std::string name, folded, contentType;
+        PartKind kind = PartKind::Other;
+        EXpsCompressionOptions compression = Compression_Normal;
+        std::shared_ptr<const PackagePartContent> content;
+    };
+    static constexpr size_t kKeptResources = 16;
+    static constexpr size_t kResourcesComparedOneByOne = 32;
+
+    // The resource target names from page; throws as ResolvePartReference does, or when it is
+    // missing from the package.
+    const Resource& ResourceOf(const std::string& page, const std::string& target) {
+        const std::string_view folder = std::string_view(page).substr(0, page.rfind('/') + 1);
+        for (const Resource& kept : resources_) {
+            if (!target.empty() && kept.target == target &&
+                (target.front() == '/' || kept.folder == folder)) {
+                return kept;
+            }
+        }
+        Resource resource;
+        resource.name = ResolvePartReference(page, target);
+        PartLocation location;
+        if (!package_->TryLocate(resource.name, location)) {
+            Fail(kMissingPart,
+                 "the resource " + resource.name + " of " + page + " is missing from the package");
+        }
+        resource.folder = folder;
+        resource.target = target;
+        resource.folded = FoldPartName(resource.name);
+        resource.contentType = package_->ContentTypeOf(resource.name);
+        resource.kind = KindOfContentType(resource.contentType);
+        resource.compression = CompressionOf(location);
+        resource.content =
+            std::make_shared<PackagePartContent>(package_, resource.name, std::move(location));
+        if (resources_.size() < kKeptResources) {
+            resources_.push_back(std::move(resource));
+            return resources_.back();
+        }
+        Resource& slot = resources_[nextResource_];
+        nextResource_ = (nextResource_ + 1) % kKeptResources;
+        slot = std::move(resource);
+        return slot;
+    }
+
     std::shared_ptr<Package> package_;
+    std::vector<Resource> resources_; // the last resources found, at most kKeptResources
+    size_t nextResource_ = 0;         // the one resources_ replaces next when full
     XpsFlavour flavour_ = XpsFlavour_MicrosoftXps;
     std::string sequenceName_;
     std::optional<std::string> thumbnailName_;

@@ -4,10 +4,11 @@
 #include "partobjects.h"
 #include "zipwriter.h"
 
+#include <algorithm>
+#include <array>
 #include <map>
 #include <memory>
 #include <optional>
-#include <unordered_map>
 #include <vector>
 
 namespace platform::xps {
@@ -15,24 +16,29 @@ namespace {
 
 // Appends text to out with the characters markup cannot hold as they are escaped.
 void AppendEscaped(std::string& out, std::string_view text) {
-    for (const char c : text) {
-        switch (c) {
+    size_t run = 0; // the start of the characters markup holds as they are, copied whole
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char* escape;
+        switch (text[i]) {
         case '&':
-            out += "&amp;";
+            escape = "&amp;";
             break;
         case '<':
-            out += "&lt;";
+            escape = "&lt;";
             break;
         case '>':
-            out += "&gt;";
+            escape = "&gt;";
             break;
         case '"':
-            out += "&quot;";
+            escape = "&quot;";
             break;
         default:
-            out += c;
+            continue;
         }
+        out.append(text.data() + run, i - run).append(escape);
+        run = i + 1;
     }
+    out.append(text.data() + run, text.size() - run);
 }
 
 std::string Escaped(std::string_view text) {
@@ -379,17 +385,42 @@ private:
     // What was written under uri (whose key is key), or null. Keys may collide: the names
     // decide.
     Written* Find(std::string_view uri, uint64_t key) {
-        auto [it, end] = written_.equal_range(key);
-        for (; it != end; ++it) {
-            if (IsNamed(it->second.name, uri)) {
-                return &it->second;
+        if (writtenSlots_.empty()) {
+            return nullptr;
+        }
+        const size_t mask = writtenSlots_.size() - 1;
+        for (size_t at = static_cast<size_t>(key) & mask; writtenSlots_[at].Used();
+             at = (at + 1) & mask) {
+            WrittenSlot& slot = writtenSlots_[at];
+            if (slot.key == key && IsNamed(slot.written.name, uri)) {
+                return &slot.written;
             }
         }
         return nullptr;
     }
 
     void Remember(uint64_t key, uint64_t name, uint64_t content) {
-        written_.emplace(key, Written{name, content});
+        if (4 * (writtenCount_ + 1) > 3 * writtenSlots_.size()) {
+            std::vector<WrittenSlot> old(std::max<size_t>(64, 2 * writtenSlots_.size()));
+            old.swap(writtenSlots_);
+            writtenCount_ = 0;
+            for (const WrittenSlot& slot : old) {
+                if (slot.Used()) {
+                    Place(slot.key, slot.written);
+                }
+            }
+        }
+        Place(key, Written{name, content});
+    }
+
+    void Place(uint64_t key, const Written& written) {
+        const size_t mask = writtenSlots_.size() - 1;
+        size_t at = static_cast<size_t>(key) & mask;
+        while (writtenSlots_[at].Used()) {
+            at = (at + 1) & mask;
+        }
+        writtenSlots_[at] = {key, written};
+        ++writtenCount_;
     }
 
     // Checks that no part was written under uri, for a part of the structure (a second one
@@ -403,17 +434,33 @@ private:
     }
 
     void NoteContentType(const std::string& uri, std::string_view contentType) {
-        const std::string extension = ExtensionOf(uri);
-        if (!extension.empty()) {
-            // Looked up first: most parts repeat a default already noted.
-            auto it = defaults_.find(extension);
+        const size_t slash = uri.rfind('/');
+        const size_t dot = uri.rfind('.');
+        if (dot != std::string::npos && (slash == std::string::npos || dot > slash) &&
+            dot + 1 < uri.size()) {
+            // Most parts repeat a default noted for one of the last few parts (a page, its
+            // ticket, its relationships), under an extension in lower case.
+            const std::string_view extension = std::string_view(uri).substr(dot + 1);
+            for (const auto* recent : recentDefaults_) {
+                if (recent && recent->first == extension && recent->second == contentType) {
+                    return;
+                }
+            }
+            const bool lower = std::none_of(extension.begin(), extension.end(),
+                                            [](char c) { return c >= 'A' && c <= 'Z'; });
+            const std::string folded = lower ? std::string() : FoldPartName(extension);
+            auto it = defaults_.find(lower ? extension : std::string_view(folded));
             if (it == defaults_.end()) {
-                defaults_.emplace(extension, std::string(contentType));
+                it = defaults_
+                         .emplace(lower ? std::string(extension) : folded, std::string(contentType))
+                         .first;
+            } else if (it->second != contentType) {
+                overrides_.emplace_back(uri, contentType);
                 return;
             }
-            if (it->second == contentType) {
-                return;
-            }
+            recentDefaults_[nextRecent_] = &*it;
+            nextRecent_ = (nextRecent_ + 1) % recentDefaults_.size();
+            return;
         }
         overrides_.emplace_back(uri, contentType);
     }
@@ -465,7 +512,8 @@ private:
         const auto& entries = stored.Location().entries;
         for (size_t i = 0; i < entries.size(); ++i) {
             const ZipEntry& entry = entries[i];
-            std::string name = EntryNameOf(uri);
+            std::string& name = entryName_;
+            name.assign(uri, 1);
             if (entries.size() > 1) {
                 name += "/[" + std::to_string(i) + "]" +
                         (i + 1 == entries.size() ? ".last.piece" : ".piece");
@@ -529,6 +577,7 @@ private:
     static constexpr size_t kBufferSize = 64 * 1024;
     std::unique_ptr<char[]> buffer_{new char[kBufferSize]}; // for copies, made once
     std::string scratch_;                                   // a page's reference, built in place
+    std::string entryName_;                                 // of an entry copied as stored
     std::unique_ptr<ZipWriter> zip_;
     XpsFlavour flavour_ = XpsFlavour_MicrosoftXps;
     std::optional<std::string> thumbnailName_;
@@ -536,8 +585,21 @@ private:
     std::unique_ptr<Structure> sequence_;
     std::unique_ptr<Structure> document_;
     std::vector<std::string> documents_;
-    std::unordered_multimap<uint64_t, Written> written_; // by the keys of the part names
-    std::map<std::string, std::string> defaults_;
+    // What was written, by the keys of the part names: open addressing over one array kept at
+    // most three quarters full, whose size is a power of two; keys may repeat (names whose
+    // keys collide). A free slot's content is kFree, which no content identity is.
+    static constexpr uint64_t kFree = ~0ull;
+    struct WrittenSlot {
+        uint64_t key = 0;
+        Written written{0, kFree};
+        bool Used() const { return written.content != kFree; }
+    };
+    std::vector<WrittenSlot> writtenSlots_;
+    size_t writtenCount_ = 0;
+    std::map<std::string, std::string, std::less<>> defaults_; // by folded extension
+    // Defaults used last, looked at before defaults_ (map nodes never move).
+    std::array<const std::pair<const std::string, std::string>*, 4> recentDefaults_{};
+    size_t nextRecent_ = 0;
     std::vector<std::pair<std::string, std::string>> overrides_;
     unsigned long long relationshipId_ = 0;
     HRESULT failure_ = S_OK;

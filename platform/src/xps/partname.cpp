@@ -111,19 +111,31 @@ std::string PartNameProblem(std::string_view name) {
     if (name.size() == 1) {
         return "names the package root";
     }
-    size_t start = 1;
+    // Most segments hold only characters allowed as they are and are not "." or ".." and do not
+    // end in "."; the few others are examined as a whole, so that a segment's problems are
+    // reported in one order however it is reached.
+    const char* at = name.data() + 1;
+    const char* const end = name.data() + name.size();
     while (true) {
-        const size_t end = name.find('/', start);
-        const std::string_view segment = name.substr(
-            start, end == std::string_view::npos ? std::string_view::npos : end - start);
-        std::string problem = SegmentProblem(segment);
-        if (!problem.empty()) {
-            return problem;
+        const char* const start = at;
+        while (at != end && kSegmentCharacters[static_cast<unsigned char>(*at)]) {
+            ++at;
         }
-        if (end == std::string_view::npos) {
+        bool plain = true;
+        while (at != end && *at != '/') {
+            plain = plain && kSegmentCharacters[static_cast<unsigned char>(*at)];
+            ++at;
+        }
+        if (!plain || at == start || at[-1] == '.') {
+            std::string problem = SegmentProblem(std::string_view(start, at - start));
+            if (!problem.empty()) {
+                return problem;
+            }
+        }
+        if (at == end) {
             return {};
         }
-        start = end + 1;
+        ++at; // past the "/"
     }
 }
 
@@ -140,6 +152,9 @@ std::string FoldPartName(std::string_view name) {
 bool SamePartName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;
+    }
+    if (a == b) {
+        return true; // names are mostly written alike
     }
     for (size_t i = 0; i < a.size(); ++i) {
         char x = a[i];
@@ -162,6 +177,25 @@ std::string ResolvePartReference(std::string_view sourcePart, std::string_view t
     };
     if (target.empty()) {
         Fail(kBadPackage, "an empty reference in " + std::string(sourcePart));
+    }
+    // A target that names a part as it stands, joined to the source's folder when relative,
+    // is the part name: no "." or ".." segment to resolve. A part name holds no backslash,
+    // query, fragment or empty segment; only a scheme (a colon before the first slash) must be
+    // looked for besides.
+    const size_t firstColon = target.find(':');
+    if (!sourcePart.empty() && sourcePart.front() == '/' &&
+        (firstColon == std::string_view::npos || target.find('/') < firstColon)) {
+        std::string joined;
+        if (target.front() == '/') {
+            joined.assign(target);
+        } else {
+            const std::string_view folder = sourcePart.substr(0, sourcePart.rfind('/') + 1);
+            joined.reserve(folder.size() + target.size());
+            joined.append(folder).append(target);
+        }
+        if (PartNameProblem(joined).empty()) {
+            return joined;
+        }
     }
     // One pass finds what the checks below ask about.
     bool backslash = false, queryOrFragment = false;
@@ -266,38 +300,38 @@ uint64_t Mixed(uint64_t hash) {
 } // namespace
 
 uint64_t PartNameKey(std::string_view name) {
-    // Eight bytes at a time, folded, each mixed into the key.
+    // Eight bytes at a time, folded, each multiplied into the key; the whole key mixed once
+    // at the end, so that its low bits (which tables index by) depend on every byte.
+    constexpr uint64_t kMultiplier = 0x9FB21C651E98DF25ull;
     uint64_t hash = 0x9E3779B97F4A7C15ull ^ name.size();
     size_t at = 0;
     for (; at + 8 <= name.size(); at += 8) {
         uint64_t word;
         std::memcpy(&word, name.data() + at, 8);
-        hash = Mixed(hash ^ FoldedWord(word));
+        hash = (hash ^ FoldedWord(word)) * kMultiplier;
+        hash ^= hash >> 28;
     }
     if (at < name.size()) {
         uint64_t word = 0;
         std::memcpy(&word, name.data() + at, name.size() - at);
-        hash = Mixed(hash ^ FoldedWord(word));
+        hash = (hash ^ FoldedWord(word)) * kMultiplier;
+        hash ^= hash >> 28;
     }
-    return hash & keyMask.load(std::memory_order_relaxed);
+    return Mixed(hash) & keyMask.load(std::memory_order_relaxed);
 }
 
 std::string RelationshipsPartOf(std::string_view partName) {
     if (partName == "/") {
         return "/_rels/.rels";
     }
-    const size_t slash = partName.rfind('/');
-    return std::string(partName.substr(0, slash + 1)) + "_rels/" +
-           std::string(partName.substr(slash + 1)) + ".rels";
-}
-
-std::string ExtensionOf(std::string_view partName) {
-    const size_t slash = partName.rfind('/');
-    const size_t dot = partName.rfind('.');
-    if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) {
-        return {};
-    }
-    return FoldPartName(partName.substr(dot + 1));
+    const size_t slash = partName.rfind('/') + 1;
+    std::string name;
+    name.reserve(partName.size() + 11);
+    name.append(partName.substr(0, slash))
+        .append("_rels/")
+        .append(partName.substr(slash))
+        .append(".rels");
+    return name;
 }
 
 std::string_view ReferenceFrom(std::string_view sourcePart, std::string_view target) {
