@@ -427,6 +427,83 @@ TEST_F(PrintTicketManagerTest, APageWithoutTicketDropsThePreviousPagesTickets) {
     }
 }
 
+// Pages without a ticket share the copy the first of them got while neither the copy nor the
+// document's ticket changes: the page view is refilled with the very same documents, and says
+// so with its content counter. A change on either side, or a page with its own ticket, gets
+// the page its own answer.
+TEST_F(PrintTicketManagerTest, PagesWithoutTicketShareOneCopyWhileNothingChangesIt) {
+    const auto reload = [](IXMLDOMDocument2* dom, const std::string& xml) {
+        VARIANT_BOOL ok = VARIANT_FALSE;
+        ASSERT_EQ(S_OK, dom->loadXML(CComBSTR(Utf16(xml).c_str()), &ok));
+        ASSERT_EQ(VARIANT_TRUE, ok);
+    };
+    for (bool merge : {false, true}) {
+        SCOPED_TRACE(merge ? "merging" : "not merging");
+        auto manager =
+            ThroughDocument(merge, "", PlainTicket(FeatureXml("PageMediaSize", "ISOA3")));
+        XpsFilterPrintTicket* view = nullptr;
+        struct Seen {
+            IXMLDOMDocument2* page = nullptr;
+            IXMLDOMDocument2* merged = nullptr;
+            View::PtChangeCounter content;
+        } last;
+        // Resolves a page and tells whether it got the documents of the page before.
+        const auto resolve = [&](const std::string& ticket) {
+            EXPECT_EQ(S_OK, manager->InitializeWithPrintTicket(Page(ticket)));
+            EXPECT_EQ(S_OK, manager->GetTicket(kPTPageScope, &view));
+            const Seen seen{view->GetTicket(View::PagePtScope)->GetDomDocPtr(),
+                            merge ? view->GetMergedTicket()->GetDomDocPtr() : nullptr,
+                            view->GetContentCounter()};
+            const bool same = seen.page == last.page && seen.merged == last.merged;
+            EXPECT_EQ(same, seen.content == last.content);
+            last = seen;
+            return same;
+        };
+        EXPECT_FALSE(resolve(""));
+        EXPECT_TRUE(resolve(""));
+        EXPECT_TRUE(resolve(""));
+        EXPECT_EQ("ISOA3", Option(view, u"PageMediaSize"));
+
+        // The page's copy changed through the view: the next page gets a new copy, as the
+        // document's ticket reads.
+        reload(last.page, PlainTicket(FeatureXml("PageMediaSize", "ISOA0")));
+        EXPECT_FALSE(resolve(""));
+        EXPECT_EQ("ISOA3", Option(view, u"PageMediaSize"));
+        EXPECT_TRUE(resolve(""));
+
+        // The document's ticket changed: the next page copies it as it is now.
+        reload(view->GetTicket(View::DocumentPtScope)->GetDomDocPtr(),
+               PlainTicket(FeatureXml("PageMediaSize", "ISOA2")));
+        EXPECT_FALSE(resolve(""));
+        EXPECT_EQ("ISOA2", Option(view, u"PageMediaSize"));
+
+        // A page of its own, then one without again.
+        EXPECT_FALSE(resolve(PlainTicket(FeatureXml("PageMediaSize", "ISOA4"))));
+        EXPECT_EQ("ISOA4", Option(view, u"PageMediaSize"));
+        EXPECT_FALSE(resolve(""));
+        EXPECT_EQ("ISOA2", Option(view, u"PageMediaSize"));
+        EXPECT_TRUE(resolve(""));
+
+        if (merge) {
+            // The document's merged ticket changed: the page's merged ticket is a new copy of it.
+            XpsFilterPrintTicket* documentView = nullptr;
+            ASSERT_EQ(S_OK, manager->GetTicket(kPTDocumentScope, &documentView));
+            IXMLDOMDocument2* documentMerged = documentView->GetMergedTicket()->GetDomDocPtr();
+            reload(documentMerged, PlainTicket(FeatureXml("PageMediaSize", "ISOA1")));
+            EXPECT_FALSE(resolve(""));
+            EXPECT_EQ(DomBytes(documentMerged), DomBytes(view->GetMergedTicket()));
+            EXPECT_TRUE(resolve(""));
+        }
+
+        // A new document: its pages copy its own ticket.
+        ASSERT_EQ(S_OK, manager->InitializeWithPrintTicket(
+                            Document(PlainTicket(FeatureXml("PageMediaSize", "ISOB5")))));
+        EXPECT_FALSE(resolve(""));
+        EXPECT_EQ("ISOB5", Option(view, u"PageMediaSize"));
+        EXPECT_TRUE(resolve(""));
+    }
+}
+
 TEST_F(PrintTicketManagerTest, APartsTicketThatCannotBeReadIsReportedAndTheAnswersOfThePartPassOn) {
     struct Case {
         const char* name;
