@@ -67,7 +67,7 @@ private:
 
 IXMLDOMDocument2*
 PrintTicketManager::TicketCopy::ServedFor(IXMLDOMDocument2* source) const noexcept {
-    if (!m_copy || !source || m_source.p != source || !m_known.copy || !m_known.source) {
+    if (!m_copy || m_source.p != source || !m_known.copy || (source && !m_known.source)) {
         return nullptr;
     }
     const Counts now = Now();
@@ -192,7 +192,51 @@ HRESULT PrintTicketManager::InitializeWithPartTicket(EPrintTicketScope scope, Pa
     if (FAILED(hr)) {
         return hr;
     }
-    return MergeTicket(scope, ticket);
+    if (TakeTicketReadBefore(scope, ticket)) {
+        return S_OK;
+    }
+    ScopeTickets* record = Scope(scope);
+    record->readPart.Release();
+    const HRESULT merged = MergeTicket(scope, ticket);
+    if (SUCCEEDED(merged)) {
+        record->readPart = ticket;
+        record->readTicket.Remember(record->partTicket, nullptr);
+        if (m_mergeEnabled) {
+            record->readMerged.Remember(record->mergedTicket, MergeBaseOf(scope));
+        }
+    }
+    return merged;
+}
+
+bool PrintTicketManager::TakeTicketReadBefore(EPrintTicketScope scope,
+                                              IPartPrintTicket* ticket) noexcept {
+    ScopeTickets* record = Scope(scope);
+    if (!record || !ticket || record->readPart.p != ticket) {
+        return false;
+    }
+    IXMLDOMDocument2* read = record->readTicket.ServedFor(nullptr);
+    IXMLDOMDocument2* base = m_mergeEnabled ? MergeBaseOf(scope) : nullptr;
+    IXMLDOMDocument2* merged = base ? record->readMerged.ServedFor(base) : nullptr;
+    if (!read || (m_mergeEnabled && !merged)) {
+        return false;
+    }
+    record->partTicket = read;
+    if (m_mergeEnabled) {
+        record->mergedTicket = merged;
+    }
+    return true;
+}
+
+IXMLDOMDocument2* PrintTicketManager::MergeBaseOf(EPrintTicketScope scope) const noexcept {
+    switch (scope) {
+    case kPTPageScope:
+        return m_document.mergedTicket;
+    case kPTDocumentScope:
+        return m_job.mergedTicket;
+    case kPTJobScope:
+        return m_defaultTicket;
+    }
+    return nullptr;
 }
 
 HRESULT PrintTicketManager::InitializeWithPrintTicket(EPrintTicketScope scope,
@@ -261,18 +305,7 @@ HRESULT PrintTicketManager::AdoptPartTicket(EPrintTicketScope scope,
     if (!m_mergeEnabled) {
         return S_OK;
     }
-    IXMLDOMDocument2* base = nullptr;
-    switch (scope) {
-    case kPTPageScope:
-        base = m_document.mergedTicket;
-        break;
-    case kPTDocumentScope:
-        base = m_job.mergedTicket;
-        break;
-    case kPTJobScope:
-        base = m_defaultTicket;
-        break;
-    }
+    IXMLDOMDocument2* base = MergeBaseOf(scope);
     if (!base) {
         return E_PENDING;
     }
@@ -395,14 +428,16 @@ HRESULT PrintTicketManager::GetTicket(EPrintTicketScope scope, XpsFilterPrintTic
     }
     // The copies standing in the fill, with their counts before the view wraps them: what the
     // wrapping changes is taken in, so that they can serve the next part too.
-    std::array<std::pair<TicketCopy*, TicketCopy::Counts>, 6> copies{};
+    std::array<std::pair<TicketCopy*, TicketCopy::Counts>, 12> copies{};
     size_t held = 0;
     for (ScopeTickets* tickets : {&m_job, &m_document, &m_page}) {
-        if (tickets->partCopy.Copy() && tickets->partCopy.Copy() == tickets->partTicket) {
-            copies[held++] = {&tickets->partCopy, tickets->partCopy.Now()};
-        }
-        if (tickets->mergedCopy.Copy() && tickets->mergedCopy.Copy() == tickets->mergedTicket) {
-            copies[held++] = {&tickets->mergedCopy, tickets->mergedCopy.Now()};
+        for (auto [copy, place] : {std::pair{&tickets->partCopy, tickets->partTicket.p},
+                                   std::pair{&tickets->mergedCopy, tickets->mergedTicket.p},
+                                   std::pair{&tickets->readTicket, tickets->partTicket.p},
+                                   std::pair{&tickets->readMerged, tickets->mergedTicket.p}}) {
+            if (copy->Copy() && copy->Copy() == place) {
+                copies[held++] = {copy, copy->Now()};
+            }
         }
     }
     const HRESULT hr = CatchComException([&] {

@@ -22,6 +22,10 @@
 //   private prefix, does not change the settings and is taken in): such a copy reads as a new
 //   one would. The pages of a document that carry no ticket so share one page ticket and one
 //   merged ticket, and the view of each page is filled with the same, unchanged, documents.
+//   Likewise a part that hands out the very ticket part object the scope's ticket was last
+//   read from keeps the ticket read and the merged ticket made of it, while neither they nor
+//   the wider merged ticket have changed: pages that an earlier filter gave one rewritten
+//   ticket are read and merged once.
 // - GetTicket hands out the scope's view, refilled from what stands at that moment; the
 //   manager keeps it, and it stays valid (and is refilled in place) until the manager dies.
 // - The PrintTicket provider is opened by Initialise (only while merging) and kept for every
@@ -138,7 +142,8 @@ private:
             std::optional<ULONGLONG> source;
         };
 
-        // The copy, when it was made of source and neither has changed since; else null.
+        // The copy, when it was made of source and neither has changed since; else null. A
+        // copy remembered without a source (a ticket read from a part) is served for null.
         IXMLDOMDocument2* ServedFor(IXMLDOMDocument2* source) const noexcept;
         void Remember(IXMLDOMDocument2* copy, IXMLDOMDocument2* source) noexcept;
         IXMLDOMDocument2* Copy() const noexcept { return m_copy.p; }
@@ -159,6 +164,11 @@ private:
         CComPtr<IXMLDOMDocument2> mergedTicket;
         TicketCopy partCopy;
         TicketCopy mergedCopy;
+        // The ticket part last read into partTicket, the document read from it and the merged
+        // ticket made of that (its source the wider merged ticket).
+        CComPtr<IPartPrintTicket> readPart;
+        TicketCopy readTicket;
+        TicketCopy readMerged;
     };
 
     HRESULT InitialisePrintTickets(IStream* stream);
@@ -166,6 +176,11 @@ private:
     HRESULT InitializeWithPartTicket(EPrintTicketScope scope, Part* part);
     static HRESULT SetPTFromDOMDoc(IXMLDOMDocument2* source, CComPtr<IXMLDOMDocument2>& target);
     HRESULT MergeTicket(EPrintTicketScope scope, IPartPrintTicket* ticket);
+    // The ticket read from ticket before and the merged ticket made of it put back in place,
+    // when ticket is the part read last and nothing has changed since (see the contract).
+    bool TakeTicketReadBefore(EPrintTicketScope scope, IPartPrintTicket* ticket) noexcept;
+    // The merged ticket the scope's part ticket is merged onto; null when there is none yet.
+    IXMLDOMDocument2* MergeBaseOf(EPrintTicketScope scope) const noexcept;
     HRESULT MergeTicket(EPrintTicketScope scope, IXMLDOMDocument2* ticket);
     // Stores a document of the manager's own as the scope's part ticket (taking it from
     // ticket) and, while merging, merges it onto the wider scope's merged ticket.

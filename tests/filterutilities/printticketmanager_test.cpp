@@ -427,16 +427,17 @@ TEST_F(PrintTicketManagerTest, APageWithoutTicketDropsThePreviousPagesTickets) {
     }
 }
 
-// Pages without a ticket share the copy the first of them got while neither the copy nor the
-// document's ticket changes: the page view is refilled with the very same documents, and says
-// so with its content counter. A change on either side, or a page with its own ticket, gets
-// the page its own answer.
-TEST_F(PrintTicketManagerTest, PagesWithoutTicketShareOneCopyWhileNothingChangesIt) {
+// Pages without a ticket share the copy the first of them got, and pages that hand out one
+// ticket part object share what was read and merged from it, while nothing those were made of
+// changes: the page view is refilled with the very same documents, and says so with its
+// content counter. A change on either side, or another ticket, gets the page its own answer.
+TEST_F(PrintTicketManagerTest, PagesShareTheTicketsTheyWouldGetAgainWhileNothingChangesThem) {
     const auto reload = [](IXMLDOMDocument2* dom, const std::string& xml) {
         VARIANT_BOOL ok = VARIANT_FALSE;
         ASSERT_EQ(S_OK, dom->loadXML(CComBSTR(Utf16(xml).c_str()), &ok));
         ASSERT_EQ(VARIANT_TRUE, ok);
     };
+    const std::string a4 = PlainTicket(FeatureXml("PageMediaSize", "ISOA4"));
     for (bool merge : {false, true}) {
         SCOPED_TRACE(merge ? "merging" : "not merging");
         auto manager =
@@ -448,8 +449,8 @@ TEST_F(PrintTicketManagerTest, PagesWithoutTicketShareOneCopyWhileNothingChanges
             View::PtChangeCounter content;
         } last;
         // Resolves a page and tells whether it got the documents of the page before.
-        const auto resolve = [&](const std::string& ticket) {
-            EXPECT_EQ(S_OK, manager->InitializeWithPrintTicket(Page(ticket)));
+        const auto resolve = [&](IFixedPage* page) {
+            EXPECT_EQ(S_OK, manager->InitializeWithPrintTicket(page));
             EXPECT_EQ(S_OK, manager->GetTicket(kPTPageScope, &view));
             const Seen seen{view->GetTicket(View::PagePtScope)->GetDomDocPtr(),
                             merge ? view->GetMergedTicket()->GetDomDocPtr() : nullptr,
@@ -459,48 +460,68 @@ TEST_F(PrintTicketManagerTest, PagesWithoutTicketShareOneCopyWhileNothingChanges
             last = seen;
             return same;
         };
-        EXPECT_FALSE(resolve(""));
-        EXPECT_TRUE(resolve(""));
-        EXPECT_TRUE(resolve(""));
+        const auto none = [&] { return resolve(Page("")); };
+        EXPECT_FALSE(none());
+        EXPECT_TRUE(none());
+        EXPECT_TRUE(none());
         EXPECT_EQ("ISOA3", Option(view, u"PageMediaSize"));
 
         // The page's copy changed through the view: the next page gets a new copy, as the
         // document's ticket reads.
         reload(last.page, PlainTicket(FeatureXml("PageMediaSize", "ISOA0")));
-        EXPECT_FALSE(resolve(""));
+        EXPECT_FALSE(none());
         EXPECT_EQ("ISOA3", Option(view, u"PageMediaSize"));
-        EXPECT_TRUE(resolve(""));
+        EXPECT_TRUE(none());
 
         // The document's ticket changed: the next page copies it as it is now.
         reload(view->GetTicket(View::DocumentPtScope)->GetDomDocPtr(),
                PlainTicket(FeatureXml("PageMediaSize", "ISOA2")));
-        EXPECT_FALSE(resolve(""));
+        EXPECT_FALSE(none());
         EXPECT_EQ("ISOA2", Option(view, u"PageMediaSize"));
 
-        // A page of its own, then one without again.
-        EXPECT_FALSE(resolve(PlainTicket(FeatureXml("PageMediaSize", "ISOA4"))));
+        // Pages with one ticket part object read it once; another object with the same bytes
+        // is read anew, and so is the part once what was read from it changed.
+        const CComPtr<IPartPrintTicket> shared = Ticket(a4);
+        const auto sharing = [&] { return resolve(Make<pipelinetest::Page>(S_OK, shared.p)); };
+        EXPECT_FALSE(sharing());
         EXPECT_EQ("ISOA4", Option(view, u"PageMediaSize"));
-        EXPECT_FALSE(resolve(""));
+        EXPECT_TRUE(sharing());
+        EXPECT_FALSE(resolve(Page(a4)));
+        EXPECT_FALSE(sharing());
+        EXPECT_TRUE(sharing());
+        reload(last.page, PlainTicket(FeatureXml("PageMediaSize", "ISOA0")));
+        EXPECT_FALSE(sharing());
+        EXPECT_EQ("ISOA4", Option(view, u"PageMediaSize"));
+        EXPECT_TRUE(sharing());
+
+        // A page without a ticket, then one without again.
+        EXPECT_FALSE(none());
         EXPECT_EQ("ISOA2", Option(view, u"PageMediaSize"));
-        EXPECT_TRUE(resolve(""));
+        EXPECT_TRUE(none());
 
         if (merge) {
-            // The document's merged ticket changed: the page's merged ticket is a new copy of it.
+            // The document's merged ticket changed: the page's merged ticket is a new copy of
+            // it, and the shared part is merged onto it anew.
             XpsFilterPrintTicket* documentView = nullptr;
             ASSERT_EQ(S_OK, manager->GetTicket(kPTDocumentScope, &documentView));
             IXMLDOMDocument2* documentMerged = documentView->GetMergedTicket()->GetDomDocPtr();
             reload(documentMerged, PlainTicket(FeatureXml("PageMediaSize", "ISOA1")));
-            EXPECT_FALSE(resolve(""));
-            EXPECT_EQ(DomBytes(documentMerged), DomBytes(view->GetMergedTicket()));
-            EXPECT_TRUE(resolve(""));
+            const std::string base = DomBytes(documentMerged);
+            EXPECT_FALSE(none());
+            EXPECT_EQ(base, DomBytes(view->GetMergedTicket()));
+            EXPECT_TRUE(none());
+            EXPECT_FALSE(sharing());
+            EXPECT_EQ(DirectProvider().Merge(base, a4, kPTPageScope),
+                      DomBytes(view->GetMergedTicket()));
+            EXPECT_TRUE(sharing());
         }
 
         // A new document: its pages copy its own ticket.
         ASSERT_EQ(S_OK, manager->InitializeWithPrintTicket(
                             Document(PlainTicket(FeatureXml("PageMediaSize", "ISOB5")))));
-        EXPECT_FALSE(resolve(""));
+        EXPECT_FALSE(none());
         EXPECT_EQ("ISOB5", Option(view, u"PageMediaSize"));
-        EXPECT_TRUE(resolve(""));
+        EXPECT_TRUE(none());
     }
 }
 
