@@ -150,6 +150,14 @@ HRESULT PrintTicketManager::Initialise(IPrintReadStream* stream, BSTR printerNam
 HRESULT PrintTicketManager::InitialisePrintTickets(IStream* stream) {
     m_defaultTicket.Release();
     FreePrintTickets(kPTJobScope);
+    // Nothing of the tickets before serves again: the copies and readings go too.
+    for (ScopeTickets* tickets : {&m_job, &m_document, &m_page}) {
+        tickets->partCopy = {};
+        tickets->mergedCopy = {};
+        tickets->readPart.Release();
+        tickets->readTicket = {};
+        tickets->readMerged = {};
+    }
     if (!stream) {
         return E_POINTER;
     }
