@@ -20,21 +20,6 @@ using SchemaText::View;
 
 namespace {
 
-// The DOM's count of changes, when it keeps one. Nothing is raised: a DOM that cannot say
-// (no such property, or no memory to ask) has no count, and its wrappers are made again.
-std::optional<ULONGLONG> ChangeCountOf(IXMLDOMDocument2* document) noexcept {
-    try {
-        const CComBSTR name(u"ChangeCount");
-        ScopedVariant count;
-        if (!name || FAILED(document->getProperty(name, &count)) || count.vt != VT_UI8) {
-            return std::nullopt;
-        }
-        return count.ullVal;
-    } catch (...) {
-        return std::nullopt;
-    }
-}
-
 constexpr std::u16string_view kPrivatePrefix = u"pk:";
 constexpr std::u16string_view kUndeclaredPrivatePrefix = u"ns0000:";
 constexpr std::u16string_view kDeclarationPrefix = u"xmlns:";
@@ -75,6 +60,25 @@ PrintSchemaXmlDocument::PrintSchemaXmlDocument(const WCHAR* rootElementName,
         FU_THROW_IF_FAILED(FixPrivateNameSpacePrefix());
     }
     m_learntAt = ChangeCountOf(m_domDocument);
+}
+
+// A DOM that cannot say (no such property, or no memory to ask) has no count, and wrappers of
+// it are made again.
+std::optional<ULONGLONG>
+PrintSchemaXmlDocument::ChangeCountOf(IXMLDOMDocument2* document) noexcept {
+    if (!document) {
+        return std::nullopt;
+    }
+    try {
+        const CComBSTR name(u"ChangeCount");
+        ScopedVariant count;
+        if (!name || FAILED(document->getProperty(name, &count)) || count.vt != VT_UI8) {
+            return std::nullopt;
+        }
+        return count.ullVal;
+    } catch (...) {
+        return std::nullopt;
+    }
 }
 
 bool PrintSchemaXmlDocument::IsCurrent() const {

@@ -94,6 +94,9 @@ public:
     // may stand in for a new one over the same DOM. False when the DOM keeps no change count
     // (its getProperty("ChangeCount") fails) and for an empty object.
     bool IsCurrent() const;
+    // The DOM document's count of changes (getProperty("ChangeCount")); nothing when the DOM
+    // keeps none or cannot be asked. Never raises.
+    static std::optional<ULONGLONG> ChangeCountOf(IXMLDOMDocument2* document) noexcept;
     // The DOM document and the root element themselves; no reference is added.
     IXMLDOMDocument2* GetDomDocPtr() const noexcept { return m_domDocument.p; }
     IXMLDOMNode* GetRootNode() const noexcept { return m_rootNode.p; }

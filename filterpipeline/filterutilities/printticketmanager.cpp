@@ -10,6 +10,7 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include <array>
 #include <new>
 #include <optional>
 #include <utility>
@@ -63,6 +64,36 @@ private:
 };
 
 } // namespace
+
+IXMLDOMDocument2*
+PrintTicketManager::TicketCopy::ServedFor(IXMLDOMDocument2* source) const noexcept {
+    if (!m_copy || m_source.p != source || !m_known.copy || (source && !m_known.source)) {
+        return nullptr;
+    }
+    const Counts now = Now();
+    return now.copy == m_known.copy && now.source == m_known.source ? m_copy.p : nullptr;
+}
+
+void PrintTicketManager::TicketCopy::Remember(IXMLDOMDocument2* copy,
+                                              IXMLDOMDocument2* source) noexcept {
+    m_copy = copy;
+    m_source = source;
+    m_known = Now();
+}
+
+PrintTicketManager::TicketCopy::Counts PrintTicketManager::TicketCopy::Now() const noexcept {
+    return {PrintSchemaXmlDocument::ChangeCountOf(m_copy),
+            PrintSchemaXmlDocument::ChangeCountOf(m_source)};
+}
+
+void PrintTicketManager::TicketCopy::TakeInWrapping(const Counts& before) noexcept {
+    if (before.copy && before.copy == m_known.copy) {
+        m_known.copy = PrintSchemaXmlDocument::ChangeCountOf(m_copy);
+    }
+    if (before.source && before.source == m_known.source) {
+        m_known.source = PrintSchemaXmlDocument::ChangeCountOf(m_source);
+    }
+}
 
 PrintTicketManager::PrintTicketManager() = default;
 
@@ -119,6 +150,14 @@ HRESULT PrintTicketManager::Initialise(IPrintReadStream* stream, BSTR printerNam
 HRESULT PrintTicketManager::InitialisePrintTickets(IStream* stream) {
     m_defaultTicket.Release();
     FreePrintTickets(kPTJobScope);
+    // Nothing of the tickets before serves again: the copies and readings go too.
+    for (ScopeTickets* tickets : {&m_job, &m_document, &m_page}) {
+        tickets->partCopy = {};
+        tickets->mergedCopy = {};
+        tickets->readPart.Release();
+        tickets->readTicket = {};
+        tickets->readMerged = {};
+    }
     if (!stream) {
         return E_POINTER;
     }
@@ -161,7 +200,51 @@ HRESULT PrintTicketManager::InitializeWithPartTicket(EPrintTicketScope scope, Pa
     if (FAILED(hr)) {
         return hr;
     }
-    return MergeTicket(scope, ticket);
+    if (TakeTicketReadBefore(scope, ticket)) {
+        return S_OK;
+    }
+    ScopeTickets* record = Scope(scope);
+    record->readPart.Release();
+    const HRESULT merged = MergeTicket(scope, ticket);
+    if (SUCCEEDED(merged)) {
+        record->readPart = ticket;
+        record->readTicket.Remember(record->partTicket, nullptr);
+        if (m_mergeEnabled) {
+            record->readMerged.Remember(record->mergedTicket, MergeBaseOf(scope));
+        }
+    }
+    return merged;
+}
+
+bool PrintTicketManager::TakeTicketReadBefore(EPrintTicketScope scope,
+                                              IPartPrintTicket* ticket) noexcept {
+    ScopeTickets* record = Scope(scope);
+    if (!record || !ticket || record->readPart.p != ticket) {
+        return false;
+    }
+    IXMLDOMDocument2* read = record->readTicket.ServedFor(nullptr);
+    IXMLDOMDocument2* base = m_mergeEnabled ? MergeBaseOf(scope) : nullptr;
+    IXMLDOMDocument2* merged = base ? record->readMerged.ServedFor(base) : nullptr;
+    if (!read || (m_mergeEnabled && !merged)) {
+        return false;
+    }
+    record->partTicket = read;
+    if (m_mergeEnabled) {
+        record->mergedTicket = merged;
+    }
+    return true;
+}
+
+IXMLDOMDocument2* PrintTicketManager::MergeBaseOf(EPrintTicketScope scope) const noexcept {
+    switch (scope) {
+    case kPTPageScope:
+        return m_document.mergedTicket;
+    case kPTDocumentScope:
+        return m_job.mergedTicket;
+    case kPTJobScope:
+        return m_defaultTicket;
+    }
+    return nullptr;
 }
 
 HRESULT PrintTicketManager::InitializeWithPrintTicket(EPrintTicketScope scope,
@@ -230,18 +313,7 @@ HRESULT PrintTicketManager::AdoptPartTicket(EPrintTicketScope scope,
     if (!m_mergeEnabled) {
         return S_OK;
     }
-    IXMLDOMDocument2* base = nullptr;
-    switch (scope) {
-    case kPTPageScope:
-        base = m_document.mergedTicket;
-        break;
-    case kPTDocumentScope:
-        base = m_job.mergedTicket;
-        break;
-    case kPTJobScope:
-        base = m_defaultTicket;
-        break;
-    }
+    IXMLDOMDocument2* base = MergeBaseOf(scope);
     if (!base) {
         return E_PENDING;
     }
@@ -299,26 +371,39 @@ HRESULT PrintTicketManager::UpdateDefaultPTs(EPrintTicketScope scope) {
         return E_PENDING;
     }
     // Each missing ticket becomes a copy of the next wider scope's, down to the scope asked
-    // for; the first failure ends the chain and is the answer.
-    const auto fill = [](CComPtr<IXMLDOMDocument2>& target, IXMLDOMDocument2* source) {
-        return target ? S_OK : SetPTFromDOMDoc(source, target);
+    // for: the copy made before while it still reads as a new one would, else a new one. The
+    // first failure ends the chain and is the answer.
+    const auto fill = [](CComPtr<IXMLDOMDocument2>& target, TicketCopy& made,
+                         IXMLDOMDocument2* source) {
+        if (target) {
+            return S_OK;
+        }
+        if (IXMLDOMDocument2* copy = made.ServedFor(source)) {
+            target = copy;
+            return S_OK;
+        }
+        const HRESULT hr = SetPTFromDOMDoc(source, target);
+        if (SUCCEEDED(hr)) {
+            made.Remember(target, source);
+        }
+        return hr;
     };
-    HRESULT hr = fill(m_job.partTicket, m_defaultTicket);
+    HRESULT hr = fill(m_job.partTicket, m_job.partCopy, m_defaultTicket);
     if (SUCCEEDED(hr) && scope <= kPTDocumentScope) {
-        hr = fill(m_document.partTicket, m_job.partTicket);
+        hr = fill(m_document.partTicket, m_document.partCopy, m_job.partTicket);
     }
     if (SUCCEEDED(hr) && scope == kPTPageScope) {
-        hr = fill(m_page.partTicket, m_document.partTicket);
+        hr = fill(m_page.partTicket, m_page.partCopy, m_document.partTicket);
     }
     if (FAILED(hr) || !m_mergeEnabled) {
         return hr;
     }
-    hr = fill(m_job.mergedTicket, m_defaultTicket);
+    hr = fill(m_job.mergedTicket, m_job.mergedCopy, m_defaultTicket);
     if (SUCCEEDED(hr) && scope <= kPTDocumentScope) {
-        hr = fill(m_document.mergedTicket, m_job.mergedTicket);
+        hr = fill(m_document.mergedTicket, m_document.mergedCopy, m_job.mergedTicket);
     }
     if (SUCCEEDED(hr) && scope == kPTPageScope) {
-        hr = fill(m_page.mergedTicket, m_document.mergedTicket);
+        hr = fill(m_page.mergedTicket, m_page.mergedCopy, m_document.mergedTicket);
     }
     return hr;
 }
@@ -349,11 +434,28 @@ HRESULT PrintTicketManager::GetTicket(EPrintTicketScope scope, XpsFilterPrintTic
     if (m_mergeEnabled && !merged) {
         return E_FAIL;
     }
+    // The copies standing in the fill, with their counts before the view wraps them: what the
+    // wrapping changes is taken in, so that they can serve the next part too.
+    std::array<std::pair<TicketCopy*, TicketCopy::Counts>, 12> copies{};
+    size_t held = 0;
+    for (ScopeTickets* tickets : {&m_job, &m_document, &m_page}) {
+        for (auto [copy, place] : {std::pair{&tickets->partCopy, tickets->partTicket.p},
+                                   std::pair{&tickets->mergedCopy, tickets->mergedTicket.p},
+                                   std::pair{&tickets->readTicket, tickets->partTicket.p},
+                                   std::pair{&tickets->readMerged, tickets->mergedTicket.p}}) {
+            if (copy->Copy() && copy->Copy() == place) {
+                copies[held++] = {copy, copy->Now()};
+            }
+        }
+    }
     const HRESULT hr = CatchComException([&] {
         record->view.Initialize(scope, m_defaultTicket, m_job.partTicket, m_document.partTicket,
                                 m_page.partTicket, merged, m_printerName, m_userToken);
         return S_OK;
     });
+    for (size_t index = 0; index < held; ++index) {
+        copies[index].first->TakeInWrapping(copies[index].second);
+    }
     if (FAILED(hr)) {
         return E_FAIL;
     }

@@ -16,6 +16,16 @@
 //   job's onto the default ticket) through the PrintTicket API, validated against the printer.
 //   A new sequence or document drops the tickets of the narrower scopes: they belonged to the
 //   parts before it.
+// - A scope that takes a copy of the wider scope's ticket takes the copy it made before when
+//   neither the copy nor what it was copied from has changed since (their DOMs' change counts;
+//   what a view changes as it wraps them, its selection namespaces and its name for the
+//   private prefix, does not change the settings and is taken in): such a copy reads as a new
+//   one would. The pages of a document that carry no ticket so share one page ticket and one
+//   merged ticket, and the view of each page is filled with the same, unchanged, documents.
+//   Likewise a part that hands out the very ticket part object the scope's ticket was last
+//   read from keeps the ticket read and the merged ticket made of it, while neither they nor
+//   the wider merged ticket have changed: pages that an earlier filter gave one rewritten
+//   ticket are read and merged once.
 // - GetTicket hands out the scope's view, refilled from what stands at that moment; the
 //   manager keeps it, and it stays valid (and is refilled in place) until the manager dies.
 // - The PrintTicket provider is opened by Initialise (only while merging) and kept for every
@@ -47,6 +57,7 @@
 #include <windows.h>
 
 #include <map>
+#include <optional>
 
 class FILTERUTILITIES_API PrintTicketManager {
 public:
@@ -121,10 +132,43 @@ public:
     bool m_mergeEnabled = false;
 
 private:
+    // The last copy the manager made of a wider scope's ticket for one place, with what it
+    // was copied from and the change counts at which the two were last known to agree.
+    class TicketCopy {
+    public:
+        // The change counts of the copy and its source as they stand.
+        struct Counts {
+            std::optional<ULONGLONG> copy;
+            std::optional<ULONGLONG> source;
+        };
+
+        // The copy, when it was made of source and neither has changed since; else null. A
+        // copy remembered without a source (a ticket read from a part) is served for null.
+        IXMLDOMDocument2* ServedFor(IXMLDOMDocument2* source) const noexcept;
+        void Remember(IXMLDOMDocument2* copy, IXMLDOMDocument2* source) noexcept;
+        IXMLDOMDocument2* Copy() const noexcept { return m_copy.p; }
+        Counts Now() const noexcept;
+        // After a view was filled: a count that stood where it was known before the fill
+        // takes what the view's wrapping made of it.
+        void TakeInWrapping(const Counts& before) noexcept;
+
+    private:
+        CComPtr<IXMLDOMDocument2> m_copy;
+        CComPtr<IXMLDOMDocument2> m_source;
+        Counts m_known;
+    };
+
     struct ScopeTickets {
         CComPtr<IXMLDOMDocument2> partTicket;
         XpsFilterPrintTicket view;
         CComPtr<IXMLDOMDocument2> mergedTicket;
+        TicketCopy partCopy;
+        TicketCopy mergedCopy;
+        // The ticket part last read into partTicket, the document read from it and the merged
+        // ticket made of that (its source the wider merged ticket).
+        CComPtr<IPartPrintTicket> readPart;
+        TicketCopy readTicket;
+        TicketCopy readMerged;
     };
 
     HRESULT InitialisePrintTickets(IStream* stream);
@@ -132,6 +176,11 @@ private:
     HRESULT InitializeWithPartTicket(EPrintTicketScope scope, Part* part);
     static HRESULT SetPTFromDOMDoc(IXMLDOMDocument2* source, CComPtr<IXMLDOMDocument2>& target);
     HRESULT MergeTicket(EPrintTicketScope scope, IPartPrintTicket* ticket);
+    // The ticket read from ticket before and the merged ticket made of it put back in place,
+    // when ticket is the part read last and nothing has changed since (see the contract).
+    bool TakeTicketReadBefore(EPrintTicketScope scope, IPartPrintTicket* ticket) noexcept;
+    // The merged ticket the scope's part ticket is merged onto; null when there is none yet.
+    IXMLDOMDocument2* MergeBaseOf(EPrintTicketScope scope) const noexcept;
     HRESULT MergeTicket(EPrintTicketScope scope, IXMLDOMDocument2* ticket);
     // Stores a document of the manager's own as the scope's part ticket (taking it from
     // ticket) and, while merging, merges it onto the wider scope's merged ticket.

@@ -75,6 +75,16 @@ void XpsFilterPrintTicketBase::Initialize(EPrintTicketScope scope, IXMLDOMDocume
         }
         throw;
     }
+    // The same fill again: every place holds what it held, each document unchanged since it
+    // was wrapped, for the same scope, printer and user.
+    bool sameContent = m_changeCounter.IsInitialized() && scope == m_scope &&
+                       userToken == m_userToken && name == m_printerName;
+    for (size_t index = 0; sameContent && index < made.size(); ++index) {
+        sameContent = documents[index] ? kept[index] : !*held[index];
+    }
+    if (!sameContent) {
+        m_contentCounter.Increment();
+    }
     m_changeCounter.Increment();
     SetScope(scope);
     m_printerName = std::move(name);

@@ -19,6 +19,12 @@
 // - Every Initialize advances the change counter. Derived views cache what they compute
 //   together with the counter value it was computed at (a PtChangeCounter of their own) and
 //   recompute when the two differ; the attribute bytes are cached here the same way.
+// - The content counter advances only with an Initialize that changes what the tickets say:
+//   a ticket added, dropped, replaced by another DOM document or changed since it was
+//   wrapped, or another scope, printer or user. A caller that derives something from the
+//   tickets alone (and edits nothing through the view) may keep it while the content counter
+//   stays where it was when the thing was derived. Edits of the data model that were not
+//   committed into a ticket are no change of the tickets and do not move it.
 // - Operations that return an HRESULT report failures there; Initialize raises
 //   KeldanComException with a failure code when a ticket cannot be wrapped (E_INVALIDARG for
 //   a document that is not a print ticket), and leaves the view as it was.
@@ -121,6 +127,7 @@ public:
     EPrintTicketScope GetScope() const noexcept { return m_scope; }
     EFilterPtScope GetFilterScope() const noexcept { return m_filterScope; }
     const PtChangeCounter& GetChangeCounter() const noexcept { return m_changeCounter; }
+    const PtChangeCounter& GetContentCounter() const noexcept { return m_contentCounter; }
     // The ticket held at an index, or the merged ticket; null when the fill had none. The view
     // keeps ownership.
     PrintTicketXmlDocument* GetTicket(EFilterPtScope index) const noexcept;
@@ -141,6 +148,7 @@ protected:
     std::unique_ptr<PrintTicketXmlDocument> m_mergedTicket;
     std::array<std::unique_ptr<PrintTicketXmlDocument>, kTicketCount> m_tickets;
     PtChangeCounter m_changeCounter;
+    PtChangeCounter m_contentCounter;
     PtChangeCounter m_attributeBytesCounter;
     // The index of the ticket the devmode was taken from at m_attributeBytesCounter; -1 when
     // none of that fill carried one.

@@ -50,6 +50,11 @@ struct PageDrawing {
     WatermarkGlyphs glyphs;
     DrawingFont* font = nullptr;
     bool under = false;
+    // The markup built last, and the page prefix and font form it was built for: the pages
+    // that share the drawing share it while their vocabulary is the same.
+    std::u16string markup;
+    std::u16string markupPrefix;
+    bool markupObfuscated = false;
 };
 
 bool SameLogicalFont(const LOGFONTW& a, const LOGFONTW& b) {
@@ -74,16 +79,24 @@ bool IsColour(std::u16string_view text) {
 // names, and in which form, is known once the page's root has been read.
 class PageMarks final : public IWatermarkMarks {
 public:
-    explicit PageMarks(const std::vector<PageDrawing>& drawings) : m_drawings(drawings) {}
+    explicit PageMarks(std::vector<PageDrawing>& drawings) : m_drawings(drawings) {}
 
     HRESULT MarksFor(std::u16string_view namespaceUri, std::u16string_view prefix,
                      std::u16string* under, std::u16string* over) override {
         try {
             m_openXps = namespaceUri == WatermarkPageWriter::kOpenXpsNamespace;
-            for (const PageDrawing& drawing : m_drawings) {
-                const std::u16string& uri =
-                    drawing.font->file->PartName(Obfuscated(*drawing.font->file));
-                (drawing.under ? *under : *over) += drawing.glyphs.Markup(prefix, uri);
+            for (PageDrawing& drawing : m_drawings) {
+                const bool obfuscated = Obfuscated(*drawing.font->file);
+                if (drawing.markup.empty() || drawing.markupPrefix != prefix ||
+                    drawing.markupObfuscated != obfuscated) {
+                    // Emptied first: a markup is kept only beside the vocabulary it is for.
+                    drawing.markup.clear();
+                    drawing.markupPrefix = prefix;
+                    drawing.markupObfuscated = obfuscated;
+                    drawing.markup =
+                        drawing.glyphs.Markup(prefix, drawing.font->file->PartName(obfuscated));
+                }
+                (drawing.under ? *under : *over) += drawing.markup;
             }
             m_read = true;
             return S_OK;
@@ -101,7 +114,7 @@ public:
     bool Read() const { return m_read; }
 
 private:
-    const std::vector<PageDrawing>& m_drawings;
+    std::vector<PageDrawing>& m_drawings;
     bool m_openXps = false;
     bool m_read = false;
 };
@@ -166,8 +179,36 @@ private:
         return m_settings;
     }
 
-    // The page's drawings: the watermark and the annotation that draw something.
+    // The page's drawings: those of the page before while the page's view reads as it did
+    // for them and no date stamp among them has passed into another second; else new ones.
     HRESULT PrepareDrawings(XpsFilterPrintTicket& view) {
+        // The clock is read before a stamp's text is formed: a second that ends while it is
+        // formed makes the next page form it again.
+        const ULONGLONG second = CurrentSecond();
+        if (m_prepared.valid && m_prepared.content == view.GetContentCounter() &&
+            (!m_prepared.stamped || m_prepared.second == second)) {
+            return S_OK;
+        }
+        m_prepared.valid = false;
+        m_prepared.stamped = false;
+        const HRESULT hr = PrepareNewDrawings(view);
+        if (SUCCEEDED(hr)) {
+            m_prepared.valid = true;
+            m_prepared.content = view.GetContentCounter();
+            m_prepared.second = second;
+        }
+        return hr;
+    }
+
+    static ULONGLONG CurrentSecond() {
+        FILETIME now{};
+        GetSystemTimeAsFileTime(&now);
+        return ((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime) /
+               10'000'000u;
+    }
+
+    // The watermark and the annotation that draw something, from the page's view.
+    HRESULT PrepareNewDrawings(XpsFilterPrintTicket& view) {
         m_drawings.clear();
         CXString settings = Settings(view);
         if (settings.GetLength() == 0 && m_options.annotation.empty()) {
@@ -286,6 +327,7 @@ private:
         // draw mode says so (0), over it otherwise.
         drawing.under = !annotation && record.drawMode == 0;
         m_drawings.push_back(std::move(drawing));
+        m_prepared.stamped = m_prepared.stamped || record.type == WatermarkData::DateTimeStamp;
         return S_OK;
     }
 
@@ -440,6 +482,13 @@ private:
     std::vector<std::unique_ptr<WatermarkFont>> m_files;
     std::vector<std::unique_ptr<DrawingFont>> m_fonts;
     std::vector<PageDrawing> m_drawings;
+    // What m_drawings were prepared from.
+    struct {
+        bool valid = false;
+        XpsFilterPrintTicketBase::PtChangeCounter content; // the page view's content counter
+        bool stamped = false;                              // a date stamp is among them
+        ULONGLONG second = 0;                              // the second before its text
+    } m_prepared;
 };
 
 class WatermarkFilterFactory final : public CUnknown<IClassFactory> {

@@ -7,11 +7,14 @@
 //   settingsParameter of the job's client job data ("PrintJobId" of the printer). A job with
 //   neither is passed on unchanged.
 // - For every page the page's ticket is resolved (merged onto the document's), the page size
-//   read from it is set on the view, and the watermark record parsed. A page whose record
-//   draws nothing goes on unchanged, its markup not read. Otherwise its markup is written
-//   again with the watermark added as Glyphs at the record's measured position, angle, colour
-//   and density (as opacity), above or below the page's content as the record's draw mode
-//   says; an annotation line, when the options give one, is drawn likewise.
+//   read from it is set on the view, and the watermark record parsed; a page whose view reads
+//   as the page before's (its content counter has not moved) takes that page's records and
+//   drawings, formed anew once a date stamp among them has passed into another second. A
+//   page whose record draws nothing goes on unchanged, its markup not read. Otherwise its
+//   markup is written again with the watermark added as Glyphs at the record's measured
+//   position, angle, colour and density (as opacity), above or below the page's content as
+//   the record's draw mode says; an annotation line, when the options give one, is drawn
+//   likewise.
 // - The font the platform matched for the record's LOGFONTW is embedded once per job as a
 //   font part and named by every page that draws with it.
 // - The factory makes one filter per job; the options are copied into it.

@@ -57,6 +57,22 @@ public:
     FixedTickCount& operator=(const FixedTickCount&) = delete;
 };
 
+// GetSystemTime, GetLocalTime and GetSystemTimeAsFileTime answer the time given (100-nanosecond
+// units since 1601-01-01, as a FILETIME counts) on every thread from now on, until
+// ReleaseSystemTime(); for tests of what is made from the clock.
+PLATFORM_EXPORT void FixSystemTime(ULONGLONG fileTime);
+PLATFORM_EXPORT void ReleaseSystemTime();
+
+// Fixes the system time while in scope (Set moves it), and lets the clock run again after.
+class FixedSystemTime {
+public:
+    explicit FixedSystemTime(ULONGLONG fileTime) { FixSystemTime(fileTime); }
+    ~FixedSystemTime() { ReleaseSystemTime(); }
+    FixedSystemTime(const FixedSystemTime&) = delete;
+    FixedSystemTime& operator=(const FixedSystemTime&) = delete;
+    void Set(ULONGLONG fileTime) { FixSystemTime(fileTime); }
+};
+
 // The XPS package code finds part names in its sets by 64-bit keys and then compares the names
 // themselves. With KeepPartNameKeyBits(n) every key made from now on keeps its low n bits
 // alone (0: all names collide), so that tests can show colliding names kept apart;

@@ -427,6 +427,104 @@ TEST_F(PrintTicketManagerTest, APageWithoutTicketDropsThePreviousPagesTickets) {
     }
 }
 
+// Pages without a ticket share the copy the first of them got, and pages that hand out one
+// ticket part object share what was read and merged from it, while nothing those were made of
+// changes: the page view is refilled with the very same documents, and says so with its
+// content counter. A change on either side, or another ticket, gets the page its own answer.
+TEST_F(PrintTicketManagerTest, PagesShareTheTicketsTheyWouldGetAgainWhileNothingChangesThem) {
+    const auto reload = [](IXMLDOMDocument2* dom, const std::string& xml) {
+        VARIANT_BOOL ok = VARIANT_FALSE;
+        ASSERT_EQ(S_OK, dom->loadXML(CComBSTR(Utf16(xml).c_str()), &ok));
+        ASSERT_EQ(VARIANT_TRUE, ok);
+    };
+    const std::string a4 = PlainTicket(FeatureXml("PageMediaSize", "ISOA4"));
+    for (bool merge : {false, true}) {
+        SCOPED_TRACE(merge ? "merging" : "not merging");
+        auto manager =
+            ThroughDocument(merge, "", PlainTicket(FeatureXml("PageMediaSize", "ISOA3")));
+        XpsFilterPrintTicket* view = nullptr;
+        struct Seen {
+            IXMLDOMDocument2* page = nullptr;
+            IXMLDOMDocument2* merged = nullptr;
+            View::PtChangeCounter content;
+        } last;
+        // Resolves a page and tells whether it got the documents of the page before.
+        const auto resolve = [&](IFixedPage* page) {
+            EXPECT_EQ(S_OK, manager->InitializeWithPrintTicket(page));
+            EXPECT_EQ(S_OK, manager->GetTicket(kPTPageScope, &view));
+            const Seen seen{view->GetTicket(View::PagePtScope)->GetDomDocPtr(),
+                            merge ? view->GetMergedTicket()->GetDomDocPtr() : nullptr,
+                            view->GetContentCounter()};
+            const bool same = seen.page == last.page && seen.merged == last.merged;
+            EXPECT_EQ(same, seen.content == last.content);
+            last = seen;
+            return same;
+        };
+        const auto none = [&] { return resolve(Page("")); };
+        EXPECT_FALSE(none());
+        EXPECT_TRUE(none());
+        EXPECT_TRUE(none());
+        EXPECT_EQ("ISOA3", Option(view, u"PageMediaSize"));
+
+        // The page's copy changed through the view: the next page gets a new copy, as the
+        // document's ticket reads.
+        reload(last.page, PlainTicket(FeatureXml("PageMediaSize", "ISOA0")));
+        EXPECT_FALSE(none());
+        EXPECT_EQ("ISOA3", Option(view, u"PageMediaSize"));
+        EXPECT_TRUE(none());
+
+        // The document's ticket changed: the next page copies it as it is now.
+        reload(view->GetTicket(View::DocumentPtScope)->GetDomDocPtr(),
+               PlainTicket(FeatureXml("PageMediaSize", "ISOA2")));
+        EXPECT_FALSE(none());
+        EXPECT_EQ("ISOA2", Option(view, u"PageMediaSize"));
+
+        // Pages with one ticket part object read it once; another object with the same bytes
+        // is read anew, and so is the part once what was read from it changed.
+        const CComPtr<IPartPrintTicket> shared = Ticket(a4);
+        const auto sharing = [&] { return resolve(Make<pipelinetest::Page>(S_OK, shared.p)); };
+        EXPECT_FALSE(sharing());
+        EXPECT_EQ("ISOA4", Option(view, u"PageMediaSize"));
+        EXPECT_TRUE(sharing());
+        EXPECT_FALSE(resolve(Page(a4)));
+        EXPECT_FALSE(sharing());
+        EXPECT_TRUE(sharing());
+        reload(last.page, PlainTicket(FeatureXml("PageMediaSize", "ISOA0")));
+        EXPECT_FALSE(sharing());
+        EXPECT_EQ("ISOA4", Option(view, u"PageMediaSize"));
+        EXPECT_TRUE(sharing());
+
+        // A page without a ticket, then one without again.
+        EXPECT_FALSE(none());
+        EXPECT_EQ("ISOA2", Option(view, u"PageMediaSize"));
+        EXPECT_TRUE(none());
+
+        if (merge) {
+            // The document's merged ticket changed: the page's merged ticket is a new copy of
+            // it, and the shared part is merged onto it anew.
+            XpsFilterPrintTicket* documentView = nullptr;
+            ASSERT_EQ(S_OK, manager->GetTicket(kPTDocumentScope, &documentView));
+            IXMLDOMDocument2* documentMerged = documentView->GetMergedTicket()->GetDomDocPtr();
+            reload(documentMerged, PlainTicket(FeatureXml("PageMediaSize", "ISOA1")));
+            const std::string base = DomBytes(documentMerged);
+            EXPECT_FALSE(none());
+            EXPECT_EQ(base, DomBytes(view->GetMergedTicket()));
+            EXPECT_TRUE(none());
+            EXPECT_FALSE(sharing());
+            EXPECT_EQ(DirectProvider().Merge(base, a4, kPTPageScope),
+                      DomBytes(view->GetMergedTicket()));
+            EXPECT_TRUE(sharing());
+        }
+
+        // A new document: its pages copy its own ticket.
+        ASSERT_EQ(S_OK, manager->InitializeWithPrintTicket(
+                            Document(PlainTicket(FeatureXml("PageMediaSize", "ISOB5")))));
+        EXPECT_FALSE(none());
+        EXPECT_EQ("ISOB5", Option(view, u"PageMediaSize"));
+        EXPECT_TRUE(none());
+    }
+}
+
 TEST_F(PrintTicketManagerTest, APartsTicketThatCannotBeReadIsReportedAndTheAnswersOfThePartPassOn) {
     struct Case {
         const char* name;

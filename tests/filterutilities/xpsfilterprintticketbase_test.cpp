@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <functional>
 #include <optional>
 
 using namespace printschematest;
@@ -294,6 +295,72 @@ TEST_F(XpsFilterPrintTicketBaseTest, ARefillReadsADocumentChangedSinceTheLastFil
     Fill(view, kPTPageScope);
     EXPECT_EQ("kw:ReversePortrait", Describe(view, u"PageOrientation", hr, from));
     EXPECT_EQ(View::JobPtScope, from);
+}
+
+// The content counter stays while a refill hands the view what it holds, unchanged, and moves
+// with anything that can change an answer; the change counter moves with every refill.
+TEST_F(XpsFilterPrintTicketBaseTest, TheContentCounterMovesOnlyWithWhatTheTicketsSay) {
+    CComPtr<IXMLDOMDocument2> other =
+        LoadBytes(TicketXml(FeatureXml("PageOrientation", "Portrait")));
+    struct Refill {
+        const char* name;
+        std::function<void(View&)> fill;
+        bool moves;
+    };
+    const auto fillWith = [&](EPrintTicketScope scope, IXMLDOMDocument2* job,
+                              IXMLDOMDocument2* merged, const char16_t* printer, HANDLE user) {
+        return [=, this](View& view) {
+            view.Initialize(scope, m_default, job, m_document, m_page, merged, CXString(printer),
+                            user);
+        };
+    };
+    const Refill refills[] = {
+        {"the same fill", fillWith(kPTPageScope, m_job, nullptr, u"P", nullptr), false},
+        {"another DOM in one place", fillWith(kPTPageScope, other, nullptr, u"P", nullptr), true},
+        {"the first DOM back", fillWith(kPTPageScope, m_job, nullptr, u"P", nullptr), true},
+        {"a ticket added", fillWith(kPTPageScope, m_job, other, u"P", nullptr), true},
+        {"the same again", fillWith(kPTPageScope, m_job, other, u"P", nullptr), false},
+        {"a ticket dropped", fillWith(kPTPageScope, m_job, nullptr, u"P", nullptr), true},
+        {"another scope", fillWith(kPTDocumentScope, m_job, nullptr, u"P", nullptr), true},
+        {"another printer", fillWith(kPTDocumentScope, m_job, nullptr, u"Q", nullptr), true},
+        {"another user",
+         fillWith(kPTDocumentScope, m_job, nullptr, u"Q", reinterpret_cast<HANDLE>(8)), true},
+        {"a ticket changed in place",
+         [&](View& view) {
+             VARIANT_BOOL ok = VARIANT_FALSE;
+             ASSERT_EQ(S_OK, m_job->loadXML(CComBSTR(Utf16(TicketXml(FeatureXml("PageOrientation",
+                                                                                "ReversePortrait")))
+                                                         .c_str()),
+                                            &ok));
+             fillWith(kPTDocumentScope, m_job, nullptr, u"Q", reinterpret_cast<HANDLE>(8))(view);
+         },
+         true},
+        {"that one again",
+         fillWith(kPTDocumentScope, m_job, nullptr, u"Q", reinterpret_cast<HANDLE>(8)), false},
+    };
+    View view;
+    fillWith(kPTPageScope, m_job, nullptr, u"P", nullptr)(view);
+    for (const Refill& refill : refills) {
+        SCOPED_TRACE(refill.name);
+        const View::PtChangeCounter content = view.GetContentCounter();
+        const View::PtChangeCounter change = view.GetChangeCounter();
+        refill.fill(view);
+        EXPECT_EQ(refill.moves, content != view.GetContentCounter());
+        EXPECT_NE(change, view.GetChangeCounter());
+    }
+    HRESULT hr = E_UNEXPECTED;
+    View::EFilterPtScope from;
+    EXPECT_EQ("psk:ReversePortrait", Describe(view, u"PageOrientation", hr, from));
+
+    // A refill that fails leaves both counters where they were.
+    const View::PtChangeCounter content = view.GetContentCounter();
+    CComPtr<IXMLDOMDocument2> notATicket = LoadBytes("<note/>");
+    EXPECT_EQ(E_INVALIDARG, CatchComException([&] {
+                  view.Initialize(kPTPageScope, notATicket, nullptr, nullptr, nullptr, nullptr,
+                                  CXString(u"Q"), nullptr);
+                  return S_OK;
+              }));
+    EXPECT_EQ(content, view.GetContentCounter());
 }
 
 // The data-model option of feature 215 in the view's devmode; 0 when the list is empty.

@@ -5,16 +5,22 @@
 // writes; the loadable module draws a job's own settings text from its client job data.
 #include "tools/toolrunner.h"
 
+#include "filterutilities/filtertestdoubles.h"
 #include "filterutilities/printschematestsupport.h"
+#include "filterutilities/xpsjobtestsupport.h"
+#include "fixedzone.h"
 
 #include <filterutilities/pageimageablepchandler.h>
 #include <filterutilities/xpsfilterprintticket.h>
+
+#include <watermark/watermarkfilter.h>
 
 #include <kldutil/clientjobdatareaderwriter.h>
 #include <kldutil/printer.h>
 
 #include <handleapi.h>
 #include <objbase.h>
+#include <platformtest.h>
 #include <processthreadsapi.h>
 #include <wingdi.h>
 
@@ -33,6 +39,7 @@
 
 namespace {
 
+using pipelinetest::Make;
 using PrintSchema::Watermark::WatermarkData;
 
 constexpr char kPrinter[] = "FilterUtilities XPS Printer";
@@ -362,6 +369,204 @@ TEST(WatermarkFilter, OneFontPartForAHundredPages) {
     const std::string entry = names.begin()->substr(1);
     EXPECT_NE(std::string::npos, listing.find(entry));
     EXPECT_EQ(listing.find(entry), listing.rfind(entry)) << "the font part is stored twice";
+}
+
+// The watermark markup the filter added to each page of a job, in page order: its Glyphs (those
+// drawn with an embedded watermark font), each without the font's part name, which differs from
+// job to job.
+std::vector<std::string> DrawnMarks(const ScratchFolder& folder, const std::string& job) {
+    const std::string script = folder.Path("marks.py");
+    WriteFile(script, R"py(import re, sys, zipfile
+job = zipfile.ZipFile(sys.argv[1])
+pages = sorted((n for n in job.namelist() if n.endswith('.fpage')),
+               key=lambda n: [int(x) for x in re.findall(r'\d+', n)])
+for name in pages:
+    marks = re.findall(rb'<Glyphs [^>]*FontUri="/Resources/Fonts/[0-9A-F-]{36}\.(?:odttf|ttf)"[^>]*/>',
+                       job.read(name))
+    print(b' '.join(re.sub(rb' FontUri="[^"]*"', b'', m) for m in marks).decode())
+)py");
+    const std::string listed = folder.Path("marks.txt");
+    EXPECT_EQ(0, Shell("python3 '" + script + "' '" + job + "' > '" + listed + "'"));
+    std::vector<std::string> lines;
+    std::istringstream text(ReadFile(listed));
+    for (std::string line; std::getline(text, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Pages that share their document's ticket share one drawing; a page with a ticket of its own,
+// or with one an earlier filter rewrote, is drawn for its own ticket. Each page's watermark is
+// compared with the one drawn on a job whose pages are all of that orientation.
+TEST(WatermarkFilter, EachPageIsDrawnForItsOwnTicket) {
+    ScratchFolder folder;
+    // A job made by make-xps with the tickets whose entry names match pattern turned to
+    // landscape.
+    const auto turned = [&](const std::string& name, const std::string& arguments,
+                            const std::string& pattern) {
+        const std::string made = folder.Path(name + "-made.xps");
+        const std::string path = folder.Path(name + ".xps");
+        MakeJob(made, arguments);
+        EXPECT_EQ(0,
+                  Shell("python3 -c 'import re, sys, zipfile\n"
+                        "source = zipfile.ZipFile(sys.argv[1])\n"
+                        "with zipfile.ZipFile(sys.argv[2], \"w\") as target:\n"
+                        "    for entry in source.infolist():\n"
+                        "        data = source.read(entry)\n"
+                        "        if re.search(sys.argv[3], entry.filename):\n"
+                        "            data = data.replace(b\"psk:Portrait\", b\"psk:Landscape\")\n"
+                        "        target.writestr(entry, data)' '" +
+                        made + "' '" + path + "' '" + pattern + "'"));
+        return path;
+    };
+    const std::string watermark =
+        "watermark:settings=<Type>0</Type><KldWmText>Reused</KldWmText><FontEsc>300</FontEsc>";
+    const auto marks = [&](const std::vector<std::string>& filters, const std::string& in) {
+        std::vector<std::string> arguments = {"run", "--printer", kPrinter};
+        for (const std::string& filter : filters) {
+            arguments.insert(arguments.end(), {"--filter", filter});
+        }
+        const std::string out = folder.Path("out.xps");
+        arguments.insert(arguments.end(), {in, out});
+        const ToolRun run = RunFilterutil(arguments);
+        EXPECT_EQ(0, run.status) << run.err;
+        return DrawnMarks(folder, out);
+    };
+
+    const std::string portrait = folder.Path("portrait.xps");
+    MakeJob(portrait, "--pages 1 --page-tickets every");
+    const std::vector<std::string> portraitMarks = marks({watermark}, portrait);
+    const std::vector<std::string> landscapeMarks =
+        marks({watermark}, turned("landscape", "--pages 1 --page-tickets every", "Page1_PT"));
+    ASSERT_EQ(1u, portraitMarks.size());
+    ASSERT_EQ(1u, landscapeMarks.size());
+    ASSERT_NE(std::string::npos, portraitMarks[0].find("UnicodeString=\"Reused\""));
+    ASSERT_NE(portraitMarks[0], landscapeMarks[0]);
+
+    // Two documents of three pages: every page a ticket of its own, odd pages landscape; or
+    // the first page alone a ticket of its own.
+    const std::string alternating =
+        turned("alternating", "--documents 2 --pages 3 --page-tickets every", "Page[13]_PT");
+    const std::string firstTurned =
+        turned("first", "--documents 2 --pages 3 --page-tickets first", "Page1_PT");
+    const std::string first = folder.Path("firstportrait.xps");
+    MakeJob(first, "--documents 2 --pages 3 --page-tickets first");
+    const struct {
+        const char* name;
+        std::string job;
+        std::vector<std::string> filters;
+        const char* orientations; // of each page: L landscape, P portrait
+    } cases[] = {
+        {"own tickets alternating", alternating, {watermark}, "LPLLPL"},
+        {"a first page of its own, the others the document's", firstTurned, {watermark}, "LPPLPP"},
+        {"every page turned by the ticket filter",
+         alternating,
+         {"ticket:PageOrientation=Landscape@page", watermark},
+         "LLLLLL"},
+        {"every page turned back by the ticket filter",
+         alternating,
+         {"ticket:PageOrientation=Portrait@page", watermark},
+         "PPPPPP"},
+        {"pages given one rewritten ticket by the ticket filter",
+         first,
+         {"ticket:PageOrientation=Landscape@page", watermark},
+         "LLLLLL"},
+        {"the documents turned by the ticket filter",
+         first,
+         {"ticket:PageOrientation=Landscape@document", watermark},
+         "PLLPLL"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string drawn;
+        for (const std::string& mark : marks(c.filters, c.job)) {
+            drawn += mark == landscapeMarks[0] ? 'L' : mark == portraitMarks[0] ? 'P' : '?';
+        }
+        EXPECT_EQ(c.orientations, drawn);
+    }
+}
+
+// Hands out the parts of a job, fixing the system time before each page: the n-th page at
+// times[n].
+class ClockedReader : public CUnknown<IXpsDocumentProvider> {
+public:
+    ClockedReader(CComPtr<IXpsDocumentProvider> reader, std::vector<ULONGLONG> times,
+                  platformtest::FixedSystemTime& clock)
+        : CUnknown(IID_IXpsDocumentProvider), m_reader(std::move(reader)),
+          m_times(std::move(times)), m_clock(clock) {}
+
+    HRESULT STDMETHODCALLTYPE GetXpsPart(IUnknown** part) override {
+        const HRESULT hr = m_reader->GetXpsPart(part);
+        CComPtr<IFixedPage> page;
+        if (SUCCEEDED(hr) && *part &&
+            SUCCEEDED((*part)->QueryInterface(IID_IFixedPage, reinterpret_cast<void**>(&page))) &&
+            m_next < m_times.size()) {
+            m_clock.Set(m_times[m_next++]);
+        }
+        return hr;
+    }
+
+private:
+    CComPtr<IXpsDocumentProvider> m_reader;
+    std::vector<ULONGLONG> m_times;
+    platformtest::FixedSystemTime& m_clock;
+    size_t m_next = 0;
+};
+
+// Pages that share a ticket share a date stamp while the clock stays in one second; the next
+// second's page gets the stamp formed again.
+TEST(WatermarkFilter, ADateStampIsFormedAgainWhenTheSecondChanges) {
+    ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    const FixedZone zone("UTC0");
+    ScratchFolder folder;
+    const std::string in = folder.Path("in.xps");
+    const std::string out = folder.Path("out.xps");
+    MakeJob(in, "--pages 5 --lines 1 --page-tickets none");
+
+    // 2026-03-04 05:06:07 UTC as a FILETIME, and each page's time a number of tenths of a
+    // second after it.
+    constexpr ULONGLONG kStart = 134170743670000000ull;
+    constexpr ULONGLONG kTenth = 1000000ull;
+    const std::vector<ULONGLONG> times = {kStart + 1 * kTenth, kStart + 6 * kTenth,
+                                          kStart + 12 * kTenth, kStart + 19 * kTenth,
+                                          kStart + 50 * kTenth};
+    const char* const seconds[] = {":06:07", ":06:07", ":06:08", ":06:08", ":06:12"};
+    {
+        platformtest::FixedSystemTime clock(kStart);
+        HANDLE user = nullptr;
+        ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_IMPERSONATE | TOKEN_QUERY, &user));
+        WatermarkFilterOptions options;
+        options.settings = u"<Type>1</Type><KldWmText>2</KldWmText>"; // the time
+        CComPtr<IClassFactory> factory;
+        ASSERT_EQ(S_OK, MakeWatermarkFilterFactory(options, &factory));
+        CComPtr<IPrintPipelineFilter> filter;
+        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IPrintPipelineFilter,
+                                                reinterpret_cast<void**>(&filter)));
+        CComPtr<filtertest::Communicator> communicator = Make<filtertest::Communicator>();
+        communicator->m_reader = Make<ClockedReader>(xpsjob::OpenReader(in), times, clock);
+        communicator->m_writer = xpsjob::CreateWriter(out);
+        CComPtr<filtertest::ManagerControl> control = Make<filtertest::ManagerControl>();
+        ASSERT_EQ(S_OK, filter->InitializeFilter(communicator, filtertest::PipelineProperties(user),
+                                                 control));
+        EXPECT_EQ(S_OK, filter->StartOperation());
+        filter.Release();
+        CloseHandle(user);
+    }
+    CoUninitialize();
+
+    const std::vector<std::string> marks = DrawnMarks(folder, out);
+    ASSERT_EQ(std::size(seconds), marks.size());
+    const std::regex stamp("UnicodeString=\"([^\"]*)\"");
+    std::vector<std::string> texts;
+    for (size_t page = 0; page < marks.size(); ++page) {
+        SCOPED_TRACE(page + 1);
+        std::smatch found;
+        ASSERT_TRUE(std::regex_search(marks[page], found, stamp)) << marks[page];
+        texts.push_back(found[1]);
+        EXPECT_NE(std::string::npos, texts.back().find(seconds[page])) << texts.back();
+    }
+    EXPECT_EQ(texts[0], texts[1]);
+    EXPECT_EQ(texts[2], texts[3]);
 }
 
 // The module, named in a pipeline configuration file, draws the job's own settings text: its

@@ -20,8 +20,27 @@ thread_local DWORD lastError = ERROR_SUCCESS;
 std::atomic<bool> tickCountFixed{false};
 std::atomic<DWORD> fixedTickCount{0};
 
+// The system time fixed by a test (platformtest::FixSystemTime), in 100-nanosecond units since
+// 1601-01-01; the clock runs while unset.
+std::atomic<bool> systemTimeFixed{false};
+std::atomic<uint64_t> fixedSystemTime{0};
+
 // Seconds between 1601-01-01 and 1970-01-01.
 constexpr int64_t kFileTimeEpochOffsetSeconds = 11644473600LL;
+
+// The real-time clock, or the time a test fixed.
+timespec SystemTimeNow() {
+    timespec now{};
+    if (systemTimeFixed.load(std::memory_order_acquire)) {
+        const uint64_t ticks = fixedSystemTime.load(std::memory_order_relaxed);
+        now.tv_sec = static_cast<time_t>(static_cast<int64_t>(ticks / 10000000u) -
+                                         kFileTimeEpochOffsetSeconds);
+        now.tv_nsec = static_cast<long>(ticks % 10000000u) * 100;
+        return now;
+    }
+    clock_gettime(CLOCK_REALTIME, &now);
+    return now;
+}
 
 void FillSystemTime(const std::tm& parts, long milliseconds, LPSYSTEMTIME out) {
     out->wYear = static_cast<WORD>(parts.tm_year + 1900);
@@ -59,8 +78,7 @@ void WINAPI GetSystemTime(LPSYSTEMTIME systemTime) {
     if (!systemTime) {
         return;
     }
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
+    const timespec now = SystemTimeNow();
     std::tm parts{};
     gmtime_r(&now.tv_sec, &parts);
     FillSystemTime(parts, now.tv_nsec / 1000000, systemTime);
@@ -70,8 +88,7 @@ void WINAPI GetLocalTime(LPSYSTEMTIME systemTime) {
     if (!systemTime) {
         return;
     }
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
+    const timespec now = SystemTimeNow();
     std::tm parts{};
     localtime_r(&now.tv_sec, &parts);
     FillSystemTime(parts, now.tv_nsec / 1000000, systemTime);
@@ -81,8 +98,7 @@ void WINAPI GetSystemTimeAsFileTime(LPFILETIME fileTime) {
     if (!fileTime) {
         return;
     }
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
+    const timespec now = SystemTimeNow();
     const uint64_t ticks =
         (static_cast<uint64_t>(now.tv_sec + kFileTimeEpochOffsetSeconds)) * 10000000u +
         static_cast<uint64_t>(now.tv_nsec) / 100u;
@@ -116,6 +132,15 @@ void FixTickCount(DWORD ticks) {
 
 void ReleaseTickCount() {
     tickCountFixed.store(false, std::memory_order_release);
+}
+
+void FixSystemTime(ULONGLONG fileTime) {
+    fixedSystemTime.store(fileTime, std::memory_order_relaxed);
+    systemTimeFixed.store(true, std::memory_order_release);
+}
+
+void ReleaseSystemTime() {
+    systemTimeFixed.store(false, std::memory_order_release);
 }
 
 } // namespace platformtest

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -28,6 +29,31 @@ TEST(Win32, FileTimeCountsFrom1601) {
     EXPECT_GT(ticks, 132223104000000000ull);
     EXPECT_LT(ticks, 157469184000000000ull);
     EXPECT_EQ(E_INVALIDARG, CoFileTimeNow(nullptr));
+}
+
+// A fixed system time is what every clock call answers, on any thread, until released.
+TEST(Win32, AFixedSystemTimeIsAnsweredEverywhereUntilReleased) {
+    // 2026-03-04 05:06:07.890 UTC.
+    constexpr ULONGLONG kFixed = 134170743678900000ull;
+    const auto fileTime = [] {
+        FILETIME now{};
+        GetSystemTimeAsFileTime(&now);
+        return (ULONGLONG{now.dwHighDateTime} << 32) | now.dwLowDateTime;
+    };
+    {
+        platformtest::FixedSystemTime clock(kFixed);
+        EXPECT_EQ(kFixed, fileTime());
+        SYSTEMTIME time{};
+        GetSystemTime(&time);
+        EXPECT_EQ((std::vector<WORD>{2026, 3, 4, 5, 6, 7, 890}),
+                  (std::vector<WORD>{time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
+                                     time.wSecond, time.wMilliseconds}));
+        clock.Set(kFixed + 10'000'000u);
+        std::thread([&] { EXPECT_EQ(kFixed + 10'000'000u, fileTime()); }).join();
+    }
+    // 2020-01-01 onwards: the clock runs again.
+    EXPECT_GT(fileTime(), 132223104000000000ull);
+    EXPECT_NE(kFixed + 10'000'000u, fileTime());
 }
 
 TEST(TextConversion, Utf16ToUtf8AndBack) {
