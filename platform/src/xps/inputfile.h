@@ -4,8 +4,8 @@
 // Small reads are served from a few windows of the file, each filled by one system call: a
 // job is mostly small entries read about in the order they lie (a local header, then its
 // bytes, then the next entry's), so thousands of such reads cost a few dozen calls. The
-// windows are shared by the threads reading the file, under a lock; a read of more than a
-// window's worth goes to the file directly.
+// windows are shared by the threads reading the file, under a lock; a read longer than a
+// quarter of a window goes to the file directly.
 #pragma once
 
 #include <platformexport.h>
