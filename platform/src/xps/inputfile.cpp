@@ -2,6 +2,7 @@
 
 #include "xps.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -38,6 +39,41 @@ InputFile::~InputFile() {
 }
 
 size_t InputFile::ReadAt(uint64_t offset, void* buffer, size_t count) const {
+    if (count == 0) {
+        return 0;
+    }
+    return count <= kWindowedRead ? ReadFromWindow(offset, buffer, count)
+                                  : ReadFile(offset, buffer, count);
+}
+
+size_t InputFile::ReadFromWindow(uint64_t offset, void* buffer, size_t count) const {
+    const auto holds = [&](const Window& window) {
+        return window.bytes && offset >= window.offset && offset - window.offset < window.length &&
+               count <= window.length - (offset - window.offset);
+    };
+    std::lock_guard lock(windowsLock_);
+    Window* window = std::find_if(windows_.begin(), windows_.end(), holds);
+    if (window == windows_.end()) {
+        // The least recently used window is filled from offset on (to the end of the file at
+        // most, so a read there answers fewer bytes, as the file does).
+        window = std::min_element(
+            windows_.begin(), windows_.end(),
+            [](const Window& a, const Window& b) { return a.lastUse < b.lastUse; });
+        if (!window->bytes) {
+            window->bytes = std::make_unique_for_overwrite<unsigned char[]>(kWindowBytes);
+        }
+        window->length = 0;
+        window->offset = offset;
+        window->length = ReadFile(offset, window->bytes.get(), kWindowBytes);
+    }
+    window->lastUse = ++uses_;
+    const size_t got =
+        std::min(count, window->length - static_cast<size_t>(offset - window->offset));
+    std::memcpy(buffer, window->bytes.get() + (offset - window->offset), got);
+    return got;
+}
+
+size_t InputFile::ReadFile(uint64_t offset, void* buffer, size_t count) const {
     auto* next = static_cast<unsigned char*>(buffer);
     size_t done = 0;
     while (done < count) {

@@ -4,6 +4,7 @@
 // ZIP files would write.
 #include "xpstest.h"
 
+#include "xps/inputfile.h"
 #include "xps/ziparchive.h"
 #include "xps/zipwriter.h"
 
@@ -11,6 +12,7 @@
 #include <random>
 
 using namespace xpstest;
+using platform::xps::InputFile;
 using platform::xps::PackageError;
 using platform::xps::ZipArchive;
 using platform::xps::ZipEntry;
@@ -271,3 +273,46 @@ TEST(ZipWriter, RefusesMisuseAndLeavesNoFile) {
 }
 
 } // namespace
+
+// Small reads are served from windows of the file read ahead: one after another they must
+// answer exactly the file's bytes, whether a window holds them, they run past a window's end,
+// go back before every window, or reach the end of the file (fewer bytes, then none).
+TEST(InputFile, ReadsTheFilesBytesThroughItsWindows) {
+    TempDir dir;
+    const std::string bytes = Incompressible(100 * 1024 + 17);
+    WriteFile(dir.Path("file.bin"), bytes);
+    const InputFile file(dir.Path("file.bin"));
+    const size_t size = bytes.size();
+    const struct {
+        uint64_t offset;
+        size_t count;
+    } reads[] = {
+        {0, 30},
+        {30, 300},
+        {330, 1},
+        {331, 0},
+        {32 * 1024 - 5, 10},    // past the first window's end
+        {100, 8 * 1024},        // back into the first window
+        {50 * 1024, 40 * 1024}, // larger than a window
+        {70 * 1024, 100},
+        {90 * 1024, 100},
+        {10 * 1024, 100},
+        {60 * 1024, 100},
+        {0, 100}, // all four windows used
+        {size - 20, 50},
+        {size - 1, 1},
+        {size, 10},
+        {size + 1000, 10},
+        {1, 2},
+    };
+    for (const auto& read : reads) {
+        SCOPED_TRACE(std::to_string(read.offset) + "+" + std::to_string(read.count));
+        std::string got(read.count, '\0');
+        const size_t answered = file.ReadAt(read.offset, got.data(), got.size());
+        const std::string expected =
+            read.offset >= size ? std::string() : bytes.substr(read.offset, read.count);
+        EXPECT_EQ(expected.size(), answered);
+        got.resize(answered);
+        EXPECT_TRUE(expected == got);
+    }
+}
