@@ -1,109 +1,164 @@
 #include "markupreader.h"
 
 #include <libxml/parserInternals.h>
-#include <libxml/xmlreader.h>
 
 #include <climits>
+#include <exception>
 
 namespace platform::xps {
 namespace {
 
-void CollectError(void* context, const char* message, xmlParserSeverities severity,
-                  xmlTextReaderLocatorPtr locator) {
-    auto* text = static_cast<std::string*>(context);
-    if (severity == XML_PARSER_SEVERITY_ERROR || severity == XML_PARSER_SEVERITY_VALIDITY_ERROR ||
-        text->empty()) {
-        std::string line = message ? message : "";
-        while (!line.empty() && (line.back() == '\n' || line.back() == ' ')) {
-            line.pop_back();
-        }
-        *text = "line " + std::to_string(xmlTextReaderLocatorLineNumber(locator)) + ": " + line;
-    }
+std::string_view Text(const unsigned char* text) {
+    return text ? std::string_view(reinterpret_cast<const char*>(text)) : std::string_view();
 }
+
+constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR;
+
+// " (line N: message)" for the parser's last error, or "" when it has none.
+std::string ErrorDetail(xmlParserCtxtPtr context) {
+    const xmlError* error = xmlCtxtGetLastError(context);
+    if (!error || !error->message) {
+        return {};
+    }
+    std::string detail = " (line " + std::to_string(error->line) + ": " + error->message;
+    while (!detail.empty() && (detail.back() == '\n' || detail.back() == ' ')) {
+        detail.pop_back();
+    }
+    return detail + ")";
+}
+
+// The bytes fed to a push parser at a time.
+constexpr size_t kChunkSize = 16 * 1024;
 
 } // namespace
 
 MarkupReader::MarkupReader(std::unique_ptr<ByteSource> source, std::string partName)
-    : source_(std::move(source)), partName_(std::move(partName)) {
-    reader_ = xmlReaderForIO(&MarkupReader::ReadCallback, nullptr, this, nullptr, nullptr,
-                             XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR);
-    if (!reader_) {
+    : source_(std::move(source)), partName_(std::move(partName)), chunk_(new char[kChunkSize]) {
+    xmlSAXHandler handler{};
+    handler.initialized = XML_SAX2_MAGIC;
+    handler.startElementNs = &MarkupReader::StartElement;
+    handler.endElementNs = &MarkupReader::EndElement;
+    handler.internalSubset = &MarkupReader::InternalSubset;
+    // Only these callbacks: no tree is built and nothing is printed.
+    context_ = xmlCreatePushParserCtxt(&handler, this, nullptr, 0, nullptr);
+    if (!context_) {
         throw std::bad_alloc();
     }
-    xmlTextReaderSetErrorHandler(reader_, &CollectError, &parseError_);
+    xmlCtxtUseOptions(context_, kParseOptions);
 }
 
 MarkupReader::~MarkupReader() {
-    xmlFreeTextReader(reader_);
+    xmlFreeParserCtxt(context_);
 }
 
-int MarkupReader::ReadCallback(void* context, char* buffer, int length) {
+void MarkupReader::StartElement(void* context, const unsigned char* localName, const unsigned char*,
+                                const unsigned char* uri, int, const unsigned char**,
+                                int attributeCount, int, const unsigned char** attributes) {
     auto* self = static_cast<MarkupReader*>(context);
-    try {
-        return static_cast<int>(self->source_->Read(buffer, static_cast<size_t>(length)));
-    } catch (...) {
-        self->sourceError_ = std::current_exception();
-        return -1;
+    const int depth = self->depth_++;
+    self->startPending_ = false;
+    if (depth > 1) {
+        return;
     }
+    try {
+        Element element{depth, localName, uri, static_cast<uint32_t>(self->attributes_.size()), 0};
+        for (int i = 0; i < attributeCount; ++i) {
+            const unsigned char** attribute = attributes + 5 * i;
+            if (attribute[2] != nullptr) {
+                continue; // only attributes in no namespace are asked for
+            }
+            const size_t length = static_cast<size_t>(attribute[4] - attribute[3]);
+            self->attributes_.push_back({attribute[0], self->values_.size(), length});
+            self->values_.append(reinterpret_cast<const char*>(attribute[3]), length);
+            ++element.attributeCount;
+        }
+        self->queue_.push_back(element);
+        self->startPending_ = true;
+    } catch (...) {
+        self->error_ = std::current_exception();
+        xmlStopParser(self->context_);
+    }
+}
+
+void MarkupReader::EndElement(void* context, const unsigned char*, const unsigned char*,
+                              const unsigned char*) {
+    auto* self = static_cast<MarkupReader*>(context);
+    --self->depth_;
+    self->startPending_ = false;
+}
+
+void MarkupReader::InternalSubset(void* context, const unsigned char*, const unsigned char*,
+                                  const unsigned char*) {
+    auto* self = static_cast<MarkupReader*>(context);
+    self->problem_ = "has a document type declaration, which XPS forbids";
+    xmlStopParser(self->context_);
 }
 
 void MarkupReader::Malformed() {
-    if (sourceError_) {
-        std::rethrow_exception(sourceError_);
+    if (error_) {
+        std::rethrow_exception(error_);
     }
-    Fail(kBadPackage, partName_ + " is not well-formed XML" +
-                          (parseError_.empty() ? std::string() : " (" + parseError_ + ")"));
+    if (!problem_.empty()) {
+        Fail(kBadPackage, partName_ + " " + problem_);
+    }
+    Fail(kBadPackage, partName_ + " is not well-formed XML" + ErrorDetail(context_));
+}
+
+bool MarkupReader::Fill() {
+    queue_.clear();
+    attributes_.clear();
+    values_.clear();
+    next_ = 0;
+    while (queue_.empty()) {
+        // Elements read before damage are handed out first; the damage shows after them.
+        if (error_ || !problem_.empty() || !context_->wellFormed) {
+            Malformed();
+        }
+        if (ended_) {
+            return false;
+        }
+        const size_t got = source_->Read(chunk_.get(), kChunkSize);
+        ended_ = got == 0;
+        xmlParseChunk(context_, chunk_.get(), static_cast<int>(got), ended_ ? 1 : 0);
+        if (startPending_ && !context_->wellFormed) {
+            queue_.pop_back(); // its start tag is where the damage is
+            startPending_ = false;
+        }
+    }
+    return true;
 }
 
 bool MarkupReader::NextElement() {
-    while (true) {
-        const int status = xmlTextReaderRead(reader_);
-        if (status < 0 || sourceError_) {
-            Malformed();
-        }
-        if (status == 0) {
-            return false;
-        }
-        const int type = xmlTextReaderNodeType(reader_);
-        if (type == XML_READER_TYPE_ELEMENT) {
-            return true;
-        }
-        if (type == XML_READER_TYPE_DOCUMENT_TYPE) {
-            Fail(kBadPackage, partName_ + " has a document type declaration, which XPS forbids");
-        }
+    if (next_ == queue_.size() && !Fill()) {
+        return false;
     }
-}
-
-int MarkupReader::Depth() const {
-    return xmlTextReaderDepth(reader_);
+    ++next_;
+    return true;
 }
 
 std::string_view MarkupReader::LocalName() const {
-    const xmlChar* name = xmlTextReaderConstLocalName(reader_);
-    return name ? reinterpret_cast<const char*>(name) : "";
+    return Text(Current().localName);
 }
 
 std::string_view MarkupReader::NamespaceUri() const {
-    const xmlChar* uri = xmlTextReaderConstNamespaceUri(reader_);
-    return uri ? reinterpret_cast<const char*>(uri) : "";
+    return Text(Current().uri);
 }
 
-std::optional<std::string> MarkupReader::Attribute(const char* name) const {
-    // Read where the reader holds it rather than as a copy of libxml2's own.
-    if (xmlTextReaderMoveToAttribute(reader_, reinterpret_cast<const xmlChar*>(name)) != 1) {
-        return std::nullopt;
+std::optional<std::string_view> MarkupReader::Attribute(std::string_view name) const {
+    const Element& element = Current();
+    for (uint32_t i = 0; i < element.attributeCount; ++i) {
+        const AttributeText& attribute = attributes_[element.firstAttribute + i];
+        if (Text(attribute.name) == name) {
+            return std::string_view(values_).substr(attribute.offset, attribute.length);
+        }
     }
-    const xmlChar* value = xmlTextReaderConstValue(reader_);
-    std::optional<std::string> result(std::in_place,
-                                      value ? reinterpret_cast<const char*>(value) : "");
-    xmlTextReaderMoveToElement(reader_);
-    return result;
+    return std::nullopt;
 }
 
 struct RelationshipsParser::State {
     xmlSAXHandler handler{};
     xmlParserCtxtPtr context = nullptr;
-    ByteSource* source = nullptr; // while a part is read from one
+    std::unique_ptr<char[]> chunk; // of a part read as it streams, made for the first
     int depth = 0;
     bool rootSeen = false;
     std::string problem; // found by a callback; stops the parse
@@ -123,11 +178,6 @@ struct RelationshipsParser::State {
 
 namespace {
 
-std::string_view Text(const unsigned char* text) {
-    return text ? std::string_view(reinterpret_cast<const char*>(text)) : std::string_view();
-}
-
-constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR;
 // The names a context's dictionary may hold before it is made anew: a job's relationships
 // parts use a handful, so only hostile parts reach this.
 constexpr int kDictionaryCap = 4096;
@@ -224,16 +274,6 @@ void RelationshipsParser::InternalSubset(void* context, const unsigned char*, co
     static_cast<State*>(context)->Stop("has a document type declaration, which XPS forbids");
 }
 
-int RelationshipsParser::ReadCallback(void* context, char* buffer, int length) {
-    auto* state = static_cast<State*>(context);
-    try {
-        return static_cast<int>(state->source->Read(buffer, static_cast<size_t>(length)));
-    } catch (...) {
-        state->error = std::current_exception();
-        return -1;
-    }
-}
-
 template <class Read>
 std::span<const Relationship> RelationshipsParser::Run(const std::string& relsPartName,
                                                        Read&& read) {
@@ -255,16 +295,7 @@ std::span<const Relationship> RelationshipsParser::Run(const std::string& relsPa
         Fail(kBadPackage, relsPartName + " " + state.problem);
     }
     if (!state.context->wellFormed || !state.rootSeen) {
-        const xmlError* error = xmlCtxtGetLastError(state.context);
-        std::string detail;
-        if (error && error->message) {
-            detail = " (line " + std::to_string(error->line) + ": " + error->message;
-            while (!detail.empty() && (detail.back() == '\n' || detail.back() == ' ')) {
-                detail.pop_back();
-            }
-            detail += ")";
-        }
-        Fail(kBadPackage, relsPartName + " is not well-formed XML" + detail);
+        Fail(kBadPackage, relsPartName + " is not well-formed XML" + ErrorDetail(state.context));
     }
     return std::span<const Relationship>(state.relationships.data(), state.count);
 }
@@ -275,26 +306,14 @@ std::span<const Relationship> RelationshipsParser::Parse(const std::string& byte
         Fail(kTooLarge, relsPartName + ": too large to be parsed whole");
     }
     return Run(relsPartName, [&](xmlParserCtxtPtr context) -> xmlDocPtr {
-        // The parser reads the bytes where they are (a static buffer is neither copied nor
-        // asked for more, and the string's terminator ends it), so that what a parse costs
-        // is the markup and no more.
-        xmlCtxtReset(context);
-        xmlParserInputBufferPtr buffer = xmlParserInputBufferCreateStatic(
-            bytes.c_str(), static_cast<int>(bytes.size()), XML_CHAR_ENCODING_NONE);
-        if (!buffer) {
-            throw std::bad_alloc();
-        }
-        xmlParserInputPtr input = xmlNewIOInputStream(context, buffer, XML_CHAR_ENCODING_NONE);
-        if (!input) {
-            xmlFreeParserInputBuffer(buffer);
-            throw std::bad_alloc();
-        }
-        if (inputPush(context, input) < 0) {
-            xmlFreeInputStream(input);
+        // The bytes are pushed whole, as the last chunk. (A static input buffer would spare
+        // their copy, but libxml2 shrinks such a buffer as if it owned it: past a few hundred
+        // bytes the parser reads markup twice or past the end of the bytes.)
+        if (xmlCtxtResetPush(context, nullptr, 0, nullptr, nullptr) != 0) {
             throw std::bad_alloc();
         }
         xmlCtxtUseOptions(context, kParseOptions);
-        xmlParseDocument(context);
+        xmlParseChunk(context, bytes.data(), static_cast<int>(bytes.size()), 1);
         xmlDocPtr document = context->myDoc;
         context->myDoc = nullptr;
         return document;
@@ -303,10 +322,25 @@ std::span<const Relationship> RelationshipsParser::Parse(const std::string& byte
 
 std::span<const Relationship> RelationshipsParser::Parse(ByteSource& source,
                                                          const std::string& relsPartName) {
-    state_->source = &source;
-    return Run(relsPartName, [&](xmlParserCtxtPtr context) {
-        return xmlCtxtReadIO(context, &RelationshipsParser::ReadCallback, nullptr, state_.get(),
-                             nullptr, nullptr, kParseOptions);
+    return Run(relsPartName, [&](xmlParserCtxtPtr context) -> xmlDocPtr {
+        // Pushed a chunk at a time as the bytes are inflated, until the end or a stop.
+        if (xmlCtxtResetPush(context, nullptr, 0, nullptr, nullptr) != 0) {
+            throw std::bad_alloc();
+        }
+        xmlCtxtUseOptions(context, kParseOptions);
+        if (!state_->chunk) {
+            state_->chunk.reset(new char[kChunkSize]);
+        }
+        while (!state_->error && state_->problem.empty() && context->wellFormed) {
+            const size_t got = source.Read(state_->chunk.get(), kChunkSize);
+            xmlParseChunk(context, state_->chunk.get(), static_cast<int>(got), got == 0 ? 1 : 0);
+            if (got == 0) {
+                break;
+            }
+        }
+        xmlDocPtr document = context->myDoc;
+        context->myDoc = nullptr;
+        return document;
     });
 }
 

@@ -166,6 +166,21 @@ void Package::Index() {
             }
         }
     }
+    size_t slotCount = 16;
+    while (slotCount < 2 * items_.size()) {
+        slotCount *= 2;
+    }
+    slots_.assign(slotCount, 0);
+    for (size_t i = 0; i < items_.size(); ++i) {
+        if (i > 0 && items_[i].hash == items_[i - 1].hash) {
+            continue; // found through the first item of its hash
+        }
+        size_t slot = static_cast<size_t>(items_[i].hash) & (slotCount - 1);
+        while (slots_[slot] != 0) {
+            slot = (slot + 1) & (slotCount - 1);
+        }
+        slots_[slot] = static_cast<uint32_t>(i + 1);
+    }
     ReadContentTypes(contentTypes);
 }
 
@@ -211,12 +226,19 @@ const Package::IndexItem* Package::FindItem(std::string_view partName) const {
         return nullptr;
     }
     const uint64_t hash = PartNameKey(partName);
-    auto it = std::lower_bound(items_.begin(), items_.end(), hash,
-                               [](const IndexItem& item, uint64_t h) { return item.hash < h; });
-    for (; it != items_.end() && it->hash == hash; ++it) {
-        if (SamePartName(EntryPartName(*it), partName.substr(1))) {
-            return &*it;
+    const size_t mask = slots_.size() - 1;
+    for (size_t slot = static_cast<size_t>(hash) & mask; slots_[slot] != 0;
+         slot = (slot + 1) & mask) {
+        auto it = items_.begin() + (slots_[slot] - 1);
+        if (it->hash != hash) {
+            continue;
         }
+        for (; it != items_.end() && it->hash == hash; ++it) {
+            if (SamePartName(EntryPartName(*it), partName.substr(1))) {
+                return &*it;
+            }
+        }
+        return nullptr;
     }
     return nullptr;
 }
@@ -269,10 +291,12 @@ bool Package::FoldedLess::operator()(std::string_view a, std::string_view b) con
     return a.size() < b.size();
 }
 
-std::string Package::ContentTypeOf(std::string_view partName) const {
-    auto override = overrides_.find(partName);
-    if (override != overrides_.end()) {
-        return override->second;
+const std::string& Package::ContentTypeOf(std::string_view partName) const {
+    if (!overrides_.empty()) {
+        auto override = overrides_.find(partName);
+        if (override != overrides_.end()) {
+            return override->second;
+        }
     }
     const size_t slash = partName.rfind('/');
     const size_t dot = partName.rfind('.');

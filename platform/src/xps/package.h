@@ -57,7 +57,7 @@ public:
     // Where the part's bytes are; throws when there is no such part or its pieces are damaged.
     PartLocation Locate(std::string_view partName) const;
     // The content type of a part by the package's [Content_Types].xml; throws when none applies.
-    std::string ContentTypeOf(std::string_view partName) const;
+    const std::string& ContentTypeOf(std::string_view partName) const;
     // The part's content, checked while it is read.
     std::unique_ptr<ByteSource> OpenPart(std::string_view partName) const;
     std::unique_ptr<ByteSource> OpenPart(const PartLocation& location,
@@ -98,6 +98,9 @@ private:
     std::shared_ptr<ZipArchive> archive_;
     uint64_t identities_ = 0;      // the first of the entries' content identities
     std::vector<IndexItem> items_; // sorted by hash, then by folded name
+    // An open-addressing table over items_ by hash: 1 + the index of the first item of each
+    // hash, 0 for an empty slot. Its size is a power of two at least twice the items'.
+    std::vector<uint32_t> slots_;
     std::vector<PieceRun> pieceRuns_;
     // Ordered as part names compare, without regard to ASCII case, so that a name is found
     // as it is written.

@@ -381,32 +381,21 @@ private:
             if (r.external) {
                 Fail(kBadPackage, "a resource of " + *name + " lies outside the package");
             }
-            std::string resource = ResolvePartReference(*name, r.target);
-            PartLocation where;
-            if (!package_->TryLocate(resource, where)) {
-                Fail(kMissingPart,
-                     "the resource " + resource + " of " + *name + " is missing from the package");
-            }
-            std::string folded = FoldPartName(resource);
+            const Resource& resource = ResourceOf(*name, r.target);
             bool known = false;
             for (const PageResource& existing : state.resources) {
-                known = known || existing.folded == folded;
+                known = known || existing.folded == resource.folded;
             }
             if (known) {
                 continue;
             }
-            std::string contentType = package_->ContentTypeOf(resource);
-            const PartKind kind = KindOfContentType(contentType);
-            if (kind == PartKind::Page) {
-                Fail(kBadPackage, "the resource " + resource + " of " + *name + " is a page");
+            if (resource.kind == PartKind::Page) {
+                Fail(kBadPackage, "the resource " + resource.name + " of " + *name + " is a page");
             }
-            const EXpsCompressionOptions compression = CompressionOf(where);
-            auto content =
-                std::make_shared<PackagePartContent>(package_, resource, std::move(where));
             ATL::CComPtr<IUnknown> part;
-            part.Attach(MakePart(kind, std::move(resource), std::move(contentType),
-                                 std::move(content), compression));
-            state.resources.push_back({std::move(folded), restricted, std::move(part)});
+            part.Attach(MakePart(resource.kind, resource.name, resource.contentType,
+                                 resource.content, resource.compression));
+            state.resources.push_back({resource.folded, restricted, std::move(part)});
         }
         const EXpsCompressionOptions compression = CompressionOf(location);
         std::string contentType = package_->ContentTypeOf(*name);
@@ -415,7 +404,56 @@ private:
                         std::move(state));
     }
 
+    // A resource as the package holds it. Pages of a job name the same fonts and images again
+    // and again: the last few found are kept, with one content shared by every page's part
+    // object (contents are immutable; each page still gets a part object of its own).
+    struct Resource {
+        std::string folder, target; // the reference: the source's folder and what it names
+        std::string name, folded, contentType;
+        PartKind kind = PartKind::Other;
+        EXpsCompressionOptions compression = Compression_Normal;
+        std::shared_ptr<const PackagePartContent> content;
+    };
+    static constexpr size_t kKeptResources = 16;
+
+    // The resource target names from page; throws as ResolvePartReference does, or when it is
+    // missing from the package.
+    const Resource& ResourceOf(const std::string& page, const std::string& target) {
+        const std::string_view folder = std::string_view(page).substr(0, page.rfind('/') + 1);
+        for (const Resource& kept : resources_) {
+            if (!target.empty() && kept.target == target &&
+                (target.front() == '/' || kept.folder == folder)) {
+                return kept;
+            }
+        }
+        Resource resource;
+        resource.name = ResolvePartReference(page, target);
+        PartLocation location;
+        if (!package_->TryLocate(resource.name, location)) {
+            Fail(kMissingPart,
+                 "the resource " + resource.name + " of " + page + " is missing from the package");
+        }
+        resource.folder = folder;
+        resource.target = target;
+        resource.folded = FoldPartName(resource.name);
+        resource.contentType = package_->ContentTypeOf(resource.name);
+        resource.kind = KindOfContentType(resource.contentType);
+        resource.compression = CompressionOf(location);
+        resource.content =
+            std::make_shared<PackagePartContent>(package_, resource.name, std::move(location));
+        if (resources_.size() < kKeptResources) {
+            resources_.push_back(std::move(resource));
+            return resources_.back();
+        }
+        Resource& slot = resources_[nextResource_];
+        nextResource_ = (nextResource_ + 1) % kKeptResources;
+        slot = std::move(resource);
+        return slot;
+    }
+
     std::shared_ptr<Package> package_;
+    std::vector<Resource> resources_; // the last resources found, at most kKeptResources
+    size_t nextResource_ = 0;         // the one resources_ replaces next when full
     XpsFlavour flavour_ = XpsFlavour_MicrosoftXps;
     std::string sequenceName_;
     std::optional<std::string> thumbnailName_;

@@ -4,6 +4,7 @@
 #include "partobjects.h"
 #include "zipwriter.h"
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
@@ -15,24 +16,29 @@ namespace {
 
 // Appends text to out with the characters markup cannot hold as they are escaped.
 void AppendEscaped(std::string& out, std::string_view text) {
-    for (const char c : text) {
-        switch (c) {
+    size_t run = 0; // the start of the characters markup holds as they are, copied whole
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char* escape;
+        switch (text[i]) {
         case '&':
-            out += "&amp;";
+            escape = "&amp;";
             break;
         case '<':
-            out += "&lt;";
+            escape = "&lt;";
             break;
         case '>':
-            out += "&gt;";
+            escape = "&gt;";
             break;
         case '"':
-            out += "&quot;";
+            escape = "&quot;";
             break;
         default:
-            out += c;
+            continue;
         }
+        out.append(text.data() + run, i - run).append(escape);
+        run = i + 1;
     }
+    out.append(text.data() + run, text.size() - run);
 }
 
 std::string Escaped(std::string_view text) {
@@ -403,12 +409,20 @@ private:
     }
 
     void NoteContentType(const std::string& uri, std::string_view contentType) {
-        const std::string extension = ExtensionOf(uri);
-        if (!extension.empty()) {
-            // Looked up first: most parts repeat a default already noted.
-            auto it = defaults_.find(extension);
+        const size_t slash = uri.rfind('/');
+        const size_t dot = uri.rfind('.');
+        if (dot != std::string::npos && (slash == std::string::npos || dot > slash) &&
+            dot + 1 < uri.size()) {
+            // Looked up first, folded only when it must be: most parts repeat a default
+            // already noted, under an extension in lower case.
+            const std::string_view extension = std::string_view(uri).substr(dot + 1);
+            const bool lower = std::none_of(extension.begin(), extension.end(),
+                                            [](char c) { return c >= 'A' && c <= 'Z'; });
+            const std::string folded = lower ? std::string() : FoldPartName(extension);
+            auto it = defaults_.find(lower ? extension : std::string_view(folded));
             if (it == defaults_.end()) {
-                defaults_.emplace(extension, std::string(contentType));
+                defaults_.emplace(lower ? std::string(extension) : folded,
+                                  std::string(contentType));
                 return;
             }
             if (it->second == contentType) {
@@ -465,7 +479,8 @@ private:
         const auto& entries = stored.Location().entries;
         for (size_t i = 0; i < entries.size(); ++i) {
             const ZipEntry& entry = entries[i];
-            std::string name = EntryNameOf(uri);
+            std::string& name = entryName_;
+            name.assign(uri, 1);
             if (entries.size() > 1) {
                 name += "/[" + std::to_string(i) + "]" +
                         (i + 1 == entries.size() ? ".last.piece" : ".piece");
@@ -529,6 +544,7 @@ private:
     static constexpr size_t kBufferSize = 64 * 1024;
     std::unique_ptr<char[]> buffer_{new char[kBufferSize]}; // for copies, made once
     std::string scratch_;                                   // a page's reference, built in place
+    std::string entryName_;                                 // of an entry copied as stored
     std::unique_ptr<ZipWriter> zip_;
     XpsFlavour flavour_ = XpsFlavour_MicrosoftXps;
     std::optional<std::string> thumbnailName_;
@@ -536,8 +552,8 @@ private:
     std::unique_ptr<Structure> sequence_;
     std::unique_ptr<Structure> document_;
     std::vector<std::string> documents_;
-    std::unordered_multimap<uint64_t, Written> written_; // by the keys of the part names
-    std::map<std::string, std::string> defaults_;
+    std::unordered_multimap<uint64_t, Written> written_;       // by the keys of the part names
+    std::map<std::string, std::string, std::less<>> defaults_; // by folded extension
     std::vector<std::pair<std::string, std::string>> overrides_;
     unsigned long long relationshipId_ = 0;
     HRESULT failure_ = S_OK;

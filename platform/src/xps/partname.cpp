@@ -111,19 +111,28 @@ std::string PartNameProblem(std::string_view name) {
     if (name.size() == 1) {
         return "names the package root";
     }
+    // Most segments hold only characters allowed as they are and are not "." or ".." and do not
+    // end in "."; the few others are examined as a whole, so that a segment's problems are
+    // reported in one order however it is reached.
     size_t start = 1;
-    while (true) {
-        const size_t end = name.find('/', start);
-        const std::string_view segment = name.substr(
-            start, end == std::string_view::npos ? std::string_view::npos : end - start);
-        std::string problem = SegmentProblem(segment);
-        if (!problem.empty()) {
-            return problem;
+    bool plain = true;
+    for (size_t i = 1;; ++i) {
+        if (i == name.size() || name[i] == '/') {
+            const std::string_view segment = name.substr(start, i - start);
+            if (!plain || segment.empty() || segment.back() == '.') {
+                std::string problem = SegmentProblem(segment);
+                if (!problem.empty()) {
+                    return problem;
+                }
+            }
+            if (i == name.size()) {
+                return {};
+            }
+            start = i + 1;
+            plain = true;
+        } else if (!kSegmentCharacters[static_cast<unsigned char>(name[i])]) {
+            plain = false;
         }
-        if (end == std::string_view::npos) {
-            return {};
-        }
-        start = end + 1;
     }
 }
 
@@ -194,6 +203,21 @@ std::string ResolvePartReference(std::string_view sourcePart, std::string_view t
     // A scheme ("http:", "file:") or a network path ("//host") leaves the package.
     if ((colon != std::string_view::npos && slash > colon) || target.substr(0, 2) == "//") {
         refuse("points outside the package");
+    }
+    // A target that names a part as it stands, joined to the source's folder when relative,
+    // is the part name: no "." or ".." segment to resolve.
+    if (!sourcePart.empty() && sourcePart.front() == '/') {
+        std::string joined;
+        if (target.front() == '/') {
+            joined.assign(target);
+        } else {
+            const std::string_view folder = sourcePart.substr(0, sourcePart.rfind('/') + 1);
+            joined.reserve(folder.size() + target.size());
+            joined.append(folder).append(target);
+        }
+        if (PartNameProblem(joined).empty()) {
+            return joined;
+        }
     }
     // Segments are appended to resolved as "/segment"; ".." takes the last one off again.
     std::string resolved;
@@ -286,18 +310,14 @@ std::string RelationshipsPartOf(std::string_view partName) {
     if (partName == "/") {
         return "/_rels/.rels";
     }
-    const size_t slash = partName.rfind('/');
-    return std::string(partName.substr(0, slash + 1)) + "_rels/" +
-           std::string(partName.substr(slash + 1)) + ".rels";
-}
-
-std::string ExtensionOf(std::string_view partName) {
-    const size_t slash = partName.rfind('/');
-    const size_t dot = partName.rfind('.');
-    if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) {
-        return {};
-    }
-    return FoldPartName(partName.substr(dot + 1));
+    const size_t slash = partName.rfind('/') + 1;
+    std::string name;
+    name.reserve(partName.size() + 11);
+    name.append(partName.substr(0, slash))
+        .append("_rels/")
+        .append(partName.substr(slash))
+        .append(".rels");
+    return name;
 }
 
 std::string_view ReferenceFrom(std::string_view sourcePart, std::string_view target) {

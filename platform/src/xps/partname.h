@@ -36,9 +36,6 @@ bool SamePartName(std::string_view a, std::string_view b);
 // compares the names too.
 uint64_t PartNameKey(std::string_view name);
 
-// The extension of a part name without its dot, in lower case ("" when it has none).
-std::string ExtensionOf(std::string_view partName);
-
 // A reference to target written in sourcePart: relative when target lies in sourcePart's
 // folder or below it, else absolute. A view of target.
 std::string_view ReferenceFrom(std::string_view sourcePart, std::string_view target);

@@ -259,6 +259,13 @@ const HostileCase kCases[] = {
      kBadData, "not well-formed XML", 1},
     {"document not XML", [](auto& e) { Set(e, "Doc/1.fdoc", "\x01\x02 binary"); }, nullptr,
      kBadData, "not well-formed XML", 2},
+    {"document cut off after its first page",
+     [](auto& e) {
+         Set(e, "Doc/1.fdoc",
+             "<FixedDocument xmlns=\"http://schemas.microsoft.com/xps/2005/06\"><PageContent "
+             "Source=\"Pages/1.fpage\"/><PageContent Source=\"Pages/2");
+     },
+     nullptr, kBadData, "not well-formed XML", 4},
     {"page relationships not XML",
      [](auto& e) { Set(e, "Doc/Pages/_rels/2.fpage.rels", Rels(Rel("link", "x")).substr(0, 150)); },
      nullptr, kBadData, "not well-formed XML", 4},

@@ -46,6 +46,9 @@ const ReferenceCase kReferences[] = {
     {"the root itself", "/a/b.fpage", "/", nullptr, "names the package root"},
     {"up to the root", "/a/b.fpage", "..", nullptr, "does not start with"},
     {"a segment ending in a dot", "/a/b.fpage", "x./y.png", nullptr, "ending in"},
+    {"a character not allowed", "/a/b.fpage", "x y.png", nullptr, "not allowed"},
+    {"a percent-encoded slash", "/a/b.fpage", "x%2Fy.png", nullptr, "behind percent-encoding"},
+    {"a percent-encoded letter", "/a/b.fpage", "%41.png", nullptr, "percent-encodes"},
 };
 
 class References : public ::testing::TestWithParam<ReferenceCase> {};

@@ -6,6 +6,8 @@
 
 #include <platformtest.h>
 
+#include <algorithm>
+
 using namespace xpstest;
 
 namespace {
@@ -234,6 +236,115 @@ TEST(XpsReader, ReadsLargeRelationshipsPartsAsTheyStream) {
     ATL::CComPtr<IFixedPage> page = FirstPage(Open(dir.Path("job.xps")));
     ASSERT_TRUE(page);
     EXPECT_EQ("/Tickets/Page1.xml", TicketUri(page));
+}
+
+TEST(XpsReader, ReadsLongDocumentMarkupAsItStreams) {
+    // References far apart in a long document are all found; elements inside a reference are
+    // not references, even when they bear its name.
+    TempDir dir;
+    auto entries = SmallJob();
+    const std::string document =
+        "<FixedDocument xmlns=\"http://schemas.microsoft.com/xps/2005/06\"><PageContent "
+        "Source=\"Pages/1.fpage\"><PageContent.LinkTargets><LinkTarget Name=\"a\"/>"
+        "<PageContent Source=\"Pages/9.fpage\"/></PageContent.LinkTargets></PageContent><!-- " +
+        std::string(50000, 'x') + " -->" + std::string(50000, ' ') +
+        "<PageContent Source=\"Pages/2.fpage\"/></FixedDocument>";
+    SetEntry(entries, "Doc/1.fdoc", document.c_str());
+    WriteZip(dir.Path("job.xps"), entries);
+
+    const Walk walk = WalkReader(Open(dir.Path("job.xps")));
+    EXPECT_EQ(S_OK, walk.result) << walk.message;
+    EXPECT_EQ((std::vector<std::string>{"xps", "sequence /Job.fdseq", "document /Doc/1.fdoc",
+                                        "page /Doc/Pages/1.fpage", "page /Doc/Pages/2.fpage"}),
+              walk.parts);
+}
+
+TEST(XpsReader, ResolvesEachPagesResourcesFromItsOwnFolder) {
+    // Two pages in different folders name the same relative targets, more of them than the
+    // reader keeps found: each page gets the parts of its own folder, with their own bytes.
+    TempDir dir;
+    auto entries = SmallJob();
+    auto page2 = std::find_if(entries.begin(), entries.end(),
+                              [](const Entry& e) { return e.name == "Doc/Pages/2.fpage"; });
+    ASSERT_NE(entries.end(), page2);
+    page2->name = "Doc/Other/2.fpage";
+    SetEntry(entries, "Doc/Pages/_rels/2.fpage.rels", nullptr);
+    SetEntry(entries, "Doc/1.fdoc",
+             "<FixedDocument xmlns=\"http://schemas.microsoft.com/xps/2005/06\"><PageContent "
+             "Source=\"Pages/1.fpage\"/><PageContent Source=\"Other/2.fpage\"/></FixedDocument>");
+    for (const std::string folder : {"Pages", "Other"}) {
+        std::string rels =
+            "<Relationships "
+            "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+        for (int i = 0; i < 20; ++i) {
+            const std::string name = "r" + std::to_string(i) + ".png";
+            rels += "<Relationship Id=\"R" + std::to_string(i) +
+                    "\" Type=\"http://schemas.microsoft.com/xps/2005/06/required-resource\" "
+                    "Target=\"" +
+                    name + "\"/>";
+            SetEntry(entries, "Doc/" + folder + "/" + name, (folder + name).c_str());
+        }
+        const std::string page = folder == "Pages" ? "1" : "2";
+        SetEntry(entries, "Doc/" + folder + "/_rels/" + page + ".fpage.rels",
+                 (rels + "</Relationships>").c_str());
+    }
+    WriteZip(dir.Path("job.xps"), entries);
+
+    ATL::CComPtr<IXpsDocumentProvider> reader = Open(dir.Path("job.xps"));
+    for (const std::string folder : {"Pages", "Other"}) {
+        SCOPED_TRACE(folder);
+        ATL::CComPtr<IFixedPage> page = FirstPage(reader);
+        ASSERT_TRUE(page);
+        ATL::CComPtr<IXpsPartIterator> resources;
+        ASSERT_EQ(S_OK, page->GetXpsPartIterator(&resources));
+        std::vector<std::string> seen;
+        for (; !resources->IsDone(); resources->Next()) {
+            ATL::CComBSTR uri;
+            ATL::CComPtr<IUnknown> part;
+            ASSERT_EQ(S_OK, resources->Current(&uri, &part));
+            ATL::CComPtr<IPartBase> base;
+            ASSERT_EQ(S_OK, part->QueryInterface(&base));
+            const std::string name = Narrow(uri);
+            EXPECT_EQ(folder + name.substr(name.rfind('/') + 1), ReadPart(base)) << name;
+            seen.push_back(name);
+        }
+        ASSERT_EQ(20u, seen.size());
+        for (int i = 0; i < 20; ++i) {
+            EXPECT_EQ("/Doc/" + folder + "/r" + std::to_string(i) + ".png", seen[i]);
+        }
+    }
+}
+
+TEST(XpsReader, ReadsRelationshipsPartsOfEverySizeReadWhole) {
+    // Parts up to 64 KiB are inflated whole and parsed from memory: none may come out short,
+    // doubled or read past its end, whatever its size.
+    for (const size_t count : {1, 12, 120, 550}) {
+        SCOPED_TRACE(count);
+        TempDir dir;
+        auto entries = SmallJob();
+        std::string rels =
+            "<Relationships "
+            "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+        for (size_t i = 0; i < count; ++i) {
+            rels += "<Relationship Id=\"L" + std::to_string(i) +
+                    "\" Type=\"http://example.com/link\" TargetMode=\"External\" "
+                    "Target=\"http://example.com/" +
+                    std::to_string(i) + "\"/>";
+        }
+        rels += "<Relationship Id=\"T\" Type=\"http://schemas.microsoft.com/xps/2005/06/"
+                "printticket\" Target=\"/Tickets/Page1.xml\"/></Relationships>";
+        ASSERT_LT(rels.size(), 64u * 1024);
+        SetEntry(entries, "Doc/Pages/_rels/1.fpage.rels", rels.c_str());
+        WriteZip(dir.Path("job.xps"), entries);
+
+        ATL::CComPtr<IXpsDocumentProvider> reader = Open(dir.Path("job.xps"));
+        ATL::CComPtr<IFixedPage> page = FirstPage(reader);
+        ASSERT_TRUE(page);
+        EXPECT_EQ("/Tickets/Page1.xml", TicketUri(page));
+        const Walk rest = WalkReader(reader);
+        EXPECT_EQ(S_OK, rest.result) << rest.message;
+        EXPECT_EQ(std::vector<std::string>{"page /Doc/Pages/2.fpage"}, rest.parts);
+    }
 }
 
 TEST(XpsReader, ReadsBytesOnlyWhenAStreamIsRead) {
