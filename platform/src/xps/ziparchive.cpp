@@ -1,5 +1,6 @@
 #include "ziparchive.h"
 
+#include "zipcrc.h"
 #include "zipformat.h"
 #include "zlibmemory.h"
 
@@ -82,7 +83,7 @@ public:
         }
         done_ += produced;
         archive_->ChargeJob(produced, name_);
-        crc_ = crc32(crc_, static_cast<const Bytef*>(buffer), static_cast<uInt>(produced));
+        crc_ = ZipCrc32(crc_, buffer, produced);
         return produced;
     }
 
@@ -143,7 +144,7 @@ private:
     bool streamEnded_ = false;
     bool finished_ = false;
     uint64_t done_ = 0;
-    uLong crc_ = crc32(0, nullptr, 0);
+    uint32_t crc_ = 0;
     std::unique_ptr<Bytef[]> input_;
     size_t inputSize_ = 0;
 };
@@ -275,6 +276,15 @@ void ZipArchive::ChargeJob(uint64_t bytes, const std::string& name) {
     }
 }
 
+namespace {
+
+// Room past an entry's declared size: the inflater takes its fast path up to the last byte
+// when the output has room for a longest match and a few words more, and content longer than
+// declared shows.
+constexpr size_t kOutputSlack = 320;
+
+} // namespace
+
 struct EntryInflater::Stream {
     z_stream z{};
     ~Stream() { inflateEnd(&z); }
@@ -291,54 +301,75 @@ void EntryInflater::Append(ZipArchive& archive, const ZipEntry& entry, const std
     }
     const size_t start = archive.ReadStored(entry, input_);
     const size_t base = out.size();
-    // Room past the declared size tells content that is longer than declared, and lets zlib
-    // take its fast path to the last byte.
-    constexpr size_t kSlack = 320;
-    out.resize(base + static_cast<size_t>(entry.fullSize) + kSlack);
-    auto* target = reinterpret_cast<Bytef*>(out.data() + base);
-    size_t produced = 0;
+    out.resize(base + static_cast<size_t>(entry.fullSize) + kOutputSlack);
+    size_t produced = static_cast<size_t>(entry.storedSize);
     if (entry.method == kStored) {
-        std::memcpy(target, input_.data() + start, static_cast<size_t>(entry.storedSize));
-        produced = static_cast<size_t>(entry.storedSize);
+        std::memcpy(out.data() + base, input_.data() + start, produced);
     } else {
-        if (!stream_) {
-            auto stream = std::make_unique<Stream>();
-            UsePlatformAllocator(stream->z);
-            if (inflateInit2(&stream->z, -MAX_WBITS) != Z_OK) {
-                throw std::bad_alloc();
-            }
-            stream_ = std::move(stream);
-        } else if (inflateReset(&stream_->z) != Z_OK) {
-            Fail(E_UNEXPECTED, name + ": the inflate state cannot be reset");
-        }
-        z_stream& z = stream_->z;
-        z.next_in = input_.data() + start;
-        z.avail_in = static_cast<uInt>(entry.storedSize);
-        z.next_out = target;
-        z.avail_out = static_cast<uInt>(entry.fullSize + kSlack);
-        // All input and all room at once: zlib needs no window of its own for that.
-        const int status = inflate(&z, Z_FINISH);
-        produced = static_cast<size_t>(z.next_out - target);
-        if (status == Z_MEM_ERROR) {
-            throw std::bad_alloc();
-        }
-        if (status != Z_STREAM_END && z.avail_out != 0) {
-            Fail(kBadPackage, name + (status == Z_BUF_ERROR && z.avail_in == 0
-                                          ? ": the compressed data ends early"
-                                          : ": the compressed data is damaged"));
-        }
-    }
-    if (produced > entry.fullSize) {
-        Fail(kBadPackage, name + ": the content is longer than the package declares");
+        produced = Inflate(input_.data() + start, entry, name, out, base);
     }
     out.resize(base + produced);
     archive.ChargeJob(produced, name);
     if (produced < entry.fullSize) {
         Fail(kBadPackage, name + ": the content is shorter than the package declares");
     }
-    if (crc32(crc32(0, nullptr, 0), target, static_cast<uInt>(produced)) != entry.crc) {
+    if (ZipCrc32(0, out.data() + base, produced) != entry.crc) {
         Fail(kBadPackage, name + ": the content does not match its CRC");
     }
+}
+
+size_t EntryInflater::Inflate(const unsigned char* stored, const ZipEntry& entry,
+                              const std::string& name, std::string& out, size_t base) {
+    size_t produced = 0;
+    switch (whole_.Inflate(stored, static_cast<size_t>(entry.storedSize), out.data() + base,
+                           static_cast<size_t>(entry.fullSize) + kOutputSlack, produced)) {
+    case WholeInflater::Result::kDone:
+        if (produced > entry.fullSize) {
+            Fail(kBadPackage, name + ": the content is longer than the package declares");
+        }
+        return produced;
+    case WholeInflater::Result::kTooLong:
+        Fail(kBadPackage, name + ": the content is longer than the package declares");
+    case WholeInflater::Result::kDamaged:
+        break;
+    }
+    return InflateWithZlib(stored, entry, name, out, base);
+}
+
+size_t EntryInflater::InflateWithZlib(const unsigned char* stored, const ZipEntry& entry,
+                                      const std::string& name, std::string& out, size_t base) {
+    if (!stream_) {
+        auto stream = std::make_unique<Stream>();
+        UsePlatformAllocator(stream->z);
+        if (inflateInit2(&stream->z, -MAX_WBITS) != Z_OK) {
+            throw std::bad_alloc();
+        }
+        stream_ = std::move(stream);
+    } else if (inflateReset(&stream_->z) != Z_OK) {
+        Fail(E_UNEXPECTED, name + ": the inflate state cannot be reset");
+    }
+    // One byte of room past the declared size tells content that is longer than declared.
+    out.resize(base + static_cast<size_t>(entry.fullSize) + 1);
+    auto* target = reinterpret_cast<Bytef*>(out.data() + base);
+    z_stream& z = stream_->z;
+    z.next_in = const_cast<Bytef*>(stored);
+    z.avail_in = static_cast<uInt>(entry.storedSize);
+    z.next_out = target;
+    z.avail_out = static_cast<uInt>(entry.fullSize + 1);
+    const int status = inflate(&z, Z_FINISH);
+    const size_t produced = static_cast<size_t>(z.next_out - target);
+    if (status == Z_MEM_ERROR) {
+        throw std::bad_alloc();
+    }
+    if (produced > entry.fullSize) {
+        Fail(kBadPackage, name + ": the content is longer than the package declares");
+    }
+    if (status == Z_STREAM_END) {
+        return produced;
+    }
+    Fail(kBadPackage,
+         name + (status == Z_BUF_ERROR && z.avail_in == 0 ? ": the compressed data ends early"
+                                                          : ": the compressed data is damaged"));
 }
 
 } // namespace platform::xps

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "inputfile.h"
+#include "wholeinflater.h"
 #include "xps.h"
 #include "zipdirectory.h"
 
@@ -69,9 +70,11 @@ private:
     std::atomic<uint64_t> inflated_{0};
 };
 
-// Inflates whole entries into memory, one after another, with one zlib state that is reset
-// rather than rebuilt from entry to entry: for the many small parts a reader parses whole (a
-// page's relationships). Checks what OpenContent checks. One thread at a time.
+// Inflates whole entries into memory, one after another: for the many small parts a reader
+// parses whole (a page's relationships). Each is inflated in one call into a buffer of its
+// declared size (WholeInflater); a stream it refuses is inflated again by zlib, which has the
+// last word and names the damage (cut short or corrupt). Checks what OpenContent checks. One
+// thread at a time.
 class PLATFORM_EXPORT EntryInflater {
 public:
     EntryInflater();
@@ -85,7 +88,15 @@ public:
 
 private:
     struct Stream;
-    std::unique_ptr<Stream> stream_;   // made for the first deflated entry
+    // Inflates the deflated stored bytes into out from base on and answers how many came
+    // (never more than the declared size); throws when the stream is longer or damaged.
+    size_t Inflate(const unsigned char* stored, const ZipEntry& entry, const std::string& name,
+                   std::string& out, size_t base);
+    size_t InflateWithZlib(const unsigned char* stored, const ZipEntry& entry,
+                           const std::string& name, std::string& out, size_t base);
+
+    WholeInflater whole_;
+    std::unique_ptr<Stream> stream_;   // zlib, made for the first refused entry
     std::vector<unsigned char> input_; // stored bytes, reused
 };
 

@@ -1,5 +1,6 @@
 #include "zipwriter.h"
 
+#include "zipcrc.h"
 #include "zipformat.h"
 #include "zlibmemory.h"
 
@@ -269,8 +270,7 @@ void ZipWriter::Write(const void* bytes, size_t count) {
             Fail(kBadPackage, entry.name + ": more stored bytes came than were declared");
         }
     } else {
-        entry.crc = static_cast<uint32_t>(
-            crc32_z(entry.crc, static_cast<const Bytef*>(bytes), static_cast<z_size_t>(count)));
+        entry.crc = ZipCrc32(entry.crc, bytes, count);
         entry.fullSize += count;
     }
     if (entry.deflating) {

@@ -29,6 +29,34 @@ void PatchCentral(std::string& zip, const std::string& name, size_t offset, uint
     ADD_FAILURE() << "no central record for " << name;
 }
 
+// A 32-bit field of the central directory record of entry name.
+uint32_t CentralField(const std::string& zip, const std::string& name, size_t offset) {
+    for (size_t at = zip.find(name); at != std::string::npos; at = zip.find(name, at + 1)) {
+        if (at >= 46 && zip.compare(at - 46, 4, "PK\x01\x02") == 0) {
+            uint32_t value = 0;
+            for (int i = 3; i >= 0; --i) {
+                value = (value << 8) | static_cast<unsigned char>(zip[at - 46 + offset + i]);
+            }
+            return value;
+        }
+    }
+    ADD_FAILURE() << "no central record for " << name;
+    return 0;
+}
+
+// Rewrites the first byte of entry name's stored bytes.
+void PatchFirstStoredByte(std::string& zip, const std::string& name, char value) {
+    for (size_t at = zip.find(name); at != std::string::npos; at = zip.find(name, at + 1)) {
+        if (at >= 30 && zip.compare(at - 30, 4, "PK\x03\x04") == 0) {
+            const size_t extra = static_cast<unsigned char>(zip[at - 2]) |
+                                 (static_cast<unsigned char>(zip[at - 1]) << 8);
+            zip[at + name.size() + extra] = value;
+            return;
+        }
+    }
+    ADD_FAILURE() << "no local header for " << name;
+}
+
 // Rewrites a 32-bit field of the end of central directory record.
 void PatchEnd(std::string& zip, size_t offset, uint32_t value) {
     const size_t end = zip.rfind("PK\x05\x06");
@@ -228,6 +256,16 @@ const HostileCase kCases[] = {
     {"relationships whose compressed data is cut short", nullptr,
      [](std::string& zip) { PatchCentral(zip, "Doc/Pages/_rels/2.fpage.rels", 20, 10); }, kBadData,
      "compressed data ends early", 4},
+    {"relationships a byte longer than declared", nullptr,
+     [](std::string& zip) {
+         const std::string name = "Doc/Pages/_rels/2.fpage.rels";
+         PatchCentral(zip, name, 24, CentralField(zip, name, 24) - 1);
+     },
+     kBadData, "longer than the package declares", 4},
+    // A first block of the reserved type 3.
+    {"relationships whose compressed data is damaged", nullptr,
+     [](std::string& zip) { PatchFirstStoredByte(zip, "Doc/Pages/_rels/2.fpage.rels", 0x07); },
+     kBadData, "compressed data is damaged", 4},
     {"relationships stored past the entries", nullptr,
      [](std::string& zip) { PatchCentral(zip, "Doc/Pages/_rels/2.fpage.rels", 20, 0x10000000); },
      kBadData, "runs past the entries of the file", 4},
