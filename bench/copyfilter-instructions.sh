@@ -1,8 +1,8 @@
 #!/bin/bash
-# Instructions of one copy of a job through the copy filter on the host, and of one raw-copy
-# floor copy, counted with callgrind over every thread of the process: two runs of each (one
-# copy and three), whose difference over two leaves out the process's start-up and the first
-# call's symbol binding.
+# Instructions of one copy of a job through the copy filter on the host, through two copy
+# filters chained on the host, and of one raw-copy floor copy, counted with callgrind over every
+# thread of the process: two runs of each (one copy and three), whose difference over two leaves
+# out the process's start-up and the first call's symbol binding.
 #
 #   bench/copyfilter-instructions.sh [BINARY [JOB]]
 #       BINARY: build/default/bin/copyfilter_bench; JOB: a 1,000-page make-xps job with
@@ -24,7 +24,7 @@ count() { # WHAT COPIES
 }
 
 declare -A per
-for what in host floor; do
+for what in host chain floor; do
     one=$(count "$what" 1)
     three=$(count "$what" 3)
     per[$what]=$(((three - one) / 2))

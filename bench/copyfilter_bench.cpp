@@ -2,12 +2,14 @@
 // `filterutil run --filter copy IN OUT` does: the filter on its own thread, on the XPS filter
 // base with merging on, joined to the input and output packages by the host), beside the floor
 // measured in the same run: every ZIP entry's stored bytes copied raw with the platform's own
-// ZIP code. Both report wall time and the processor time of the whole process (all threads).
+// ZIP code; and the job through two copy filters, which hand every part between their threads.
+// Each reports wall time and the processor time of the whole process (all threads).
 //
 //   copyfilter_bench [benchmark flags]        both, on a 1,000-page job with a ticket on every
 //                                             page (the job of xpscopy_bench)
-//   copyfilter_bench --once host|floor [JOB [COUNT]]
-//                                             COUNT copies (1 by default) by one of them, for
+//   copyfilter_bench --once host|chain|floor [JOB [COUNT]]
+//                                             COUNT copies (1 by default) by one of them (chain:
+//                                             two copy filters joined by a part queue), for
 //                                             counting instructions: the difference between
 //                                             two counts leaves out the process's start-up
 //                                             (bench/copyfilter-instructions.sh)
@@ -44,14 +46,17 @@ std::string MakeJob() {
         "--pages " + std::to_string(kPages) + " --lines 40 --page-tickets every");
 }
 
-void CopyThroughHost(const std::string& in, const std::string& out) {
+// The job through `filters` copy filters chained on the host.
+void CopyThroughHostChain(const std::string& in, const std::string& out, int filters) {
     platformpipeline::Pipeline pipeline;
-    platformpipeline::Filter copy;
-    copy.name = "copy";
-    if (FAILED(filterutil::MakeCopyFilterFactory(&copy.factory))) {
-        throw std::runtime_error("cannot make the copy filter");
+    for (int i = 0; i < filters; ++i) {
+        platformpipeline::Filter copy;
+        copy.name = "copy" + std::to_string(i + 1);
+        if (FAILED(filterutil::MakeCopyFilterFactory(&copy.factory))) {
+            throw std::runtime_error("cannot make the copy filter");
+        }
+        pipeline.filters.push_back(copy);
     }
-    pipeline.filters.push_back(copy);
     platformpipeline::JobSettings settings;
     settings.input = in;
     settings.output = out;
@@ -59,6 +64,16 @@ void CopyThroughHost(const std::string& in, const std::string& out) {
     if (!result.Succeeded()) {
         throw std::runtime_error("the job failed: " + result.filter + ": " + result.message);
     }
+}
+
+void CopyThroughHost(const std::string& in, const std::string& out) {
+    CopyThroughHostChain(in, out, 1);
+}
+
+// Two copy filters, each on its own thread, joined by a part queue: what handing every part
+// from one filter's thread to the next costs.
+void CopyTwiceThroughHost(const std::string& in, const std::string& out) {
+    CopyThroughHostChain(in, out, 2);
 }
 
 using CopyFunction = void (*)(const std::string& in, const std::string& out);
@@ -72,6 +87,10 @@ void BM_Copy(benchmark::State& state, CopyFunction copy) {
     state.counters["pages"] = kPages;
 }
 BENCHMARK_CAPTURE(BM_Copy, CopyFilterThroughHost, &CopyThroughHost)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Copy, TwoCopyFiltersThroughHost, &CopyTwiceThroughHost)
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime()
     ->UseRealTime();
@@ -89,10 +108,11 @@ int main(int argc, char** argv) {
             const std::string in = argc >= 4 ? std::string(argv[3]) : MakeJob();
             const int count = argc == 5 ? std::atoi(argv[4]) : 1;
             const CopyFunction copy = what == "host"    ? &CopyThroughHost
+                                      : what == "chain" ? &CopyTwiceThroughHost
                                       : what == "floor" ? &benchfloor::CopyEntriesRaw
                                                         : nullptr;
             if (!copy) {
-                throw std::runtime_error("--once takes host or floor");
+                throw std::runtime_error("--once takes host, chain or floor");
             }
             if (count < 1 || count > 1000) {
                 throw std::runtime_error("--once copies from 1 to 1000 times");

@@ -2,34 +2,52 @@
 
 #include "../xps/partobjects.h"
 
+#include <chrono>
+
 namespace platform::pipeline {
 namespace {
 
 class PartQueue final : public Link, public std::enable_shared_from_this<PartQueue> {
 public:
-    explicit PartQueue(size_t depth) : depth_(depth ? depth : 1) {}
+    explicit PartQueue(size_t depth)
+        : depth_(depth ? depth : 1), batch_(depth_ > 1 ? depth_ / 2 : 1) {}
 
     // Waits for room, then queues part.
     HRESULT Put(IUnknown* part) {
         if (!part) {
             return E_POINTER;
         }
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return items_.size() < depth_ || Stopped(); });
-        if (cancelled_) {
-            return kCancelled;
+        bool wakeReader = false;
+        {
+            std::unique_lock lock(mutex_);
+            bool deep = false;
+            while (items_.size() >= depth_ && !Stopped()) {
+                deep = Wait(lock, roomMade_, deep, waiting_.writers,
+                            [&] { return items_.size() < depth_; });
+            }
+            if (cancelled_) {
+                return kCancelled;
+            }
+            if (readerGone_) {
+                return kBrokenPipe;
+            }
+            if (closed_) {
+                return E_UNEXPECTED; // sent after CloseSender
+            }
+            const HRESULT hr = com::Guarded([&] {
+                items_.emplace_back(part);
+                return S_OK;
+            });
+            if (FAILED(hr)) {
+                return hr;
+            }
+            wakeReader = waiting_.readers.Woken(items_.size() >= batch_);
         }
-        if (readerGone_) {
-            return kBrokenPipe;
+        // Woken after the lock is left, so that the reader does not wake only to wait for it.
+        if (wakeReader) {
+            partsCame_.notify_all();
         }
-        if (closed_) {
-            return E_UNEXPECTED; // sent after CloseSender
-        }
-        return com::Guarded([&] {
-            items_.emplace_back(part);
-            changed_.notify_all();
-            return S_OK;
-        });
+        return S_OK;
     }
 
     // Waits for a part; a null part once the writer closed and everything was taken.
@@ -38,22 +56,31 @@ public:
             return E_POINTER;
         }
         *part = nullptr;
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock,
-                      [&] { return !items_.empty() || closed_ || writerGone_ || cancelled_; });
-        if (cancelled_) {
-            return kCancelled;
-        }
-        if (items_.empty()) {
-            if (!closed_) {
-                return kBrokenPipe; // the writer ended without CloseSender
+        bool wakeWriter = false;
+        {
+            std::unique_lock lock(mutex_);
+            bool deep = false;
+            while (items_.empty() && !WriterDone()) {
+                deep =
+                    Wait(lock, partsCame_, deep, waiting_.readers, [&] { return !items_.empty(); });
             }
-            readToEnd_ = true;
-            return S_OK;
+            if (cancelled_) {
+                return kCancelled;
+            }
+            if (items_.empty()) {
+                if (!closed_) {
+                    return kBrokenPipe; // the writer ended without CloseSender
+                }
+                readToEnd_ = true;
+                return S_OK;
+            }
+            *part = items_.front().Detach();
+            items_.pop_front();
+            wakeWriter = waiting_.writers.Woken(items_.size() + batch_ <= depth_);
         }
-        *part = items_.front().Detach();
-        items_.pop_front();
-        changed_.notify_all();
+        if (wakeWriter) {
+            roomMade_.notify_all();
+        }
         return S_OK;
     }
 
@@ -63,7 +90,7 @@ public:
             return kCancelled;
         }
         closed_ = true;
-        changed_.notify_all();
+        WakeEveryone();
         return S_OK;
     }
 
@@ -72,7 +99,7 @@ public:
         std::lock_guard lock(mutex_);
         cancelled_ = true;
         dropped.swap(items_);
-        changed_.notify_all();
+        WakeEveryone();
     }
     bool ReadToEnd() override {
         std::lock_guard lock(mutex_);
@@ -87,22 +114,76 @@ public:
         std::lock_guard lock(mutex_);
         readerGone_ = true;
         dropped.swap(items_);
-        changed_.notify_all();
+        WakeEveryone();
     }
     void WriterReturned() override {
         std::lock_guard lock(mutex_);
         writerGone_ = true;
-        changed_.notify_all();
+        WakeEveryone();
     }
     ATL::CComPtr<IUnknown> Reader() override;
     ATL::CComPtr<IUnknown> Writer() override;
 
 private:
+    // Nothing more will be put.
     bool Stopped() const { return cancelled_ || readerGone_ || closed_; }
+    // Nothing more will come for the reader.
+    bool WriterDone() const { return closed_ || writerGone_ || cancelled_; }
+    void WakeEveryone() {
+        waiting_ = AllWaiters();
+        partsCame_.notify_all();
+        roomMade_.notify_all();
+    }
+
+    // The waits of one side (the reader's or the writer's) begun since that side was last woken.
+    struct Waiters {
+        size_t batched = 0; // woken when a batch is ready, else after kBatchWait
+        size_t deep = 0;    // found nothing after kBatchWait: woken by the next part or room
+        // Whether to wake them now, a batch being ready or not; if so they count as woken.
+        bool Woken(bool batchReady) {
+            const bool wake = deep || (batched && batchReady);
+            if (wake) {
+                batched = deep = 0;
+            }
+            return wake;
+        }
+    };
+    struct AllWaiters {
+        Waiters readers;
+        Waiters writers;
+    };
+
+    // One wait of a side for what ready() tells. A batched wait ends by kBatchWait at the
+    // latest, so that a part or room the other side made without waking it (less than a batch)
+    // is seen anyway; when nothing came by then, the next wait is deep. Answers whether the
+    // next wait is deep. A count that runs ahead of the waits (a wait that ended and begins
+    // again) costs a wake-up that finds nothing; one that fell behind would leave a neighbour
+    // asleep, so only the waker resets them.
+    template <class Ready>
+    static bool Wait(std::unique_lock<std::mutex>& lock, std::condition_variable& condition,
+                     bool deep, Waiters& waiters, Ready ready) {
+        if (deep) {
+            ++waiters.deep;
+            condition.wait(lock);
+            return true;
+        }
+        ++waiters.batched;
+        return condition.wait_for(lock, kBatchWait) == std::cv_status::timeout && !ready();
+    }
+
+    // A neighbour that waits is woken when a batch of parts (or room for one) is ready, or when
+    // the other side stops, not for every part: a fast filter beside a slow one sleeps and
+    // wakes once per batch rather than twice per part. What is less than a batch still reaches
+    // it within kBatchWait, so a filter that sends a part and then waits for something else
+    // never holds its neighbour back for longer.
+    static constexpr std::chrono::milliseconds kBatchWait{2};
 
     const size_t depth_;
+    const size_t batch_; // half the queue: each side works through several parts per wake-up
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable partsCame_; // a waiting reader's
+    std::condition_variable roomMade_;  // a waiting writer's
+    AllWaiters waiting_;
     std::deque<ATL::CComPtr<IUnknown>> items_;
     bool closed_ = false;
     bool writerGone_ = false;

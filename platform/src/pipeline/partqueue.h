@@ -1,7 +1,10 @@
 // Two neighbours that both speak in parts, joined by a bounded queue: the writer's
 // IXpsDocumentConsumer puts each part it is sent, the reader's IXpsDocumentProvider takes them
 // in order. A part changes hands under the queue's mutex and the sender keeps no claim on it,
-// so the reader's thread sees everything the writer's thread did to it.
+// so the reader's thread sees everything the writer's thread did to it. A neighbour that waits
+// (a reader on an empty queue, a writer on a full one) is woken when half the queue has come or
+// gone, or when the other side stops, rather than for every part; what is less than that
+// reaches it within a couple of milliseconds all the same.
 #pragma once
 
 #include "pipeline.h"

@@ -179,7 +179,7 @@ bool MergeAndValidate(const Provider& provider, xmlDoc* merged, const xmlDoc* de
     }
     bool resolved = false;
     try {
-        resolved = ValidateAgainstCapabilities(merged, *provider.index);
+        resolved = ValidateAgainstCapabilities(merged, *provider.capabilities->index);
     } catch (const NameError& error) {
         throw Failure{E_PRINTCAPABILITIES_FORMAT, "the printer's capabilities: " + error.message};
     }
@@ -290,13 +290,11 @@ HRESULT WINAPI PTOpenProvider(PCWSTR printerName, DWORD version, HPTPROVIDER* pr
         if (!opened->printer) {
             return HRESULT_FROM_WIN32(ERROR_INVALID_PRINTER_NAME);
         }
-        platform::msxml::ParseFailure failure;
-        opened->capabilities.reset(platform::msxml::ParseDocument(
-            opened->printer->capabilities, platform::msxml::ParseOptions{}, failure));
+        HRESULT status = S_OK;
+        opened->capabilities = CapabilitiesOf(opened->printer, &status);
         if (!opened->capabilities) {
-            return failure.reason == "Out of memory." ? E_OUTOFMEMORY : E_PRINTCAPABILITIES_FORMAT;
+            return status;
         }
-        opened->index = std::make_unique<const CapabilitiesIndex>(opened->capabilities.get());
         *provider = AddProvider(std::move(opened));
         return S_OK;
     } catch (const std::bad_alloc&) {

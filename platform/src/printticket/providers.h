@@ -1,9 +1,10 @@
 // PrintTicket providers: one per PTOpenProvider, for one printer, on one thread.
 //
 // Ownership: a handle table (handletable.h) holds each open provider from PTOpenProvider to
-// PTCloseProvider; a provider owns the printer's capabilities, parsed and indexed once when it
-// opens, and the base ticket of its last merge, and shares the printer description. A provider is
-// used only by the thread that opened it, so its documents need no lock.
+// PTCloseProvider; a provider owns the base ticket of its last merge, and shares the printer
+// description and the printer's capabilities, parsed and indexed once per description and
+// only ever read after that, by providers on any thread. A provider is used only by the thread
+// that opened it, so its own document needs no lock.
 #pragma once
 
 #include "printticket/capabilitiesindex.h"
@@ -32,12 +33,24 @@ struct LastBaseTicket {
     Document parsed; // null until the bytes come again
 };
 
+// A printer's capabilities document and its index, never changed once made, so that providers
+// on several threads read them at once.
+struct PrinterCapabilities {
+    Document document;
+    // Points into document, so it is declared after it and goes first.
+    std::unique_ptr<const CapabilitiesIndex> index;
+};
+
+// The capabilities of printer, parsed and indexed by the first provider that asks for them and
+// kept while the description lives. Null with *status set (E_PRINTCAPABILITIES_FORMAT,
+// E_OUTOFMEMORY) when they do not parse; a failure is not kept. Throws std::bad_alloc.
+std::shared_ptr<const PrinterCapabilities> CapabilitiesOf(const platformprinters::Printer& printer,
+                                                          HRESULT* status);
+
 struct Provider {
     std::thread::id owner;
     platformprinters::Printer printer;
-    Document capabilities;
-    // Points into capabilities, so it is declared after it and goes first.
-    std::unique_ptr<const CapabilitiesIndex> index;
+    std::shared_ptr<const PrinterCapabilities> capabilities;
     LastBaseTicket lastBase;
 };
 

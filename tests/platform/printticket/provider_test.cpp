@@ -9,7 +9,10 @@
 #include <msxml6.h>
 #include <oleauto.h>
 
+#include <filesystem>
+#include <fstream>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -174,6 +177,63 @@ TEST_F(Provider, EveryMergeOfOneProviderAnswersAsAFreshProviderDoes) {
         }
     }
     EXPECT_EQ(S_OK, PTCloseProvider(provider));
+}
+
+// The printer's capabilities are parsed once and read by every provider of the printer: four
+// threads merging at once answer as one provider does alone, conflicts resolved from the
+// capabilities' default options included.
+TEST_F(Provider, ProvidersOnSeveralThreadsAnswerAsOneDoes) {
+    const std::string deltas[] = {
+        printtickettest::File("ticket-custom-media-size.xml"),
+        printtickettest::File("ticket-3d-example.xml"),
+        Ticket(
+            R"(<psf:Feature name="psk:PageOutputColor"><psf:Option name="psk:Grayscale"/></psf:Feature>)"),
+    };
+    std::vector<Outcome> alone;
+    for (const std::string& delta : deltas) {
+        alone.push_back(MergeTexts(kDocsPrinter, kGood, delta, kPTPageScope));
+        ASSERT_TRUE(SUCCEEDED(alone.back().hr)) << alone.back().message;
+    }
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int round = 0; round < 3; ++round) {
+                for (size_t i = 0; i < std::size(deltas); ++i) {
+                    const Outcome outcome =
+                        MergeTexts(kDocsPrinter, kGood, deltas[i], kPTPageScope);
+                    EXPECT_EQ(alone[i].hr, outcome.hr) << outcome.message;
+                    EXPECT_EQ(alone[i].result, outcome.result);
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+}
+
+// A printer whose capabilities file changes is validated against the new capabilities by the
+// providers opened after the change.
+TEST_F(Provider, ChangedCapabilitiesAreReadAgain) {
+    const std::filesystem::path capabilities = Folder() / "changing-capabilities.xml";
+    std::filesystem::copy_file(printtickettest::DataFile("capabilities-docs-example.xml"),
+                               capabilities);
+    std::ofstream(Folder() / "changing.printer")
+        << "name = Changing Printer\ndriver = Docs Example Driver\ncapabilities = "
+        << capabilities.string()
+        << "\ndefault-ticket = " << printtickettest::DataFile("ticket-custom-media-size.xml")
+        << "\n";
+    const Outcome before =
+        MergeTexts("Changing Printer", kGood, printtickettest::kNullDelta, kPTPageScope);
+    ASSERT_TRUE(SUCCEEDED(before.hr)) << before.message;
+    EXPECT_NE(std::string::npos, before.result.find("psk:Landscape")) << before.result;
+
+    std::ofstream(capabilities, std::ios::trunc)
+        << R"(<psf:PrintCapabilities xmlns:psf="http://schemas.microsoft.com/windows/2003/08/printing/printschemaframework" version="1"/>)";
+    const Outcome after =
+        MergeTexts("Changing Printer", kGood, printtickettest::kNullDelta, kPTPageScope);
+    ASSERT_TRUE(SUCCEEDED(after.hr)) << after.message;
+    EXPECT_EQ(std::string::npos, after.result.find("PageOrientation")) << after.result;
 }
 
 TEST_F(Provider, KeepsTheDeclarationsTheResultNeedsAndNoOthers) {
