@@ -45,6 +45,9 @@ HRESULT WatermarkPageWriter::AppendEscaped(std::u16string& out, std::u16string_v
 }
 
 STDMETHODIMP WatermarkPageWriter::startDocument() {
+    // Room for what is gathered between two writes, so that the buffer grows once: a page is
+    // mostly longer than a few KiB, and a buffer that doubled its way there copies it as often.
+    m_out.reserve(kFlushAt + kFlushAt / 4);
     m_out.assign("<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
     return S_OK;
 }
