@@ -152,6 +152,12 @@ TEST_F(Sax, EventsArriveInDocumentOrder) {
          "chars [123456789]\nchars [\xE2\x82\xAC"
          "0123456789abcdef\xF0\x9D\x84\x9E\xC3\xB1x]\nend \xC3\xA9:a\nendPrefix \xC3\xA9\n"
          "endDocument\n"},
+        {"runs of ASCII of sixteen bytes and more",
+         "<a v='0123456789abcdef0123456789abcdefg\xC3\xA9h'>0123456789abcdef\xC3\xA9"
+         "0123456789abcdef0</a>",
+         "locator\nstartDocument\nstart {}a a v{}=0123456789abcdef0123456789abcdefg\xC3\xA9h\n"
+         "chars [0123456789abcdef]\nchars [\xC3\xA9"
+         "0123456789abcdef0]\nend a\nendDocument\n"},
         // The same prefix and local name bound to other namespaces, and met again after: each
         // element and attribute is named by what it is bound to where it stands.
         {"names met again under other bindings",
