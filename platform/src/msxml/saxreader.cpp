@@ -156,7 +156,7 @@ public:
 
 private:
     struct Entry {
-        const SaxNames::Name* name; // the parse's, valid while it runs
+        const SaxNames::Name* name; // one of names_, so valid as long as this object
         Span value;
     };
 
