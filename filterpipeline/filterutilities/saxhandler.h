@@ -15,6 +15,9 @@
 //   feed and carriage return become &#x9; &#xA; &#xD;, which a parser would otherwise normalise
 //   (in an attribute value to a space, a carriage return everywhere). Escaping is not
 //   idempotent: escaped text escaped again has its ampersands escaped.
+// - AppendUTF8 and WriteUTF8ToPrintStream let a handler build its output as UTF-8 bytes: each
+//   piece of text is escaped (or not) and converted in one pass straight into the handler's
+//   buffer, and the buffer is written as it stands, with no UTF-16 copy of the output between.
 //
 // Failures. The services answer HRESULTs. Running out of memory for a conversion buffer raises
 // std::bad_alloc, which the library's error convention lets pass; from a callback it reaches
@@ -30,6 +33,9 @@
 #include <msxml6.h>
 #include <objidl.h>
 #include <windows.h>
+
+#include <string>
+#include <string_view>
 
 class FILTERUTILITIES_API CSaxHandler : public CUnknown<ISAXContentHandler> {
 public:
@@ -70,4 +76,15 @@ protected:
     // and leaves *text as it was, as does running out of memory for the new BSTR
     // (E_OUTOFMEMORY).
     static HRESULT EscapeEntity(BSTR* text);
+
+    // Appends length units of text to out as UTF-8 (no byte order mark): escaped as
+    // EscapeEntity escapes it when escape is true, as it stands otherwise (names, and markup
+    // already escaped). A negative length, a null text with a length, and text XML cannot carry
+    // (as EscapeEntity judges it, in both forms) give E_INVALIDARG and leave out as it was.
+    // Running out of memory raises std::bad_alloc.
+    static HRESULT AppendUTF8(std::string& out, const WCHAR* text, int length, bool escape);
+
+    // Writes UTF-8 bytes to the stream, all of them or a failure, as CWideToUTF8 writes; an
+    // empty text writes nothing and answers S_OK. E_POINTER for a null stream.
+    static HRESULT WriteUTF8ToPrintStream(std::string_view bytes, IPrintWriteStream* stream);
 };

@@ -119,3 +119,12 @@ HRESULT CWideToUTF8::WriteToPrintStream(const CXString* text, IPrintWriteStream*
     CWideToUTF8 converter(text);
     return converter.WriteToPrintStream(stream);
 }
+
+HRESULT CWideToUTF8::WriteBytes(const BYTE* bytes, ULONG count, IPrintWriteStream* stream) {
+    if (!stream || (!bytes && count > 0)) {
+        return E_POINTER;
+    }
+    return WriteWhole(bytes, count, [stream](const BYTE* at, ULONG left, ULONG* written) {
+        return stream->WriteBytes(at, left, written);
+    });
+}

@@ -46,6 +46,11 @@ public:
     // KeldanComException(E_POINTER); a null stream gives E_POINTER.
     static HRESULT WriteToPrintStream(const CXString* text, IPrintWriteStream* stream);
 
+    // Writes bytes already converted the way a conversion is written: all of them or a
+    // failure. Nothing to write answers S_OK; E_POINTER for a null stream, or for null bytes
+    // with a count.
+    static HRESULT WriteBytes(const BYTE* bytes, ULONG count, IPrintWriteStream* stream);
+
 private:
     void FreeBuffer() noexcept;
 

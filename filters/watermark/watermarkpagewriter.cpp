@@ -45,7 +45,10 @@ HRESULT WatermarkPageWriter::AppendEscaped(std::u16string& out, std::u16string_v
 }
 
 STDMETHODIMP WatermarkPageWriter::startDocument() {
-    m_out = u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+    // Room for what is gathered between two writes, so that the buffer grows once: a page is
+    // mostly longer than a few KiB, and a buffer that doubled its way there copies it as often.
+    m_out.reserve(kFlushAt + kFlushAt / 4);
+    m_out.assign("<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
     return S_OK;
 }
 
@@ -55,18 +58,21 @@ STDMETHODIMP WatermarkPageWriter::endDocument() {
 
 void WatermarkPageWriter::CloseStartTag() {
     if (m_startTagOpen) {
-        m_out += u'>';
+        m_out += '>';
         m_startTagOpen = false;
     }
 }
 
-HRESULT WatermarkPageWriter::AppendUnder() {
+void WatermarkPageWriter::AppendUnder() {
     if (!m_underWritten) {
         CloseStartTag();
         m_out += m_under;
         m_underWritten = true;
     }
-    return S_OK;
+}
+
+HRESULT WatermarkPageWriter::Append(std::u16string_view text, bool escape) {
+    return AppendUTF8(m_out, text.data(), static_cast<int>(text.size()), escape);
 }
 
 STDMETHODIMP WatermarkPageWriter::startElement(const WCHAR* namespaceUri, int namespaceUriLength,
@@ -82,7 +88,17 @@ STDMETHODIMP WatermarkPageWriter::startElement(const WCHAR* namespaceUri, int na
         }
         const std::u16string_view prefix = name.substr(0, name.find(u':') + 1);
         m_resourcesName.assign(name).append(u".Resources");
-        const HRESULT hr = m_marks ? m_marks->MarksFor(uri, prefix, &m_under, &m_over) : S_OK;
+        std::u16string under;
+        std::u16string over;
+        HRESULT hr = m_marks ? m_marks->MarksFor(uri, prefix, &under, &over) : S_OK;
+        m_under.clear();
+        m_over.clear();
+        if (SUCCEEDED(hr)) {
+            hr = AppendUTF8(m_under, under.data(), static_cast<int>(under.size()), false);
+        }
+        if (SUCCEEDED(hr)) {
+            hr = AppendUTF8(m_over, over.data(), static_cast<int>(over.size()), false);
+        }
         if (FAILED(hr)) {
             return hr;
         }
@@ -90,10 +106,12 @@ STDMETHODIMP WatermarkPageWriter::startElement(const WCHAR* namespaceUri, int na
         AppendUnder();
     }
     CloseStartTag();
-    m_out += u'<';
-    m_out.append(name);
+    m_out += '<';
+    HRESULT hr = Append(name, false);
     int count = 0;
-    HRESULT hr = attributes ? attributes->getLength(&count) : S_OK;
+    if (SUCCEEDED(hr) && attributes) {
+        hr = attributes->getLength(&count);
+    }
     for (int i = 0; SUCCEEDED(hr) && i < count; ++i) {
         const WCHAR* attributeName = nullptr;
         const WCHAR* value = nullptr;
@@ -104,11 +122,13 @@ STDMETHODIMP WatermarkPageWriter::startElement(const WCHAR* namespaceUri, int na
             hr = attributes->getValue(i, &value, &valueLength);
         }
         if (SUCCEEDED(hr)) {
-            m_out += u' ';
-            m_out.append(View(attributeName, nameLength));
-            m_out += u"=\"";
-            hr = AppendEscaped(m_out, View(value, valueLength));
-            m_out += u'"';
+            m_out += ' ';
+            hr = Append(View(attributeName, nameLength), false);
+        }
+        if (SUCCEEDED(hr)) {
+            m_out += "=\"";
+            hr = Append(View(value, valueLength), true);
+            m_out += '"';
         }
     }
     m_startTagOpen = true;
@@ -124,15 +144,16 @@ STDMETHODIMP WatermarkPageWriter::endElement(const WCHAR*, int, const WCHAR*, in
         CloseStartTag();
         m_out += m_over;
     }
+    HRESULT hr = S_OK;
     if (m_startTagOpen) {
-        m_out += u"/>";
+        m_out += "/>";
         m_startTagOpen = false;
     } else {
-        m_out += u"</";
-        m_out.append(View(qName, qNameLength));
-        m_out += u'>';
+        m_out += "</";
+        hr = Append(View(qName, qNameLength), false);
+        m_out += '>';
     }
-    return FlushWhenFull();
+    return FAILED(hr) ? hr : FlushWhenFull();
 }
 
 STDMETHODIMP WatermarkPageWriter::characters(const WCHAR* chars, int length) {
@@ -140,7 +161,7 @@ STDMETHODIMP WatermarkPageWriter::characters(const WCHAR* chars, int length) {
         return S_OK;
     }
     CloseStartTag();
-    const HRESULT hr = AppendEscaped(m_out, View(chars, length));
+    const HRESULT hr = Append(View(chars, length), true);
     return FAILED(hr) ? hr : FlushWhenFull();
 }
 
@@ -151,14 +172,14 @@ STDMETHODIMP WatermarkPageWriter::ignorableWhitespace(const WCHAR* chars, int le
 STDMETHODIMP WatermarkPageWriter::processingInstruction(const WCHAR* target, int targetLength,
                                                         const WCHAR* data, int dataLength) {
     CloseStartTag();
-    m_out += u"<?";
-    m_out.append(View(target, targetLength));
-    if (dataLength > 0) {
-        m_out += u' ';
-        m_out.append(View(data, dataLength));
+    m_out += "<?";
+    HRESULT hr = Append(View(target, targetLength), false);
+    if (SUCCEEDED(hr) && dataLength > 0) {
+        m_out += ' ';
+        hr = Append(View(data, dataLength), false);
     }
-    m_out += u"?>";
-    return FlushWhenFull();
+    m_out += "?>";
+    return FAILED(hr) ? hr : FlushWhenFull();
 }
 
 HRESULT WatermarkPageWriter::FlushWhenFull() {
@@ -169,7 +190,7 @@ HRESULT WatermarkPageWriter::Flush() {
     if (m_out.empty()) {
         return S_OK;
     }
-    CXString text(std::move(m_out));
-    m_out.clear();
-    return WriteToPrintStream(&text, m_stream.p);
+    const HRESULT hr = WriteUTF8ToPrintStream(m_out, m_stream.p);
+    m_out.clear(); // keeps its memory for the rest of the page
+    return hr;
 }

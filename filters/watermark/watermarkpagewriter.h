@@ -8,11 +8,13 @@
 //   asks its marks source for the markup to add, telling it the page's namespace and the
 //   prefix the page uses for it, so that what is added is in the page's own vocabulary.
 // - Elements, attributes (namespace declarations among them), character data and processing
-//   instructions are written again with their qualified names, text escaped with
-//   CSaxHandler::EscapeEntity; an element without content is written as an empty-element tag.
-//   Comments are not heard by a content handler and so not written.
-// - Output gathers in memory and is written to the stream when it passes 64 KiB and at the end
-//   of the document; the stream is the caller's to close.
+//   instructions are written again with their qualified names, text escaped as
+//   CSaxHandler::EscapeEntity escapes it; an element without content is written as an
+//   empty-element tag. Comments are not heard by a content handler and so not written.
+// - Output gathers in memory as UTF-8, each piece escaped and converted in one pass
+//   (CSaxHandler::AppendUTF8), and is written to the stream when it passes 64 KiB and at the
+//   end of the document; the buffer is kept from one write to the next. The stream is the
+//   caller's to close.
 // - The writer is a COM object made with new (one reference for its creator).
 #pragma once
 
@@ -62,15 +64,16 @@ public:
 
 private:
     void CloseStartTag();
-    HRESULT AppendUnder();
+    void AppendUnder();
+    HRESULT Append(std::u16string_view text, bool escape);
     HRESULT FlushWhenFull();
     HRESULT Flush();
 
     CComPtr<IPrintWriteStream> m_stream;
-    IWatermarkMarks* m_marks; // not owned; outlives the parse
-    std::u16string m_out;
-    std::u16string m_under;
-    std::u16string m_over;
+    IWatermarkMarks* m_marks;       // not owned; outlives the parse
+    std::string m_out;              // UTF-8
+    std::string m_under;            // UTF-8
+    std::string m_over;             // UTF-8
     std::u16string m_resourcesName; // the page's qualified name of FixedPage.Resources
     int m_depth = 0;
     bool m_startTagOpen = false;

@@ -15,6 +15,7 @@
 #include "writestreamdoubles.h"
 
 #include <new>
+#include <random>
 #include <string>
 
 using pipelinetest::Make;
@@ -27,8 +28,10 @@ namespace {
 class Handler : public CSaxHandler {
 public:
     explicit Handler(bool* destroyed = nullptr) : m_destroyed(destroyed) {}
+    using CSaxHandler::AppendUTF8;
     using CSaxHandler::EscapeEntity;
     using CSaxHandler::WriteToPrintStream;
+    using CSaxHandler::WriteUTF8ToPrintStream;
 
 private:
     ~Handler() override {
@@ -120,6 +123,117 @@ TEST(CSaxHandler, EscapingWithoutMemoryLeavesTheTextAsItWas) {
     }
     EXPECT_EQ(before, text.m_str);
     EXPECT_EQ("a&b", Utf8(Text(text)));
+}
+
+// What EscapeEntity and CXString's conversion make of a text: the slow way to what AppendUTF8
+// makes in one pass.
+std::string EscapedThenConverted(const std::u16string& text, bool escape) {
+    CComBSTR bstr(static_cast<int>(text.size()), text.data());
+    if (escape && FAILED(Handler::EscapeEntity(&bstr.m_str))) {
+        return "refused";
+    }
+    return Utf8(Text(bstr));
+}
+
+TEST(CSaxHandler, AppendsTextAsUtf8EscapedOrAsItStands) {
+    const struct {
+        const char* name;
+        std::u16string text;
+        std::string asItStands;
+        std::string escaped;
+    } cases[] = {
+        {"empty", u"", "", ""},
+        {"the five and whitespace", u"a<b & \"c\" 'd'\t\n\r>", "a<b & \"c\" 'd'\t\n\r>",
+         "a&lt;b &amp; &quot;c&quot; &apos;d&apos;&#x9;&#xA;&#xD;&gt;"},
+        {"two, three and four bytes", u"\u00E9\u20AC\U0001D11E",
+         "\xC3\xA9\xE2\x82\xAC\xF0\x9D\x84\x9E", "\xC3\xA9\xE2\x82\xAC\xF0\x9D\x84\x9E"},
+        {"the last of each width", u"\x7F\u07FF\uFFFD\U0010FFFF",
+         "\x7F\xDF\xBF\xEF\xBF\xBD\xF4\x8F\xBF\xBF", "\x7F\xDF\xBF\xEF\xBF\xBD\xF4\x8F\xBF\xBF"},
+        {"a special character at every place of four", u"abc&defg<hi>jklm\"", "abc&defg<hi>jklm\"",
+         "abc&amp;defg&lt;hi&gt;jklm&quot;"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const bool escape : {false, true}) {
+            std::string out = "kept|";
+            EXPECT_EQ(S_OK, Handler::AppendUTF8(out, c.text.data(), static_cast<int>(c.text.size()),
+                                                escape));
+            EXPECT_EQ("kept|" + (escape ? c.escaped : c.asItStands), out);
+        }
+    }
+}
+
+// Texts of every length up to 40 drawn from plain ASCII, the special characters, wider
+// characters and surrogate pairs, so that every kind of unit meets every place of the fast
+// paths, and texts that run past any room made for them ahead.
+TEST(CSaxHandler, AppendingMatchesEscapingThenConverting) {
+    const std::u16string units[] = {u"a",  u"Z",  u"0",      u" ",      u"&",
+                                    u"<",  u">",  u"\"",     u"'",      u"\t",
+                                    u"\n", u"\r", u"\u00E9", u"\u4E2D", u"\U0001F600"};
+    std::mt19937 random(20261210);
+    for (int round = 0; round < 2000; ++round) {
+        std::u16string text;
+        const size_t length = random() % 41;
+        const bool plain = round % 4 == 0; // mostly plain ASCII, as markup is
+        while (text.size() < length) {
+            text += units[plain && random() % 8 != 0 ? random() % 4 : random() % std::size(units)];
+        }
+        SCOPED_TRACE(Utf8(text));
+        for (const bool escape : {false, true}) {
+            std::string out;
+            ASSERT_EQ(S_OK,
+                      Handler::AppendUTF8(out, text.data(), static_cast<int>(text.size()), escape));
+            EXPECT_EQ(EscapedThenConverted(text, escape), out);
+        }
+    }
+    const std::u16string escapes(5000, u'&');
+    std::string out;
+    ASSERT_EQ(S_OK, Handler::AppendUTF8(out, escapes.data(), 5000, true));
+    EXPECT_EQ(25000u, out.size());
+}
+
+TEST(CSaxHandler, AppendingRefusesWhatXmlCannotCarryAndKeepsWhatWasThere) {
+    const struct {
+        const char* name;
+        std::u16string text;
+    } cases[] = {
+        {"zero", std::u16string(u"abcd\0", 5)},
+        {"a control character after a run", u"abcdefgh\x01"},
+        {"U+FFFE", u"\xFFFE"},
+        {"lone high surrogate at the end", u"abc\xD83D"},
+        {"lone high surrogate before a letter", u"\xD83D"
+                                                u"a"},
+        {"lone low surrogate", u"\xDE00"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const bool escape : {false, true}) {
+            std::string out = "kept";
+            EXPECT_EQ(E_INVALIDARG, Handler::AppendUTF8(out, c.text.data(),
+                                                        static_cast<int>(c.text.size()), escape));
+            EXPECT_EQ("kept", out);
+        }
+    }
+    std::string out = "kept";
+    EXPECT_EQ(E_INVALIDARG, Handler::AppendUTF8(out, nullptr, 1, true));
+    EXPECT_EQ(E_INVALIDARG, Handler::AppendUTF8(out, u"a", -1, true));
+    EXPECT_EQ(S_OK, Handler::AppendUTF8(out, nullptr, 0, true));
+    EXPECT_EQ("kept", out);
+}
+
+TEST(CSaxHandler, WritesUtf8BytesWholeOrSaysWhyNot) {
+    CComPtr<PrintWriteStream> stream = Make<PrintWriteStream>();
+    stream->behaviour = {.chunk = 3};
+    EXPECT_EQ(S_OK, Handler::WriteUTF8ToPrintStream("<a>\xC3\xA9</a>", stream.p));
+    EXPECT_EQ("<a>\xC3\xA9</a>", stream->bytes) << "short writes are carried on";
+    const int writes = stream->writes;
+    EXPECT_EQ(S_OK, Handler::WriteUTF8ToPrintStream("", stream.p));
+    EXPECT_EQ(writes, stream->writes) << "nothing to write, no write";
+    EXPECT_EQ(E_POINTER, Handler::WriteUTF8ToPrintStream("a", nullptr));
+
+    stream->writes = 0;
+    stream->behaviour = {.chunk = 2, .failAt = 2, .failure = STG_E_MEDIUMFULL};
+    EXPECT_EQ(STG_E_MEDIUMFULL, Handler::WriteUTF8ToPrintStream("wxyz", stream.p));
 }
 
 TEST(CSaxHandler, IsAComObjectAnsweringIUnknownAndISAXContentHandler) {

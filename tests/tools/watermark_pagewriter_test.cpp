@@ -110,6 +110,26 @@ TEST_F(WatermarkPageWriterTest, MarksGoUnderAndOverTheContent) {
     }
 }
 
+// A page longer than the writer gathers goes out in several writes, none of them losing or
+// repeating a byte where one ends and the next begins.
+TEST_F(WatermarkPageWriterTest, ALongPageIsWrittenWhole) {
+    const std::string xps = "xmlns=\"http://schemas.microsoft.com/xps/2005/06\"";
+    std::string page;    // characters beyond ASCII as references: the page is read as ASCII
+    std::string written; // and written as UTF-8
+    for (int i = 0; i < 3000; ++i) {
+        const std::string line = "<Glyphs UnicodeString=\"line " + std::to_string(i) + " &amp; ";
+        page += line + "&#xE9;&#x1F600;\"/>";
+        written += line + "\xC3\xA9\xF0\x9F\x98\x80\"/>";
+    }
+    EchoMarks marks;
+    const Rewrite rewrite = RewriteOf("<FixedPage " + xps + ">" + page + "</FixedPage>", &marks);
+    EXPECT_EQ(S_OK, rewrite.hr);
+    EXPECT_GT(rewrite.bytes.size(), 128u * 1024) << "more than two writes' worth";
+    EXPECT_EQ(std::string(kDeclaration) + "<FixedPage " + xps + "><Under/>" + written +
+                  "<Over/></FixedPage>",
+              rewrite.bytes);
+}
+
 TEST_F(WatermarkPageWriterTest, WhatIsNoFixedPageIsRefused) {
     const char* pages[] = {
         "<FixedPage/>", // in no namespace

@@ -2,6 +2,7 @@
 
 #include "com/classregistry.h"
 #include "domloader.h"
+#include "saxnames.h"
 #include "widetext.h"
 #include "xmltext.h"
 
@@ -27,34 +28,23 @@ struct Span {
 
 // The attributes of the element being started. Made for one parse and refilled for each
 // element: a handler that keeps it past its startElement callback sees the attributes of the
-// element started last.
+// element started last. It owns the parse's names (element names too), so that whoever holds
+// it holds the names it gives; values are widened into one buffer.
 class SaxAttributes final : public com::Object<SaxAttributes, ISAXAttributes> {
 public:
     using Interfaces = com::InterfaceTable<ISAXAttributes>;
 
+    SaxNames& Names() noexcept { return names_; }
+
     void Clear() {
-        text_.Clear();
+        values_.Clear();
         entries_.clear();
     }
-    Span Add(std::string_view utf8) {
-        Span span{text_.Size(), 0};
-        text_.Append(utf8);
-        span.length = static_cast<int>(text_.Size() - span.offset);
-        return span;
-    }
-    // "prefix:local", or "local" without a prefix.
-    Span AddQName(std::string_view prefix, bool prefixed, std::string_view local) {
-        Span span{text_.Size(), 0};
-        if (prefixed) {
-            text_.Append(prefix);
-            text_.Append(u':');
-        }
-        text_.Append(local);
-        span.length = static_cast<int>(text_.Size() - span.offset);
-        return span;
-    }
-    void AddEntry(Span uri, Span local, Span qname, Span value) {
-        entries_.push_back({uri, local, qname, value});
+    void Add(const SaxNames::Name& name, std::string_view utf8Value) {
+        Span value{values_.Size(), 0};
+        values_.Append(utf8Value);
+        value.length = static_cast<int>(values_.Size() - value.offset);
+        entries_.push_back({&name, value});
     }
 
     HRESULT STDMETHODCALLTYPE getLength(int* length) override {
@@ -65,23 +55,23 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE getURI(int index, const WCHAR** uri, int* length) override {
-        return Give(index, &Entry::uri, uri, length);
+        return Give(index, &SaxNames::Name::uri, uri, length);
     }
     HRESULT STDMETHODCALLTYPE getLocalName(int index, const WCHAR** local, int* length) override {
-        return Give(index, &Entry::local, local, length);
+        return Give(index, &SaxNames::Name::local, local, length);
     }
     HRESULT STDMETHODCALLTYPE getQName(int index, const WCHAR** qname, int* length) override {
-        return Give(index, &Entry::qname, qname, length);
+        return Give(index, &SaxNames::Name::qname, qname, length);
     }
     HRESULT STDMETHODCALLTYPE getName(int index, const WCHAR** uri, int* uriLength,
                                       const WCHAR** local, int* localLength, const WCHAR** qname,
                                       int* qnameLength) override {
-        HRESULT hr = Give(index, &Entry::uri, uri, uriLength);
+        HRESULT hr = Give(index, &SaxNames::Name::uri, uri, uriLength);
         if (SUCCEEDED(hr)) {
-            hr = Give(index, &Entry::local, local, localLength);
+            hr = Give(index, &SaxNames::Name::local, local, localLength);
         }
         if (SUCCEEDED(hr)) {
-            hr = Give(index, &Entry::qname, qname, qnameLength);
+            hr = Give(index, &SaxNames::Name::qname, qname, qnameLength);
         }
         return hr;
     }
@@ -91,7 +81,8 @@ public:
             return E_POINTER;
         }
         for (size_t i = 0; i < entries_.size(); ++i) {
-            if (Is(entries_[i].uri, uri, uriLength) && Is(entries_[i].local, local, localLength)) {
+            if (Is(entries_[i].name->uri, uri, uriLength) &&
+                Is(entries_[i].name->local, local, localLength)) {
                 *index = static_cast<int>(i);
                 return S_OK;
             }
@@ -105,7 +96,7 @@ public:
             return E_POINTER;
         }
         for (size_t i = 0; i < entries_.size(); ++i) {
-            if (Is(entries_[i].qname, qname, qnameLength)) {
+            if (Is(entries_[i].name->qname, qname, qnameLength)) {
                 *index = static_cast<int>(i);
                 return S_OK;
             }
@@ -138,7 +129,16 @@ public:
         return FAILED(hr) ? hr : getType(index, type, length);
     }
     HRESULT STDMETHODCALLTYPE getValue(int index, const WCHAR** value, int* length) override {
-        return Give(index, &Entry::value, value, length);
+        if (!value || !length) {
+            return E_POINTER;
+        }
+        if (index < 0 || static_cast<size_t>(index) >= entries_.size()) {
+            return E_INVALIDARG;
+        }
+        const Span span = entries_[static_cast<size_t>(index)].value;
+        *value = values_.Data() + span.offset;
+        *length = span.length;
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE getValueFromName(const WCHAR* uri, int uriLength, const WCHAR* local,
                                                int localLength, const WCHAR** value,
@@ -156,31 +156,29 @@ public:
 
 private:
     struct Entry {
-        Span uri;
-        Span local;
-        Span qname;
+        const SaxNames::Name* name; // one of names_, so valid as long as this object
         Span value;
     };
 
-    HRESULT Give(int index, Span Entry::*field, const WCHAR** text, int* length) const {
+    HRESULT Give(int index, std::u16string_view SaxNames::Name::*part, const WCHAR** text,
+                 int* length) const {
         if (!text || !length) {
             return E_POINTER;
         }
         if (index < 0 || static_cast<size_t>(index) >= entries_.size()) {
             return E_INVALIDARG;
         }
-        const Span span = entries_[static_cast<size_t>(index)].*field;
-        *text = text_.Data() + span.offset;
-        *length = span.length;
+        const std::u16string_view view = entries_[static_cast<size_t>(index)].name->*part;
+        *text = view.data();
+        *length = static_cast<int>(view.size());
         return S_OK;
     }
-    bool Is(Span span, const WCHAR* text, int length) const {
-        return length == span.length &&
-               text_.View().substr(span.offset, static_cast<size_t>(span.length)) ==
-                   std::u16string_view(text, static_cast<size_t>(length));
+    static bool Is(std::u16string_view name, const WCHAR* text, int length) {
+        return length >= 0 && name == std::u16string_view(text, static_cast<size_t>(length));
     }
 
-    WideText text_; // every name and value of the element's attributes, one after the other
+    SaxNames names_;
+    WideText values_; // the values of the element's attributes, one after the other
     std::vector<Entry> entries_;
 };
 
@@ -232,9 +230,15 @@ public:
         if (locator_) {
             locator_->context = nullptr;
         }
+        if (attributes_) {
+            attributes_->Names().UseDictionary(nullptr); // it goes with the parser
+        }
     }
     SaxRun(const SaxRun&) = delete;
     SaxRun& operator=(const SaxRun&) = delete;
+
+    void UseDictionary(xmlDictPtr dictionary) noexcept { Names().UseDictionary(dictionary); }
+    SaxNames& Names() noexcept { return attributes_->Names(); }
 
     // False when the attributes or the locator could not be made.
     bool Ready() const { return attributes_ && locator_; }
@@ -320,58 +324,45 @@ public:
             run.prefixCounts_.push_back(namespaceCount);
             WideText& scratch = run.scratch_;
             for (int i = 0; i < namespaceCount; ++i) {
-                const xmlChar* declaredPrefix = namespaces[2 * i];
-                run.prefixes_.push_back(std::string(Chars(declaredPrefix)));
+                const SaxNames::Name& declaration = run.Names().OfDeclaration(namespaces[2 * i]);
+                run.prefixes_.push_back(&declaration);
                 scratch.Clear();
-                scratch.Append(ViewOf(declaredPrefix));
-                const size_t prefixLength = scratch.Size();
                 scratch.Append(ViewOf(namespaces[2 * i + 1]));
                 run.Call([&](ISAXContentHandler* h) {
-                    return h->startPrefixMapping(scratch.Data(), static_cast<int>(prefixLength),
-                                                 scratch.Data() + prefixLength,
-                                                 static_cast<int>(scratch.Size() - prefixLength));
+                    return h->startPrefixMapping(declaration.prefix.data(),
+                                                 static_cast<int>(declaration.prefix.size()),
+                                                 scratch.Data(), static_cast<int>(scratch.Size()));
                 });
             }
             SaxAttributes& list = *run.attributes_;
             list.Clear();
             for (int i = 0; i < attributeCount; ++i) {
                 const xmlChar** a = attributes + 5 * i; // local, prefix, URI, value, value end
-                const Span uriSpan = list.Add(ViewOf(a[2]));
-                const Span localSpan = list.Add(ViewOf(a[0]));
-                const Span qnameSpan = list.AddQName(ViewOf(a[1]), a[1] != nullptr, ViewOf(a[0]));
-                const Span valueSpan = list.Add(std::string_view(
-                    reinterpret_cast<const char*>(a[3]), static_cast<size_t>(a[4] - a[3])));
-                list.AddEntry(uriSpan, localSpan, qnameSpan, valueSpan);
+                list.Add(run.Names().Of(a[0], a[1], a[2]),
+                         std::string_view(reinterpret_cast<const char*>(a[3]),
+                                          static_cast<size_t>(a[4] - a[3])));
             }
             for (int i = 0; i < namespaceCount; ++i) {
-                const xmlChar* declaredPrefix = namespaces[2 * i];
-                const Span uriSpan = list.Add("");
-                const Span localSpan = list.Add(declaredPrefix ? ViewOf(declaredPrefix) : "xmlns");
-                const Span qnameSpan = declaredPrefix
-                                           ? list.AddQName("xmlns", true, ViewOf(declaredPrefix))
-                                           : list.Add("xmlns");
-                const Span valueSpan = list.Add(ViewOf(namespaces[2 * i + 1]));
-                list.AddEntry(uriSpan, localSpan, qnameSpan, valueSpan);
+                list.Add(run.Names().OfDeclaration(namespaces[2 * i]),
+                         ViewOf(namespaces[2 * i + 1]));
             }
-            run.CallWithName(local, prefix, uri, true);
+            run.CallWithName(run.Names().Of(local, prefix, uri), true);
         });
     }
     static void EndElement(void* user, const xmlChar* local, const xmlChar* prefix,
                            const xmlChar* uri) {
         Callback(user, [&](SaxRun& run) {
             --run.depth_;
-            run.CallWithName(local, prefix, uri, false);
+            run.CallWithName(run.Names().Of(local, prefix, uri), false);
             const int count = run.prefixCounts_.empty() ? 0 : run.prefixCounts_.back();
             if (!run.prefixCounts_.empty()) {
                 run.prefixCounts_.pop_back();
             }
             const size_t first = run.prefixes_.size() - static_cast<size_t>(count);
-            WideText& scratch = run.scratch_;
             for (size_t i = first; i < run.prefixes_.size(); ++i) {
-                scratch.Clear();
-                scratch.Append(run.prefixes_[i]);
+                const std::u16string_view declared = run.prefixes_[i]->prefix;
                 run.Call([&](ISAXContentHandler* h) {
-                    return h->endPrefixMapping(scratch.Data(), static_cast<int>(scratch.Size()));
+                    return h->endPrefixMapping(declared.data(), static_cast<int>(declared.size()));
                 });
             }
             run.prefixes_.resize(first);
@@ -413,29 +404,15 @@ public:
     }
 
 private:
-    // Element names go to the handler as spans of one buffer: not terminated.
-    void CallWithName(const xmlChar* local, const xmlChar* prefix, const xmlChar* uri, bool start) {
-        scratch_.Clear();
-        scratch_.Append(ViewOf(uri));
-        const size_t uriLength = scratch_.Size();
-        scratch_.Append(ViewOf(local));
-        const size_t localLength = scratch_.Size() - uriLength;
-        if (prefix) {
-            scratch_.Append(ViewOf(prefix));
-            scratch_.Append(u':');
-        }
-        scratch_.Append(ViewOf(local));
-        const size_t qnameLength = scratch_.Size() - uriLength - localLength;
-        const WCHAR* base = scratch_.Data();
+    // Element names go to the handler as the parse's names: not terminated.
+    void CallWithName(const SaxNames::Name& name, bool start) {
+        const auto length = [](std::u16string_view part) { return static_cast<int>(part.size()); };
         Call([&](ISAXContentHandler* h) {
-            return start ? h->startElement(base, static_cast<int>(uriLength), base + uriLength,
-                                           static_cast<int>(localLength),
-                                           base + uriLength + localLength,
-                                           static_cast<int>(qnameLength), attributes_)
-                         : h->endElement(base, static_cast<int>(uriLength), base + uriLength,
-                                         static_cast<int>(localLength),
-                                         base + uriLength + localLength,
-                                         static_cast<int>(qnameLength));
+            return start ? h->startElement(name.uri.data(), length(name.uri), name.local.data(),
+                                           length(name.local), name.qname.data(),
+                                           length(name.qname), attributes_)
+                         : h->endElement(name.uri.data(), length(name.uri), name.local.data(),
+                                         length(name.local), name.qname.data(), length(name.qname));
         });
     }
 
@@ -444,7 +421,7 @@ private:
     CComPtr<SaxLocator> locator_;
     WideText scratch_; // the text of the event being called
     std::vector<int> prefixCounts_;
-    std::vector<std::string> prefixes_;
+    std::vector<const SaxNames::Name*> prefixes_; // the declarations in scope, innermost last
     unsigned depth_ = 0;
 };
 
@@ -487,6 +464,7 @@ HRESULT Run(ISAXContentHandler* handler, bool textIsUtf8, Next&& next) {
         return E_OUTOFMEMORY;
     }
     run.context = ctxt;
+    run.UseDictionary(ctxt->dict);
     // Errors raised outside the parser context (the encoding converters) reach the thread's
     // handler: count them too, rather than letting them reach standard error.
     void* oldErrorContext = xmlStructuredErrorContext;

@@ -4,6 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace platform::msxml {
 namespace {
 
@@ -113,8 +117,21 @@ char16_t* WidenUtf8(std::string_view utf8, char16_t* out) noexcept {
     const size_t size = utf8.size();
     size_t i = 0;
     while (i < size) {
-        // Names, URIs, numbers and most text are ASCII: eight bytes tested at once, widened
-        // unit for unit.
+        // Names, URIs, numbers and most text are ASCII: sixteen bytes tested and widened at
+        // once where the processor has SSE2, then eight bytes tested at once.
+#if defined(__SSE2__)
+        while (size - i >= 16) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+            if (_mm_movemask_epi8(bytes) != 0) {
+                break;
+            }
+            const __m128i zero = _mm_setzero_si128();
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(bytes, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(bytes, zero));
+            out += 16;
+            i += 16;
+        }
+#endif
         while (size - i >= 8) {
             uint64_t word;
             std::memcpy(&word, text + i, 8);

@@ -12,7 +12,7 @@ using namespace domtest;
 namespace {
 
 // Writes every event as one line; can fail at the n-th event.
-class RecordingHandler final : public ISAXContentHandler {
+class RecordingHandler : public ISAXContentHandler {
 public:
     std::string log;
     int failAt = 0; // 1-based event number that answers failure; 0: none
@@ -152,6 +152,22 @@ TEST_F(Sax, EventsArriveInDocumentOrder) {
          "chars [123456789]\nchars [\xE2\x82\xAC"
          "0123456789abcdef\xF0\x9D\x84\x9E\xC3\xB1x]\nend \xC3\xA9:a\nendPrefix \xC3\xA9\n"
          "endDocument\n"},
+        {"runs of ASCII of sixteen bytes and more",
+         "<a v='0123456789abcdef0123456789abcdefg\xC3\xA9h'>0123456789abcdef\xC3\xA9"
+         "0123456789abcdef0</a>",
+         "locator\nstartDocument\nstart {}a a v{}=0123456789abcdef0123456789abcdefg\xC3\xA9h\n"
+         "chars [0123456789abcdef]\nchars [\xC3\xA9"
+         "0123456789abcdef0]\nend a\nendDocument\n"},
+        // The same prefix and local name bound to other namespaces, and met again after: each
+        // element and attribute is named by what it is bound to where it stands.
+        {"names met again under other bindings",
+         "<a xmlns:p='urn:1'><p:b p:x='1'/><c xmlns:p='urn:2'><p:b p:x='2'/></c><p:b p:x='3'/>"
+         "</a>",
+         "locator\nstartDocument\nstartPrefix p=urn:1\nstart {}a a xmlns:p{}=urn:1\n"
+         "start {urn:1}b p:b p:x{urn:1}=1\nend p:b\n"
+         "startPrefix p=urn:2\nstart {}c c xmlns:p{}=urn:2\n"
+         "start {urn:2}b p:b p:x{urn:2}=2\nend p:b\nend c\nendPrefix p\n"
+         "start {urn:1}b p:b p:x{urn:1}=3\nend p:b\nend a\nendPrefix p\nendDocument\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -159,6 +175,56 @@ TEST_F(Sax, EventsArriveInDocumentOrder) {
         EXPECT_EQ(S_OK, ParseText(handler, c.xml));
         EXPECT_EQ(c.events, handler.log);
     }
+}
+
+// Attributes found by name: by namespace and local name (a declaration is in no namespace), or
+// by qualified name; a name not there answers E_INVALIDARG and index -1.
+TEST_F(Sax, AttributesAreFoundByName) {
+    class Lookup final : public RecordingHandler {
+    public:
+        std::string found;
+        HRESULT STDMETHODCALLTYPE startElement(const WCHAR*, int, const WCHAR*, int, const WCHAR*,
+                                               int, ISAXAttributes* attributes) override {
+            const struct {
+                const char16_t* uri; // null: by qualified name
+                const char16_t* name;
+            } names[] = {
+                {u"urn:p", u"y"}, {u"", u"x"},       {u"", u"p"},           {u"urn:q", u"y"},
+                {u"", u"y"},      {nullptr, u"p:y"}, {nullptr, u"xmlns:p"}, {nullptr, u"y"},
+            };
+            for (const auto& n : names) {
+                const std::u16string_view name(n.name);
+                int index = -2;
+                const WCHAR* value = nullptr;
+                int length = 0;
+                HRESULT hr = S_OK;
+                if (n.uri) {
+                    const std::u16string_view uri(n.uri);
+                    hr = attributes->getIndexFromName(uri.data(), static_cast<int>(uri.size()),
+                                                      name.data(), static_cast<int>(name.size()),
+                                                      &index);
+                    if (SUCCEEDED(hr)) {
+                        hr = attributes->getValueFromName(
+                            uri.data(), static_cast<int>(uri.size()), name.data(),
+                            static_cast<int>(name.size()), &value, &length);
+                    }
+                } else {
+                    hr = attributes->getIndexFromQName(name.data(), static_cast<int>(name.size()),
+                                                       &index);
+                    if (SUCCEEDED(hr)) {
+                        hr = attributes->getValueFromQName(
+                            name.data(), static_cast<int>(name.size()), &value, &length);
+                    }
+                }
+                found += std::to_string(index) + (hr == S_OK ? "=" + Utf8(value, length) : "") +
+                         (hr == E_INVALIDARG ? " absent" : "") + ";";
+            }
+            return S_OK;
+        }
+    };
+    Lookup handler;
+    ASSERT_EQ(S_OK, ParseText(handler, "<a xmlns:p='urn:p' x='1' p:y='2'/>"));
+    EXPECT_EQ("1=2;0=1;2=urn:p;-1 absent;-1 absent;1=2;2=urn:p;-1 absent;", handler.found);
 }
 
 TEST_F(Sax, AFailingHandlerStopsTheParseWithItsFailure) {
@@ -240,7 +306,13 @@ TEST_F(Sax, StreamsAreReadInChunks) {
         ++elements;
     }
     EXPECT_EQ(20000u, elements);
-    EXPECT_NE(std::string::npos, handler.log.find("end a\nendDocument\n"));
+    // Names met again and again, across reads, stay whole.
+    std::string expected;
+    for (int i = 0; i < 20000; ++i) {
+        expected += "start {}b b\nchars [\xC3\xA9]\nend b\n";
+    }
+    EXPECT_EQ("locator\nstartDocument\nstart {}a a\n" + expected + "end a\nendDocument\n",
+              handler.log);
 }
 
 // The locator and the attributes are objects of their own: a handler that holds on to them
@@ -261,6 +333,9 @@ TEST_F(Sax, LocatorAndAttributesKeptPastTheParseStayUsable) {
     int length = 0;
     ASSERT_EQ(S_OK, handler.keptAttributes->getValue(1, &value, &length));
     EXPECT_EQ("2", Utf8(value, length));
+    const WCHAR* name = nullptr;
+    ASSERT_EQ(S_OK, handler.keptAttributes->getQName(1, &name, &length));
+    EXPECT_EQ("y", Utf8(name, length)) << "names live as long as the attributes";
 }
 
 TEST_F(Sax, AParseThatCannotMakeItsObjectsFailsBeforeAnyEvent) {
