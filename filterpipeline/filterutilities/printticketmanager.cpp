@@ -161,6 +161,15 @@ HRESULT PrintTicketManager::InitializeWithPartTicket(EPrintTicketScope scope, Pa
     if (FAILED(hr)) {
         return hr;
     }
+    // The part may send this ticket on: no new ticket part of the job may take its name.
+    CComBSTR uri;
+    if (SUCCEEDED(ticket->GetUri(&uri))) {
+        try {
+            m_ticketPartNames.Use(std::u16string_view(uri.m_str ? uri.m_str : u"", uri.Length()));
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
+    }
     return MergeTicket(scope, ticket);
 }
 
