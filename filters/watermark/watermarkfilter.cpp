@@ -5,6 +5,7 @@
 #include "watermarkpagewriter.h"
 
 #include <filterutilities/cunknown.h>
+#include <filterutilities/debugoutput.h>
 #include <filterutilities/pageimageablepchandler.h>
 #include <filterutilities/printreadstreamtoistream.h>
 #include <filterutilities/xpsfilterbase.h>
@@ -37,11 +38,13 @@ std::atomic<LONG> g_objectsAlive{0};
 
 // A font the filter draws with: GDI's font for a LOGFONTW and the file it embeds.
 struct DrawingFont {
-    LOGFONTW logical{};
+    LOGFONTW logical{}; // as the record asks for it
     HFONT handle = nullptr;
     TEXTMETRICW metrics{};
-    WatermarkFont* file = nullptr; // shared by the fonts GDI matched to one file
-    std::u16string lastText;       // the advances of the text measured last
+    // Shared by the fonts GDI matched to one file; null when no font that may be embedded
+    // could be had for the record's: nothing is drawn with it.
+    WatermarkFont* file = nullptr;
+    std::u16string lastText; // the advances of the text measured last
     std::vector<int> lastAdvances;
 };
 
@@ -93,10 +96,10 @@ public:
     }
 
     // Microsoft XPS packages carry embedded fonts obfuscated, as the Windows print path writes
-    // them; OpenXPS packages carry them as plain OpenType, except a font whose licence
-    // restricts embedding, which is obfuscated in either.
+    // them; OpenXPS packages carry them as plain OpenType, except a restricted font (print and
+    // preview embedding), which is obfuscated in either.
     bool Obfuscated(const WatermarkFont& font) const {
-        return !m_openXps || font.RestrictedLicence();
+        return !m_openXps || font.Restriction() == Xps_Restricted_Font_PreviewPrint;
     }
     bool Read() const { return m_read; }
 
@@ -231,6 +234,9 @@ private:
         if (FAILED(hr)) {
             return hr;
         }
+        if (!drawing.font->file) {
+            return S_OK; // no font may be embedded for it: the page goes on without it
+        }
         WatermarkGlyphs& g = drawing.glyphs;
         g.text = WatermarkGlyphs::FitForXml(
             std::u16string_view(record.textData.text.m_str, record.textData.text.Length()));
@@ -289,7 +295,10 @@ private:
         return S_OK;
     }
 
-    // The font for a LOGFONTW, made and read on first use, then kept for the job.
+    // The font for a LOGFONTW, made and read on first use, then kept for the job. A font whose
+    // licence forbids embedding is not embedded: the face GDI gives for no name (its default)
+    // stands in for it when that one may be, else the font draws nothing. Either is said once,
+    // on the debugger.
     HRESULT FontFor(XpsFilterPrintTicket& view, const LOGFONTW& logical, DrawingFont** out) {
         for (const auto& font : m_fonts) {
             if (SameLogicalFont(font->logical, logical)) {
@@ -305,27 +314,69 @@ private:
         }
         auto font = std::make_unique<DrawingFont>();
         font->logical = logical;
-        font->handle = CreateFontIndirectW(&logical);
-        if (!font->handle) {
-            return HRESULT_FROM_WIN32(GetLastError());
-        }
-        HRESULT hr = Select(*font);
-        if (SUCCEEDED(hr) && !GetTextMetricsW(m_dc, &font->metrics)) {
-            hr = HRESULT_FROM_WIN32(GetLastError());
-        }
-        if (SUCCEEDED(hr)) {
-            hr = FileOf(&font->file);
+        HRESULT hr = Open(logical, *font);
+        if (SUCCEEDED(hr) && !font->file->MayBeEmbedded()) {
+            const std::string face = FaceOf(logical);
+            LOGFONTW standIn = logical;
+            std::fill(std::begin(standIn.lfFaceName), std::end(standIn.lfFaceName), u'\0');
+            hr = Open(standIn, *font);
+            if (SUCCEEDED(hr) && font->file->MayBeEmbedded()) {
+                DbgPrint("watermark: the font matched for \"%s\" may not be embedded (its licence "
+                         "restricts embedding); the watermark is drawn with the default face\n",
+                         face.c_str());
+            } else if (SUCCEEDED(hr)) {
+                DbgPrint("watermark: the font matched for \"%s\" may not be embedded (its licence "
+                         "restricts embedding), nor may the default face; what it would draw is "
+                         "left out\n",
+                         face.c_str());
+                font->file = nullptr;
+            }
         }
         if (FAILED(hr)) {
-            if (m_stockFont) {
-                SelectObject(m_dc, m_stockFont);
-            }
-            DeleteObject(font->handle);
             return hr;
         }
         m_fonts.push_back(std::move(font));
         *out = m_fonts.back().get();
         return S_OK;
+    }
+
+    // Makes GDI's font for logical into font (the handle, its metrics and its file), in place
+    // of whatever font held.
+    HRESULT Open(const LOGFONTW& logical, DrawingFont& font) {
+        if (font.handle) {
+            if (m_stockFont) {
+                SelectObject(m_dc, m_stockFont);
+            }
+            DeleteObject(font.handle);
+        }
+        font.file = nullptr;
+        font.handle = CreateFontIndirectW(&logical);
+        if (!font.handle) {
+            return HRESULT_FROM_WIN32(GetLastError());
+        }
+        HRESULT hr = Select(font);
+        if (SUCCEEDED(hr) && !GetTextMetricsW(m_dc, &font.metrics)) {
+            hr = HRESULT_FROM_WIN32(GetLastError());
+        }
+        if (SUCCEEDED(hr)) {
+            hr = FileOf(&font.file);
+        }
+        if (FAILED(hr)) {
+            if (m_stockFont) {
+                SelectObject(m_dc, m_stockFont);
+            }
+            DeleteObject(font.handle);
+            font.handle = nullptr;
+        }
+        return hr;
+    }
+
+    static std::string FaceOf(const LOGFONTW& logical) {
+        std::string face;
+        for (const WCHAR* c = logical.lfFaceName; c < logical.lfFaceName + LF_FACESIZE && *c; ++c) {
+            face += *c >= 0x20 && *c < 0x7F ? static_cast<char>(*c) : '?';
+        }
+        return face;
     }
 
     // The file of the font selected now, embedded once however many logical fonts GDI

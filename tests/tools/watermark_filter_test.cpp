@@ -364,6 +364,99 @@ TEST(WatermarkFilter, OneFontPartForAHundredPages) {
     EXPECT_EQ(listing.find(entry), listing.rfind(entry)) << "the font part is stored twice";
 }
 
+// A copy of the font GDI matches for Arial, under another family name of the same length and
+// with the embedding its licence permits (OS/2 fsType) set; then the fonts fontconfig finds
+// for a child given FONTCONFIG_FILE: the system's and the copy.
+constexpr char kLicensedFont[] = R"(import struct, subprocess, sys
+folder, family, fs_type = sys.argv[1], sys.argv[2], int(sys.argv[3], 0)
+source = subprocess.run(['fc-match', '-f', '%{file}', 'Arial'], check=True,
+                        capture_output=True).stdout.decode()
+font = bytearray(open(source, 'rb').read())
+old = b'Liberation Sans'
+assert len(family) == len(old) and font.count(old) > 0
+font = font.replace(old, family.encode()).replace(old.decode().encode('utf-16-be'),
+                                                  family.encode('utf-16-be'))
+for i in range(struct.unpack('>H', font[4:6])[0]):
+    tag, _, offset, _ = struct.unpack('>4sIII', font[12 + 16 * i:28 + 16 * i])
+    if tag == b'OS/2':
+        font[offset + 8:offset + 10] = struct.pack('>H', fs_type)
+open(folder + '/licensed.ttf', 'wb').write(font)
+open(folder + '/fonts.conf', 'w').write(
+    '<?xml version="1.0"?><fontconfig><include ignore_missing="yes">/etc/fonts/fonts.conf'
+    '</include><dir>%s</dir><cachedir>%s/cache</cachedir></fontconfig>' % (folder, folder))
+)";
+
+constexpr char kFontParts[] = R"(import sys, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+rels = {n: z.read(n).decode() for n in z.namelist() if n.endswith('.rels')}
+for n in z.namelist():
+    if n.startswith('Resources/Fonts/') and not n.endswith('/Font0.ttf'):
+        def naming(kind, where):
+            return sum(1 for k, v in rels.items() if where in k and
+                       kind + '" Target="/' + n + '"' in v)
+        copy = sys.argv[2].encode('utf-16-be') in z.read(n)
+        print(n.rsplit('.', 1)[1], 'copy' if copy else 'default',
+              naming('required-resource', '/Pages/'), naming('restricted-font', 'FixedDocument'))
+)";
+
+// What a watermark drawn with a font of each licence puts in the package: a font that may not be
+// embedded is not (the default face draws in its place, and the filter says why); a font for
+// print and preview embedding is a restricted font, obfuscated in either flavour and named by a
+// restricted-font relationship from the fixed document; an editable one is embedded plainly.
+TEST(WatermarkFilter, FontsAreEmbeddedAsTheirLicencesAllow) {
+    struct Case {
+        const char* name;
+        const char* family; // as long as "Liberation Sans"
+        const char* fsType;
+        bool embedded;   // the copy, as opposed to the default face
+        bool restricted; // obfuscated and named from the document
+    };
+    const Case cases[] = {
+        {"restricted licence", "Restricted Sans", "0x0002", false, false},
+        {"bitmap embedding only", "Bitmapping Sans", "0x0200", false, false},
+        {"print and preview", "Previewing Sans", "0x0004", true, true},
+        {"editable", "Editable A Sans", "0x0008", true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder folder;
+        const std::string font = folder.Path("");
+        WriteFile(folder.Path("licensed.py"), kLicensedFont);
+        ASSERT_EQ(0, Shell("python3 '" + folder.Path("licensed.py") + "' '" + font + "' '" +
+                           c.family + "' " + c.fsType));
+        const std::string in = folder.Path("in.xps");
+        const std::string out = folder.Path("out.xps");
+        MakeJob(in, "--openxps --documents 2 --pages 2");
+        ToolSetting setting;
+        const std::string configuration = folder.Path("fonts.conf");
+        setting.beforeExec = [&] {
+            ::setenv("FONTCONFIG_FILE", configuration.c_str(), 1);
+            ::setenv("FILTERUTILITIES_DEBUG", "1", 1);
+        };
+        const ToolRun run = RunFilterutil(
+            {"run", "--printer", kPrinter, "--filter",
+             std::string("watermark:settings=<Type>0</Type><KldWmText>DRAFT</KldWmText>"
+                         "<FontFace>") +
+                 c.family + "</FontFace>",
+             in, out},
+            setting);
+        ASSERT_EQ(0, run.status) << run.err;
+        EXPECT_EQ(!c.embedded, run.err.find("may not be embedded") != std::string::npos) << run.err;
+
+        // Each font part: its extension, whether it is the copy, how many pages name it as a
+        // required resource and how many fixed documents as a restricted font.
+        WriteFile(folder.Path("fonts.py"), kFontParts);
+        const std::string report = folder.Path("report.txt");
+        ASSERT_EQ(0, Shell("python3 '" + folder.Path("fonts.py") + "' '" + out + "' '" + c.family +
+                           "' > '" + report + "'"));
+        const std::string parts = ReadFile(report);
+        const std::string expected = std::string(c.restricted ? "odttf" : "ttf") +
+                                     (c.embedded ? " copy" : " default") + " 4 " +
+                                     (c.restricted ? "2" : "0") + "\n";
+        EXPECT_EQ(expected, parts);
+    }
+}
+
 // The module, named in a pipeline configuration file, draws the job's own settings text: its
 // client job data.
 TEST(WatermarkFilter, TheModuleDrawsTheJobsOwnSettingsText) {
