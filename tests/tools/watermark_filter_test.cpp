@@ -136,6 +136,21 @@ public:
         box.yOffset = record.yOffset;
         return box;
     }
+    // The box a picture of that size (1/96 inch at the picture's own resolution) is drawn in:
+    // times the record's scale, centred on the record's page, moved by its offsets.
+    Box Picture(const std::u16string& settings, double width, double height) {
+        CXString text(settings);
+        HRESULT status = E_FAIL;
+        const WatermarkData& record = view_.ParseWatermarkData(&text, nullptr, &status);
+        EXPECT_EQ(S_OK, status);
+        EXPECT_EQ(WatermarkData::Image, record.type);
+        Box box;
+        box.width = width * record.imageScale;
+        box.height = height * record.imageScale;
+        box.left = (record.pageWidth - box.width) / 2 + record.xOffset;
+        box.top = (record.pageHeight - box.height) / 2 + record.yOffset;
+        return box;
+    }
     Box Annotation(const std::u16string& line) {
         CXString text(line);
         ByteBuffer unused;
@@ -454,6 +469,140 @@ TEST(WatermarkFilter, FontsAreEmbeddedAsTheirLicencesAllow) {
                                      (c.embedded ? " copy" : " default") + " 4 " +
                                      (c.restricted ? "2" : "0") + "\n";
         EXPECT_EQ(expected, parts);
+    }
+}
+
+// Pictures made for the image watermarks: a PNG written here (8-bit RGB, its resolution in a
+// pHYs chunk) and a JPEG drawn by Ghostscript (its resolution in the JFIF header).
+constexpr char kPng[] = R"(import struct, sys, zlib
+path, width, height, dpi = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), float(sys.argv[4])
+rows = b''.join(b'\x00' + bytes([200, 30, 30]) * width for _ in range(height))
+def chunk(kind, data):
+    return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+perMetre = round(dpi / 0.0254)
+open(path, 'wb').write(b'\x89PNG\r\n\x1a\n' +
+    chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, 8, 2, 0, 0, 0)) +
+    chunk(b'pHYs', struct.pack('>IIB', perMetre, perMetre, 1)) +
+    chunk(b'IDAT', zlib.compress(rows)) + chunk(b'IEND', b''))
+)";
+
+// ASCII text (the scratch folder's paths) as UTF-16 and back.
+std::u16string Utf16(const std::string& text) {
+    return std::u16string(text.begin(), text.end());
+}
+std::string Utf8Of(const std::u16string& text) {
+    return std::string(text.begin(), text.end());
+}
+
+struct PictureCase {
+    const char* name;
+    const char* file; // named against its kind: the signature tells
+    int width, height;
+    double dpi;
+    const char* scale; // the settings' Scale, in tenths of a millimetre to the inch
+    const char* extension;
+};
+
+void PrintTo(const PictureCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ImageWatermark : public ::testing::TestWithParam<PictureCase> {
+protected:
+    void SetUp() override { ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)); }
+    void TearDown() override { CoUninitialize(); }
+};
+
+// An image watermark on every page of a job: MuPDF draws each page changed only inside the
+// picture's box; the picture is one part, of its kind, named by every page.
+TEST_P(ImageWatermark, IsDrawnInItsBoxFromOnePart) {
+    const PictureCase& c = GetParam();
+    ScratchFolder folder;
+    const std::string image = folder.Path(c.file);
+    if (std::string(c.extension) == "png") {
+        WriteFile(folder.Path("png.py"), kPng);
+        ASSERT_EQ(0, Shell("python3 '" + folder.Path("png.py") + "' '" + image + "' " +
+                           std::to_string(c.width) + " " + std::to_string(c.height) + " " +
+                           std::to_string(c.dpi)));
+    } else {
+        ASSERT_EQ(0,
+                  Shell("gs -q -dSAFER -dNOPAUSE -dBATCH -sDEVICE=jpeg -r" +
+                        std::to_string(static_cast<int>(c.dpi)) + " -g" + std::to_string(c.width) +
+                        "x" + std::to_string(c.height) + " -sOutputFile='" + image +
+                        "' -c '0.8 0.1 0.1 setrgbcolor 0 0 1000 1000 rectfill showpage'"))
+            << "is Ghostscript installed?";
+    }
+    const std::u16string settings = u"<Type>2</Type><ImageFile>" + Utf16(image) +
+                                    u"</ImageFile><Density>70</Density><XOffset>20</XOffset>"
+                                    u"<YOffset>-10</YOffset>" +
+                                    Utf16(c.scale);
+    const std::string in = folder.Path("in.xps");
+    const std::string out = folder.Path("out.xps");
+    MakeJob(in, "--documents 2 --pages 2");
+    const ToolRun run =
+        RunFilterutil({"run", "--printer", kPrinter, "--ticket", DefaultTicketPath(), "--filter",
+                       "watermark:settings=" + Utf8Of(settings), in, out});
+    ASSERT_EQ(0, run.status) << run.err;
+
+    Records records;
+    const Box box = records.Picture(settings, c.width * 96.0 / c.dpi, c.height * 96.0 / c.dpi);
+    ExpectChangesOnlyInside(Draw(folder, in, "in"), Draw(folder, out, "out"), {box});
+
+    const ToolRun list = RunFilterutil({"xps", "list", out});
+    ASSERT_EQ(0, list.status) << list.err;
+    const std::regex part(std::string("/Resources/Images/[0-9A-F-]{36}\\.") + c.extension + " ");
+    std::set<std::string> names;
+    int named = 0;
+    for (auto m = std::sregex_iterator(list.out.begin(), list.out.end(), part);
+         m != std::sregex_iterator(); ++m, ++named) {
+        names.insert(m->str());
+    }
+    EXPECT_EQ(1u, names.size()) << list.out;
+    EXPECT_EQ(4, named) << list.out;
+    const std::string entries = folder.Path("entries.txt");
+    ASSERT_EQ(0, Shell("python3 -c 'import sys, zipfile; print(sum(n.startswith(\"Resources/"
+                       "Images/\") for n in zipfile.ZipFile(sys.argv[1]).namelist()))' '" +
+                       out + "' > '" + entries + "'"));
+    EXPECT_EQ("1\n", ReadFile(entries)) << "the picture is stored once";
+}
+
+INSTANTIATE_TEST_SUITE_P(Pictures, ImageWatermark,
+                         ::testing::Values(PictureCase{"Png", "picture.jpg", 60, 40, 150,
+                                                       "<Scale>508</Scale>", "png"},
+                                           PictureCase{"Jpeg", "picture", 80, 50, 72, "", "jpg"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// An image file that cannot be drawn (missing, not a picture, a folder) leaves every page as it
+// came; the filter says why once, and the job goes on.
+TEST(WatermarkFilter, AnImageThatCannotBeDrawnLeavesThePages) {
+    ScratchFolder folder;
+    WriteFile(folder.Path("text.png"), "not a picture at all");
+    std::filesystem::create_directory(folder.Path("folder.png"));
+    const std::string in = folder.Path("in.xps");
+    MakeJob(in, "--pages 3");
+    for (const char* file : {"missing.png", "text.png", "folder.png"}) {
+        SCOPED_TRACE(file);
+        const std::string out = folder.Path("out.xps");
+        ToolSetting setting;
+        setting.beforeExec = [] { ::setenv("FILTERUTILITIES_DEBUG", "1", 1); };
+        const ToolRun run = RunFilterutil(
+            {"run", "--printer", kPrinter, "--filter",
+             "watermark:settings=<Type>2</Type><ImageFile>" + folder.Path(file) + "</ImageFile>",
+             in, out},
+            setting);
+        ASSERT_EQ(0, run.status) << run.err;
+        const size_t said = run.err.find("cannot be drawn");
+        ASSERT_NE(std::string::npos, said) << run.err;
+        EXPECT_EQ(said, run.err.rfind("cannot be drawn")) << "said more than once\n" << run.err;
+        const ToolRun after = RunFilterutil({"xps", "list", out});
+        EXPECT_EQ(std::string::npos, after.out.find("/Resources/Images/")) << after.out;
+        const std::string pages = folder.Path("pages.txt");
+        ASSERT_EQ(0, Shell("python3 -c 'import sys, zipfile\n"
+                           "a, b = (zipfile.ZipFile(p) for p in sys.argv[1:])\n"
+                           "names = [n for n in a.namelist() if n.endswith(\".fpage\")]\n"
+                           "print(len(names), all(a.read(n) == b.read(n) for n in names))' '" +
+                           in + "' '" + out + "' > '" + pages + "'"));
+        EXPECT_EQ("3 True\n", ReadFile(pages));
     }
 }
 
