@@ -53,6 +53,16 @@ CPrintReadStreamToIStream::~CPrintReadStreamToIStream() {
     m_stream->Release();
 }
 
+STDMETHODIMP CPrintReadStreamToIStream::QueryInterface(REFIID iid, void** object) {
+    // A reader that wants only to read asks for the base interface an IStream is.
+    if (object && IsEqualIID(iid, IID_ISequentialStream)) {
+        *object = static_cast<ISequentialStream*>(this);
+        AddRef();
+        return S_OK;
+    }
+    return CUnknown<IStream>::QueryInterface(iid, object);
+}
+
 STDMETHODIMP CPrintReadStreamToIStream::Read(void* buffer, ULONG count, ULONG* read) {
     if (!buffer || !read) {
         return E_POINTER;

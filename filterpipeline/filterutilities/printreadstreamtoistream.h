@@ -24,6 +24,10 @@ public:
     CPrintReadStreamToIStream(const CPrintReadStreamToIStream&) = delete;
     CPrintReadStreamToIStream& operator=(const CPrintReadStreamToIStream&) = delete;
 
+    using CUnknown<IStream>::QueryInterface;
+    // IUnknown, IStream and ISequentialStream (which IStream extends), each the same object.
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
+
     // E_POINTER for a null buffer or a null count; a request of 0 bytes reads nothing.
     STDMETHODIMP Read(void* buffer, ULONG count, ULONG* read) override;
     STDMETHODIMP Write(const void* buffer, ULONG count, ULONG* written) override;

@@ -123,6 +123,12 @@ void PrintTicketEditor::ReadExistingTicket() {
     }
     m_hasExistingTicket = true;
     GetUriWithScopeSuffixAdded(m_existingTicket, m_ticketUri, false);
+    CComBSTR name;
+    if (SUCCEEDED(m_existingTicket->GetUri(&name)) && name.Length() > 0) {
+        m_existingTicketUri = CXString(std::u16string_view(name.m_str, name.Length()));
+        // Held from now on: this part, or a later one, may send the old ticket on unchanged.
+        m_manager.GetPrintTicketPartNames().Use(m_existingTicketUri.View());
+    }
 }
 
 HRESULT PrintTicketEditor::GetUriWithScopeSuffixAdded(IPartPrintTicket* ticket, CXString& uri,
@@ -166,12 +172,23 @@ HRESULT PrintTicketEditor::GetUriWithScopeSuffixAdded(IPartPrintTicket* ticket, 
     return hr;
 }
 
-bool PrintTicketEditor::HasPrintTicketAlreadyBeenUpdatedForThisUri() const {
-    if (!m_hasExistingTicket) {
-        return false;
+IPartPrintTicket* PrintTicketEditor::RewrittenTicket() const {
+    if (!m_hasExistingTicket || m_existingTicketUri.GetLength() == 0) {
+        return nullptr;
     }
+    // By the old ticket and the scope, not by the derived name: two old tickets may derive one.
+    const std::u16string rewritten =
+        m_manager.GetPrintTicketPartNames().RewriteOf(m_scope, m_existingTicketUri.View());
     IPartPrintTicket* found = nullptr;
-    return m_manager.GetUpdatedPrintTicketFromMap(m_ticketUri, &found) == S_OK;
+    if (rewritten.empty() ||
+        m_manager.GetUpdatedPrintTicketFromMap(CXString(rewritten), &found) != S_OK) {
+        return nullptr;
+    }
+    return found;
+}
+
+bool PrintTicketEditor::HasPrintTicketAlreadyBeenUpdatedForThisUri() const {
+    return RewrittenTicket() != nullptr;
 }
 
 HRESULT PrintTicketEditor::AttachToPart(IPartPrintTicket* ticket) {
@@ -188,10 +205,9 @@ HRESULT PrintTicketEditor::AttachToPart(IPartPrintTicket* ticket) {
 }
 
 HRESULT PrintTicketEditor::TryToSynchAndCommitThisPrintTicketWithMatchFromMap() {
-    IPartPrintTicket* found = nullptr;
-    const HRESULT hr = m_manager.GetUpdatedPrintTicketFromMap(m_ticketUri, &found);
-    if (hr != S_OK) {
-        return hr;
+    IPartPrintTicket* found = RewrittenTicket();
+    if (!found) {
+        return S_FALSE;
     }
     // A job ticket found in the map goes to the sequence, as CommitChanges would put it.
     return AttachToPart(found);
@@ -248,7 +264,8 @@ PrintTicketEditor::TryToGetPointerToPrintTicketXmlDocument(PrintTicketXmlDocumen
         *ticket = m_ticketDocument.get();
         return S_OK;
     }
-    return MakeTicketDocument(m_ticketUri, &PrintTicketEditor::LoadExistingTicket, ticket);
+    const CXString name(m_manager.GetPrintTicketPartNames().Choose(m_ticketUri.View()));
+    return MakeTicketDocument(name, &PrintTicketEditor::LoadExistingTicket, ticket);
 }
 
 HRESULT PrintTicketEditor::LoadExistingTicket() {
@@ -311,7 +328,7 @@ HRESULT PrintTicketEditor::DeclarePrivateNamespace() {
     return hr;
 }
 
-CXString PrintTicketEditor::NewEmptyTicketName() const {
+CXString PrintTicketEditor::NewEmptyTicketName() {
     const unsigned ticks = ::GetTickCount();
     std::u16string stem;
     switch (m_scope) {
@@ -326,13 +343,8 @@ CXString PrintTicketEditor::NewEmptyTicketName() const {
         break;
     }
     // Numbers and tick counts repeat within a job (two pages in one millisecond, a filter that
-    // counts pages per document); a name an earlier commit took gets a counter.
-    CXString name(stem + u".xml");
-    IPartPrintTicket* taken = nullptr;
-    for (unsigned n = 2; m_manager.GetUpdatedPrintTicketFromMap(name, &taken) == S_OK; ++n) {
-        name = CXString(stem + Ascii("_%u", n) + u".xml");
-    }
-    return name;
+    // counts pages per document); a name held already gets a counter.
+    return CXString(m_manager.GetPrintTicketPartNames().Choose(stem + u".xml"));
 }
 
 HRESULT
@@ -416,6 +428,13 @@ HRESULT PrintTicketEditor::CommitChanges() {
         return E_FAIL;
     }
     const HRESULT hr = AttachToPart(m_newTicket);
-    m_manager.AddUpdatedPrintTicketToMap(m_newTicket);
+    CComBSTR recorded; // the key the map keeps the new part under: its own name
+    if (SUCCEEDED(m_manager.AddUpdatedPrintTicketToMap(m_newTicket)) && m_hasExistingTicket &&
+        m_existingTicketUri.GetLength() > 0 && SUCCEEDED(m_newTicket->GetUri(&recorded))) {
+        // Every later part of this scope that shares the old ticket gets this one.
+        m_manager.GetPrintTicketPartNames().RecordRewrite(
+            m_scope, m_existingTicketUri.View(),
+            std::u16string_view(recorded.m_str ? recorded.m_str : u"", recorded.Length()));
+    }
     return hr;
 }

@@ -15,17 +15,22 @@
 //         hr = editor.GetPointerToNewEmptyPrintTicketXmlDocument(&ticket);
 //         ...add settings to *ticket...; hr = editor.CommitChanges();
 //     }
-// - Names. The rewritten ticket takes the old ticket's name with the scope's suffix ("_p",
-//   "_d", and "_j" for a job ticket named like a document's or a page's) before its extension;
-//   a name that ends in the suffix already is kept, so a ticket rewritten by an earlier filter
-//   of the pipeline is rewritten again under its own name. Pages that share a ticket part share
-//   the rewritten one: the manager remembers every ticket committed under its name, and a later
-//   editor whose ticket was rewritten already attaches that one instead of writing another.
+// - Names. The rewritten ticket is named after the old one: its name with the scope's suffix
+//   ("_p", "_d", and "_j" for a job ticket named like a document's or a page's) before its
+//   extension, a name that ends in the suffix already being kept (GetUriWithScopeSuffixAdded).
+//   That name is used when no part of the job holds it; otherwise the new part takes the first
+//   of "_2", "_3", ... after it that is free. Held are: every ticket the filter has seen (the
+//   parts' tickets given to an editor or to the manager; a kept name is its own old ticket's,
+//   which a part still to come may carry unchanged) and every name chosen for a new part
+//   (see PrintTicketPartNames, kept by the manager).
+// - Parts that share a ticket part at one scope share the rewritten one: the manager records,
+//   per scope and old ticket, the ticket committed for it, and a later editor of that scope
+//   whose old ticket was rewritten already attaches that one instead of writing another. Two
+//   old tickets whose derived names meet ("T.xml" and "T_p.xml" for pages) keep two rewrites.
 // - A part without a ticket gets a new one named after its scope, its number and the tick
-//   count ("/METADATA/Page_4_PT_<ticks>.xml"), holding the user's default ticket's root element
-//   and namespace declarations and nothing else. A name some earlier commit of the job took
-//   already (equal page numbers or tick counts repeat) gets "_2", "_3", ... before ".xml": no
-//   two parts of a job share one name.
+//   count ("/METADATA/Page_4_PT_<ticks>.xml", "_2", ... when that is held: equal page numbers
+//   or tick counts repeat), holding the user's default ticket's root element and namespace
+//   declarations and nothing else.
 // - The ticket document handed out belongs to the editor and lives as long as it does.
 //   CommitChanges writes it into the new part, attaches the part and records it in the
 //   manager; a write that fails attaches nothing, so no part ever carries half a ticket.
@@ -74,10 +79,10 @@ public:
     HRESULT GetUriWithScopeSuffixAdded(IPartPrintTicket* ticket, CXString& uri,
                                        bool addUniqueSuffix);
 
-    // Whether the manager holds a ticket committed under this part's rewritten ticket name.
+    // Whether the manager holds a ticket committed for this part's old ticket at this scope.
     bool HasPrintTicketAlreadyBeenUpdatedForThisUri() const;
 
-    // Attaches the ticket the manager holds under this part's rewritten ticket name to the
+    // Attaches the ticket the manager holds for this part's old ticket at this scope to the
     // part. S_FALSE when it holds none; otherwise SetPrintTicket's result.
     HRESULT TryToSynchAndCommitThisPrintTicketWithMatchFromMap();
 
@@ -108,7 +113,9 @@ private:
                       UINT pageNumber, PrintTicketManager& manager);
     void ReadExistingTicket();
     // The name of the new ticket of a part without one, free in this job.
-    CXString NewEmptyTicketName() const;
+    CXString NewEmptyTicketName();
+    // The ticket the manager recorded for the old ticket at this scope, or null.
+    IPartPrintTicket* RewrittenTicket() const;
     // Makes the new ticket part under uri and the document (by load) that *ticket receives.
     HRESULT MakeTicketDocument(const CXString& uri, HRESULT (PrintTicketEditor::*load)(),
                                PrintTicketXmlDocument** ticket);
@@ -129,6 +136,7 @@ private:
     UINT m_pageNumber;
     CComPtr<IXpsDocumentConsumer> m_writer;
     CXString m_ticketUri;
+    CXString m_existingTicketUri; // the old ticket's own name
     CComPtr<IPartPrintTicket> m_existingTicket;
     CComPtr<IPartPrintTicket> m_newTicket;
     CComPtr<IPrintWriteStream> m_newTicketStream;

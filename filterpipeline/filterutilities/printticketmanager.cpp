@@ -203,6 +203,15 @@ HRESULT PrintTicketManager::InitializeWithPartTicket(EPrintTicketScope scope, Pa
     if (TakeTicketReadBefore(scope, ticket)) {
         return S_OK;
     }
+    // The part may send this ticket on: no new ticket part of the job may take its name.
+    CComBSTR uri;
+    if (SUCCEEDED(ticket->GetUri(&uri))) {
+        try {
+            m_ticketPartNames.Use(std::u16string_view(uri.m_str ? uri.m_str : u"", uri.Length()));
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
+    }
     ScopeTickets* record = Scope(scope);
     record->readPart.Release();
     const HRESULT merged = MergeTicket(scope, ticket);

@@ -44,6 +44,7 @@
 #pragma once
 
 #include <filterutilities/filterutilitiesexport.h>
+#include <filterutilities/printticketpartnames.h>
 #include <filterutilities/xpsfilterprintticket.h>
 
 #include <kldutil/bytebuffer.h>
@@ -109,6 +110,11 @@ public:
     // S_OK and the ticket recorded under uri (no reference added: the manager keeps it), or
     // S_FALSE and null when none is. E_POINTER for a null out.
     HRESULT GetUpdatedPrintTicketFromMap(const CXString& uri, IPartPrintTicket** ticket) const;
+
+    // The print ticket part names in use in this job and the names tickets were rewritten
+    // under (PrintTicketEditor keeps them here). The name of every part ticket handed to
+    // InitializeWithPrintTicket is in use. Lives, like the map, until the manager dies.
+    PrintTicketPartNames& GetPrintTicketPartNames() noexcept { return m_ticketPartNames; }
 
     // Parses a ticket from stream, from its start, into a new DOM document for the caller.
     // E_POINTER for a null argument (*document becomes null first); E_FAIL when the bytes are
@@ -207,4 +213,5 @@ private:
     HANDLE m_userToken = INVALID_HANDLE_VALUE;
     CXString m_printerName;
     std::map<CXString, CComPtr<IPartPrintTicket>, UriOrder> m_updatedTickets;
+    PrintTicketPartNames m_ticketPartNames;
 };

@@ -2,9 +2,11 @@
 
 #include "watermarkfont.h"
 #include "watermarkglyphs.h"
+#include "watermarkimage.h"
 #include "watermarkpagewriter.h"
 
 #include <filterutilities/cunknown.h>
+#include <filterutilities/debugoutput.h>
 #include <filterutilities/pageimageablepchandler.h>
 #include <filterutilities/printreadstreamtoistream.h>
 #include <filterutilities/xpsfilterbase.h>
@@ -37,18 +39,23 @@ std::atomic<LONG> g_objectsAlive{0};
 
 // A font the filter draws with: GDI's font for a LOGFONTW and the file it embeds.
 struct DrawingFont {
-    LOGFONTW logical{};
+    LOGFONTW logical{}; // as the record asks for it
     HFONT handle = nullptr;
     TEXTMETRICW metrics{};
-    WatermarkFont* file = nullptr; // shared by the fonts GDI matched to one file
-    std::u16string lastText;       // the advances of the text measured last
+    // Shared by the fonts GDI matched to one file; null when no font that may be embedded
+    // could be had for the record's: nothing is drawn with it.
+    WatermarkFont* file = nullptr;
+    std::u16string lastText; // the advances of the text measured last
     std::vector<int> lastAdvances;
 };
 
-// One watermark of the page being written and the font it needs.
+// One watermark of the page being written: a line of text and the font it needs, or a
+// picture and where it goes.
 struct PageDrawing {
     WatermarkGlyphs glyphs;
     DrawingFont* font = nullptr;
+    WatermarkImage* image = nullptr; // for a picture; then font is null
+    WatermarkImage::Placement placement;
     bool under = false;
     // The markup built last, and the page prefix and font form it was built for: the pages
     // that share the drawing share it while their vocabulary is the same.
@@ -86,6 +93,11 @@ public:
         try {
             m_openXps = namespaceUri == WatermarkPageWriter::kOpenXpsNamespace;
             for (PageDrawing& drawing : m_drawings) {
+                std::u16string& marks = drawing.under ? *under : *over;
+                if (drawing.image) {
+                    marks += drawing.image->Markup(prefix, drawing.placement);
+                    continue;
+                }
                 const bool obfuscated = Obfuscated(*drawing.font->file);
                 if (drawing.markup.empty() || drawing.markupPrefix != prefix ||
                     drawing.markupObfuscated != obfuscated) {
@@ -96,7 +108,7 @@ public:
                     drawing.markup =
                         drawing.glyphs.Markup(prefix, drawing.font->file->PartName(obfuscated));
                 }
-                (drawing.under ? *under : *over) += drawing.markup;
+                marks += drawing.markup;
             }
             m_read = true;
             return S_OK;
@@ -106,10 +118,10 @@ public:
     }
 
     // Microsoft XPS packages carry embedded fonts obfuscated, as the Windows print path writes
-    // them; OpenXPS packages carry them as plain OpenType, except a font whose licence
-    // restricts embedding, which is obfuscated in either.
+    // them; OpenXPS packages carry them as plain OpenType, except a restricted font (print and
+    // preview embedding), which is obfuscated in either.
     bool Obfuscated(const WatermarkFont& font) const {
-        return !m_openXps || font.RestrictedLicence();
+        return !m_openXps || font.Restriction() == Xps_Restricted_Font_PreviewPrint;
     }
     bool Read() const { return m_read; }
 
@@ -263,6 +275,9 @@ private:
     }
 
     HRESULT AddDrawing(XpsFilterPrintTicket& view, const WatermarkData& record, bool annotation) {
+        if (record.type == WatermarkData::Image && !annotation) {
+            return AddPicture(record);
+        }
         if ((record.type != WatermarkData::Text && record.type != WatermarkData::DateTimeStamp) ||
             record.textData.text.Length() == 0 || record.density <= 0) {
             return S_OK;
@@ -271,6 +286,9 @@ private:
         HRESULT hr = FontFor(view, record.textData.font, &drawing.font);
         if (FAILED(hr)) {
             return hr;
+        }
+        if (!drawing.font->file) {
+            return S_OK; // no font may be embedded for it: the page goes on without it
         }
         WatermarkGlyphs& g = drawing.glyphs;
         g.text = WatermarkGlyphs::FitForXml(
@@ -331,7 +349,67 @@ private:
         return S_OK;
     }
 
-    // The font for a LOGFONTW, made and read on first use, then kept for the job.
+    // A picture: the record's image file at its own size times the scale, centred on the page
+    // and moved by the offsets as a text watermark is, its density the opacity. A file that
+    // cannot be drawn leaves the page as it is; why is said once, on the debugger.
+    HRESULT AddPicture(const WatermarkData& record) {
+        if (record.density <= 0 || record.imageData.imageFile.Length() == 0) {
+            return S_OK;
+        }
+        WatermarkImage* image = ImageFor(std::u16string_view(record.imageData.imageFile.m_str,
+                                                             record.imageData.imageFile.Length()));
+        if (!image) {
+            return S_OK;
+        }
+        const double scale = record.imageScale > 0 ? record.imageScale : 1.0;
+        PageDrawing drawing;
+        drawing.image = image;
+        WatermarkImage::Placement& at = drawing.placement;
+        at.width = image->Width() * scale;
+        at.height = image->Height() * scale;
+        at.left = (record.pageWidth - at.width) / 2 + record.xOffset;
+        at.top = (record.pageHeight - at.height) / 2 + record.yOffset;
+        at.opacity = std::min(record.density, 100) / 100.0;
+        if (!(at.width > 0 && at.height > 0 && std::isfinite(at.left) && std::isfinite(at.top) &&
+              std::isfinite(at.width) && std::isfinite(at.height))) {
+            return S_OK;
+        }
+        drawing.under = record.drawMode == 0;
+        m_drawings.push_back(std::move(drawing));
+        return S_OK;
+    }
+
+    // The image file at path, read on first use and kept for the job; null (said once) when it
+    // cannot be drawn.
+    WatermarkImage* ImageFor(std::u16string_view path) {
+        for (const auto& [known, image] : m_images) {
+            if (known == path) {
+                return image.get();
+            }
+        }
+        auto image = std::make_unique<WatermarkImage>();
+        const HRESULT hr = WatermarkImage::Load(path, image.get());
+        if (FAILED(hr)) {
+            std::string name;
+            for (char16_t c : path) {
+                name += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+            }
+            DbgPrint("watermark: the image file \"%s\" cannot be drawn (0x%08X: %s); pages go "
+                     "on without it\n",
+                     name.c_str(), static_cast<unsigned>(hr),
+                     hr == HRESULT_FROM_WIN32(ERROR_INVALID_DATA)
+                         ? "not a PNG, JPEG or TIFF image, or a damaged one"
+                         : "it cannot be read");
+            image.reset();
+        }
+        m_images.emplace_back(std::u16string(path), std::move(image));
+        return m_images.back().second.get();
+    }
+
+    // The font for a LOGFONTW, made and read on first use, then kept for the job. A font whose
+    // licence forbids embedding is not embedded: the face GDI gives for no name (its default)
+    // stands in for it when that one may be, else the font draws nothing. Either is said once,
+    // on the debugger.
     HRESULT FontFor(XpsFilterPrintTicket& view, const LOGFONTW& logical, DrawingFont** out) {
         for (const auto& font : m_fonts) {
             if (SameLogicalFont(font->logical, logical)) {
@@ -347,27 +425,69 @@ private:
         }
         auto font = std::make_unique<DrawingFont>();
         font->logical = logical;
-        font->handle = CreateFontIndirectW(&logical);
-        if (!font->handle) {
-            return HRESULT_FROM_WIN32(GetLastError());
-        }
-        HRESULT hr = Select(*font);
-        if (SUCCEEDED(hr) && !GetTextMetricsW(m_dc, &font->metrics)) {
-            hr = HRESULT_FROM_WIN32(GetLastError());
-        }
-        if (SUCCEEDED(hr)) {
-            hr = FileOf(&font->file);
+        HRESULT hr = Open(logical, *font);
+        if (SUCCEEDED(hr) && !font->file->MayBeEmbedded()) {
+            const std::string face = FaceOf(logical);
+            LOGFONTW standIn = logical;
+            std::fill(std::begin(standIn.lfFaceName), std::end(standIn.lfFaceName), u'\0');
+            hr = Open(standIn, *font);
+            if (SUCCEEDED(hr) && font->file->MayBeEmbedded()) {
+                DbgPrint("watermark: the font matched for \"%s\" may not be embedded (its licence "
+                         "restricts embedding); the watermark is drawn with the default face\n",
+                         face.c_str());
+            } else if (SUCCEEDED(hr)) {
+                DbgPrint("watermark: the font matched for \"%s\" may not be embedded (its licence "
+                         "restricts embedding), nor may the default face; what it would draw is "
+                         "left out\n",
+                         face.c_str());
+                font->file = nullptr;
+            }
         }
         if (FAILED(hr)) {
-            if (m_stockFont) {
-                SelectObject(m_dc, m_stockFont);
-            }
-            DeleteObject(font->handle);
             return hr;
         }
         m_fonts.push_back(std::move(font));
         *out = m_fonts.back().get();
         return S_OK;
+    }
+
+    // Makes GDI's font for logical into font (the handle, its metrics and its file), in place
+    // of whatever font held.
+    HRESULT Open(const LOGFONTW& logical, DrawingFont& font) {
+        if (font.handle) {
+            if (m_stockFont) {
+                SelectObject(m_dc, m_stockFont);
+            }
+            DeleteObject(font.handle);
+        }
+        font.file = nullptr;
+        font.handle = CreateFontIndirectW(&logical);
+        if (!font.handle) {
+            return HRESULT_FROM_WIN32(GetLastError());
+        }
+        HRESULT hr = Select(font);
+        if (SUCCEEDED(hr) && !GetTextMetricsW(m_dc, &font.metrics)) {
+            hr = HRESULT_FROM_WIN32(GetLastError());
+        }
+        if (SUCCEEDED(hr)) {
+            hr = FileOf(&font.file);
+        }
+        if (FAILED(hr)) {
+            if (m_stockFont) {
+                SelectObject(m_dc, m_stockFont);
+            }
+            DeleteObject(font.handle);
+            font.handle = nullptr;
+        }
+        return hr;
+    }
+
+    static std::string FaceOf(const LOGFONTW& logical) {
+        std::string face;
+        for (const WCHAR* c = logical.lfFaceName; c < logical.lfFaceName + LF_FACESIZE && *c; ++c) {
+            face += *c >= 0x20 && *c < 0x7F ? static_cast<char>(*c) : '?';
+        }
+        return face;
     }
 
     // The file of the font selected now, embedded once however many logical fonts GDI
@@ -466,6 +586,10 @@ private:
             hr = HRESULT_FROM_WIN32(ERROR_INVALID_DATA); // no root element
         }
         for (size_t i = 0; SUCCEEDED(hr) && i < m_drawings.size(); ++i) {
+            if (m_drawings[i].image) {
+                hr = m_resourceCache.WriteResource(m_xpsWriter, page, m_drawings[i].image);
+                continue;
+            }
             WatermarkFont& file = *m_drawings[i].font->file;
             file.UseForm(marks.Obfuscated(file));
             hr = m_resourceCache.WriteResource(m_xpsWriter, page, &file);
@@ -481,6 +605,7 @@ private:
     HGDIOBJ m_stockFont = nullptr;
     std::vector<std::unique_ptr<WatermarkFont>> m_files;
     std::vector<std::unique_ptr<DrawingFont>> m_fonts;
+    std::vector<std::pair<std::u16string, std::unique_ptr<WatermarkImage>>> m_images;
     std::vector<PageDrawing> m_drawings;
     // What m_drawings were prepared from.
     struct {

@@ -1,5 +1,7 @@
 #include "watermarkfont.h"
 
+#include "watermarkguid.h"
+
 #include <atlbase.h>
 #include <filterpipeline.h>
 #include <oleauto.h>
@@ -8,7 +10,6 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
-#include <random>
 #include <stdexcept>
 
 namespace {
@@ -138,31 +139,6 @@ HRESULT BuildStandaloneFont(const Source& source, std::vector<BYTE>& out) {
     return S_OK;
 }
 
-// 32 upper-case hexadecimal digits of a new random GUID (version 4).
-std::u16string NewGuidDigits() {
-    std::random_device device;
-    BYTE bytes[16];
-    for (size_t i = 0; i < sizeof bytes; i += 4) {
-        const uint32_t value = device();
-        std::memcpy(bytes + i, &value, 4);
-    }
-    bytes[6] = static_cast<BYTE>((bytes[6] & 0x0F) | 0x40);
-    bytes[8] = static_cast<BYTE>((bytes[8] & 0x3F) | 0x80);
-    static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
-    std::u16string digits;
-    for (BYTE b : bytes) {
-        digits += kDigits[b >> 4];
-        digits += kDigits[b & 0x0F];
-    }
-    return digits;
-}
-
-// "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX" from the 32 digits.
-std::u16string GuidText(const std::u16string& digits) {
-    return digits.substr(0, 8) + u'-' + digits.substr(8, 4) + u'-' + digits.substr(12, 4) + u'-' +
-           digits.substr(16, 4) + u'-' + digits.substr(20);
-}
-
 HRESULT HandBstr(const std::u16string& text, BSTR* out) {
     if (!out) {
         return E_POINTER;
@@ -205,10 +181,10 @@ HRESULT WatermarkFont::Load(const FontDataSource& source, WatermarkFont* font) {
         const TableView os2 = FindTable(bytes, "OS/2");
         font->m_weightClass = 400;
         font->m_italic = false;
-        font->m_restricted = false;
+        font->m_restriction = Xps_Restricted_Font_Installable;
         if (os2.data && os2.size >= 64) {
             font->m_weightClass = Read16(os2.data + 4);
-            font->m_restricted = (Read16(os2.data + 8) & 0x000F) == 0x0002;
+            font->m_restriction = RestrictionOf(Read16(os2.data + 8));
             font->m_italic = (Read16(os2.data + 62) & 0x0001) != 0;
         }
         font->m_bytes = std::move(bytes);
@@ -224,6 +200,24 @@ HRESULT WatermarkFont::Load(const FontDataSource& source, WatermarkFont* font) {
     } catch (const std::exception&) {
         return E_FAIL; // no random device for the part name's GUID
     }
+}
+
+EXpsFontRestriction WatermarkFont::RestrictionOf(uint16_t fsType) noexcept {
+    // Outlines may not be embedded from a font for bitmap embedding only.
+    if (fsType & 0x0200) {
+        return Xps_Restricted_Font_NoEmbedding;
+    }
+    // The usage bits should be one at most; of several, the least restrictive counts.
+    if (fsType & 0x0008) {
+        return Xps_Restricted_Font_Editable;
+    }
+    if (fsType & 0x0004) {
+        return Xps_Restricted_Font_PreviewPrint;
+    }
+    if (fsType & 0x0002) {
+        return Xps_Restricted_Font_NoEmbedding;
+    }
+    return Xps_Restricted_Font_Installable;
 }
 
 void WatermarkFont::Obfuscate(std::u16string_view guidDigits, BYTE* bytes, size_t size) {
@@ -253,6 +247,17 @@ HRESULT WatermarkFont::WriteResourceData(IUnknown* newPart, IPrintWriteStream* s
     }
     if (SUCCEEDED(hr)) {
         hr = part->SetFontOptions(m_obfuscated ? Font_Obfuscate : Font_Normal);
+    }
+    if (SUCCEEDED(hr) && !MayBeEmbedded()) {
+        hr = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED); // its licence forbids it
+    }
+    if (SUCCEEDED(hr) && m_restriction == Xps_Restricted_Font_PreviewPrint) {
+        // A consumer that cannot mark the part could not name a restricted font as one.
+        CComPtr<IPartFont2> restricted;
+        hr = newPart->QueryInterface(IID_IPartFont2, reinterpret_cast<void**>(&restricted));
+        if (SUCCEEDED(hr)) {
+            hr = restricted->SetFontRestriction(m_restriction);
+        }
     }
     if (FAILED(hr)) {
         return hr;

@@ -11,11 +11,17 @@
 //   the package format's font obfuscation asks, a plain one ("/Resources/Fonts/{GUID}.ttf") is
 //   the file as it is. The key under which the resource cache shares the part names the GUID
 //   and the form, so each form is written once per job.
+// - The font's licence (OS/2 fsType) says whether it may be embedded: a font for restricted
+//   licence embedding, or for bitmap embedding only, may not be (MayBeEmbedded is false, and
+//   the filter must not write it); a font for print and preview embedding is a restricted
+//   font, written with that restriction (IPartFont2) so that the package names it as one; an
+//   editable or installable font has no restriction.
 // - The object owns its bytes; it is used by the filter's thread.
 #pragma once
 
 #include <filterutilities/reswriter.h>
 
+#include <filterpipeline.h>
 #include <windows.h>
 
 #include <cstdint>
@@ -42,11 +48,14 @@ public:
     void UseForm(bool obfuscated) noexcept { m_obfuscated = obfuscated; }
 
     // What the font file says of itself (OS/2 table): its weight class and whether it is
-    // italic, so that a drawing can ask the consumer to simulate what the file lacks; and
-    // whether its licence restricts embedding (fsType bit 1).
+    // italic, so that a drawing can ask the consumer to simulate what the file lacks; and the
+    // embedding its licence permits (the least restrictive of fsType's usage bits).
     uint16_t WeightClass() const noexcept { return m_weightClass; }
     bool Italic() const noexcept { return m_italic; }
-    bool RestrictedLicence() const noexcept { return m_restricted; }
+    EXpsFontRestriction Restriction() const noexcept { return m_restriction; }
+    bool MayBeEmbedded() const noexcept { return m_restriction != Xps_Restricted_Font_NoEmbedding; }
+    // The embedding an OS/2 fsType permits.
+    static EXpsFontRestriction RestrictionOf(uint16_t fsType) noexcept;
     const std::vector<BYTE>& Bytes() const noexcept { return m_bytes; }
 
     // IResWriter.
@@ -68,5 +77,5 @@ private:
     bool m_obfuscated = true;
     uint16_t m_weightClass = 400;
     bool m_italic = false;
-    bool m_restricted = false;
+    EXpsFontRestriction m_restriction = Xps_Restricted_Font_Installable;
 };

@@ -18,6 +18,14 @@ enum EXpsFontOptions {
     Font_Obfuscate = 1,
 };
 
+// A font part's embedding permission, as the font's OS/2 fsType states it.
+enum EXpsFontRestriction {
+    Xps_Restricted_Font_Installable = 0,
+    Xps_Restricted_Font_NoEmbedding = 0x2,
+    Xps_Restricted_Font_PreviewPrint = 0x4,
+    Xps_Restricted_Font_Editable = 0x8,
+};
+
 struct IImgErrorInfo; // only ever passed as null
 struct IPrintPipelinePropertyBag;
 struct IPrintPipelineManagerControl;
@@ -101,6 +109,13 @@ MIDL_INTERFACE("E07FE0AB-1124-43D0-A865-E8FFB6A3EA82") IPartFont : public IPartB
 };
 PLATFORM_DECLARE_IID(IPartFont, 0xE07FE0AB, 0x1124, 0x43D0, 0xA8, 0x65, 0xE8, 0xFF, 0xB6, 0xA3, 0xEA,
                      0x82);
+
+MIDL_INTERFACE("511E025F-D6CB-43BE-BF65-63FE88515A39") IPartFont2 : public IPartFont {
+    virtual HRESULT STDMETHODCALLTYPE GetFontRestriction(EXpsFontRestriction* restriction) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetFontRestriction(EXpsFontRestriction restriction) = 0;
+};
+PLATFORM_DECLARE_IID(IPartFont2, 0x511E025F, 0xD6CB, 0x43BE, 0xBF, 0x65, 0x63, 0xFE, 0x88, 0x51, 0x5A,
+                     0x39);
 
 MIDL_INTERFACE("725F2E3C-401A-4705-9DE0-FE6F1353B87F") IPartImage : public IPartBase {
     virtual HRESULT STDMETHODCALLTYPE GetImageProperties(BSTR* contentType) = 0;

@@ -118,6 +118,7 @@ TEST_F(ReadStreamAdapters, AnswerTheirOwnInterfacesOnly) {
     const Case cases[] = {
         {stream, IID_IUnknown, S_OK},
         {stream, IID_IStream, S_OK},
+        {stream, IID_ISequentialStream, S_OK},
         {stream, IID_IPrintReadStream, E_NOINTERFACE},
         {sequential, IID_IUnknown, S_OK},
         {sequential, IID_ISequentialStream, S_OK},
@@ -130,6 +131,14 @@ TEST_F(ReadStreamAdapters, AnswerTheirOwnInterfacesOnly) {
         EXPECT_EQ(c.expected, c.object->QueryInterface(c.iid, &answer));
         if (c.expected == S_OK) {
             EXPECT_REF(c.object, 2);
+            // One object: each interface is the one pointer, and gives back the same IUnknown.
+            EXPECT_EQ(static_cast<void*>(c.object), answer);
+            CComPtr<IUnknown> identity;
+            ASSERT_EQ(S_OK, static_cast<IUnknown*>(answer)->QueryInterface(
+                                IID_IUnknown, reinterpret_cast<void**>(&identity)));
+            EXPECT_EQ(c.object, identity.p);
+            EXPECT_REF(c.object, 3);
+            identity.Release();
             static_cast<IUnknown*>(answer)->Release();
         } else {
             EXPECT_EQ(nullptr, answer);

@@ -262,6 +262,9 @@ struct NameCase {
     bool unique;
     UINT number;
     const char16_t* expected;
+    // The name the new part is made under: the derived one, unless that is the old ticket's
+    // own (a part still to come may carry the old ticket); null for the unique names.
+    const char16_t* made;
 };
 
 class PrintTicketEditorNames : public PrintTicketEditorTest,
@@ -289,12 +292,11 @@ TEST_P(PrintTicketEditorNames, DerivesTheNameFromTheOldTicket) {
     CXString uri(u"left over");
     EXPECT_EQ(S_OK, editor->GetUriWithScopeSuffixAdded(ticket, uri, c.unique));
     EXPECT_EQ(Utf8(c.expected), Utf8(uri.GetString()));
-    if (!c.unique) {
-        // The editor's own ticket name is this one: the new part is made under it.
+    if (c.made) {
         PrintTicketXmlDocument* document = nullptr;
         ASSERT_EQ(S_OK, editor->TryToGetPointerToPrintTicketXmlDocument(&document));
         ASSERT_EQ(1u, m_writer->names.size());
-        EXPECT_EQ(Utf8(c.expected), Utf8(m_writer->names[0]));
+        EXPECT_EQ(Utf8(c.made), Utf8(m_writer->names[0]));
     }
 }
 
@@ -302,28 +304,36 @@ INSTANTIATE_TEST_SUITE_P(
     Table, PrintTicketEditorNames,
     testing::Values(
         NameCase{kPTPageScope, u"/Documents/1/Metadata/Page1_PT.xml", false, 1,
-                 u"/Documents/1/Metadata/Page1_PT_p.xml"},
+                 u"/Documents/1/Metadata/Page1_PT_p.xml", u"/Documents/1/Metadata/Page1_PT_p.xml"},
         NameCase{kPTDocumentScope, u"/Documents/1/Metadata/Page1_PT.xml", false, 1,
-                 u"/Documents/1/Metadata/Page1_PT_d.xml"},
-        NameCase{kPTJobScope, u"/Metadata/Job_PT.xml", false, 0, u"/Metadata/Job_PT.xml"},
-        NameCase{kPTJobScope, u"/Metadata/Doc1_PT_d.xml", false, 0, u"/Metadata/Doc1_PT_d_j.xml"},
-        NameCase{kPTJobScope, u"/Metadata/Page1_PT_p.xml", false, 0, u"/Metadata/Page1_PT_p_j.xml"},
-        NameCase{kPTPageScope, u"/Documents/1/Metadata/PT", false, 1,
+                 u"/Documents/1/Metadata/Page1_PT_d.xml", u"/Documents/1/Metadata/Page1_PT_d.xml"},
+        NameCase{kPTJobScope, u"/Metadata/Job_PT.xml", false, 0, u"/Metadata/Job_PT.xml",
+                 u"/Metadata/Job_PT_2.xml"},
+        NameCase{kPTJobScope, u"/Metadata/Doc1_PT_d.xml", false, 0, u"/Metadata/Doc1_PT_d_j.xml",
+                 u"/Metadata/Doc1_PT_d_j.xml"},
+        NameCase{kPTJobScope, u"/Metadata/Page1_PT_p.xml", false, 0, u"/Metadata/Page1_PT_p_j.xml",
+                 u"/Metadata/Page1_PT_p_j.xml"},
+        NameCase{kPTPageScope, u"/Documents/1/Metadata/PT", false, 1, u"/Documents/1/Metadata/PT_p",
                  u"/Documents/1/Metadata/PT_p"},
         NameCase{kPTPageScope, u"/Documents/1.0/Metadata/PT", false, 1,
-                 u"/Documents/1.0/Metadata/PT_p"},
-        NameCase{kPTPageScope, u"/Metadata/a.b.xml", false, 1, u"/Metadata/a.b_p.xml"},
+                 u"/Documents/1.0/Metadata/PT_p", u"/Documents/1.0/Metadata/PT_p"},
+        NameCase{kPTPageScope, u"/Metadata/a.b.xml", false, 1, u"/Metadata/a.b_p.xml",
+                 u"/Metadata/a.b_p.xml"},
         NameCase{kPTPageScope, u"/Documents/1/Metadata/Page1_PT_p.xml", false, 1,
-                 u"/Documents/1/Metadata/Page1_PT_p.xml"},
+                 u"/Documents/1/Metadata/Page1_PT_p.xml",
+                 u"/Documents/1/Metadata/Page1_PT_p_2.xml"},
         NameCase{kPTDocumentScope, u"/Documents/1/Metadata/Doc_PT_d.xml", false, 1,
-                 u"/Documents/1/Metadata/Doc_PT_d.xml"},
+                 u"/Documents/1/Metadata/Doc_PT_d.xml", u"/Documents/1/Metadata/Doc_PT_d_2.xml"},
+        NameCase{kPTDocumentScope, u"/Documents/1.0/Metadata/PT_d", false, 1,
+                 u"/Documents/1.0/Metadata/PT_d", u"/Documents/1.0/Metadata/PT_d_2"},
         NameCase{kPTPageScope, u"/Documents/1/Metadata/Page1_PT.xml", true, 3,
-                 u"/Documents/1/Metadata/Page1_PT_p_3_1a2b.xml"},
+                 u"/Documents/1/Metadata/Page1_PT_p_3_1a2b.xml", nullptr},
         NameCase{kPTPageScope, u"/Documents/1/Metadata/Page1_PT_p.xml", true, 3,
-                 u"/Documents/1/Metadata/Page1_PT_p_3_1a2b.xml"},
+                 u"/Documents/1/Metadata/Page1_PT_p_3_1a2b.xml", nullptr},
         NameCase{kPTDocumentScope, u"/Documents/2/Metadata/Document_PT.xml", true, 2,
-                 u"/Documents/2/Metadata/Document_PT_d_2_1a2b.xml"},
-        NameCase{kPTJobScope, u"/Metadata/Job_PT.xml", true, 0, u"/Metadata/Job_PT_6699.xml"}));
+                 u"/Documents/2/Metadata/Document_PT_d_2_1a2b.xml", nullptr},
+        NameCase{kPTJobScope, u"/Metadata/Job_PT.xml", true, 0, u"/Metadata/Job_PT_6699.xml",
+                 nullptr}));
 
 TEST_F(PrintTicketEditorTest, NameFailuresLeaveTheUriEmpty) {
     CComPtr<pipelinetest::PartTicket> ticket = Ticket(u"/T.xml");
@@ -429,6 +439,49 @@ TEST_F(PrintTicketEditorTest, AJobTicketRewrittenBeforeIsAttachedToTheSequence) 
     EXPECT_EQ(S_OK, editor.TryToSynchAndCommitThisPrintTicketWithMatchFromMap());
     ASSERT_EQ(1u, again->attached.size());
     EXPECT_EQ(m_writer->tickets[0].p, again->attached[0].p);
+}
+
+// Old tickets whose derived names meet, and names held by tickets the manager was handed,
+// give new parts of their own; parts sharing an old ticket (its name in any case) share its
+// rewrite. Each step: a page with the old ticket, and the name its ticket is made under, or
+// null when the page gets the rewrite made before for that ticket.
+TEST_F(PrintTicketEditorTest, NamesHeldInTheJobAreNeverTakenAgain) {
+    // The sequence passed on with a ticket named as a page's rewrite would be.
+    CComPtr<EditedSequence> sequence = WithTicket<EditedSequence>(Ticket(u"/M/P_p.xml"));
+    ASSERT_EQ(S_OK, m_manager.InitializeWithPrintTicket(sequence));
+    struct Step {
+        const char16_t* old;
+        const char16_t* made;
+        size_t sharesWith; // the step whose rewrite the page gets, when made is null
+    };
+    const Step steps[] = {
+        {u"/M/P.xml", u"/M/P_p_2.xml", 0},   {u"/M/T.xml", u"/M/T_p.xml", 0},
+        {u"/M/T_p.xml", u"/M/T_p_2.xml", 0}, {u"/M/t_P.XML", nullptr, 2},
+        {u"/M/T.xml", nullptr, 1},
+    };
+    std::vector<IPartPrintTicket*> attached;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(Utf8(step.old));
+        CComPtr<EditedPage> page = WithTicket<EditedPage>(Ticket(step.old));
+        PrintTicketEditor editor(m_writer, page, 1, m_manager);
+        PrintTicketXmlDocument* ticket = nullptr;
+        const size_t made = m_writer->names.size();
+        if (step.made) {
+            ASSERT_EQ(S_OK, editor.TryToGetPointerToPrintTicketXmlDocument(&ticket));
+            ASSERT_EQ(S_OK, editor.CommitChanges());
+            ASSERT_EQ(made + 1, m_writer->names.size());
+            EXPECT_EQ(Utf8(step.made), Utf8(m_writer->names.back()));
+        } else {
+            ASSERT_EQ(S_FALSE, editor.TryToGetPointerToPrintTicketXmlDocument(&ticket));
+            ASSERT_EQ(S_OK, editor.TryToSynchAndCommitThisPrintTicketWithMatchFromMap());
+            EXPECT_EQ(made, m_writer->names.size());
+        }
+        ASSERT_EQ(1u, page->attached.size());
+        attached.push_back(page->attached[0]);
+        if (!step.made) {
+            EXPECT_EQ(attached[step.sharesWith], attached.back());
+        }
+    }
 }
 
 // --- New empty tickets ---

@@ -5,10 +5,12 @@
 // option at that scope; MuPDF and libgxps render the output like the input, pixel for pixel.
 #include "tools/toolrunner.h"
 
+#include "filterutilities/xpsjobtestsupport.h"
 #include "sharedticketjob.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -61,13 +63,12 @@ std::vector<Listed> ListParts(const std::string& job) {
     return parts;
 }
 
-// The rewritten ticket's name: the scope's suffix before the extension.
+// The rewritten ticket's name: the scope's suffix before the extension. A job ticket named for
+// the job would keep its name, which its old ticket holds: it gets a counter.
 std::string Derived(const std::string& ticket, const std::string& kind) {
-    if (kind == "sequence") {
-        return ticket; // a job ticket named for the job keeps its name
-    }
     const size_t dot = ticket.rfind('.');
-    return ticket.substr(0, dot) + (kind == "page" ? "_p" : "_d") + ticket.substr(dot);
+    const char* suffix = kind == "sequence" ? "_2" : (kind == "page" ? "_p" : "_d");
+    return ticket.substr(0, dot) + suffix + ticket.substr(dot);
 }
 
 // Renders every page with MuPDF and, one fixed document at a time, with libgxps.
@@ -229,6 +230,251 @@ TEST_P(TicketFilterEndToEnd, OneRewrittenTicketPerSourceTicketAtEachScope) {
         }
     }
 }
+
+// --- Ticket names that meet ---
+
+// A structure part of a job and the ticket it is given.
+struct Wiring {
+    const char* part;
+    const char* ticket;
+};
+
+constexpr const char* kSequence = "/FixedDocumentSequence.fdseq";
+constexpr const char* kDocument = "/Documents/1/FixedDocument.fdoc";
+constexpr const char* kPage1 = "/Documents/1/Pages/1.fpage";
+constexpr const char* kPage2 = "/Documents/1/Pages/2.fpage";
+
+// Gives every structure part of a make-xps job the ticket the wiring names, in place of its
+// own. Each distinct ticket is a part of its own that says Portrait and carries its number in
+// order of first mention, so that a part's ticket tells which ticket it came from.
+constexpr char kRewire[] = R"(import re, sys, zipfile
+src = zipfile.ZipFile(sys.argv[1])
+items = [(i.filename, src.read(i.filename)) for i in src.infolist()]
+src.close()
+wiring = dict(a.split('=') for a in sys.argv[2:])
+numbers = {}
+for ticket in wiring.values():
+    numbers.setdefault(ticket, len(numbers) + 1)
+def rels(part):
+    folder, name = part.rsplit('/', 1)
+    return (folder + '/_rels/' + name + '.rels')[1:]
+ticket = ('<psf:PrintTicket xmlns:psf="http://schemas.microsoft.com/windows/2003/08/printing/'
+          'printschemaframework" xmlns:psk="http://schemas.microsoft.com/windows/2003/08/printing/'
+          'printschemakeywords" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" '
+          'xmlns:xsd="http://www.w3.org/2001/XMLSchema" version="1"><psf:Feature '
+          'name="psk:PageOrientation"><psf:Option name="psk:Portrait"/></psf:Feature>'
+          '<psf:ParameterInit name="psk:DocumentCopiesAllPages"><psf:Value '
+          'xsi:type="xsd:integer">%d</psf:Value></psf:ParameterInit></psf:PrintTicket>')
+with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as dst:
+    for name, data in items:
+        if name.endswith('_PT.xml'):
+            continue
+        if name.endswith('.rels'):
+            data = re.sub(rb'<Relationship [^>]*printticket[^>]*/>', b'', data)
+        for part, target in wiring.items():
+            if name == rels(part):
+                rel = ('<Relationship Id="T" Type="http://schemas.microsoft.com/xps/2005/06/'
+                       'printticket" Target="%s"/>' % target)
+                data = data.replace(b'</Relationships>', rel.encode() + b'</Relationships>')
+        dst.writestr(name, data)
+    for target, n in numbers.items():
+        dst.writestr(target[1:], ticket % n)
+)";
+
+void Rewire(const ScratchFolder& folder, const std::string& path,
+            const std::vector<Wiring>& wiring) {
+    const std::string script = folder.Path("rewire.py");
+    WriteFile(script, kRewire);
+    std::string command = "python3 '" + script + "' '" + path + "'";
+    for (const Wiring& w : wiring) {
+        command += std::string(" '") + w.part + "=" + w.ticket + "'";
+    }
+    ASSERT_EQ(0, Shell(command)) << command;
+}
+
+// A structure part of a job as our reader reads it: its name, and its ticket's name and bytes.
+struct PartTicket {
+    std::string part;
+    std::string ticket;
+    std::string bytes;
+};
+
+template <class Part>
+void AddTicketOf(Part* part, std::vector<PartTicket>& tickets) {
+    PartTicket read;
+    CComBSTR uri;
+    EXPECT_EQ(S_OK, part->GetUri(&uri));
+    read.part = xpsjob::Narrow(uri);
+    CComPtr<IPartPrintTicket> ticket;
+    if (part->GetPrintTicket(&ticket) == S_OK && ticket) {
+        read.ticket = xpsjob::UriOf(ticket);
+        read.bytes = xpsjob::ReadAll(ticket);
+    }
+    tickets.push_back(read);
+}
+
+std::vector<PartTicket> ReadTickets(const std::string& job) {
+    std::vector<PartTicket> tickets;
+    CComPtr<IXpsDocumentProvider> reader = xpsjob::OpenReader(job);
+    for (CComPtr<IUnknown> part; reader && reader->GetXpsPart(&part) == S_OK && part;
+         part.Release()) {
+        if (CComPtr<IFixedDocumentSequence> sequence; SUCCEEDED(part.QueryInterface(&sequence))) {
+            AddTicketOf(sequence.p, tickets);
+        } else if (CComPtr<IFixedDocument> document; SUCCEEDED(part.QueryInterface(&document))) {
+            AddTicketOf(document.p, tickets);
+        } else if (CComPtr<IFixedPage> page; SUCCEEDED(part.QueryInterface(&page))) {
+            AddTicketOf(page.p, tickets);
+        }
+    }
+    return tickets;
+}
+
+struct NamesCase {
+    const char* name;
+    const char* job;                 // make-xps
+    std::vector<Wiring> wiring;      // every structure part of the job
+    std::vector<std::string> scopes; // edited: job, document, page
+};
+
+void PrintTo(const NamesCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+std::string ScopeOf(const std::string& part) {
+    const std::string extension = part.substr(part.rfind('.'));
+    return extension == ".fdseq" ? "job" : (extension == ".fdoc" ? "document" : "page");
+}
+
+class TicketFilterNames : public ::testing::TestWithParam<NamesCase> {};
+
+// Through the ticket filter and the package writer: the job is written, every part's ticket
+// came from its own old ticket and holds the edits of its scope (the parts of a scope not
+// edited keep their old ticket as it was), and the parts of an edited scope that shared an old
+// ticket share one rewrite, while no two different tickets share a name.
+TEST_P(TicketFilterNames, EveryPartKeepsItsOwnTicket) {
+    const NamesCase& c = GetParam();
+    ScratchFolder folder;
+    const std::string in = folder.Path("in.xps");
+    ASSERT_EQ(0, Shell(std::string("python3 '" XPSTEST_MAKE_XPS "' '") + in + "' " + c.job +
+                       " --page-tickets every"));
+    Rewire(folder, in, c.wiring);
+    const std::vector<PartTicket> source = ReadTickets(in);
+    ASSERT_EQ(c.wiring.size(), source.size());
+
+    std::string settings;
+    for (const std::string& scope : c.scopes) {
+        settings +=
+            (settings.empty() ? "" : ",") + std::string("PageOrientation=Landscape@") + scope;
+    }
+    const std::string out = folder.Path("out.xps");
+    const ToolRun run = RunFilterutil({"run", "--filter", "ticket:" + settings, in, out});
+    ASSERT_EQ(0, run.status) << run.err;
+
+    const std::vector<PartTicket> written = ReadTickets(out);
+    ASSERT_EQ(source.size(), written.size());
+    std::map<std::string, std::string> rewriteOf; // scope and old ticket: the rewrite's name
+    std::map<std::string, std::string> bytesOf;   // every ticket name written: its bytes
+    for (size_t i = 0; i < source.size(); ++i) {
+        const PartTicket& before = source[i];
+        const PartTicket& after = written[i];
+        SCOPED_TRACE(before.part + " with " + before.ticket);
+        ASSERT_EQ(before.part, after.part);
+        ASSERT_FALSE(after.ticket.empty());
+        const size_t number = before.bytes.find("xsd:integer");
+        ASSERT_NE(std::string::npos, number);
+        const std::string marker =
+            before.bytes.substr(number, before.bytes.find("</psf:Value>", number) - number);
+        EXPECT_NE(std::string::npos, after.bytes.find(marker)) << "another part's ticket\n"
+                                                               << after.bytes;
+        const std::string scope = ScopeOf(before.part);
+        const bool edited = std::find(c.scopes.begin(), c.scopes.end(), scope) != c.scopes.end();
+        if (!edited) {
+            EXPECT_EQ(before.ticket, after.ticket);
+            EXPECT_EQ(before.bytes, after.bytes);
+        } else {
+            EXPECT_NE(std::string::npos, after.bytes.find("psk:Landscape")) << after.bytes;
+            EXPECT_NE(before.ticket, after.ticket);
+            const auto [known, first] =
+                rewriteOf.emplace(scope + " " + before.ticket, after.ticket);
+            EXPECT_EQ(known->second, after.ticket) << "parts sharing a ticket share its rewrite";
+        }
+        const auto [named, fresh] = bytesOf.emplace(after.ticket, after.bytes);
+        EXPECT_EQ(named->second, after.bytes) << "two tickets under one name";
+    }
+}
+
+constexpr const char* kOneDocument = "--documents 1 --pages 2";
+constexpr const char* kJobTicket = "/Metadata/Job_PT.xml";
+constexpr const char* kDocumentTicket = "/Documents/1/Metadata/Document_PT.xml";
+
+INSTANTIATE_TEST_SUITE_P(
+    Collisions, TicketFilterNames,
+    ::testing::Values(NamesCase{"TheJobTicketAlsoOnAPage",
+                                kOneDocument,
+                                {{kSequence, kJobTicket},
+                                 {kDocument, kDocumentTicket},
+                                 {kPage1, kJobTicket},
+                                 {kPage2, "/Documents/1/Metadata/Page2_PT.xml"}},
+                                {"job"}},
+                      NamesCase{"APageNamedTicketAlsoOnItsDocument",
+                                kOneDocument,
+                                {{kSequence, kJobTicket},
+                                 {kDocument, "/Documents/1/Metadata/Page_PT_p.xml"},
+                                 {kPage1, "/Documents/1/Metadata/Page_PT_p.xml"},
+                                 {kPage2, "/Documents/1/Metadata/Page_PT_p.xml"}},
+                                {"page"}},
+                      NamesCase{"ADocumentNamedTicketAlsoOnTheJob",
+                                kOneDocument,
+                                {{kSequence, "/Metadata/Doc_PT_d.xml"},
+                                 {kDocument, "/Metadata/Doc_PT_d.xml"},
+                                 {kPage1, "/Documents/1/Metadata/Page1_PT.xml"},
+                                 {kPage2, "/Documents/1/Metadata/Page2_PT.xml"}},
+                                {"document"}},
+                      NamesCase{"ATicketAndOneNamedAsItsRewrite",
+                                kOneDocument,
+                                {{kSequence, kJobTicket},
+                                 {kDocument, kDocumentTicket},
+                                 {kPage1, "/Documents/1/Metadata/T.xml"},
+                                 {kPage2, "/Documents/1/Metadata/T_p.xml"}},
+                                {"page"}},
+                      NamesCase{"ATicketNamedAsTheRewriteOfALaterOne",
+                                kOneDocument,
+                                {{kSequence, kJobTicket},
+                                 {kDocument, kDocumentTicket},
+                                 {kPage1, "/Documents/1/Metadata/T_p.xml"},
+                                 {kPage2, "/Documents/1/Metadata/T.xml"}},
+                                {"page"}},
+                      NamesCase{"AJobTicketNamedAsAPagesRewrite",
+                                kOneDocument,
+                                {{kSequence, "/Documents/1/Metadata/P_p.xml"},
+                                 {kDocument, kDocumentTicket},
+                                 {kPage1, "/Documents/1/Metadata/P.xml"},
+                                 {kPage2, "/Documents/1/Metadata/P.xml"}},
+                                {"page"}},
+                      NamesCase{"RewritesOfTwoScopesMeet",
+                                kOneDocument,
+                                {{kSequence, kJobTicket},
+                                 {kDocument, "/Documents/1/Metadata/X_p.xml"},
+                                 {kPage1, "/Documents/1/Metadata/X.xml"},
+                                 {kPage2, "/Documents/1/Metadata/X_p.xml"}},
+                                {"document", "page"}},
+                      NamesCase{
+                          "APageTicketNamedAsALaterDocumentsRewrite",
+                          "--documents 2 --pages 1",
+                          {{kSequence, kJobTicket},
+                           {kDocument, kDocumentTicket},
+                           {kPage1, "/Documents/2/Metadata/D_d.xml"},
+                           {"/Documents/2/FixedDocument.fdoc", "/Documents/2/Metadata/D.xml"},
+                           {"/Documents/2/Pages/1.fpage", "/Documents/2/Metadata/Page1_PT.xml"}},
+                          {"document"}},
+                      NamesCase{"OneTicketForEveryPart",
+                                kOneDocument,
+                                {{kSequence, kJobTicket},
+                                 {kDocument, kJobTicket},
+                                 {kPage1, kJobTicket},
+                                 {kPage2, kJobTicket}},
+                                {"job", "document", "page"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(Jobs, TicketFilterEndToEnd,
                          ::testing::Values(TicketJob{"SharedByEveryPage", "every", true},

@@ -143,6 +143,21 @@ public:
         box.yOffset = record.yOffset;
         return box;
     }
+    // The box a picture of that size (1/96 inch at the picture's own resolution) is drawn in:
+    // times the record's scale, centred on the record's page, moved by its offsets.
+    Box Picture(const std::u16string& settings, double width, double height) {
+        CXString text(settings);
+        HRESULT status = E_FAIL;
+        const WatermarkData& record = view_.ParseWatermarkData(&text, nullptr, &status);
+        EXPECT_EQ(S_OK, status);
+        EXPECT_EQ(WatermarkData::Image, record.type);
+        Box box;
+        box.width = width * record.imageScale;
+        box.height = height * record.imageScale;
+        box.left = (record.pageWidth - box.width) / 2 + record.xOffset;
+        box.top = (record.pageHeight - box.height) / 2 + record.yOffset;
+        return box;
+    }
     Box Annotation(const std::u16string& line) {
         CXString text(line);
         ByteBuffer unused;
@@ -567,6 +582,233 @@ TEST(WatermarkFilter, ADateStampIsFormedAgainWhenTheSecondChanges) {
     }
     EXPECT_EQ(texts[0], texts[1]);
     EXPECT_EQ(texts[2], texts[3]);
+}
+
+// A copy of the font GDI matches for Arial, under another family name of the same length and
+// with the embedding its licence permits (OS/2 fsType) set; then the fonts fontconfig finds
+// for a child given FONTCONFIG_FILE: the system's and the copy.
+constexpr char kLicensedFont[] = R"(import struct, subprocess, sys
+folder, family, fs_type = sys.argv[1], sys.argv[2], int(sys.argv[3], 0)
+source = subprocess.run(['fc-match', '-f', '%{file}', 'Arial'], check=True,
+                        capture_output=True).stdout.decode()
+font = bytearray(open(source, 'rb').read())
+old = b'Liberation Sans'
+assert len(family) == len(old) and font.count(old) > 0
+font = font.replace(old, family.encode()).replace(old.decode().encode('utf-16-be'),
+                                                  family.encode('utf-16-be'))
+for i in range(struct.unpack('>H', font[4:6])[0]):
+    tag, _, offset, _ = struct.unpack('>4sIII', font[12 + 16 * i:28 + 16 * i])
+    if tag == b'OS/2':
+        font[offset + 8:offset + 10] = struct.pack('>H', fs_type)
+open(folder + '/licensed.ttf', 'wb').write(font)
+open(folder + '/fonts.conf', 'w').write(
+    '<?xml version="1.0"?><fontconfig><include ignore_missing="yes">/etc/fonts/fonts.conf'
+    '</include><dir>%s</dir><cachedir>%s/cache</cachedir></fontconfig>' % (folder, folder))
+)";
+
+constexpr char kFontParts[] = R"(import sys, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+rels = {n: z.read(n).decode() for n in z.namelist() if n.endswith('.rels')}
+for n in z.namelist():
+    if n.startswith('Resources/Fonts/') and not n.endswith('/Font0.ttf'):
+        def naming(kind, where):
+            return sum(1 for k, v in rels.items() if where in k and
+                       kind + '" Target="/' + n + '"' in v)
+        copy = sys.argv[2].encode('utf-16-be') in z.read(n)
+        print(n.rsplit('.', 1)[1], 'copy' if copy else 'default',
+              naming('required-resource', '/Pages/'), naming('restricted-font', 'FixedDocument'))
+)";
+
+// What a watermark drawn with a font of each licence puts in the package: a font that may not be
+// embedded is not (the default face draws in its place, and the filter says why); a font for
+// print and preview embedding is a restricted font, obfuscated in either flavour and named by a
+// restricted-font relationship from the fixed document; an editable one is embedded plainly.
+TEST(WatermarkFilter, FontsAreEmbeddedAsTheirLicencesAllow) {
+    struct Case {
+        const char* name;
+        const char* family; // as long as "Liberation Sans"
+        const char* fsType;
+        bool embedded;   // the copy, as opposed to the default face
+        bool restricted; // obfuscated and named from the document
+    };
+    const Case cases[] = {
+        {"restricted licence", "Restricted Sans", "0x0002", false, false},
+        {"bitmap embedding only", "Bitmapping Sans", "0x0200", false, false},
+        {"print and preview", "Previewing Sans", "0x0004", true, true},
+        {"editable", "Editable A Sans", "0x0008", true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder folder;
+        const std::string font = folder.Path("");
+        WriteFile(folder.Path("licensed.py"), kLicensedFont);
+        ASSERT_EQ(0, Shell("python3 '" + folder.Path("licensed.py") + "' '" + font + "' '" +
+                           c.family + "' " + c.fsType));
+        const std::string in = folder.Path("in.xps");
+        const std::string out = folder.Path("out.xps");
+        MakeJob(in, "--openxps --documents 2 --pages 2");
+        ToolSetting setting;
+        const std::string configuration = folder.Path("fonts.conf");
+        setting.beforeExec = [&] {
+            ::setenv("FONTCONFIG_FILE", configuration.c_str(), 1);
+            ::setenv("FILTERUTILITIES_DEBUG", "1", 1);
+        };
+        const ToolRun run = RunFilterutil(
+            {"run", "--printer", kPrinter, "--filter",
+             std::string("watermark:settings=<Type>0</Type><KldWmText>DRAFT</KldWmText>"
+                         "<FontFace>") +
+                 c.family + "</FontFace>",
+             in, out},
+            setting);
+        ASSERT_EQ(0, run.status) << run.err;
+        EXPECT_EQ(!c.embedded, run.err.find("may not be embedded") != std::string::npos) << run.err;
+
+        // Each font part: its extension, whether it is the copy, how many pages name it as a
+        // required resource and how many fixed documents as a restricted font.
+        WriteFile(folder.Path("fonts.py"), kFontParts);
+        const std::string report = folder.Path("report.txt");
+        ASSERT_EQ(0, Shell("python3 '" + folder.Path("fonts.py") + "' '" + out + "' '" + c.family +
+                           "' > '" + report + "'"));
+        const std::string parts = ReadFile(report);
+        const std::string expected = std::string(c.restricted ? "odttf" : "ttf") +
+                                     (c.embedded ? " copy" : " default") + " 4 " +
+                                     (c.restricted ? "2" : "0") + "\n";
+        EXPECT_EQ(expected, parts);
+    }
+}
+
+// Pictures made for the image watermarks: a PNG written here (8-bit RGB, its resolution in a
+// pHYs chunk) and a JPEG drawn by Ghostscript (its resolution in the JFIF header).
+constexpr char kPng[] = R"(import struct, sys, zlib
+path, width, height, dpi = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), float(sys.argv[4])
+rows = b''.join(b'\x00' + bytes([200, 30, 30]) * width for _ in range(height))
+def chunk(kind, data):
+    return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+perMetre = round(dpi / 0.0254)
+open(path, 'wb').write(b'\x89PNG\r\n\x1a\n' +
+    chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, 8, 2, 0, 0, 0)) +
+    chunk(b'pHYs', struct.pack('>IIB', perMetre, perMetre, 1)) +
+    chunk(b'IDAT', zlib.compress(rows)) + chunk(b'IEND', b''))
+)";
+
+// ASCII text (the scratch folder's paths) as UTF-16 and back.
+std::u16string Utf16(const std::string& text) {
+    return std::u16string(text.begin(), text.end());
+}
+std::string Utf8Of(const std::u16string& text) {
+    return std::string(text.begin(), text.end());
+}
+
+struct PictureCase {
+    const char* name;
+    const char* file; // named against its kind: the signature tells
+    int width, height;
+    double dpi;
+    const char* scale; // the settings' Scale, in tenths of a millimetre to the inch
+    const char* extension;
+};
+
+void PrintTo(const PictureCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ImageWatermark : public ::testing::TestWithParam<PictureCase> {
+protected:
+    void SetUp() override { ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)); }
+    void TearDown() override { CoUninitialize(); }
+};
+
+// An image watermark on every page of a job: MuPDF draws each page changed only inside the
+// picture's box; the picture is one part, of its kind, named by every page.
+TEST_P(ImageWatermark, IsDrawnInItsBoxFromOnePart) {
+    const PictureCase& c = GetParam();
+    ScratchFolder folder;
+    const std::string image = folder.Path(c.file);
+    if (std::string(c.extension) == "png") {
+        WriteFile(folder.Path("png.py"), kPng);
+        ASSERT_EQ(0, Shell("python3 '" + folder.Path("png.py") + "' '" + image + "' " +
+                           std::to_string(c.width) + " " + std::to_string(c.height) + " " +
+                           std::to_string(c.dpi)));
+    } else {
+        ASSERT_EQ(0,
+                  Shell("gs -q -dSAFER -dNOPAUSE -dBATCH -sDEVICE=jpeg -r" +
+                        std::to_string(static_cast<int>(c.dpi)) + " -g" + std::to_string(c.width) +
+                        "x" + std::to_string(c.height) + " -sOutputFile='" + image +
+                        "' -c '0.8 0.1 0.1 setrgbcolor 0 0 1000 1000 rectfill showpage'"))
+            << "is Ghostscript installed?";
+    }
+    const std::u16string settings = u"<Type>2</Type><ImageFile>" + Utf16(image) +
+                                    u"</ImageFile><Density>70</Density><XOffset>20</XOffset>"
+                                    u"<YOffset>-10</YOffset>" +
+                                    Utf16(c.scale);
+    const std::string in = folder.Path("in.xps");
+    const std::string out = folder.Path("out.xps");
+    MakeJob(in, "--documents 2 --pages 2");
+    const ToolRun run =
+        RunFilterutil({"run", "--printer", kPrinter, "--ticket", DefaultTicketPath(), "--filter",
+                       "watermark:settings=" + Utf8Of(settings), in, out});
+    ASSERT_EQ(0, run.status) << run.err;
+
+    Records records;
+    const Box box = records.Picture(settings, c.width * 96.0 / c.dpi, c.height * 96.0 / c.dpi);
+    ExpectChangesOnlyInside(Draw(folder, in, "in"), Draw(folder, out, "out"), {box});
+
+    const ToolRun list = RunFilterutil({"xps", "list", out});
+    ASSERT_EQ(0, list.status) << list.err;
+    const std::regex part(std::string("/Resources/Images/[0-9A-F-]{36}\\.") + c.extension + " ");
+    std::set<std::string> names;
+    int named = 0;
+    for (auto m = std::sregex_iterator(list.out.begin(), list.out.end(), part);
+         m != std::sregex_iterator(); ++m, ++named) {
+        names.insert(m->str());
+    }
+    EXPECT_EQ(1u, names.size()) << list.out;
+    EXPECT_EQ(4, named) << list.out;
+    const std::string entries = folder.Path("entries.txt");
+    ASSERT_EQ(0, Shell("python3 -c 'import sys, zipfile; print(sum(n.startswith(\"Resources/"
+                       "Images/\") for n in zipfile.ZipFile(sys.argv[1]).namelist()))' '" +
+                       out + "' > '" + entries + "'"));
+    EXPECT_EQ("1\n", ReadFile(entries)) << "the picture is stored once";
+}
+
+INSTANTIATE_TEST_SUITE_P(Pictures, ImageWatermark,
+                         ::testing::Values(PictureCase{"Png", "picture.jpg", 60, 40, 150,
+                                                       "<Scale>508</Scale>", "png"},
+                                           PictureCase{"Jpeg", "picture", 80, 50, 72, "", "jpg"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// An image file that cannot be drawn (missing, not a picture, a folder) leaves every page as it
+// came; the filter says why once, and the job goes on.
+TEST(WatermarkFilter, AnImageThatCannotBeDrawnLeavesThePages) {
+    ScratchFolder folder;
+    WriteFile(folder.Path("text.png"), "not a picture at all");
+    std::filesystem::create_directory(folder.Path("folder.png"));
+    const std::string in = folder.Path("in.xps");
+    MakeJob(in, "--pages 3");
+    for (const char* file : {"missing.png", "text.png", "folder.png"}) {
+        SCOPED_TRACE(file);
+        const std::string out = folder.Path("out.xps");
+        ToolSetting setting;
+        setting.beforeExec = [] { ::setenv("FILTERUTILITIES_DEBUG", "1", 1); };
+        const ToolRun run = RunFilterutil(
+            {"run", "--printer", kPrinter, "--filter",
+             "watermark:settings=<Type>2</Type><ImageFile>" + folder.Path(file) + "</ImageFile>",
+             in, out},
+            setting);
+        ASSERT_EQ(0, run.status) << run.err;
+        const size_t said = run.err.find("cannot be drawn");
+        ASSERT_NE(std::string::npos, said) << run.err;
+        EXPECT_EQ(said, run.err.rfind("cannot be drawn")) << "said more than once\n" << run.err;
+        const ToolRun after = RunFilterutil({"xps", "list", out});
+        EXPECT_EQ(std::string::npos, after.out.find("/Resources/Images/")) << after.out;
+        const std::string pages = folder.Path("pages.txt");
+        ASSERT_EQ(0, Shell("python3 -c 'import sys, zipfile\n"
+                           "a, b = (zipfile.ZipFile(p) for p in sys.argv[1:])\n"
+                           "names = [n for n in a.namelist() if n.endswith(\".fpage\")]\n"
+                           "print(len(names), all(a.read(n) == b.read(n) for n in names))' '" +
+                           in + "' '" + out + "' > '" + pages + "'"));
+        EXPECT_EQ("3 True\n", ReadFile(pages));
+    }
 }
 
 // The module, named in a pipeline configuration file, draws the job's own settings text: its

@@ -122,7 +122,7 @@ TEST(WatermarkFontTest, AFontFileIsEmbeddedAsGdiHandsItOut) {
     EXPECT_EQ(file, font.Bytes());
     EXPECT_EQ(400, font.WeightClass());
     EXPECT_FALSE(font.Italic());
-    EXPECT_FALSE(font.RestrictedLicence());
+    EXPECT_EQ(Xps_Restricted_Font_Installable, font.Restriction());
     // A name of its own for each form, one GUID for both.
     const std::u16string plain = font.PartName(false);
     const std::u16string obfuscated = font.PartName(true);
@@ -133,6 +133,25 @@ TEST(WatermarkFontTest, AFontFileIsEmbeddedAsGdiHandsItOut) {
     WatermarkFont other;
     ASSERT_EQ(S_OK, WatermarkFont::Load(SourceOver(file, 0), &other));
     EXPECT_NE(plain, other.PartName(false));
+}
+
+// The embedding a licence permits: of several usage bits the least restrictive; a font for
+// bitmap embedding only may not have its outlines embedded, whatever else it says.
+TEST(WatermarkFontTest, TheLicenceSaysWhatEmbeddingIsPermitted) {
+    const struct {
+        uint16_t fsType;
+        EXpsFontRestriction expected;
+    } cases[] = {
+        {0x0000, Xps_Restricted_Font_Installable},  {0x0002, Xps_Restricted_Font_NoEmbedding},
+        {0x0004, Xps_Restricted_Font_PreviewPrint}, {0x0008, Xps_Restricted_Font_Editable},
+        {0x0006, Xps_Restricted_Font_PreviewPrint}, {0x000E, Xps_Restricted_Font_Editable},
+        {0x0100, Xps_Restricted_Font_Installable},  {0x0208, Xps_Restricted_Font_NoEmbedding},
+        {0x0001, Xps_Restricted_Font_Installable},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fsType);
+        EXPECT_EQ(c.expected, WatermarkFont::RestrictionOf(c.fsType));
+    }
 }
 
 TEST(WatermarkFontTest, AFontOfACollectionIsMadeStandalone) {

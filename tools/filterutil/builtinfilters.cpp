@@ -124,6 +124,28 @@ protected:
     }
 
 private:
+    bool Wanted(EPrintTicketScope scope) const {
+        for (const TicketSetting& setting : *m_settings) {
+            if (setting.scope == scope) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // A page sent on as it came sends its ticket too: no rewritten ticket of a document still
+    // to come may take that name. (Sequences and documents are shown to the manager, which
+    // notes theirs.)
+    void NoteTicketPassedOn(IFixedPage* page) {
+        CComPtr<IPartPrintTicket> ticket;
+        CComBSTR uri;
+        if (page->GetPrintTicket(&ticket) == S_OK && ticket && SUCCEEDED(ticket->GetUri(&uri))) {
+            m_printTicketManager.GetPrintTicketPartNames().Use(
+                std::u16string_view(uri.m_str ? uri.m_str : u"", uri.Length()));
+        }
+    }
+    void NoteTicketPassedOn(IUnknown*) {}
+
     std::unique_ptr<PrintTicketEditor> Editor(IFixedDocumentSequence* sequence, UINT) {
         return std::make_unique<PrintTicketEditor>(m_xpsWriter, sequence, m_printTicketManager);
     }
@@ -137,12 +159,11 @@ private:
 
     template <class Part>
     HRESULT Rewrite(EPrintTicketScope scope, Part* part, UINT number) {
-        bool wanted = false;
-        for (const TicketSetting& setting : *m_settings) {
-            wanted = wanted || setting.scope == scope;
-        }
-        if (!wanted) {
-            return S_OK;
+        if (!Wanted(scope)) {
+            return Guarded([&]() -> HRESULT {
+                NoteTicketPassedOn(part);
+                return S_OK;
+            });
         }
         return Guarded([&]() -> HRESULT {
             const std::unique_ptr<PrintTicketEditor> editor = Editor(part, number);

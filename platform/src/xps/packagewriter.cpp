@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 namespace platform::xps {
@@ -171,6 +172,7 @@ public:
                     rels += Relationship(
                         resource.restricted ? "restricted-font" : "required-resource", name);
                 }
+                NameRestrictedFont(resource.part, name);
             }
             if (state->ticket) {
                 const std::string& name = WritePart(state->ticket);
@@ -258,7 +260,8 @@ private:
         std::string uri;
         std::string contentType;
         std::string relationships;
-        TextChunks pageReferences; // PageContent elements of a document
+        TextChunks pageReferences;             // PageContent elements of a document
+        std::set<std::string> restrictedFonts; // named from a document, folded
     };
 
     // Runs one step of the job; after a failure the job is dead and its file gone.
@@ -308,6 +311,18 @@ private:
             structure.relationships += Relationship("printticket", WritePart(ticket));
         }
         return structure;
+    }
+
+    // A restricted font (one whose licence allows print and preview only) is named by a
+    // restricted-font relationship from the fixed document whose pages use it, once; the pages
+    // name it as a required resource like any font.
+    void NameRestrictedFont(IUnknown* part, const std::string& name) {
+        const PartCore* core = CoreOf(part);
+        if (core && core->kind == PartKind::Font &&
+            core->fontRestriction == Xps_Restricted_Font_PreviewPrint &&
+            document_->restrictedFonts.insert(FoldPartName(name)).second) {
+            document_->relationships += Relationship("restricted-font", name);
+        }
     }
 
     void FinishDocument() {

@@ -192,10 +192,13 @@ public:
     XpsDocumentState* STDMETHODCALLTYPE Document() override { return nullptr; }
 };
 
-template <class Interface>
-class PartObject : public com::Object<PartObject<Interface>, Interface, IXpsPartInfo, NoInternals> {
+// Interface first, then the interfaces it extends below IPartBase (Bases).
+template <class Interface, class... Bases>
+class PartObject
+    : public com::Object<PartObject<Interface, Bases...>, Interface, IXpsPartInfo, NoInternals> {
 public:
-    using Interfaces = com::InterfaceTable<Interface, IPartBase, IXpsPartInfo, IXpsObjectInternal>;
+    using Interfaces =
+        com::InterfaceTable<Interface, Bases..., IPartBase, IXpsPartInfo, IXpsObjectInternal>;
 
     explicit PartObject(PartCore core) : core_(std::move(core)) {}
 
@@ -255,9 +258,27 @@ protected:
     PartCore core_;
 };
 
-class FontPart final : public PartObject<IPartFont> {
+class FontPart final : public PartObject<IPartFont2, IPartFont> {
 public:
     using PartObject::PartObject;
+    HRESULT STDMETHODCALLTYPE GetFontRestriction(EXpsFontRestriction* restriction) override {
+        if (!restriction) {
+            return E_POINTER;
+        }
+        *restriction = core_.fontRestriction;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetFontRestriction(EXpsFontRestriction restriction) override {
+        switch (restriction) {
+        case Xps_Restricted_Font_Installable:
+        case Xps_Restricted_Font_NoEmbedding:
+        case Xps_Restricted_Font_PreviewPrint:
+        case Xps_Restricted_Font_Editable:
+            core_.fontRestriction = restriction;
+            return S_OK;
+        }
+        return E_INVALIDARG;
+    }
     HRESULT STDMETHODCALLTYPE GetFontProperties(BSTR* contentType,
                                                 EXpsFontOptions* options) override {
         if (!options) {
@@ -558,7 +579,7 @@ IUnknown* MakePart(PartKind kind, std::string uri, std::string contentType,
     }
     switch (kind) {
     case PartKind::Font:
-        return static_cast<IPartFont*>(Make<FontPart>(std::move(core)));
+        return static_cast<IPartFont2*>(Make<FontPart>(std::move(core)));
     case PartKind::Image:
         return static_cast<IPartImage*>(Make<ImagePart>(std::move(core)));
     case PartKind::Thumbnail:
@@ -618,7 +639,7 @@ HRESULT NewEmptyPart(const WCHAR* uri, REFIID iid, void** part, IPrintWriteStrea
     } else if (IsEqualIID(iid, IID_IPartPrintTicket)) {
         kind = PartKind::PrintTicket;
         contentType = kTicketContentType;
-    } else if (IsEqualIID(iid, IID_IPartFont)) {
+    } else if (IsEqualIID(iid, IID_IPartFont) || IsEqualIID(iid, IID_IPartFont2)) {
         kind = PartKind::Font;
         contentType = "application/vnd.ms-opentype";
     } else if (IsEqualIID(iid, IID_IPartImage)) {

@@ -44,6 +44,9 @@ struct PartCore {
     EXpsCompressionOptions compression = Compression_Normal;
     EXpsCompressionOptions readCompression = Compression_Normal; // as the package stored it
     EXpsFontOptions fontOptions = Font_Normal;
+    // A font whose permission is Xps_Restricted_Font_PreviewPrint is a restricted font: the
+    // writer names it from the fixed document that uses it by a restricted-font relationship.
+    EXpsFontRestriction fontRestriction = Xps_Restricted_Font_Installable;
     // A part that passes unchanged keeps its stored bytes.
     const PackagePartContent* Unchanged() const;
 };
