@@ -143,15 +143,7 @@ HRESULT PrintTicketEditor::GetUriWithScopeSuffixAdded(IPartPrintTicket* ticket, 
         return hr;
     }
     const std::u16string_view whole(name.m_str ? name.m_str : u"", name.Length());
-    // The extension is the last segment's: a dot in a folder name is part of the folder.
-    const size_t lastSlash = whole.rfind(u'/');
-    const size_t segment = lastSlash == std::u16string_view::npos ? 0 : lastSlash + 1;
-    size_t dot = whole.rfind(u'.');
-    if (dot == std::u16string_view::npos || dot < segment) {
-        dot = whole.size();
-    }
-    const std::u16string_view base = whole.substr(0, dot);
-    const std::u16string_view extension = whole.substr(dot);
+    const auto [base, extension] = PrintTicketPartNames::SplitExtension(whole);
     const std::u16string_view suffix = ScopeSuffix(m_scope, whole);
 
     std::u16string made(base);

@@ -26,6 +26,17 @@ std::u16string Decimal(unsigned value) {
 
 } // namespace
 
+PrintTicketPartNames::StemAndExtension
+PrintTicketPartNames::SplitExtension(std::u16string_view name) {
+    const size_t lastSlash = name.rfind(u'/');
+    const size_t segment = lastSlash == std::u16string_view::npos ? 0 : lastSlash + 1;
+    size_t dot = name.rfind(u'.');
+    if (dot == std::u16string_view::npos || dot < segment) {
+        dot = name.size();
+    }
+    return {name.substr(0, dot), name.substr(dot)};
+}
+
 void PrintTicketPartNames::Use(std::u16string_view name) {
     if (!name.empty()) {
         m_used.insert(Folded(name));
@@ -39,14 +50,7 @@ bool PrintTicketPartNames::InUse(std::u16string_view name) const {
 std::u16string PrintTicketPartNames::Choose(std::u16string_view wanted) {
     std::u16string name(wanted);
     if (InUse(name)) {
-        const size_t lastSlash = wanted.rfind(u'/');
-        const size_t segment = lastSlash == std::u16string_view::npos ? 0 : lastSlash + 1;
-        size_t dot = wanted.rfind(u'.');
-        if (dot == std::u16string_view::npos || dot < segment) {
-            dot = wanted.size();
-        }
-        const std::u16string_view stem = wanted.substr(0, dot);
-        const std::u16string_view extension = wanted.substr(dot);
+        const auto [stem, extension] = SplitExtension(wanted);
         // At most one counter per name in use is taken before a free one turns up.
         for (unsigned n = 2; InUse(name); ++n) {
             name.assign(stem);

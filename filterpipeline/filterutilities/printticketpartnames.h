@@ -31,6 +31,14 @@
 
 class FILTERUTILITIES_API PrintTicketPartNames {
 public:
+    // A part name split before its extension, the last segment's last dot ("/a.b/T" has none,
+    // so a dot in a folder name stays in the stem); the extension keeps its dot.
+    struct StemAndExtension {
+        std::u16string_view stem;
+        std::u16string_view extension;
+    };
+    static StemAndExtension SplitExtension(std::u16string_view name);
+
     void Use(std::u16string_view name);
     bool InUse(std::u16string_view name) const;
     std::u16string Choose(std::u16string_view wanted);

@@ -103,8 +103,8 @@ protected:
 };
 
 const char kXpsNamespace[] = "http://schemas.microsoft.com/xps/2005/06";
-// The five special characters, and two characters outside the Basic Multilingual Plane: one
-// written as UTF-8, one as a character reference.
+// The five characters XML escapes (& < > " '), and two characters outside the Basic
+// Multilingual Plane: one written as UTF-8, one as a character reference.
 const char kSpecialText[] =
     "{}&lt;AT&amp;T&gt; &quot;q&quot; &apos;a&apos; \xF0\x9D\x84\x9E&#x1F600;";
 

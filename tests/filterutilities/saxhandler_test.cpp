@@ -163,7 +163,7 @@ TEST(CSaxHandler, AppendsTextAsUtf8EscapedOrAsItStands) {
     }
 }
 
-// Texts of every length up to 40 drawn from plain ASCII, the special characters, wider
+// Texts of every length up to 40 drawn from plain ASCII, the characters XML escapes, wider
 // characters and surrogate pairs, so that every kind of unit meets every place of the fast
 // paths, and texts that run past any room made for them ahead.
 TEST(CSaxHandler, AppendingMatchesEscapingThenConverting) {
