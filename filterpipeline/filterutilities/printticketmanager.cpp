@@ -100,8 +100,8 @@ PrintTicketManager::PrintTicketManager() = default;
 PrintTicketManager::~PrintTicketManager() {
     const HRESULT hr = CloseProvider();
     if (FAILED(hr)) {
-        DbgPrint("PrintTicketManager: the PrintTicket provider cannot be closed (0x%08X); it "
-                 "belongs to the thread that opened it\n",
+        DbgPrint("PrintTicketManager: the PrintTicket provider cannot be closed (0x%08X): it "
+                 "belongs to the thread that opened it, and closes only as its user\n",
                  static_cast<unsigned>(hr));
     }
 }
@@ -120,9 +120,15 @@ PrintTicketManager::ScopeTickets* PrintTicketManager::Scope(EPrintTicketScope sc
 
 HRESULT PrintTicketManager::Initialise(IPrintReadStream* stream, BSTR printerName,
                                        HANDLE userToken) {
+    // The provider of the previous job is closed as that job's user, whose token is still
+    // valid until this call takes the new one. One that stays open (its user could not be
+    // impersonated) keeps that user, and nothing changes.
+    const HRESULT closed = CloseProvider();
+    if (m_provider) {
+        return closed;
+    }
     m_userToken = userToken;
     m_printerName = CXString(printerName, static_cast<int>(::SysStringLen(printerName)));
-    CloseProvider();
     if (!stream) {
         return E_POINTER;
     }
@@ -577,5 +583,17 @@ HRESULT PrintTicketManager::CloseProvider() noexcept {
     if (!m_provider) {
         return S_OK;
     }
-    return ::PTCloseProvider(std::exchange(m_provider, nullptr));
+    // Closing runs the provider's code like any other call: as the user, never as the host.
+    // When the user cannot be impersonated the provider stays open, so that a later call (the
+    // destructor's) can try again, and the failure is the answer.
+    try {
+        return CatchComException([&] {
+            const Impersonation asUser(m_userToken);
+            return ::PTCloseProvider(std::exchange(m_provider, nullptr));
+        });
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
 }

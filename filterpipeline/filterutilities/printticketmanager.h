@@ -29,8 +29,10 @@
 // - GetTicket hands out the scope's view, refilled from what stands at that moment; the
 //   manager keeps it, and it stays valid (and is refilled in place) until the manager dies.
 // - The PrintTicket provider is opened by Initialise (only while merging) and kept for every
-//   merge. Opening and merging run while the calling thread impersonates the user's token;
-//   afterwards the thread has back the impersonation it had before (none on a pipeline thread).
+//   merge. Opening, merging and closing run while the calling thread impersonates the user's
+//   token, whoever closes (CloseProvider, the next Initialise, the destructor); afterwards the
+//   thread has back the impersonation it had before (none on a pipeline thread). A provider
+//   whose user cannot be impersonated at its close stays open rather than run as the host.
 // - The provider belongs to the thread that called Initialise and can be closed only there:
 //   that thread calls CloseProvider when its merges are over (XpsFilterBase does as its
 //   StartOperation ends). The destructor closes a provider still open, which works only on
@@ -72,7 +74,8 @@ public:
     // the PrintTicket provider for printerName; all scope tickets are dropped. The token and
     // the printer name are stored before anything is checked. E_POINTER for a null stream,
     // E_INVALIDARG for an empty printer name, the Win32 error as HRESULT when the token
-    // cannot be impersonated, the PrintTicket API's code when the provider cannot be opened,
+    // cannot be impersonated (the previous job's token, to close its provider: then nothing
+    // is stored or dropped), the PrintTicket API's code when the provider cannot be opened,
     // E_FAIL when the default ticket is not well-formed XML.
     HRESULT Initialise(IPrintReadStream* stream, BSTR printerName, HANDLE userToken);
 
@@ -130,7 +133,8 @@ public:
     // Closes the PrintTicket provider, if one is open; merging then answers E_PENDING until
     // the next Initialise. Call it on the thread that called Initialise: the provider belongs
     // to that thread, and closing it from another fails (the handle is then lost). S_OK when
-    // none is open; otherwise the PrintTicket API's answer.
+    // none is open; the Win32 error as HRESULT when the user cannot be impersonated (the
+    // provider stays open); otherwise the PrintTicket API's answer.
     HRESULT CloseProvider() noexcept;
 
     // Whether tickets are merged through the PrintTicket API; set by the filter before

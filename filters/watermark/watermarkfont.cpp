@@ -251,14 +251,6 @@ HRESULT WatermarkFont::WriteResourceData(IUnknown* newPart, IPrintWriteStream* s
     if (SUCCEEDED(hr) && !MayBeEmbedded()) {
         hr = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED); // its licence forbids it
     }
-    if (SUCCEEDED(hr) && m_restriction == Xps_Restricted_Font_PreviewPrint) {
-        // A consumer that cannot mark the part could not name a restricted font as one.
-        CComPtr<IPartFont2> restricted;
-        hr = newPart->QueryInterface(IID_IPartFont2, reinterpret_cast<void**>(&restricted));
-        if (SUCCEEDED(hr)) {
-            hr = restricted->SetFontRestriction(m_restriction);
-        }
-    }
     if (FAILED(hr)) {
         return hr;
     }

@@ -14,8 +14,9 @@
 // - The font's licence (OS/2 fsType) says whether it may be embedded: a font for restricted
 //   licence embedding, or for bitmap embedding only, may not be (MayBeEmbedded is false, and
 //   the filter must not write it); a font for print and preview embedding is a restricted
-//   font, written with that restriction (IPartFont2) so that the package names it as one; an
-//   editable or installable font has no restriction.
+//   font, written obfuscated, and the package writer names it as one from the fsType of the
+//   bytes written (IPartFont2 reads that restriction back); an editable or installable font
+//   has no restriction.
 // - The object owns its bytes; it is used by the filter's thread.
 #pragma once
 

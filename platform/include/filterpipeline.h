@@ -110,9 +110,11 @@ MIDL_INTERFACE("E07FE0AB-1124-43D0-A865-E8FFB6A3EA82") IPartFont : public IPartB
 PLATFORM_DECLARE_IID(IPartFont, 0xE07FE0AB, 0x1124, 0x43D0, 0xA8, 0x65, 0xE8, 0xFF, 0xB6, 0xA3, 0xEA,
                      0x82);
 
+// The font's embedding permission, read-only: a font read from a package named by a
+// restricted-font relationship answers Xps_Restricted_Font_PreviewPrint, any other the
+// permission its own bytes state.
 MIDL_INTERFACE("511E025F-D6CB-43BE-BF65-63FE88515A39") IPartFont2 : public IPartFont {
     virtual HRESULT STDMETHODCALLTYPE GetFontRestriction(EXpsFontRestriction* restriction) = 0;
-    virtual HRESULT STDMETHODCALLTYPE SetFontRestriction(EXpsFontRestriction restriction) = 0;
 };
 PLATFORM_DECLARE_IID(IPartFont2, 0x511E025F, 0xD6CB, 0x43BE, 0xBF, 0x65, 0x63, 0xFE, 0x88, 0x51, 0x5A,
                      0x39);

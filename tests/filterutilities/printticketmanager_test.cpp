@@ -24,7 +24,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -683,12 +685,78 @@ TEST_F(PrintTicketManagerTest, EveryProviderCallRunsAsTheUserAndIsRevertedAfter)
                                          {"PTMergeAndValidatePrintTicket", user},
                                          {"SetThreadToken", u""}});
     }
-    expected.insert(expected.end(), {{"PTCloseProvider", u""},
+    expected.insert(expected.end(), {{"SetThreadToken", user},
+                                     {"PTCloseProvider", user},
+                                     {"SetThreadToken", u""},
                                      {"SetThreadToken", user},
                                      {"PTOpenProvider", user},
                                      {"SetThreadToken", u""}});
     EXPECT_EQ(expected, log.Entries());
     EXPECT_EQ(nullptr, platformtest::CurrentThreadToken());
+}
+
+TEST_F(PrintTicketManagerTest, TheProviderIsClosedAsTheUserWhoeverClosesIt) {
+    struct Case {
+        const char* what;
+        std::string defaultTicket;
+        std::function<void(PrintTicketManager&)> close;
+    };
+    const Case cases[] = {
+        {"CloseProvider, as a filter's job ends", DefaultTicket(),
+         [](PrintTicketManager& manager) { EXPECT_EQ(S_OK, manager.CloseProvider()); }},
+        {"the next Initialise", DefaultTicket(),
+         [&](PrintTicketManager& manager) {
+             manager.m_mergeEnabled = false; // so that it opens none again
+             EXPECT_EQ(S_OK, Initialise(manager));
+         }},
+        {"the destructor", DefaultTicket(), [](PrintTicketManager&) {}},
+        {"the destructor, after a default ticket that is not XML", "<PrintTicket",
+         [](PrintTicketManager&) {}},
+    };
+    const size_t providers = platformtest::OpenPrintTicketProviderCount();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        platformtest::ImpersonationLog log;
+        {
+            PrintTicketManager manager;
+            manager.m_mergeEnabled = true;
+            const HRESULT hr = Initialise(manager, c.defaultTicket);
+            EXPECT_EQ(c.defaultTicket == DefaultTicket() ? S_OK : E_FAIL, hr);
+            EXPECT_EQ(providers + 1, platformtest::OpenPrintTicketProviderCount());
+            c.close(manager);
+        }
+        EXPECT_EQ(providers, platformtest::OpenPrintTicketProviderCount());
+        const auto entries = log.Entries();
+        const auto close = std::find_if(entries.begin(), entries.end(),
+                                        [](const auto& e) { return e.call == "PTCloseProvider"; });
+        ASSERT_NE(entries.end(), close);
+        EXPECT_EQ(kUser, close->user);
+        EXPECT_EQ(nullptr, platformtest::CurrentThreadToken());
+    }
+}
+
+TEST_F(PrintTicketManagerTest, AProviderWhoseUserIsGoneStaysOpenRatherThanCloseAsTheHost) {
+    const HANDLE gone = platformtest::CreateTestUserToken(u"goneuser", m_scratch.Path().string());
+    const size_t providers = platformtest::OpenPrintTicketProviderCount();
+    platformtest::ImpersonationLog log;
+    {
+        PrintTicketManager manager;
+        manager.m_mergeEnabled = true;
+        CComPtr<MemoryReadStream> stream = Make<MemoryReadStream>(DefaultTicket(), 100);
+        ASSERT_EQ(S_OK, manager.Initialise(stream, CComBSTR(kPrinter), gone));
+        ::CloseHandle(gone); // against the contract: the token must outlive the manager
+        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE), manager.CloseProvider());
+        // Nor does a new job take over: the open provider keeps its user.
+        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE), Initialise(manager));
+        EXPECT_EQ(gone, manager.GetUserToken());
+    }
+    for (const auto& entry : log.Entries()) {
+        EXPECT_NE("PTCloseProvider", entry.call) << "the provider was closed as the host";
+    }
+    EXPECT_EQ(nullptr, platformtest::CurrentThreadToken());
+    // The provider stays open for the rest of the test program, a cost the contract's breach
+    // brings.
+    EXPECT_EQ(providers + 1, platformtest::OpenPrintTicketProviderCount());
 }
 
 TEST_F(PrintTicketManagerTest, AThreadAlreadyImpersonatingGetsItsOwnUserBack) {

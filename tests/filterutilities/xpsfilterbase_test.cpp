@@ -307,7 +307,7 @@ TEST(XpsFilterBase, PassesAJobOnPartByPartAndClosesIt) {
         // The PrintTicket API ran as the user, and only while merging.
         bool merged = false;
         for (const auto& entry : log.Entries()) {
-            if (entry.call.rfind("PT", 0) == 0 && entry.call != "PTCloseProvider") {
+            if (entry.call.rfind("PT", 0) == 0) {
                 merged = true;
                 EXPECT_EQ(u"xpsfilter-user", entry.user) << entry.call;
             }
@@ -522,11 +522,21 @@ TEST(XpsFilterBase, ThePrintTicketProviderIsClosedOnTheFiltersThreadWhateverTheE
         CComPtr<RecordingFilter> filter = Make<RecordingFilter>(true);
         filter->failAt = c.failAt;
         filter->how = c.how;
+        platformtest::ImpersonationLog log;
         std::thread([&] { run.Start(filter); }).join();
         platformtest::DebugSinkCapture reports;
         filter.Release(); // here, on a thread that never opened the provider
         EXPECT_EQ(providers, platformtest::OpenPrintTicketProviderCount());
         EXPECT_EQ(std::string::npos, reports.Text().find("cannot be closed")) << reports.Text();
+        // Closed as the user, like every other call into the provider.
+        int closed = 0;
+        for (const auto& entry : log.Entries()) {
+            if (entry.call == "PTCloseProvider") {
+                ++closed;
+                EXPECT_EQ(u"xpsfilter-user", entry.user);
+            }
+        }
+        EXPECT_EQ(1, closed);
     }
 }
 

@@ -461,11 +461,12 @@ TEST(XpsFilterHost, EveryProviderCallRunsAsTheJobsUserAndNoProviderIsLeftOpen) {
     int merged = 0;
     int closed = 0;
     for (const auto& entry : log.Entries()) {
-        if (entry.call == "PTOpenProvider" || entry.call == "PTMergeAndValidatePrintTicket") {
+        if (entry.call.rfind("PT", 0) == 0) {
             SCOPED_TRACE(entry.call);
             EXPECT_EQ(job.settings.user, entry.user) << "not impersonating the job's user";
-            ++(entry.call == "PTOpenProvider" ? opened : merged);
         }
+        opened += entry.call == "PTOpenProvider";
+        merged += entry.call == "PTMergeAndValidatePrintTicket";
         closed += entry.call == "PTCloseProvider";
     }
     EXPECT_EQ(2, opened);

@@ -119,6 +119,26 @@ TEST(Run, AFilterThatFailsIsNamedWithItsHresult) {
     }
 }
 
+// A filter deaf to the job's shutdown does not hold the tool: after the host's grace period
+// the failure is said, the filter left running is named, and the process ends at once (its
+// thread still in the filter's module), with no output file.
+TEST(Run, AFilterThatIgnoresTheShutdownIsLeftRunningAndTheToolEnds) {
+    ScratchFolder folder;
+    const std::string in = folder.Path("in.xps");
+    MakeJob(in, 4);
+    const std::string configuration =
+        WriteConfiguration(folder, {{"failing", testfiltermodule::kFailAtPageTwoText},
+                                    {"deaf", testfiltermodule::kIgnoresShutdownText}});
+    const ToolRun run =
+        RunFilterutil({"run", "--pipeline", configuration, in, folder.Path("out.xps")});
+    EXPECT_EQ(1, run.status) << run.err;
+    EXPECT_EQ("filterutil: filter deaf did not stop when the job was shut down; it was left "
+              "running\nfilterutil: filter failing failed with 0x8004D00A: StartOperation "
+              "failed\n",
+              run.err);
+    EXPECT_EQ(std::vector<std::string>({"in.xps", "pipeline.xml"}), folder.Entries());
+}
+
 TEST(Run, BadInputGivesOneLineExitTwoAndNoOutput) {
     ScratchFolder folder;
     const std::string in = folder.Path("in.xps");

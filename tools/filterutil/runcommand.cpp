@@ -20,6 +20,8 @@
 #include <pipelinehost.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -336,6 +338,27 @@ private:
     bool written_ = false;
 };
 
+// A filter that ignored the job's shutdown still runs on a thread of its own: the failure is
+// said, and the process ends at once rather than tear down its statics and the filters'
+// modules beneath that thread. No output file was made.
+[[noreturn]] void LeaveBehind(const platformpipeline::JobResult& result) {
+    for (const std::string& name : result.abandoned) {
+        std::cerr << "filterutil: filter " << Printable(name)
+                  << " did not stop when the job was shut down; it was left running\n";
+    }
+    if (result.failedAt == platformpipeline::FailedAt::Filter) {
+        std::cerr << "filterutil: filter " << Printable(result.filter) << " failed with "
+                  << HexCode(result.hr) << ": " << Printable(result.message) << '\n';
+    } else {
+        std::cerr << "filterutil: " << Printable(result.message) << " (" << HexCode(result.hr)
+                  << ")\n";
+    }
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    std::_Exit(kExitFailure);
+}
+
 } // namespace
 
 int Run(const Arguments& arguments) {
@@ -346,6 +369,9 @@ int Run(const Arguments& arguments) {
         ProgressLine progress;
         parsed.settings.progress = progress.Callback();
         result = platformpipeline::RunJob(pipeline, parsed.settings);
+    }
+    if (!result.abandoned.empty()) {
+        LeaveBehind(result);
     }
     const std::string code = " (" + HexCode(result.hr) + ")";
     switch (result.failedAt) {

@@ -16,12 +16,14 @@
 #include "winspool.h"
 #include "xpspackage.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -182,10 +184,23 @@ const IID& WriterIid(Connection connection) {
     return connection == Connection::Parts ? IID_IXpsDocumentConsumer : IID_IPrintWriteStream;
 }
 
+// What one filter's thread uses, held by the thread itself: a thread the job leaves behind
+// (see JobSettings::shutdownGrace) keeps it all after the host is gone, the filter's module
+// included.
+struct FilterRun {
+    std::vector<std::shared_ptr<void>> modules; // released last: they hold the filter's code
+    ATL::CComPtr<IPrintPipelineFilter> filter;
+    std::shared_ptr<JobState> job;
+    std::shared_ptr<Link> input;
+    std::shared_ptr<Link> output;
+    size_t index = 0;
+    std::string name;
+};
+
 class Host {
 public:
     Host(const platformpipeline::Pipeline& pipeline, const JobSettings& settings)
-        : chain_(pipeline.filters), settings_(settings),
+        : chain_(pipeline.filters), modules_(pipeline.modules), settings_(settings),
           job_(std::make_shared<JobState>(chain_.size())) {}
 
     ~Host() {
@@ -227,7 +242,9 @@ public:
         ReportProgress();
         output_->Commit();
         output_->Discard();
-        return job_->Result();
+        JobResult result = job_->Result();
+        result.abandoned = std::move(abandoned_);
+        return result;
     }
 
 private:
@@ -421,69 +438,107 @@ private:
     void RunFilters() {
         threads_.reserve(filters_.size());
         for (size_t i = 0; i < filters_.size(); ++i) {
-            job_->ThreadStarted();
+            auto run = std::make_shared<FilterRun>();
+            run->modules = modules_;
+            run->filter = filters_[i];
+            run->job = job_;
+            run->input = links_[i];
+            run->output = links_[i + 1];
+            run->index = i;
+            run->name = chain_[i].name;
+            job_->ThreadStarted(i);
             try {
-                threads_.emplace_back([this, i] { RunFilter(i); });
+                threads_.emplace_back(
+                    [run = std::move(run)]() mutable { RunFilter(std::move(run)); });
             } catch (const std::system_error&) {
-                job_->ThreadEnded();
+                job_->ThreadEnded(i);
                 job_->Fail(FailedAt::Setup, std::string(), E_OUTOFMEMORY,
                            "cannot start a thread for " + chain_[i].name);
                 break;
             }
         }
+        std::optional<std::chrono::steady_clock::time_point> deadline;
         bool running = true;
         while (running) {
             bool failure = false;
-            running = job_->WaitForChange(kProgressInterval, failure);
+            auto wait =
+                std::chrono::duration_cast<std::chrono::steady_clock::duration>(kProgressInterval);
+            if (deadline) {
+                wait = std::min(wait, std::max(*deadline - std::chrono::steady_clock::now(),
+                                               std::chrono::steady_clock::duration::zero()));
+            }
+            running = job_->WaitForChange(wait, failure);
             if (failure) {
                 ShutDown();
+                deadline = std::chrono::steady_clock::now() + settings_.shutdownGrace;
             }
             ReportProgress();
+            if (running && deadline && std::chrono::steady_clock::now() >= *deadline) {
+                LeaveBehind();
+                break;
+            }
         }
         for (std::thread& thread : threads_) {
-            thread.join();
+            if (thread.joinable()) {
+                thread.join();
+            }
         }
     }
 
-    void RunFilter(size_t i) {
-        const std::string& name = chain_[i].name;
+    // The filters still in StartOperation when the shutdown's grace ran out: their threads run
+    // on, detached, on what they hold themselves, and the job ends without them.
+    void LeaveBehind() {
+        for (const size_t i : job_->ThreadsRunning()) {
+            threads_[i].detach();
+            abandoned_.push_back(chain_[i].name);
+        }
+    }
+
+    static void RunFilter(std::shared_ptr<FilterRun> run) {
+        JobState& job = *run->job;
+        const size_t index = run->index;
+        const std::string& name = run->name;
         // A single-threaded apartment, the one the driver's filters enter themselves: a
         // filter asking for it again is answered S_FALSE rather than RPC_E_CHANGED_MODE.
         const HRESULT apartment = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        const HRESULT hr = Shielded([&] { return filters_[i]->StartOperation(); });
+        const HRESULT hr = Shielded([&] { return run->filter->StartOperation(); });
         if (SUCCEEDED(apartment)) {
             CoUninitialize();
         }
         try {
             if (FAILED(hr)) {
-                job_->Fail(FailedAt::Filter, name, hr, "StartOperation failed");
-            } else if (!job_->HasFinished(i)) {
-                job_->Fail(FailedAt::Filter, name, E_UNEXPECTED,
-                           "StartOperation returned before the filter called FilterFinished");
+                job.Fail(FailedAt::Filter, name, hr, "StartOperation failed");
+            } else if (!job.HasFinished(index)) {
+                job.Fail(FailedAt::Filter, name, E_UNEXPECTED,
+                         "StartOperation returned before the filter called FilterFinished");
             }
             // A rule the filter broke by returning is broken as it returns: it is recorded
             // before a neighbour can learn of the return, so that no neighbour, woken by a
             // broken pipe or an input that stops short, fails in a race with it and is named
             // first.
-            if (!job_->Failed() && !links_[i]->ReadToEnd()) {
-                job_->Fail(FailedAt::Filter, name, kBrokenPipe,
-                           "the filter finished before reading all of its input");
+            if (!job.Failed() && !run->input->ReadToEnd()) {
+                job.Fail(FailedAt::Filter, name, kBrokenPipe,
+                         "the filter finished before reading all of its input");
             }
-            if (!job_->Failed() && !links_[i + 1]->WriterClosed()) {
-                job_->Fail(FailedAt::Filter, name, E_UNEXPECTED,
-                           "the filter finished without closing its output");
+            if (!job.Failed() && !run->output->WriterClosed()) {
+                job.Fail(FailedAt::Filter, name, E_UNEXPECTED,
+                         "the filter finished without closing its output");
             }
             // A job that failed is being shut down: its filters are told to stop before their
             // links wake them (ShutDown), so the links are left alone here, lest a neighbour
             // take a link ended now for a failure of its own.
-            if (!job_->Failed()) {
-                links_[i]->ReaderReturned();
-                links_[i + 1]->WriterReturned();
+            if (!job.Failed()) {
+                run->input->ReaderReturned();
+                run->output->WriterReturned();
             }
         } catch (const std::bad_alloc&) {
-            job_->Fail(FailedAt::Filter, name, E_OUTOFMEMORY, std::string());
+            job.Fail(FailedAt::Filter, name, E_OUTOFMEMORY, std::string());
         }
-        job_->ThreadEnded();
+        // What the thread holds goes before the host can see it ended: the filter is released
+        // here or by the host, and its module stays loaded until both are done with it.
+        std::shared_ptr<JobState> keep = std::move(run->job);
+        run.reset();
+        keep->ThreadEnded(index);
     }
 
     // Every filter is told to stop, then every link wakes whoever waits on it: a filter woken
@@ -510,6 +565,7 @@ private:
     }
 
     const std::vector<platformpipeline::Filter>& chain_;
+    const std::vector<std::shared_ptr<void>> modules_;
     const JobSettings& settings_;
     // Released in reverse order: the filters before the links they hold, the links before the
     // handles the property bag names.
@@ -524,6 +580,7 @@ private:
     std::shared_ptr<Output> output_;
     std::vector<ATL::CComPtr<IPrintPipelineFilter>> filters_;
     std::vector<std::thread> threads_;
+    std::vector<std::string> abandoned_; // filters left running after the shutdown's grace
     uint64_t reportedPages_ = 0;
 };
 

@@ -50,15 +50,32 @@ bool JobState::HasFinished(size_t filter) const {
     return filter < finished_.size() && finished_[filter];
 }
 
-void JobState::ThreadStarted() {
+void JobState::ThreadStarted(size_t filter) {
     std::lock_guard lock(mutex_);
     ++running_;
+    if (filter < threadRunning_.size()) {
+        threadRunning_[filter] = true;
+    }
 }
 
-void JobState::ThreadEnded() {
+void JobState::ThreadEnded(size_t filter) {
     std::lock_guard lock(mutex_);
     --running_;
+    if (filter < threadRunning_.size()) {
+        threadRunning_[filter] = false;
+    }
     changed_.notify_all();
+}
+
+std::vector<size_t> JobState::ThreadsRunning() const {
+    std::lock_guard lock(mutex_);
+    std::vector<size_t> running;
+    for (size_t filter = 0; filter < threadRunning_.size(); ++filter) {
+        if (threadRunning_[filter]) {
+            running.push_back(filter);
+        }
+    }
+    return running;
 }
 
 } // namespace platform::pipeline

@@ -50,7 +50,7 @@ std::string Narrow(const WCHAR* text);
 // running. Thread-safe.
 class JobState {
 public:
-    explicit JobState(size_t filters) : finished_(filters, false) {}
+    explicit JobState(size_t filters) : finished_(filters, false), threadRunning_(filters, false) {}
 
     // Records a failure unless one is recorded already; wakes the host.
     void Fail(FailedAt at, const std::string& filter, HRESULT hr, const std::string& message);
@@ -60,8 +60,10 @@ public:
     void FilterFinished(size_t filter);
     bool HasFinished(size_t filter) const;
 
-    void ThreadStarted();
-    void ThreadEnded();
+    void ThreadStarted(size_t filter);
+    void ThreadEnded(size_t filter);
+    // The filters whose threads have started and not ended, in order.
+    std::vector<size_t> ThreadsRunning() const;
     // Waits until every thread has ended, a failure waits to be acted on, or the timeout
     // passes; answers whether threads are still running.
     template <class Duration>
@@ -82,6 +84,7 @@ private:
     std::optional<platformpipeline::JobResult> failure_;
     bool failureHandled_ = false;
     std::vector<bool> finished_;
+    std::vector<bool> threadRunning_;
     size_t running_ = 0;
 };
 

@@ -352,8 +352,12 @@ private:
         state.fullSize = location.fullSize;
         const std::span<const Relationship> relationships = RelationshipsOf(*name);
         state.ticket = TicketOf(*name, relationships);
+        restrictedFonts_.clear();
         for (const Relationship& r : relationships) {
             Carry(r, *name, {printTicketType_}, state.carried);
+            if (r.type == restrictedFontType_ && !r.external) {
+                restrictedFonts_.insert(FoldPartName(ResolvePartReference(*name, r.target)));
+            }
         }
         return MakeDocument(std::move(state));
     }
@@ -375,8 +379,10 @@ private:
         state.ticket = TicketOf(*name, relationships);
         std::unordered_set<std::string> manyResources; // folded names, once there are many
         for (const Relationship& r : relationships) {
-            const bool restricted = r.type == restrictedFontType_;
-            if (r.type != requiredResourceType_ && !restricted) {
+            // A restricted font is named from its fixed document; one a page names so is
+            // taken for a required resource that is restricted.
+            const bool restrictedHere = r.type == restrictedFontType_;
+            if (r.type != requiredResourceType_ && !restrictedHere) {
                 Carry(r, *name, {printTicketType_}, state.carried);
                 continue;
             }
@@ -409,7 +415,11 @@ private:
             ATL::CComPtr<IUnknown> part;
             part.Attach(MakePart(resource.kind, resource.name, resource.contentType,
                                  resource.content, resource.compression));
-            state.resources.push_back({resource.folded, restricted, std::move(part)});
+            if (resource.kind == PartKind::Font &&
+                (restrictedHere || restrictedFonts_.count(resource.folded) != 0)) {
+                CoreOf(part)->namedRestricted = true;
+            }
+            state.resources.push_back({resource.folded, std::move(part)});
         }
         const EXpsCompressionOptions compression = CompressionOf(location);
         std::string contentType = package_->ContentTypeOf(*name);
@@ -474,6 +484,8 @@ private:
     std::optional<std::string> thumbnailName_;
     // The relationship types of the package's flavour.
     std::string printTicketType_, requiredResourceType_, restrictedFontType_;
+    // The fonts the current fixed document names by restricted-font relationships, folded.
+    std::unordered_set<std::string> restrictedFonts_;
     Stage stage_ = Stage::XpsDocument;
     std::unique_ptr<MarkupReader> sequenceMarkup_;
     std::unique_ptr<MarkupReader> documentMarkup_;

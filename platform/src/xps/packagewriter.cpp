@@ -1,5 +1,6 @@
 #include "packagewriter.h"
 
+#include "fontembedding.h"
 #include "partname.h"
 #include "partobjects.h"
 #include "zipwriter.h"
@@ -10,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <unordered_map>
 #include <vector>
 
 namespace platform::xps {
@@ -144,6 +146,7 @@ public:
                 document,
                 "/Documents/" + std::to_string(documents_.size() + 1) + "/FixedDocument.fdoc",
                 kDocumentContentType));
+            TakeCarriedRestrictedFonts(*document_, document);
             Remember(Claim(document_->uri), kDocumentName, kStructurePart);
             documents_.push_back(document_->uri);
         });
@@ -169,8 +172,7 @@ public:
             for (const PageResource& resource : state->resources) {
                 const std::string& name = WritePart(resource.part);
                 if (!stored) {
-                    rels += Relationship(
-                        resource.restricted ? "restricted-font" : "required-resource", name);
+                    rels += Relationship("required-resource", name);
                 }
                 NameRestrictedFont(resource.part, name);
             }
@@ -318,10 +320,49 @@ private:
     // name it as a required resource like any font.
     void NameRestrictedFont(IUnknown* part, const std::string& name) {
         const PartCore* core = CoreOf(part);
-        if (core && core->kind == PartKind::Font &&
-            core->fontRestriction == Xps_Restricted_Font_PreviewPrint &&
+        if (core && IsRestrictedFont(*core) &&
             document_->restrictedFonts.insert(FoldPartName(name)).second) {
             document_->relationships += Relationship("restricted-font", name);
+        }
+    }
+
+    // A font read from a package is restricted when the package named it so; the bytes of a
+    // font a filter wrote say it themselves (read once for each content).
+    bool IsRestrictedFont(const PartCore& core) {
+        if (core.kind != PartKind::Font) {
+            return false;
+        }
+        if (core.namedRestricted) {
+            return true;
+        }
+        if (!dynamic_cast<const MemoryPartContent*>(core.content.get())) {
+            return false;
+        }
+        const uint64_t identity = core.content->Identity();
+        if (const auto known = fontRestricted_.find(identity); known != fontRestricted_.end()) {
+            return known->second;
+        }
+        const std::optional<uint16_t> fsType =
+            ReadFsType(*core.content, core.uri, core.ObfuscatedFont());
+        const bool restricted =
+            fsType && RestrictionOfFsType(*fsType) == Xps_Restricted_Font_PreviewPrint;
+        fontRestricted_.emplace(identity, restricted);
+        return restricted;
+    }
+
+    // The restricted-font relationships a fixed document read from a package carries count
+    // as written: its fonts are not named again.
+    void TakeCarriedRestrictedFonts(Structure& document, IFixedDocument* object) {
+        const StructureState* state = StructureStateOf(object);
+        if (!state) {
+            return;
+        }
+        const std::string type =
+            std::string(NamesOf(flavour_).relationshipBase) + "restricted-font";
+        for (const CarriedRelationship& relationship : state->carried) {
+            if (relationship.type == type && !relationship.external) {
+                document.restrictedFonts.insert(FoldPartName(relationship.target));
+            }
         }
     }
 
@@ -617,6 +658,7 @@ private:
     size_t nextRecent_ = 0;
     std::vector<std::pair<std::string, std::string>> overrides_;
     unsigned long long relationshipId_ = 0;
+    std::unordered_map<uint64_t, bool> fontRestricted_; // by content identity
     HRESULT failure_ = S_OK;
     bool closed_ = false;
     std::string lastError_;

@@ -8,9 +8,10 @@
 // a part with other content under a name already written, or under a page's, a document's or
 // a relationships part's name, fails the job with HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS),
 // since the parts that name it could not all get their own. Bytes written to a new part's
-// stream after it was sent make it another part. A font part restricted to print and preview
-// (IPartFont2) is named by a restricted-font relationship from the fixed document whose page
-// sends it.
+// stream after it was sent make it another part. A font restricted to print and preview (one
+// the package read named so, or one whose bytes a filter wrote grant that in their OS/2
+// table's fsType) is named by a restricted-font relationship from the fixed document whose
+// page sends it, and by that page as a required resource like any font.
 #pragma once
 
 #include "xps.h"

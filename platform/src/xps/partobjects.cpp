@@ -1,8 +1,10 @@
 #include "partobjects.h"
 
+#include "fontembedding.h"
 #include "partname.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace platform::xps {
 
@@ -11,6 +13,10 @@ const PackagePartContent* PartCore::Unchanged() const {
         return nullptr;
     }
     return dynamic_cast<const PackagePartContent*>(content.get());
+}
+
+bool PartCore::ObfuscatedFont() const {
+    return fontOptions == Font_Obfuscate || contentType == kObfuscatedFontContentType;
 }
 
 BSTR ToBstr(std::string_view text) {
@@ -261,23 +267,27 @@ protected:
 class FontPart final : public PartObject<IPartFont2, IPartFont> {
 public:
     using PartObject::PartObject;
+    // What a restricted-font relationship of the package said, else what the font's bytes
+    // say (read again while they change); ERROR_INVALID_DATA for bytes that state nothing.
     HRESULT STDMETHODCALLTYPE GetFontRestriction(EXpsFontRestriction* restriction) override {
         if (!restriction) {
             return E_POINTER;
         }
-        *restriction = core_.fontRestriction;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE SetFontRestriction(EXpsFontRestriction restriction) override {
-        switch (restriction) {
-        case Xps_Restricted_Font_Installable:
-        case Xps_Restricted_Font_NoEmbedding:
-        case Xps_Restricted_Font_PreviewPrint:
-        case Xps_Restricted_Font_Editable:
-            core_.fontRestriction = restriction;
+        *restriction = Xps_Restricted_Font_Installable;
+        if (core_.namedRestricted) {
+            *restriction = Xps_Restricted_Font_PreviewPrint;
             return S_OK;
         }
-        return E_INVALIDARG;
+        return Guarded(nullptr, [&] {
+            const std::optional<uint16_t> fsType =
+                core_.content ? ReadFsType(*core_.content, core_.uri, core_.ObfuscatedFont())
+                              : std::nullopt;
+            if (!fsType) {
+                return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+            }
+            *restriction = RestrictionOfFsType(*fsType);
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE GetFontProperties(BSTR* contentType,
                                                 EXpsFontOptions* options) override {
@@ -404,7 +414,7 @@ public:
             if (found != page_.resources.end()) {
                 found->part = part;
             } else {
-                page_.resources.push_back({FoldPartName(core->uri), false, part});
+                page_.resources.push_back({FoldPartName(core->uri), part});
             }
             return S_OK;
         });
@@ -547,8 +557,7 @@ XpsDocumentState* XpsDocumentStateOf(IUnknown* document) {
 }
 
 PartKind KindOfContentType(std::string_view contentType) {
-    if (contentType == "application/vnd.ms-opentype" ||
-        contentType == "application/vnd.ms-package.obfuscated-opentype") {
+    if (contentType == "application/vnd.ms-opentype" || contentType == kObfuscatedFontContentType) {
         return PartKind::Font;
     }
     if (contentType.substr(0, 6) == "image/") {
@@ -574,7 +583,7 @@ IUnknown* MakePart(PartKind kind, std::string uri, std::string contentType,
     core.contentType = std::move(contentType);
     core.content = std::move(content);
     core.compression = core.readCompression = compression;
-    if (core.contentType == "application/vnd.ms-package.obfuscated-opentype") {
+    if (core.contentType == kObfuscatedFontContentType) {
         core.fontOptions = Font_Obfuscate;
     }
     switch (kind) {

@@ -44,11 +44,13 @@ struct PartCore {
     EXpsCompressionOptions compression = Compression_Normal;
     EXpsCompressionOptions readCompression = Compression_Normal; // as the package stored it
     EXpsFontOptions fontOptions = Font_Normal;
-    // A font whose permission is Xps_Restricted_Font_PreviewPrint is a restricted font: the
-    // writer names it from the fixed document that uses it by a restricted-font relationship.
-    EXpsFontRestriction fontRestriction = Xps_Restricted_Font_Installable;
+    // A font the package read named by a restricted-font relationship: restricted to print
+    // and preview whatever its bytes say. Any other font's permission is its fsType.
+    bool namedRestricted = false;
     // A part that passes unchanged keeps its stored bytes.
     const PackagePartContent* Unchanged() const;
+    // Whether the bytes of a font part are obfuscated (its options or its content type say so).
+    bool ObfuscatedFont() const;
 };
 
 // The part core behind any part object of this platform, or null for a foreign object.
@@ -65,7 +67,6 @@ IUnknown* MakePart(PartKind kind, std::string uri, std::string contentType,
 // A resource of a page and the relationship that names it.
 struct PageResource {
     std::string folded;
-    bool restricted = false; // named by a restricted-font relationship
     ATL::CComPtr<IUnknown> part;
 };
 

@@ -68,5 +68,7 @@ inline constexpr std::string_view kDocumentContentType =
 inline constexpr std::string_view kPageContentType = "application/vnd.ms-package.xps-fixedpage+xml";
 inline constexpr std::string_view kTicketContentType =
     "application/vnd.ms-printing.printticket+xml";
+inline constexpr std::string_view kObfuscatedFontContentType =
+    "application/vnd.ms-package.obfuscated-opentype";
 
 } // namespace platform::xps

@@ -60,21 +60,43 @@ private:
     int takes_ = 0;
 };
 
+// A door a test opens once; whoever waits for it goes on then.
+class Gate {
+public:
+    void Open() {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        opened_.notify_all();
+    }
+    // false when the door is still shut after a time no healthy job comes near.
+    bool WaitOpen() const {
+        std::unique_lock lock(mutex_);
+        return opened_.wait_for(lock, std::chrono::seconds(60), [&] { return open_; });
+    }
+
+private:
+    mutable std::mutex mutex_;
+    mutable std::condition_variable opened_;
+    bool open_ = false;
+};
+
 struct Script {
     enum class Act {
-        Pass,           // read everything, send it on, close, FilterFinished
-        FailAtPage,     // StartOperation answers hr at page `page`
-        ShutdownAtPage, // RequestShutdown(hr) at page `page`, then carry on until stopped
-        NeverRead,      // close the output and finish without reading, once the upstream
-                        // filter has begun `upstreamSends` sends (it waits for room then);
-                        // with bytes, finish at once, reading and closing nothing
-        NoFinish,       // pass everything but never call FilterFinished
-        NoClose,        // pass everything but never close the output; return once the
-                        // downstream filter waits for a part beyond the last one sent
-        Garbage,        // (bytes) write bytes that are no package
-        FailInitialize, // InitializeFilter answers hr
-        CannotBeMade,   // the class factory answers hr
-        Throws,         // StartOperation throws, as a filter's own fault
+        Pass,            // read everything, send it on, close, FilterFinished
+        FailAtPage,      // StartOperation answers hr at page `page`
+        ShutdownAtPage,  // RequestShutdown(hr) at page `page`, then carry on until stopped
+        NeverRead,       // close the output and finish without reading, once the upstream
+                         // filter has begun `upstreamSends` sends (it waits for room then);
+                         // with bytes, finish at once, reading and closing nothing
+        NoFinish,        // pass everything but never call FilterFinished
+        NoClose,         // pass everything but never close the output; return once the
+                         // downstream filter waits for a part beyond the last one sent
+        Garbage,         // (bytes) write bytes that are no package
+        FailInitialize,  // InitializeFilter answers hr
+        CannotBeMade,    // the class factory answers hr
+        Throws,          // StartOperation throws, as a filter's own fault
+        IgnoresShutdown, // StartOperation waits in the filter's own code for `release`,
+                         // deaf to ShutdownOperation, then answers E_ABORT
     };
     Act act = Act::Pass;
     int page = 0;
@@ -85,6 +107,8 @@ struct Script {
     std::shared_ptr<Record> upstream;   // the record of the filter before, for mostAhead
     std::shared_ptr<Record> downstream; // the record of the filter after
     int upstreamSends = 0;
+    std::shared_ptr<Gate> release = std::make_shared<Gate>();   // for IgnoresShutdown
+    std::shared_ptr<Gate> destroyed = std::make_shared<Gate>(); // opened as the filter goes
 };
 
 // IUnknown for one interface, with an atomic count as the pipeline's threads need.
@@ -145,6 +169,7 @@ inline HRESULT SendOn(IXpsDocumentConsumer* out, IUnknown* part, bool& isPage) {
 class Filter final : public Unknown<IPrintPipelineFilter> {
 public:
     explicit Filter(Script script) : script_(std::move(script)) {}
+    ~Filter() override { script_.destroyed->Open(); }
 
     HRESULT STDMETHODCALLTYPE InitializeFilter(IInterFilterCommunicator* communicator,
                                                IPrintPipelinePropertyBag* bag,
@@ -165,6 +190,10 @@ public:
     HRESULT STDMETHODCALLTYPE StartOperation() override {
         if (script_.act == Script::Act::Throws) {
             throw std::runtime_error("a filter's own fault");
+        }
+        if (script_.act == Script::Act::IgnoresShutdown) {
+            script_.release->WaitOpen();
+            return E_ABORT;
         }
         const HRESULT hr = script_.bytes ? CopyBytes() : CopyParts();
         if (SUCCEEDED(hr) && script_.act != Script::Act::NoFinish) {

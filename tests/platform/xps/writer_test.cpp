@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <utility>
 
 using namespace xpstest;
 
@@ -514,6 +515,207 @@ TEST(XpsWriter, CopiesAJobAlikeWhenAllPartNameKeysCollide) {
         ASSERT_NE(collided.end(), same) << name;
         EXPECT_EQ(entry.crc, same->second.crc) << name;
         EXPECT_EQ(entry.fullSize, same->second.fullSize) << name;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// The smallest bytes that state a font's embedding permission: an sfnt header, one table
+// record, and an OS/2 table that ends after its fsType.
+std::string FontStating(uint16_t fsType) {
+    std::string font("\x00\x01\x00\x00\x00\x01\x00\x10\x00\x00\x00\x00", 12);
+    font += std::string("OS/2\x00\x00\x00\x00\x00\x00\x00\x1C\x00\x00\x00\x0A", 16);
+    font += std::string(8, '\0');
+    font += static_cast<char>(fsType >> 8);
+    font += static_cast<char>(fsType & 0xFF);
+    return font;
+}
+
+// The package format's font obfuscation: the first 32 bytes XORed with the GUID of the name,
+// its bytes taken backwards.
+std::string Obfuscated(std::string font, const std::string& guidDigits) {
+    unsigned char key[16];
+    for (size_t i = 0; i < 16; ++i) {
+        key[i] = static_cast<unsigned char>(std::stoi(guidDigits.substr(2 * i, 2), nullptr, 16));
+    }
+    for (size_t i = 0; i < 32 && i < font.size(); ++i) {
+        font[i] = static_cast<char>(font[i] ^ key[15 - i % 16]);
+    }
+    return font;
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+std::string Naming(const char* type, const std::string& font) {
+    return std::string("/xps/2005/06/") + type + "\" Target=\"" + font + "\"";
+}
+
+// The restriction a filter reads of the font uri on the first page of a job.
+HRESULT RestrictionOnFirstPage(IXpsDocumentProvider* reader, const char16_t* uri,
+                               EXpsFontRestriction* restriction) {
+    while (true) {
+        ATL::CComPtr<IUnknown> part;
+        if (FAILED(reader->GetXpsPart(&part)) || !part) {
+            return E_UNEXPECTED;
+        }
+        ATL::CComPtr<IFixedPage> page;
+        if (SUCCEEDED(part->QueryInterface(&page))) {
+            ATL::CComPtr<IUnknown> resource;
+            ATL::CComPtr<IPartFont2> font;
+            if (FAILED(page->GetPagePart(uri, &resource)) ||
+                FAILED(resource->QueryInterface(&font))) {
+                return E_NOINTERFACE;
+            }
+            return font->GetFontRestriction(restriction);
+        }
+    }
+}
+
+constexpr char kObfuscatedKey[] = "6E8C1C4A9D2B4F3E8A712C5B9E0D3F64";
+
+// Restricted fonts (print and preview embedding) as the package format names them: by a
+// restricted-font relationship from the fixed document, beside the required-resource
+// relationship of each page that uses them. A font the package read is restricted when the
+// package named it so (from its document, or, tolerated, from a page); a font a filter writes
+// says it in its bytes. IPartFont2 reads the restriction back.
+TEST(XpsWriter, NamesRestrictedFontsFromTheirDocument) {
+    const char* pageRels = "Doc/Pages/_rels/1.fpage.rels";
+    struct Case {
+        const char* name;
+        uint16_t fsType;
+        const char* documentNames; // the input document's relationship to /Fonts/f.ttf, or null
+        const char* pageNames;     // the input first page's relationship to /Fonts/f.ttf, or null
+        bool newObfuscatedFont;    // the filter adds a font of fsType to the first page instead
+        EXpsFontRestriction restriction;
+        size_t namedFromDocument; // in the output
+    };
+    const Case cases[] = {
+        {"named by its document", 0, "restricted-font", "required-resource", false,
+         Xps_Restricted_Font_PreviewPrint, 1},
+        {"named by a page", 0, nullptr, "restricted-font", false, Xps_Restricted_Font_PreviewPrint,
+         1},
+        // What the package read said stands: a font it did not name restricted stays unnamed.
+        {"print and preview in its bytes alone", 4, nullptr, "required-resource", false,
+         Xps_Restricted_Font_PreviewPrint, 0},
+        {"a new font for print and preview", 4, nullptr, nullptr, true,
+         Xps_Restricted_Font_PreviewPrint, 1},
+        {"a new font for bitmaps only", 0x0204, nullptr, nullptr, true,
+         Xps_Restricted_Font_NoEmbedding, 0},
+        {"a new editable font", 0x000C, nullptr, nullptr, true, Xps_Restricted_Font_Editable, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        std::vector<Entry> entries = SmallJob();
+        const std::string font = c.newObfuscatedFont
+                                     ? "/Fonts/6E8C1C4A-9D2B-4F3E-8A71-2C5B9E0D3F64.odttf"
+                                     : "/Fonts/f.ttf";
+        const std::u16string uri(font.begin(), font.end());
+        auto relationship = [](const std::string& type, const std::string& target) {
+            return "<Relationship Id=\"F1\" Type=\"http://schemas.microsoft.com/xps/2005/06/" +
+                   type + "\" Target=\"" + target + "\"/>";
+        };
+        auto add = [&](const std::string& name, const std::string& relationships) {
+            for (Entry& entry : entries) {
+                if (entry.name == name) {
+                    entry.bytes.insert(entry.bytes.find("</Relationships>"), relationships);
+                }
+            }
+        };
+        if (!c.newObfuscatedFont) {
+            for (Entry& entry : entries) {
+                if (entry.name == "[Content_Types].xml") {
+                    entry.bytes.insert(entry.bytes.find("</Types>"),
+                                       "<Default Extension=\"ttf\" "
+                                       "ContentType=\"application/vnd.ms-opentype\"/>");
+                }
+            }
+            entries.push_back({"Fonts/f.ttf", FontStating(c.fsType)});
+            if (c.documentNames) {
+                add("Doc/_rels/1.fdoc.rels", relationship(c.documentNames, font));
+            }
+            add(pageRels, relationship(c.pageNames, font));
+        }
+        WriteZip(dir.Path("in.xps"), entries);
+
+        bool first = true;
+        ASSERT_NO_FATAL_FAILURE(Copy(
+            dir.Path("in.xps"), dir.Path("out.xps"),
+            [&](IXpsDocumentConsumer* writer, IFixedPage* page) {
+                if (!std::exchange(first, false)) {
+                    return;
+                }
+                if (c.newObfuscatedFont) {
+                    NewPart made = MakeNewPart(writer, uri.c_str(), IID_IPartFont,
+                                               Obfuscated(FontStating(c.fsType), kObfuscatedKey));
+                    ATL::CComPtr<IPartFont> madeFont = As<IPartFont>(made.part);
+                    ASSERT_EQ(S_OK, madeFont->SetFontContent(
+                                        u"application/vnd.ms-package.obfuscated-opentype"));
+                    ASSERT_EQ(S_OK, madeFont->SetFontOptions(Font_Obfuscate));
+                    ASSERT_EQ(S_OK, page->SetPagePart(made.part));
+                } else if (!c.documentNames) {
+                    // The page's relationships are written anew rather than copied as stored.
+                    ASSERT_EQ(S_OK, page->DeleteResource(u"/Images/dot.png"));
+                }
+                ATL::CComPtr<IUnknown> resource;
+                ASSERT_EQ(S_OK, page->GetPagePart(uri.c_str(), &resource));
+                EXpsFontRestriction restriction = Xps_Restricted_Font_Installable;
+                EXPECT_EQ(S_OK, As<IPartFont2>(resource)->GetFontRestriction(&restriction));
+                EXPECT_EQ(c.restriction, restriction);
+                EXPECT_EQ(E_POINTER, As<IPartFont2>(resource)->GetFontRestriction(nullptr));
+            }));
+        EXPECT_FALSE(first) << "no page came";
+
+        const std::string documentRels = ZipContent(dir.Path("out.xps"), "Doc/_rels/1.fdoc.rels");
+        EXPECT_EQ(c.namedFromDocument, Count(documentRels, Naming("restricted-font", font)))
+            << documentRels;
+        // The page names it as a required resource, never as a restricted font.
+        const std::string firstPage = ZipContent(dir.Path("out.xps"), pageRels);
+        EXPECT_EQ(1u, Count(firstPage, Naming("required-resource", font))) << firstPage;
+        EXPECT_EQ(0u, Count(firstPage, Naming("restricted-font", font))) << firstPage;
+
+        // Read again, the font says the same.
+        EXpsFontRestriction again = Xps_Restricted_Font_Installable;
+        EXPECT_EQ(S_OK, RestrictionOnFirstPage(Open(dir.Path("out.xps")), uri.c_str(), &again));
+        EXPECT_EQ(c.restriction, again);
+    }
+}
+
+TEST(XpsWriter, AFontPartOfNoFontBytesStatesNoRestriction) {
+    TempDir dir;
+    ATL::CComPtr<IXpsDocumentConsumer> writer = Create(dir.Path("out.xps"));
+    ASSERT_TRUE(writer);
+    struct Case {
+        const char* name;
+        std::string bytes;
+        bool obfuscated;
+    };
+    const Case cases[] = {
+        {"nothing", "", false},
+        {"text", "not a font at all", false},
+        {"cut short in fsType", FontStating(4).substr(0, 37), false},
+        {"the OS/2 table past the end",
+         FontStating(4).replace(20, 4, std::string("\x00\x01\x00\x00", 4)), false},
+        {"obfuscated, under a name that carries no GUID to take the key from",
+         Obfuscated(FontStating(4), kObfuscatedKey), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        NewPart made = MakeNewPart(writer, c.obfuscated ? u"/Fonts/f.odttf" : u"/Fonts/f.ttf",
+                                   IID_IPartFont2, c.bytes);
+        ATL::CComPtr<IPartFont2> font = As<IPartFont2>(made.part);
+        ASSERT_EQ(S_OK, font->SetFontOptions(c.obfuscated ? Font_Obfuscate : Font_Normal));
+        EXpsFontRestriction restriction = Xps_Restricted_Font_PreviewPrint;
+        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), font->GetFontRestriction(&restriction));
+        EXPECT_EQ(Xps_Restricted_Font_Installable, restriction);
     }
 }
 

@@ -27,6 +27,9 @@ const ModuleClass kClasses[] = {
     {&testfiltermodule::kShutdownAtPageOne,
      [] { return Script(testfilters::Script::Act::ShutdownAtPage, 1); }},
     {&testfiltermodule::kNeverRead, [] { return Script(testfilters::Script::Act::NeverRead); }},
+    // Nothing releases it: it waits for as long as a filter's gate waits.
+    {&testfiltermodule::kIgnoresShutdown,
+     [] { return Script(testfilters::Script::Act::IgnoresShutdown); }},
 };
 
 } // namespace
