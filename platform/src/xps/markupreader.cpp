@@ -68,7 +68,7 @@ void MarkupReader::StartElement(void* context, const unsigned char* localName, c
                 continue; // only attributes in no namespace are asked for
             }
             const size_t length = static_cast<size_t>(attribute[4] - attribute[3]);
-            self->attributes_.push_back({attribute[0], self->values_.size(), length});
+            self->attributes_.push_back({Text(attribute[0]), self->values_.size(), length});
             self->values_.append(reinterpret_cast<const char*>(attribute[3]), length);
             ++element.attributeCount;
         }
@@ -148,7 +148,7 @@ std::optional<std::string_view> MarkupReader::Attribute(std::string_view name) c
     const Element& element = Current();
     for (uint32_t i = 0; i < element.attributeCount; ++i) {
         const AttributeText& attribute = attributes_[element.firstAttribute + i];
-        if (Text(attribute.name) == name) {
+        if (attribute.name == name) {
             return std::string_view(values_).substr(attribute.offset, attribute.length);
         }
     }

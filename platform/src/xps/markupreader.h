@@ -52,8 +52,8 @@ private:
         uint32_t attributeCount;
     };
     struct AttributeText {
-        const unsigned char* name; // in the parser's dictionary
-        size_t offset, length;     // into values_
+        std::string_view name; // in the parser's dictionary
+        size_t offset, length; // into values_
     };
 
     const Element& Current() const { return queue_[next_ - 1]; }

@@ -210,13 +210,13 @@ void Package::ReadContentTypes(uint64_t entry) {
             if (!extension || !contentType) {
                 Fail(kBadPackage, name + " has a Default without Extension or ContentType");
             }
-            defaults_[FoldPartName(*extension)] = *contentType;
+            defaults_[std::string(*extension)] = *contentType;
         } else if (element == "Override") {
             auto partName = reader.Attribute("PartName");
             if (!partName || !contentType) {
                 Fail(kBadPackage, name + " has an Override without PartName or ContentType");
             }
-            overrides_[FoldPartName(*partName)] = *contentType;
+            overrides_[std::string(*partName)] = *contentType;
         }
     }
 }
@@ -271,12 +271,29 @@ bool Package::TryLocate(std::string_view partName, PartLocation& location) const
     return true;
 }
 
+bool Package::TryLocateReference(std::string_view sourcePart, std::string_view target,
+                                 std::string& name, PartLocation& location) const {
+    if (JoinPartReference(sourcePart, target, name) && TryLocate(name, location)) {
+        return true;
+    }
+    name = ResolvePartReference(sourcePart, target);
+    return TryLocate(name, location);
+}
+
 PartLocation Package::Locate(std::string_view partName) const {
     PartLocation location;
     if (!TryLocate(partName, location)) {
         Fail(kMissingPart, "part " + std::string(partName) + " is missing from the package");
     }
     return location;
+}
+
+size_t Package::FoldedHash::operator()(std::string_view name) const {
+    return static_cast<size_t>(PartNameKey(name));
+}
+
+bool Package::FoldedEqual::operator()(std::string_view a, std::string_view b) const {
+    return SamePartName(a, b);
 }
 
 bool Package::FoldedLess::operator()(std::string_view a, std::string_view b) const {

@@ -6,8 +6,8 @@
 
 #include "ziparchive.h"
 
-#include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace platform::xps {
@@ -54,6 +54,12 @@ public:
     // Where the part's bytes are, or false when there is no such part: one lookup where
     // Contains and Locate take two. Throws when its pieces are damaged.
     bool TryLocate(std::string_view partName, PartLocation& location) const;
+    // The part that target names from sourcePart (see ResolvePartReference) into name, and
+    // where its bytes are, or false when the package has no such part. A reference that joins
+    // to a name of the package is that part without further checks: the name was checked
+    // when the package was indexed. Throws as ResolvePartReference and TryLocate do.
+    bool TryLocateReference(std::string_view sourcePart, std::string_view target, std::string& name,
+                            PartLocation& location) const;
     // Where the part's bytes are; throws when there is no such part or its pieces are damaged.
     PartLocation Locate(std::string_view partName) const;
     // The content type of a part by the package's [Content_Types].xml; throws when none applies.
@@ -102,14 +108,22 @@ private:
     // hash, 0 for an empty slot. Its size is a power of two at least twice the items'.
     std::vector<uint32_t> slots_;
     std::vector<PieceRun> pieceRuns_;
-    // Ordered as part names compare, without regard to ASCII case, so that a name is found
+    // Part names and extensions compare without regard to ASCII case, so that a name is found
     // as it is written.
     struct FoldedLess {
+        bool operator()(std::string_view a, std::string_view b) const;
+    };
+    struct FoldedHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view name) const;
+    };
+    struct FoldedEqual {
         using is_transparent = void;
         bool operator()(std::string_view a, std::string_view b) const;
     };
-    std::map<std::string, std::string, FoldedLess> defaults_;  // extension -> content type
-    std::map<std::string, std::string, FoldedLess> overrides_; // part name -> content type
+    using ContentTypes = std::unordered_map<std::string, std::string, FoldedHash, FoldedEqual>;
+    ContentTypes defaults_;  // extension -> content type
+    ContentTypes overrides_; // part name -> content type
 };
 
 } // namespace platform::xps

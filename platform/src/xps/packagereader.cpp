@@ -209,9 +209,9 @@ private:
             if (r.external) {
                 Fail(kBadPackage, "the print ticket of " + partName + " lies outside the package");
             }
-            std::string name = ResolvePartReference(partName, r.target);
+            std::string name;
             PartLocation location;
-            if (!package_->TryLocate(name, location)) {
+            if (!package_->TryLocateReference(partName, r.target, name, location)) {
                 Fail(kMissingPart, "the print ticket " + name + " of " + partName +
                                        " is missing from the package");
             }
@@ -237,10 +237,11 @@ private:
         return markup;
     }
 
-    // The Source of the next child element named element of the markup, or nothing at its end.
-    std::optional<std::string> NextReference(MarkupReader& markup, const char* element,
-                                             std::string* width = nullptr,
-                                             std::string* height = nullptr) {
+    // The part that the Source of the next child element named element of the markup names,
+    // and where it is, or false at the end of the markup; throws when the part is missing.
+    bool NextReference(MarkupReader& markup, const char* element, const char* what,
+                       std::string& name, PartLocation& location, std::string* width = nullptr,
+                       std::string* height = nullptr) {
         while (markup.NextElement()) {
             if (markup.Depth() != 1 || markup.LocalName() != element) {
                 continue;
@@ -253,9 +254,13 @@ private:
                 *width = markup.Attribute("Width").value_or("");
                 *height = markup.Attribute("Height").value_or("");
             }
-            return ResolvePartReference(markup.PartName(), *source);
+            if (!package_->TryLocateReference(markup.PartName(), *source, name, location)) {
+                Fail(kMissingPart, std::string("the ") + what + " " + name + " named by " +
+                                       markup.PartName() + " is missing from the package");
+            }
+            return true;
         }
-        return std::nullopt;
+        return false;
     }
 
     void Measure(const std::string& name, StructureState& state) const {
@@ -301,9 +306,8 @@ private:
             out.push_back(std::move(carried));
             return;
         }
-        carried.target = ResolvePartReference(source, r.target);
         PartLocation location;
-        if (package_->TryLocate(carried.target, location)) {
+        if (package_->TryLocateReference(source, r.target, carried.target, location)) {
             std::string contentType = package_->ContentTypeOf(carried.target);
             if (contentType == kPageContentType || contentType == kDocumentContentType ||
                 contentType == kSequenceContentType || contentType == kRelationshipsContentType) {
@@ -334,29 +338,26 @@ private:
     }
 
     IUnknown* NextDocument() {
-        auto name = NextReference(*sequenceMarkup_, "DocumentReference");
-        if (!name) {
+        std::string name;
+        PartLocation location;
+        if (!NextReference(*sequenceMarkup_, "DocumentReference", "FixedDocument", name,
+                           location)) {
             return nullptr;
         }
-        PartLocation location;
-        if (!package_->TryLocate(*name, location)) {
-            Fail(kMissingPart, "the FixedDocument " + *name + " named by " + sequenceName_ +
-                                   " is missing from the package");
-        }
-        Visit(*name, location, "FixedDocument");
-        documentMarkup_ = OpenMarkup(*name, "FixedDocument");
+        Visit(name, location, "FixedDocument");
+        documentMarkup_ = OpenMarkup(name, "FixedDocument");
         StructureState state;
-        state.uri = *name;
-        state.contentType = package_->ContentTypeOf(*name);
+        state.uri = name;
+        state.contentType = package_->ContentTypeOf(name);
         state.storedSize = location.storedSize;
         state.fullSize = location.fullSize;
-        const std::span<const Relationship> relationships = RelationshipsOf(*name);
-        state.ticket = TicketOf(*name, relationships);
+        const std::span<const Relationship> relationships = RelationshipsOf(name);
+        state.ticket = TicketOf(name, relationships);
         restrictedFonts_.clear();
         for (const Relationship& r : relationships) {
-            Carry(r, *name, {printTicketType_}, state.carried);
+            Carry(r, name, {printTicketType_}, state.carried);
             if (r.type == restrictedFontType_ && !r.external) {
-                restrictedFonts_.insert(FoldPartName(ResolvePartReference(*name, r.target)));
+                restrictedFonts_.insert(FoldPartName(ResolvePartReference(name, r.target)));
             }
         }
         return MakeDocument(std::move(state));
@@ -364,32 +365,29 @@ private:
 
     IUnknown* NextPage() {
         PageState state;
-        auto name = NextReference(*documentMarkup_, "PageContent", &state.width, &state.height);
-        if (!name) {
+        std::string name;
+        PartLocation location;
+        if (!NextReference(*documentMarkup_, "PageContent", "FixedPage", name, location,
+                           &state.width, &state.height)) {
             return nullptr;
         }
-        PartLocation location;
-        if (!package_->TryLocate(*name, location)) {
-            Fail(kMissingPart, "the FixedPage " + *name + " named by " +
-                                   documentMarkup_->PartName() + " is missing from the package");
-        }
-        Visit(*name, location, "FixedPage");
+        Visit(name, location, "FixedPage");
         const std::span<const Relationship> relationships =
-            RelationshipsOf(*name, &state.storedRelationships);
-        state.ticket = TicketOf(*name, relationships);
+            RelationshipsOf(name, &state.storedRelationships);
+        state.ticket = TicketOf(name, relationships);
         std::unordered_set<std::string> manyResources; // folded names, once there are many
         for (const Relationship& r : relationships) {
             // A restricted font is named from its fixed document; one a page names so is
             // taken for a required resource that is restricted.
             const bool restrictedHere = r.type == restrictedFontType_;
             if (r.type != requiredResourceType_ && !restrictedHere) {
-                Carry(r, *name, {printTicketType_}, state.carried);
+                Carry(r, name, {printTicketType_}, state.carried);
                 continue;
             }
             if (r.external) {
-                Fail(kBadPackage, "a resource of " + *name + " lies outside the package");
+                Fail(kBadPackage, "a resource of " + name + " lies outside the package");
             }
-            const Resource& resource = ResourceOf(*name, r.target);
+            const Resource& resource = ResourceOf(name, r.target);
             // A page names a resource once, however often its relationships do. Few
             // resources are compared one by one; many are kept in a set, so that a page of
             // thousands costs no more than thousands of pages.
@@ -410,7 +408,7 @@ private:
                 continue;
             }
             if (resource.kind == PartKind::Page) {
-                Fail(kBadPackage, "the resource " + resource.name + " of " + *name + " is a page");
+                Fail(kBadPackage, "the resource " + resource.name + " of " + name + " is a page");
             }
             ATL::CComPtr<IUnknown> part;
             part.Attach(MakePart(resource.kind, resource.name, resource.contentType,
@@ -422,9 +420,9 @@ private:
             state.resources.push_back({resource.folded, std::move(part)});
         }
         const EXpsCompressionOptions compression = CompressionOf(location);
-        std::string contentType = package_->ContentTypeOf(*name);
-        auto content = std::make_shared<PackagePartContent>(package_, *name, std::move(location));
-        return MakePage(std::move(*name), std::move(contentType), std::move(content), compression,
+        std::string contentType = package_->ContentTypeOf(name);
+        auto content = std::make_shared<PackagePartContent>(package_, name, std::move(location));
+        return MakePage(std::move(name), std::move(contentType), std::move(content), compression,
                         std::move(state));
     }
 
@@ -452,9 +450,8 @@ private:
             }
         }
         Resource resource;
-        resource.name = ResolvePartReference(page, target);
         PartLocation location;
-        if (!package_->TryLocate(resource.name, location)) {
+        if (!package_->TryLocateReference(page, target, resource.name, location)) {
             Fail(kMissingPart,
                  "the resource " + resource.name + " of " + page + " is missing from the package");
         }

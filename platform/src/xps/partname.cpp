@@ -170,6 +170,28 @@ bool SamePartName(std::string_view a, std::string_view b) {
     return true;
 }
 
+bool JoinPartReference(std::string_view sourcePart, std::string_view target, std::string& joined) {
+    // A target that names a part as it stands, joined to the source's folder when relative,
+    // is the part name: no "." or ".." segment to resolve. A part name holds no backslash,
+    // query, fragment or empty segment; only a scheme (a colon before the first slash) must be
+    // looked for besides.
+    if (target.empty() || sourcePart.empty() || sourcePart.front() != '/') {
+        return false;
+    }
+    const size_t firstColon = target.find(':');
+    if (firstColon != std::string_view::npos && target.find('/') > firstColon) {
+        return false;
+    }
+    if (target.front() == '/') {
+        joined.assign(target);
+    } else {
+        const std::string_view folder = sourcePart.substr(0, sourcePart.rfind('/') + 1);
+        joined.reserve(folder.size() + target.size());
+        joined.assign(folder).append(target);
+    }
+    return true;
+}
+
 std::string ResolvePartReference(std::string_view sourcePart, std::string_view target) {
     auto refuse = [&](const char* why) {
         Fail(kBadPackage,
@@ -178,24 +200,9 @@ std::string ResolvePartReference(std::string_view sourcePart, std::string_view t
     if (target.empty()) {
         Fail(kBadPackage, "an empty reference in " + std::string(sourcePart));
     }
-    // A target that names a part as it stands, joined to the source's folder when relative,
-    // is the part name: no "." or ".." segment to resolve. A part name holds no backslash,
-    // query, fragment or empty segment; only a scheme (a colon before the first slash) must be
-    // looked for besides.
-    const size_t firstColon = target.find(':');
-    if (!sourcePart.empty() && sourcePart.front() == '/' &&
-        (firstColon == std::string_view::npos || target.find('/') < firstColon)) {
-        std::string joined;
-        if (target.front() == '/') {
-            joined.assign(target);
-        } else {
-            const std::string_view folder = sourcePart.substr(0, sourcePart.rfind('/') + 1);
-            joined.reserve(folder.size() + target.size());
-            joined.append(folder).append(target);
-        }
-        if (PartNameProblem(joined).empty()) {
-            return joined;
-        }
+    std::string joined;
+    if (JoinPartReference(sourcePart, target, joined) && PartNameProblem(joined).empty()) {
+        return joined;
     }
     // One pass finds what the checks below ask about.
     bool backslash = false, queryOrFragment = false;

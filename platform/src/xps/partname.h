@@ -25,6 +25,13 @@ std::string FoldPartName(std::string_view name);
 PLATFORM_EXPORT std::string ResolvePartReference(std::string_view sourcePart,
                                                  std::string_view target);
 
+// The name target would be as a part name written in sourcePart: target itself when absolute,
+// joined to sourcePart's folder when relative, with no "." or ".." resolved and nothing
+// checked. False, with joined untouched, for an empty target, a source that is no part name
+// and a target with a scheme. A joined name that is a part name is what ResolvePartReference
+// answers; one that is not must go through it.
+bool JoinPartReference(std::string_view sourcePart, std::string_view target, std::string& joined);
+
 // The relationships part of a part ("/_rels/.rels" for "/").
 std::string RelationshipsPartOf(std::string_view partName);
 

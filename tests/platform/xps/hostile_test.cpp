@@ -133,6 +133,20 @@ const HostileCase kCases[] = {
              Rels(Rel("required-resource", "http://host/x.png")));
      },
      nullptr, kBadData, "points outside the package", 4},
+    {"resource behind percent-encoded dots",
+     [](auto& e) {
+         Set(e, "Doc/Pages/_rels/2.fpage.rels",
+             Rels(Rel("required-resource", "%2e%2e/%2E%2E/Images/dot.png")));
+     },
+     nullptr, kBadData, "percent-encodes", 4},
+    {"PageContent outside the package",
+     [](auto& e) {
+         Set(e, "Doc/1.fdoc",
+             "<FixedDocument xmlns=\"http://schemas.microsoft.com/xps/2005/06\"><PageContent "
+             "Source=\"Pages/1.fpage\"/><PageContent Source=\"../../Doc/Pages/2.fpage\"/>"
+             "</FixedDocument>");
+     },
+     nullptr, kBadData, "points outside the package", 4},
     {"resource that is a page",
      [](auto& e) {
          Set(e, "Doc/Pages/_rels/2.fpage.rels", Rels(Rel("required-resource", "1.fpage")));

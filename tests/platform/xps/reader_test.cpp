@@ -354,6 +354,65 @@ TEST(XpsReader, ReadsRelationshipsPartsOfEverySizeReadWhole) {
     }
 }
 
+TEST(XpsReader, FindsPartsAndTheirContentTypesWhateverTheFormOfTheirNames) {
+    // Part names, Override part names and Default extensions compare without regard to ASCII
+    // case, and a reference is found whether it names the part as it stands or through "."
+    // and ".." segments.
+    const std::string types =
+        "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+        "<Default Extension=\"rels\" "
+        "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+        "<Default Extension=\"FDSEQ\" "
+        "ContentType=\"application/vnd.ms-package.xps-fixeddocumentsequence+xml\"/>"
+        "<Default Extension=\"fdoc\" "
+        "ContentType=\"application/vnd.ms-package.xps-fixeddocument+xml\"/>"
+        "<Default Extension=\"fPage\" "
+        "ContentType=\"application/vnd.ms-package.xps-fixedpage+xml\"/>"
+        "<Default Extension=\"PNG\" ContentType=\"image/png\"/>"
+        "<Default Extension=\"XML\" ContentType=\"application/x-ticket-by-extension\"/>"
+        "<Override PartName=\"/tickets/PAGE1.xml\" "
+        "ContentType=\"application/x-ticket-by-name\"/></Types>";
+    struct Case {
+        const char* target;      // of page 1's ticket relationship
+        const char* uri;         // of the ticket the reader finds
+        const char* contentType; // of that ticket
+    };
+    const Case cases[] = {
+        {"/Tickets/Page1.xml", "/Tickets/Page1.xml", "application/x-ticket-by-name"},
+        {"/TICKETS/page1.XML", "/TICKETS/page1.XML", "application/x-ticket-by-name"},
+        {"../../Tickets/./Page1.xml", "/Tickets/Page1.xml", "application/x-ticket-by-name"},
+        {"./../../tickets/../Tickets/DOC.xml", "/Tickets/DOC.xml",
+         "application/x-ticket-by-extension"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.target);
+        TempDir dir;
+        auto entries = SmallJob();
+        SetEntry(entries, "[Content_Types].xml", types.c_str());
+        const std::string rels =
+            "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
+            "relationships\"><Relationship Id=\"T\" Type=\"http://schemas.microsoft.com/xps/"
+            "2005/06/printticket\" Target=\"" +
+            std::string(test.target) + "\"/></Relationships>";
+        SetEntry(entries, "Doc/Pages/_rels/1.fpage.rels", rels.c_str());
+        WriteZip(dir.Path("job.xps"), entries);
+
+        ATL::CComPtr<IXpsDocumentProvider> reader = Open(dir.Path("job.xps"));
+        ATL::CComPtr<IFixedPage> page = FirstPage(reader);
+        ASSERT_TRUE(page);
+        ATL::CComPtr<IPartPrintTicket> ticket;
+        ASSERT_EQ(S_OK, page->GetPrintTicket(&ticket));
+        ATL::CComBSTR uri;
+        ASSERT_EQ(S_OK, ticket->GetUri(&uri));
+        EXPECT_EQ(test.uri, Narrow(uri));
+        ATL::CComPtr<IXpsPartInfo> info;
+        ASSERT_EQ(S_OK, ticket->QueryInterface(&info));
+        ATL::CComBSTR contentType;
+        ASSERT_EQ(S_OK, info->GetContentType(&contentType));
+        EXPECT_EQ(test.contentType, Narrow(contentType));
+    }
+}
+
 TEST(XpsReader, ReadsBytesOnlyWhenAStreamIsRead) {
     // Page 2's stored bytes are damaged: the walk hands it out, reading it fails.
     TempDir dir;
