@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace platform::xps {
 
@@ -69,6 +70,19 @@ public:
     }
 
     size_t Read(void* buffer, size_t count) override {
+        if (damage_) {
+            throw *damage_; // read again after the damage showed
+        }
+        try {
+            return ReadChecked(buffer, count);
+        } catch (const PackageError& error) {
+            damage_ = error;
+            throw;
+        }
+    }
+
+private:
+    size_t ReadChecked(void* buffer, size_t count) {
         if (finished_ || count == 0) {
             return 0;
         }
@@ -87,7 +101,6 @@ public:
         return produced;
     }
 
-private:
     size_t Inflate(void* buffer, size_t count) {
         if (streamEnded_) {
             return 0;
@@ -147,6 +160,7 @@ private:
     uint32_t crc_ = 0;
     std::unique_ptr<Bytef[]> input_;
     size_t inputSize_ = 0;
+    std::optional<PackageError> damage_;
 };
 
 // A small deflated entry, inflated whole on the first read (EntryInflater: libdeflate, with
@@ -159,9 +173,18 @@ public:
         : archive_(std::move(archive)), entry_(entry), name_(std::move(name)) {}
 
     size_t Read(void* buffer, size_t count) override {
+        if (damage_) {
+            throw *damage_; // read again after the damage showed
+        }
         if (!inflated_) {
+            try {
+                archive_->ReadWhole(entry_, name_, content_);
+            } catch (const PackageError& error) {
+                content_.clear();
+                damage_ = error;
+                throw;
+            }
             inflated_ = true;
-            archive_->ReadWhole(entry_, name_, content_);
         }
         const size_t n = std::min(count, content_.size() - next_);
         std::memcpy(buffer, content_.data() + next_, n);
@@ -176,6 +199,7 @@ private:
     std::string content_;
     size_t next_ = 0;
     bool inflated_ = false;
+    std::optional<PackageError> damage_;
 };
 
 } // namespace

@@ -301,6 +301,68 @@ TEST(ZipWriter, RefusesMisuseAndLeavesNoFile) {
     }
 }
 
+// A part whose damage shows while it is read stays damaged: every read after the failing one
+// fails the same way, rather than handing out what was inflated or a clean end. Small parts
+// are inflated whole, large ones streamed; the damage shows at the end (a wrong CRC) or on
+// the way (the compressed bytes cut short).
+TEST(ZipArchive, EveryReadOfADamagedPartFails) {
+    TempDir dir;
+    const std::string small = kMarkup;
+    const std::string large = Incompressible(300 * 1024) + kMarkup;
+    {
+        ZipWriter writer(dir.Path("out.zip"));
+        for (const auto& [name, content] :
+             {std::pair{"small", &small}, std::pair{"large", &large}}) {
+            writer.Begin(name, 6, content->size());
+            writer.Write(content->data(), content->size());
+            writer.End();
+        }
+        writer.Commit();
+    }
+    const std::string written = ReadFile(dir.Path("out.zip"));
+    const struct {
+        const char* name;
+        size_t field; // of the central directory record: CRC 16, stored size 20
+        const char* message;
+    } cases[] = {
+        {"small", 16, "CRC"},
+        {"large", 16, "CRC"},
+        {"small", 20, "ends early"},
+        {"large", 20, "ends early"},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(std::string(test.name) + " " + test.message);
+        std::string bytes = written;
+        const size_t record = CentralName(bytes, test.name) - 46;
+        const uint64_t value = LittleEndian(bytes, record + test.field, 4);
+        const uint64_t damaged = test.field == 16 ? value ^ 1 : value / 2;
+        for (int i = 0; i < 4; ++i) {
+            bytes[record + test.field + i] = static_cast<char>(damaged >> (8 * i));
+        }
+        WriteFile(dir.Path("damaged.zip"), bytes);
+        const auto archive = ZipArchive::Open(dir.Path("damaged.zip"), DefaultLimits());
+        const ZipEntry entry = archive->EntryAt(std::string(test.name) == "small" ? 0 : 1);
+        const auto source = archive->OpenContent(entry, test.name);
+        std::string first;
+        try {
+            Drain(*source);
+            ADD_FAILURE() << "the damage went unseen";
+        } catch (const PackageError& error) {
+            first = error.what();
+        }
+        EXPECT_NE(std::string::npos, first.find(test.message)) << first;
+        char buffer[100];
+        for (int again = 0; again < 2; ++again) {
+            try {
+                source->Read(buffer, sizeof buffer);
+                ADD_FAILURE() << "a read after the damage succeeded";
+            } catch (const PackageError& error) {
+                EXPECT_EQ(first, error.what());
+            }
+        }
+    }
+}
+
 // Each allocation the writer makes through the platform (buffers, compressors, zlib's
 // stream) fails in turn: the failure comes out as std::bad_alloc and leaves no file, and a
 // run that succeeds writes every entry, gathered and streamed.
