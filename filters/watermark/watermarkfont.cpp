@@ -248,6 +248,11 @@ HRESULT WatermarkFont::WriteResourceData(IUnknown* newPart, IPrintWriteStream* s
     if (SUCCEEDED(hr)) {
         hr = part->SetFontOptions(m_obfuscated ? Font_Obfuscate : Font_Normal);
     }
+    if (SUCCEEDED(hr)) {
+        // Written once per job, and large: the fast level deflates it in half the time for
+        // about 8% more bytes.
+        hr = part->SetPartCompression(Compression_Fast);
+    }
     if (SUCCEEDED(hr) && !MayBeEmbedded()) {
         hr = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED); // its licence forbids it
     }

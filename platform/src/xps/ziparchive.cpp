@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace platform::xps {
 
@@ -69,6 +70,19 @@ public:
     }
 
     size_t Read(void* buffer, size_t count) override {
+        if (damage_) {
+            throw *damage_; // read again after the damage showed
+        }
+        try {
+            return ReadChecked(buffer, count);
+        } catch (const PackageError& error) {
+            damage_ = error;
+            throw;
+        }
+    }
+
+private:
+    size_t ReadChecked(void* buffer, size_t count) {
         if (finished_ || count == 0) {
             return 0;
         }
@@ -87,7 +101,6 @@ public:
         return produced;
     }
 
-private:
     size_t Inflate(void* buffer, size_t count) {
         if (streamEnded_) {
             return 0;
@@ -147,6 +160,46 @@ private:
     uint32_t crc_ = 0;
     std::unique_ptr<Bytef[]> input_;
     size_t inputSize_ = 0;
+    std::optional<PackageError> damage_;
+};
+
+// A small deflated entry, inflated whole on the first read (EntryInflater: libdeflate, with
+// zlib's last word on a stream it refuses) and then handed out from memory: for the pages and
+// other small parts read as streams, whose streaming inflate would cost a window and tables
+// of its own. Checks what CheckedContentSource checks.
+class WholeContentSource final : public ByteSource {
+public:
+    WholeContentSource(std::shared_ptr<ZipArchive> archive, const ZipEntry& entry, std::string name)
+        : archive_(std::move(archive)), entry_(entry), name_(std::move(name)) {}
+
+    size_t Read(void* buffer, size_t count) override {
+        if (damage_) {
+            throw *damage_; // read again after the damage showed
+        }
+        if (!inflated_) {
+            try {
+                archive_->ReadWhole(entry_, name_, content_);
+            } catch (const PackageError& error) {
+                content_.clear();
+                damage_ = error;
+                throw;
+            }
+            inflated_ = true;
+        }
+        const size_t n = std::min(count, content_.size() - next_);
+        std::memcpy(buffer, content_.data() + next_, n);
+        next_ += n;
+        return n;
+    }
+
+private:
+    std::shared_ptr<ZipArchive> archive_;
+    ZipEntry entry_;
+    std::string name_;
+    std::string content_;
+    size_t next_ = 0;
+    bool inflated_ = false;
+    std::optional<PackageError> damage_;
 };
 
 } // namespace
@@ -157,6 +210,10 @@ ZipArchive::ZipArchive(const std::string& path, const XpsPackageLimits& limits)
 std::shared_ptr<ZipArchive> ZipArchive::Open(const std::string& path,
                                              const XpsPackageLimits& limits) {
     return std::shared_ptr<ZipArchive>(new ZipArchive(path, limits));
+}
+
+ZipArchive::~ZipArchive() {
+    delete spareInflater_.load();
 }
 
 ZipEntry ZipArchive::EntryAt(uint64_t index) const {
@@ -185,6 +242,9 @@ private:
 
 // Stored bytes read together with their local header when there are no more than this.
 constexpr uint64_t kOneReadBytes = 256 * 1024;
+// Deflated entries whose stored and full sizes are no more than this are inflated whole when
+// read as a stream.
+constexpr uint64_t kWholeContentBytes = 256 * 1024;
 // Room left for a local header's extra field in that read; a longer one costs a second read.
 constexpr size_t kExtraRoom = 64;
 
@@ -266,7 +326,24 @@ void ZipArchive::CheckContent(const ZipEntry& entry, const std::string& name) co
 std::unique_ptr<ByteSource> ZipArchive::OpenContent(const ZipEntry& entry,
                                                     const std::string& name) {
     CheckContent(entry, name);
+    if (entry.method == kDeflated && entry.fullSize <= kWholeContentBytes &&
+        entry.storedSize <= kWholeContentBytes) {
+        return std::make_unique<WholeContentSource>(shared_from_this(), entry, name);
+    }
     return std::make_unique<CheckedContentSource>(shared_from_this(), OpenRaw(entry), entry, name);
+}
+
+void ZipArchive::ReadWhole(const ZipEntry& entry, const std::string& name, std::string& out) {
+    std::unique_ptr<EntryInflater> inflater(spareInflater_.exchange(nullptr));
+    if (!inflater) {
+        inflater = std::make_unique<EntryInflater>();
+    }
+    out.clear();
+    inflater->Append(*this, entry, name, out);
+    EntryInflater* none = nullptr;
+    if (spareInflater_.compare_exchange_strong(none, inflater.get())) {
+        inflater.release();
+    }
 }
 
 void ZipArchive::ChargeJob(uint64_t bytes, const std::string& name) {

@@ -24,6 +24,8 @@ public:
     virtual size_t Read(void* buffer, size_t count) = 0;
 };
 
+class EntryInflater;
+
 // Entry streams hold the archive, so it lives as long as the last of them; they read the file
 // at offsets of their own and may be used on different threads.
 class PLATFORM_EXPORT ZipArchive : public std::enable_shared_from_this<ZipArchive> {
@@ -31,6 +33,7 @@ public:
     // Throws PackageError when path is not a readable ZIP file.
     static std::shared_ptr<ZipArchive> Open(const std::string& path,
                                             const XpsPackageLimits& limits);
+    ~ZipArchive();
     ZipArchive(const ZipArchive&) = delete;
     ZipArchive& operator=(const ZipArchive&) = delete;
 
@@ -48,6 +51,9 @@ public:
     // Throws what OpenContent throws when the entry's content may not be read: a method other
     // than stored or deflated, sizes that disagree, a part too large or a decompression bomb.
     void CheckContent(const ZipEntry& entry, const std::string& name) const;
+    // Replaces out by the entry's content, inflated whole and checked as OpenContent checks it,
+    // by an EntryInflater the archive keeps for the next call. Any thread.
+    void ReadWhole(const ZipEntry& entry, const std::string& name, std::string& out);
     // Reads the entry's stored bytes into out, with its local header in one go where they are
     // small, and answers where in out they start; throws as OpenRaw does.
     size_t ReadStored(const ZipEntry& entry, std::vector<unsigned char>& out);
@@ -68,6 +74,7 @@ private:
     ZipDirectory directory_;
     XpsPackageLimits limits_;
     std::atomic<uint64_t> inflated_{0};
+    std::atomic<EntryInflater*> spareInflater_{nullptr}; // owned; lent by ReadWhole
 };
 
 // Inflates whole entries into memory, one after another: for the many small parts a reader

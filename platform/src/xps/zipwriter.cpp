@@ -2,9 +2,6 @@
 
 #include "zipcrc.h"
 #include "zipformat.h"
-#include "zlibmemory.h"
-
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
@@ -142,55 +139,9 @@ private:
     uint64_t count_ = 0;
 };
 
-// One raw deflate stream at one level, reset for every entry of that level.
-class ZipWriter::Deflater {
-public:
-    explicit Deflater(int level) : level_(level) {
-        UsePlatformAllocator(stream_);
-        if (deflateInit2(&stream_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-            throw std::bad_alloc();
-        }
-    }
-    ~Deflater() { deflateEnd(&stream_); }
-    Deflater(const Deflater&) = delete;
-    Deflater& operator=(const Deflater&) = delete;
-
-    int Level() const { return level_; }
-    void Reset() { deflateReset(&stream_); }
-
-    // Deflates bytes (all of them, or what is left when finishing) and hands each piece of
-    // output to sink.
-    template <class Sink>
-    void Run(const void* bytes, size_t count, bool finish, Sink&& sink) {
-        stream_.next_in = static_cast<Bytef*>(const_cast<void*>(bytes));
-        while (true) {
-            const uInt chunk = count > (1u << 30) ? (1u << 30) : static_cast<uInt>(count);
-            stream_.avail_in = chunk;
-            stream_.next_out = output_;
-            stream_.avail_out = sizeof output_;
-            const int status = deflate(&stream_, finish && chunk == count ? Z_FINISH : Z_NO_FLUSH);
-            if (status == Z_STREAM_ERROR) {
-                Fail(E_UNEXPECTED, "the deflate stream is broken");
-            }
-            count -= chunk - stream_.avail_in;
-            if (const size_t produced = sizeof output_ - stream_.avail_out) {
-                sink(output_, produced);
-            }
-            if (finish ? status == Z_STREAM_END : count == 0 && stream_.avail_out != 0) {
-                return;
-            }
-        }
-    }
-
-private:
-    z_stream stream_{};
-    int level_;
-    Bytef output_[64 * 1024];
-};
-
-ZipWriter::ZipWriter(const std::string& target)
+ZipWriter::ZipWriter(const std::string& target, size_t gatherLimit)
     : file_(target), entryState_(std::make_unique<OpenEntry>()),
-      central_(std::make_unique<CentralDirectory>()) {}
+      central_(std::make_unique<CentralDirectory>()), gatherLimit_(gatherLimit) {}
 
 ZipWriter::~ZipWriter() = default;
 
@@ -233,12 +184,10 @@ void ZipWriter::WriteLocalHeader(const std::string& name, uint16_t method, bool 
 void ZipWriter::Begin(const std::string& name, int level, uint64_t sizeHint) {
     const bool deflating = level > 0;
     if (deflating && !entry_) {
-        if (deflater_ && deflater_->Level() == level) {
-            deflater_->Reset();
-        } else {
-            deflater_.reset();
-            deflater_ = std::make_unique<Deflater>(level);
+        if (!deflater_) {
+            deflater_ = std::make_unique<EntryDeflater>(file_, gatherLimit_);
         }
+        deflater_->Begin(level);
     }
     // The CRC and sizes are filled in when the entry ends.
     WriteLocalHeader(name, deflating ? kDeflated : kStored, MayNeedZip64(sizeHint, deflating), 0, 0,
@@ -274,10 +223,7 @@ void ZipWriter::Write(const void* bytes, size_t count) {
         entry.fullSize += count;
     }
     if (entry.deflating) {
-        deflater_->Run(bytes, count, false, [&](const void* out, size_t produced) {
-            file_.Write(out, produced);
-            entry.storedSize += produced;
-        });
+        entry.storedSize += deflater_->Write(bytes, count);
     } else {
         file_.Write(bytes, count);
         entry.storedSize += count;
@@ -290,10 +236,7 @@ ZipWriter::EntryId ZipWriter::End() {
     }
     OpenEntry& entry = *entry_;
     if (entry.deflating) {
-        deflater_->Run(nullptr, 0, true, [&](const void* out, size_t produced) {
-            file_.Write(out, produced);
-            entry.storedSize += produced;
-        });
+        entry.storedSize += deflater_->Finish();
     }
     if (entry.raw) {
         if (entry.storedSize != entry.declaredStored) {

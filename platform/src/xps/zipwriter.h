@@ -1,12 +1,14 @@
 // A ZIP file written entry by entry as it goes, to a ReplacementFile that becomes the target
-// only on Commit. Entries are deflated here (zlib), stored, or copied as the compressed bytes
-// another package stored. Each local header is written first and its CRC and sizes filled in
+// only on Commit. Entries are deflated here (EntryDeflater: in one call while they are small,
+// streamed past its gathering limit), stored, or copied as the compressed bytes another
+// package stored. Each local header is written first and its CRC and sizes filled in
 // when the entry ends, so no data descriptors are needed. Per entry only what its central
 // directory record needs stays in memory (19 bytes and its name, 31 past 4 GiB), in blocks
 // that never move, until Commit writes the directory; ZIP64 records are written where sizes,
 // offsets or the number of entries need them.
 #pragma once
 
+#include "entrydeflater.h"
 #include "replacementfile.h"
 #include "xps.h"
 
@@ -21,8 +23,9 @@ namespace platform::xps {
 class PLATFORM_EXPORT ZipWriter {
 public:
     // Throws PackageError when the target cannot be written (a folder, a device, a FIFO, a
-    // folder that does not exist or cannot be written).
-    explicit ZipWriter(const std::string& target);
+    // folder that does not exist or cannot be written). Deflated entries of up to gatherLimit
+    // bytes are held in memory and deflated in one call when they end.
+    explicit ZipWriter(const std::string& target, size_t gatherLimit = EntryDeflater::kGatherLimit);
     ~ZipWriter();
     ZipWriter(const ZipWriter&) = delete;
     ZipWriter& operator=(const ZipWriter&) = delete;
@@ -54,7 +57,6 @@ private:
     struct OpenEntry;
     struct DirectoryEntry;
     class CentralDirectory;
-    class Deflater;
 
     void WriteLocalHeader(const std::string& name, uint16_t method, bool zip64, uint32_t crc,
                           uint64_t storedSize, uint64_t fullSize);
@@ -65,7 +67,8 @@ private:
     OpenEntry* entry_ = nullptr;            // the entry being written, or none
     std::string record_;                    // a header being built
     std::unique_ptr<CentralDirectory> central_;
-    std::unique_ptr<Deflater> deflater_; // made for the first deflated entry, then reused
+    size_t gatherLimit_;
+    std::unique_ptr<EntryDeflater> deflater_; // made for the first deflated entry, then reused
 };
 
 } // namespace platform::xps

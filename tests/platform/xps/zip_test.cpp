@@ -1,12 +1,14 @@
 // The ZIP layer under the package reader and writer: what the writer writes reads back the
-// same through the platform's reader and through libzip (stored, deflated at every level,
-// copied raw, ZIP64 sizes and ZIP64 end records), and the reader refuses what no writer of
-// ZIP files would write.
+// same through the platform's reader and through libzip (stored, deflated at every level in
+// one call or streamed past the gathering limit, copied raw, ZIP64 sizes and ZIP64 end
+// records), and the reader refuses what no writer of ZIP files would write.
 #include "xpstest.h"
 
 #include "xps/inputfile.h"
 #include "xps/ziparchive.h"
 #include "xps/zipwriter.h"
+
+#include "allocationsweep.h"
 
 #include <functional>
 #include <random>
@@ -94,12 +96,14 @@ struct WrittenEntry {
     int level; // 0 stores, 1-9 deflate, -1 copies raw from the first package
     std::string content;
     uint64_t sizeHint = 0; // 0: the content's size
+    size_t chunk = 0;      // written in pieces of this size; 0: in one piece
 };
 
 struct RoundTripCase {
     const char* name;
     std::vector<WrittenEntry> entries;
     bool zip64Entries = false; // the central directory gives sizes in ZIP64 fields
+    size_t gatherLimit = 0;    // the writer's gathering limit; 0: its own
 };
 
 void PrintTo(const RoundTripCase& test, std::ostream* out) {
@@ -123,6 +127,24 @@ const RoundTripCase kRoundTrips[] = {
      {{"noise.bin", 6, Incompressible(300 * 1024)},
       {"noise-stored.bin", 0, Incompressible(200 * 1024)},
       {"after.xml", 6, kMarkup}}},
+    // Deflated in one call up to the limit, streamed past it: crossed by one write, by the
+    // last of several, or by the first; levels alternating, so that the stream is both reset
+    // and made anew, and entries gathered again after one that streamed.
+    {"entries around a small gathering limit",
+     {{"under.xml", 6, kMarkup.substr(0, 4095), 0, 1000},
+      {"at.xml", 6, kMarkup.substr(0, 4096), 0, 1000},
+      {"over.xml", 6, kMarkup.substr(0, 4097), 0, 1000},
+      {"over-at-once.xml", 9, kMarkup + kMarkup},
+      {"gathered-after.xml", 9, kMarkup.substr(0, 100)},
+      {"over-fast.bin", 1, Incompressible(9000), 0, 5000},
+      {"over-fast-again.bin", 1, Incompressible(20000), 0, 7},
+      {"empty-after.xml", 6, ""},
+      {"over-first-write.xml", 6, kMarkup + kMarkup, 0, 5000}},
+     false,
+     4096},
+    // The default limit (1 MiB) passed by a part written in the writer's own pieces.
+    {"a part past the default gathering limit",
+     {{"fonts/big.ttf", 6, Incompressible(1200 * 1024), 0, 64 * 1024}, {"after.xml", 6, kMarkup}}},
     {"raw copies of stored and deflated entries",
      {{"copied.xml", -1, kMarkup}, {"copied-stored.bin", -1, Incompressible(70 * 1024)}}},
     // A size hint past 4 GiB gives the entry ZIP64 sizes although its content is small.
@@ -147,7 +169,9 @@ TEST_P(ZipRoundTrip, ReadsBackTheSameThroughThePlatformAndLibzip) {
     const auto source = ZipArchive::Open(dir.Path("source.zip"), DefaultLimits());
 
     {
-        ZipWriter writer(dir.Path("out.zip"));
+        ZipWriter writer(dir.Path("out.zip"), test.gatherLimit
+                                                  ? test.gatherLimit
+                                                  : platform::xps::EntryDeflater::kGatherLimit);
         uint64_t sourceIndex = 0;
         for (const WrittenEntry& entry : test.entries) {
             if (entry.level < 0) {
@@ -159,7 +183,11 @@ TEST_P(ZipRoundTrip, ReadsBackTheSameThroughThePlatformAndLibzip) {
             } else {
                 writer.Begin(entry.name, entry.level,
                              entry.sizeHint ? entry.sizeHint : entry.content.size());
-                writer.Write(entry.content.data(), entry.content.size());
+                const size_t chunk = entry.chunk ? entry.chunk : entry.content.size();
+                for (size_t at = 0; at < entry.content.size(); at += chunk) {
+                    writer.Write(entry.content.data() + at,
+                                 std::min(chunk, entry.content.size() - at));
+                }
             }
             writer.End();
         }
@@ -261,6 +289,7 @@ TEST(ZipWriter, RefusesMisuseAndLeavesNoFile) {
              w.Commit();
          }},
         {"a name too long", [](ZipWriter& w) { w.Begin(std::string(70000, 'n'), 6, 1); }},
+        {"a deflate level past 9", [](ZipWriter& w) { w.Begin("a", 10, 1); }},
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.name);
@@ -270,6 +299,108 @@ TEST(ZipWriter, RefusesMisuseAndLeavesNoFile) {
         }
         EXPECT_EQ(std::vector<std::string>{}, dir.Names());
     }
+}
+
+// A part whose damage shows while it is read stays damaged: every read after the failing one
+// fails the same way, rather than handing out what was inflated or a clean end. Small parts
+// are inflated whole, large ones streamed; the damage shows at the end (a wrong CRC) or on
+// the way (the compressed bytes cut short).
+TEST(ZipArchive, EveryReadOfADamagedPartFails) {
+    TempDir dir;
+    const std::string small = kMarkup;
+    const std::string large = Incompressible(300 * 1024) + kMarkup;
+    {
+        ZipWriter writer(dir.Path("out.zip"));
+        for (const auto& [name, content] :
+             {std::pair{"small", &small}, std::pair{"large", &large}}) {
+            writer.Begin(name, 6, content->size());
+            writer.Write(content->data(), content->size());
+            writer.End();
+        }
+        writer.Commit();
+    }
+    const std::string written = ReadFile(dir.Path("out.zip"));
+    const struct {
+        const char* name;
+        size_t field; // of the central directory record: CRC 16, stored size 20
+        const char* message;
+    } cases[] = {
+        {"small", 16, "CRC"},
+        {"large", 16, "CRC"},
+        {"small", 20, "ends early"},
+        {"large", 20, "ends early"},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(std::string(test.name) + " " + test.message);
+        std::string bytes = written;
+        const size_t record = CentralName(bytes, test.name) - 46;
+        const uint64_t value = LittleEndian(bytes, record + test.field, 4);
+        const uint64_t damaged = test.field == 16 ? value ^ 1 : value / 2;
+        for (int i = 0; i < 4; ++i) {
+            bytes[record + test.field + i] = static_cast<char>(damaged >> (8 * i));
+        }
+        WriteFile(dir.Path("damaged.zip"), bytes);
+        const auto archive = ZipArchive::Open(dir.Path("damaged.zip"), DefaultLimits());
+        const ZipEntry entry = archive->EntryAt(std::string(test.name) == "small" ? 0 : 1);
+        const auto source = archive->OpenContent(entry, test.name);
+        std::string first;
+        try {
+            Drain(*source);
+            ADD_FAILURE() << "the damage went unseen";
+        } catch (const PackageError& error) {
+            first = error.what();
+        }
+        EXPECT_NE(std::string::npos, first.find(test.message)) << first;
+        char buffer[100];
+        for (int again = 0; again < 2; ++again) {
+            try {
+                source->Read(buffer, sizeof buffer);
+                ADD_FAILURE() << "a read after the damage succeeded";
+            } catch (const PackageError& error) {
+                EXPECT_EQ(first, error.what());
+            }
+        }
+    }
+}
+
+// Each allocation the writer makes through the platform (buffers, compressors, zlib's
+// stream) fails in turn: the failure comes out as std::bad_alloc and leaves no file, and a
+// run that succeeds writes every entry, gathered and streamed.
+TEST(ZipWriter, RunsOutOfMemoryCleanlyAnywhere) {
+    const std::vector<std::pair<int, std::string>> entries = {{6, kMarkup.substr(0, 500)},
+                                                              {6, Incompressible(3000)},
+                                                              {1, kMarkup.substr(0, 900)},
+                                                              {1, kMarkup + kMarkup},
+                                                              {6, kMarkup.substr(0, 1800)}};
+    using Fixture = std::unique_ptr<TempDir>;
+    allocationsweep::Sweep<Fixture> sweep;
+    sweep.make = [] { return std::make_unique<TempDir>(); };
+    sweep.operation = [&](Fixture& dir) {
+        ZipWriter writer(dir->Path("out.zip"), 2048);
+        for (size_t i = 0; i < entries.size(); ++i) {
+            const std::string& content = entries[i].second;
+            writer.Begin("e" + std::to_string(i), entries[i].first, content.size());
+            writer.Write(content.data(), content.size() / 2);
+            writer.Write(content.data() + content.size() / 2, content.size() - content.size() / 2);
+            writer.End();
+        }
+        writer.Commit();
+        return S_OK;
+    };
+    sweep.state = [&](Fixture& dir) {
+        std::vector<std::string> state;
+        for (const std::string& name : dir->Names()) {
+            state.push_back(name);
+        }
+        if (state == std::vector<std::string>{"out.zip"}) {
+            const auto archive = ZipArchive::Open(dir->Path("out.zip"), DefaultLimits());
+            for (uint64_t i = 0; i < archive->EntryCount(); ++i) {
+                state.back() += "|" + Drain(*archive->OpenContent(archive->EntryAt(i), "e"));
+            }
+        }
+        return state;
+    };
+    EXPECT_GT(allocationsweep::Run(sweep), 5u);
 }
 
 } // namespace
