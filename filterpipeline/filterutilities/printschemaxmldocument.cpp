@@ -70,9 +70,11 @@ PrintSchemaXmlDocument::ChangeCountOf(IXMLDOMDocument2* document) noexcept {
         return std::nullopt;
     }
     try {
-        const CComBSTR name(u"ChangeCount");
+        // Asked of every ticket for every page, so the name is made once (a first try that
+        // runs out of memory throws, and the next call tries again).
+        static const CComBSTR kName(u"ChangeCount");
         ScopedVariant count;
-        if (!name || FAILED(document->getProperty(name, &count)) || count.vt != VT_UI8) {
+        if (FAILED(document->getProperty(kName, &count)) || count.vt != VT_UI8) {
             return std::nullopt;
         }
         return count.ullVal;

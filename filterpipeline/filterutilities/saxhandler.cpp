@@ -92,33 +92,48 @@ constexpr std::array<std::array<bool, 0x80>, 2> MakeAsIs() {
 constexpr std::array<std::array<bool, 0x80>, 2> kAsIs = MakeAsIs();
 
 #if defined(__SSE2__) || defined(_M_X64)
+// Whether eight units are all ASCII that stands for itself. Inlined, so that the constants
+// stay in registers across a run of groups.
+template <bool kEscape>
+[[gnu::always_inline]] inline bool PlainAsciiGroup(__m128i units) noexcept {
+    // Controls, and (compared as signed) units from U+8000 on, which the next test catches
+    // anyway; tab, line feed and carriage return go the slow way.
+    __m128i stop = _mm_cmplt_epi16(units, _mm_set1_epi16(0x20));
+    if constexpr (kEscape) {
+        const __m128i quotes = _mm_or_si128(_mm_cmpeq_epi16(units, _mm_set1_epi16('"')),
+                                            _mm_cmpeq_epi16(units, _mm_set1_epi16('\'')));
+        const __m128i angles = _mm_or_si128(_mm_cmpeq_epi16(units, _mm_set1_epi16('<')),
+                                            _mm_cmpeq_epi16(units, _mm_set1_epi16('>')));
+        stop = _mm_or_si128(stop, _mm_cmpeq_epi16(units, _mm_set1_epi16('&')));
+        stop = _mm_or_si128(stop, _mm_or_si128(quotes, angles));
+    }
+    const __m128i ascii = _mm_cmpeq_epi16(
+        _mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80))), _mm_setzero_si128());
+    return _mm_movemask_epi8(_mm_andnot_si128(stop, ascii)) == 0xFFFF;
+}
+
 // Copies the longest whole number of eight-unit groups from the start of text that are ASCII
-// standing for themselves to out, a byte a unit; answers the units copied. out has room for
-// count bytes.
+// standing for themselves to out, a byte a unit, and the tail of fewer than eight behind them
+// when it is plain too; answers the units copied. out has room for count bytes.
 template <bool kEscape>
 size_t PlainAsciiGroups(const WCHAR* text, size_t count, char* out) noexcept {
-    const __m128i beyondAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
-    const __m128i space = _mm_set1_epi16(0x20);
     size_t done = 0;
     for (; count - done >= 8; done += 8) {
         const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + done));
-        // Controls, and (compared as signed) units from U+8000 on, which the next test
-        // catches anyway; tab, line feed and carriage return go the slow way.
-        __m128i stop = _mm_cmplt_epi16(units, space);
-        if constexpr (kEscape) {
-            const __m128i quotes = _mm_or_si128(_mm_cmpeq_epi16(units, _mm_set1_epi16('"')),
-                                                _mm_cmpeq_epi16(units, _mm_set1_epi16('\'')));
-            const __m128i angles = _mm_or_si128(_mm_cmpeq_epi16(units, _mm_set1_epi16('<')),
-                                                _mm_cmpeq_epi16(units, _mm_set1_epi16('>')));
-            stop = _mm_or_si128(stop, _mm_cmpeq_epi16(units, _mm_set1_epi16('&')));
-            stop = _mm_or_si128(stop, _mm_or_si128(quotes, angles));
-        }
-        const __m128i ascii =
-            _mm_cmpeq_epi16(_mm_and_si128(units, beyondAscii), _mm_setzero_si128());
-        if (_mm_movemask_epi8(_mm_andnot_si128(stop, ascii)) != 0xFFFF) {
-            break;
+        if (!PlainAsciiGroup<kEscape>(units)) {
+            return done;
         }
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + done), _mm_packus_epi16(units, units));
+    }
+    // Fewer than eight units left of a text of eight or more: the last eight units, some of
+    // them copied a second time, rather than one unit at a time.
+    if (done < count && count >= 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + count - 8));
+        if (PlainAsciiGroup<kEscape>(units)) {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + count - 8),
+                             _mm_packus_epi16(units, units));
+            done = count;
+        }
     }
     return done;
 }

@@ -3,6 +3,9 @@
 #include <oleauto.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <iterator>
 #include <utility>
 
 namespace {
@@ -75,6 +78,47 @@ HRESULT WatermarkPageWriter::Append(std::u16string_view text, bool escape) {
     return AppendUTF8(m_out, text.data(), static_cast<int>(text.size()), escape);
 }
 
+HRESULT WatermarkPageWriter::AppendName(const WCHAR* text, int length) {
+    const std::u16string_view name = View(text, length);
+    if (name.empty()) {
+        return S_OK;
+    }
+    // The pointer's bits mixed, so that names the reader keeps at a regular stride spread; a
+    // name looks in four slots from there, and a new one takes the first free of them (or the
+    // first, when none is).
+    constexpr size_t kSlots = std::size(decltype(m_names){});
+    static_assert(kSlots == 64);
+    const size_t home = (reinterpret_cast<std::uintptr_t>(text) * 0x9E3779B97F4A7C15u) >> 58;
+    KnownName* known = nullptr;
+    for (size_t probe = 0; probe < 4; ++probe) {
+        KnownName& slot = m_names[(home + probe) % kSlots];
+        if (slot.text == text || !slot.text) {
+            known = &slot;
+            break;
+        }
+    }
+    if (!known) {
+        known = &m_names[home];
+    }
+    // memcmp rather than the units' own comparison, which goes a unit at a time.
+    if (known->text == text && known->unitCount == name.size() &&
+        std::memcmp(known->units, name.data(), name.size() * sizeof(WCHAR)) == 0) {
+        m_out.append(known->utf8, known->byteCount);
+        return S_OK;
+    }
+    const size_t start = m_out.size();
+    const HRESULT hr = Append(name, false);
+    const size_t bytes = m_out.size() - start;
+    if (SUCCEEDED(hr) && name.size() <= KnownName::kLongest && bytes <= sizeof known->utf8) {
+        std::copy(name.begin(), name.end(), known->units);
+        std::memcpy(known->utf8, m_out.data() + start, bytes);
+        known->unitCount = name.size();
+        known->byteCount = bytes;
+        known->text = text;
+    }
+    return hr;
+}
+
 STDMETHODIMP WatermarkPageWriter::startElement(const WCHAR* namespaceUri, int namespaceUriLength,
                                                const WCHAR* localName, int localNameLength,
                                                const WCHAR* qName, int qNameLength,
@@ -107,7 +151,7 @@ STDMETHODIMP WatermarkPageWriter::startElement(const WCHAR* namespaceUri, int na
     }
     CloseStartTag();
     m_out += '<';
-    HRESULT hr = Append(name, false);
+    HRESULT hr = AppendName(qName, qNameLength);
     int count = 0;
     if (SUCCEEDED(hr) && attributes) {
         hr = attributes->getLength(&count);
@@ -123,7 +167,7 @@ STDMETHODIMP WatermarkPageWriter::startElement(const WCHAR* namespaceUri, int na
         }
         if (SUCCEEDED(hr)) {
             m_out += ' ';
-            hr = Append(View(attributeName, nameLength), false);
+            hr = AppendName(attributeName, nameLength);
         }
         if (SUCCEEDED(hr)) {
             m_out += "=\"";
@@ -150,7 +194,7 @@ STDMETHODIMP WatermarkPageWriter::endElement(const WCHAR*, int, const WCHAR*, in
         m_startTagOpen = false;
     } else {
         m_out += "</";
-        hr = Append(View(qName, qNameLength), false);
+        hr = AppendName(qName, qNameLength);
         m_out += '>';
     }
     return FAILED(hr) ? hr : FlushWhenFull();

@@ -15,6 +15,9 @@
 //   (CSaxHandler::AppendUTF8), and is written to the stream when it passes 64 KiB and at the
 //   end of the document; the buffer is kept from one write to the next. The stream is the
 //   caller's to close.
+// - A page names the same few elements and attributes again and again: the UTF-8 form of a
+//   name is kept by where the reader handed it out and its units, and converted again only
+//   when another name turns up there.
 // - The writer is a COM object made with new (one reference for its creator).
 #pragma once
 
@@ -63,9 +66,21 @@ public:
     static HRESULT AppendEscaped(std::u16string& out, std::u16string_view text);
 
 private:
+    // A name converted once, found again by the reader's pointer to it. Names longer than
+    // kLongest units are converted each time.
+    struct KnownName {
+        static constexpr size_t kLongest = 32;
+        const WCHAR* text = nullptr;
+        size_t unitCount = 0;
+        size_t byteCount = 0;
+        WCHAR units[kLongest];
+        char utf8[3 * kLongest];
+    };
+
     void CloseStartTag();
     void AppendUnder();
     HRESULT Append(std::u16string_view text, bool escape);
+    HRESULT AppendName(const WCHAR* text, int length);
     HRESULT FlushWhenFull();
     HRESULT Flush();
 
@@ -75,6 +90,7 @@ private:
     std::string m_under;            // UTF-8
     std::string m_over;             // UTF-8
     std::u16string m_resourcesName; // the page's qualified name of FixedPage.Resources
+    KnownName m_names[64];          // by the pointer's bits, the last name met there
     int m_depth = 0;
     bool m_startTagOpen = false;
     bool m_underWritten = false;

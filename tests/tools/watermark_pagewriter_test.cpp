@@ -11,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -128,6 +130,41 @@ TEST_F(WatermarkPageWriterTest, ALongPageIsWrittenWhole) {
     EXPECT_EQ(std::string(kDeclaration) + "<FixedPage " + xps + "><Under/>" + written +
                   "<Over/></FixedPage>",
               rewrite.bytes);
+}
+
+// The writer knows a name again by where its reader keeps it; a reader that hands out other
+// names from one place (as any may) gets each written as it is, whatever its length.
+TEST_F(WatermarkPageWriterTest, NamesFromOnePlaceAreWrittenAsTheyAre) {
+    const std::u16string_view xps = WatermarkPageWriter::kXpsNamespace;
+    CComPtr<PrintWriteStream> stream = Make<PrintWriteStream>();
+    CComPtr<WatermarkPageWriter> writer;
+    writer.Attach(new WatermarkPageWriter(stream, nullptr));
+    char16_t place[16] = {};
+    const auto name = [&](std::u16string_view text) {
+        std::copy(text.begin(), text.end(), place);
+        return static_cast<int>(text.size());
+    };
+    const int uriLength = static_cast<int>(xps.size());
+    ASSERT_EQ(S_OK, writer->startDocument());
+    int length = name(u"FixedPage");
+    ASSERT_EQ(S_OK,
+              writer->startElement(xps.data(), uriLength, place, length, place, length, nullptr));
+    const std::u16string_view children[] = {u"Path", u"Glyphs", u"Canvas",
+                                            u"Path", u"Pat",    u"\u00C9t\u00E9"};
+    for (const std::u16string_view child : children) {
+        length = name(child);
+        ASSERT_EQ(S_OK, writer->startElement(xps.data(), uriLength, place, length, place, length,
+                                             nullptr));
+        ASSERT_EQ(S_OK, writer->characters(u"x", 1));
+        ASSERT_EQ(S_OK, writer->endElement(xps.data(), uriLength, place, length, place, length));
+    }
+    length = name(u"FixedPage");
+    ASSERT_EQ(S_OK, writer->endElement(xps.data(), uriLength, place, length, place, length));
+    ASSERT_EQ(S_OK, writer->endDocument());
+    EXPECT_EQ(std::string(kDeclaration) +
+                  "<FixedPage><Path>x</Path><Glyphs>x</Glyphs><Canvas>x</Canvas><Path>x</Path>"
+                  "<Pat>x</Pat><\xC3\x89t\xC3\xA9>x</\xC3\x89t\xC3\xA9></FixedPage>",
+              stream->bytes);
 }
 
 TEST_F(WatermarkPageWriterTest, WhatIsNoFixedPageIsRefused) {

@@ -42,14 +42,28 @@ SaxNames::~SaxNames() = default;
 
 const SaxNames::Name& SaxNames::Of(const xmlChar* local, const xmlChar* prefix,
                                    const xmlChar* uri) {
-    return Find({local, prefix, uri, false});
+    return Find({local, prefix, uri, false}).name;
+}
+
+const SaxNames::Name& SaxNames::OfAttribute(size_t index, const xmlChar* local,
+                                            const xmlChar* prefix, const xmlChar* uri) {
+    const Key key{local, prefix, uri, false};
+    if (index >= kRememberedPositions) {
+        return Find(key).name;
+    }
+    Slot& last = lastAtPosition_[index];
+    if (!last.record || !(last.key == key) || !last.record->Holds(key)) {
+        last.record = &Find(key);
+        last.key = key;
+    }
+    return last.record->name;
 }
 
 const SaxNames::Name& SaxNames::OfDeclaration(const xmlChar* prefix) {
-    return Find({nullptr, prefix, nullptr, true});
+    return Find({nullptr, prefix, nullptr, true}).name;
 }
 
-const SaxNames::Name& SaxNames::Find(const Key& key) {
+SaxNames::Record& SaxNames::Find(const Key& key) {
     if (2 * (used_ + 1) > slots_.size()) {
         Grow();
     }
@@ -66,7 +80,7 @@ const SaxNames::Name& SaxNames::Find(const Key& key) {
     } else if (!slot.record->Holds(key)) {
         slot.record = &Make(key); // the old record stays: its name may still be in use
     }
-    return slot.record->name;
+    return *slot.record;
 }
 
 void SaxNames::Grow() {

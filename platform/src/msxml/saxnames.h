@@ -44,6 +44,10 @@ public:
     // An element's or attribute's name: its local part, prefix and namespace URI (prefix and
     // URI null without one). Throws std::bad_alloc when memory runs out.
     const Name& Of(const xmlChar* local, const xmlChar* prefix, const xmlChar* uri);
+    // The same for the attribute at index among its element's: elements of one kind list the
+    // same attributes in the same order, so the name found at that index last is tried first.
+    const Name& OfAttribute(size_t index, const xmlChar* local, const xmlChar* prefix,
+                            const xmlChar* uri);
     // A namespace declaration listed as an attribute: "xmlns" (prefix null) or "xmlns:prefix",
     // in no namespace.
     const Name& OfDeclaration(const xmlChar* prefix);
@@ -61,8 +65,10 @@ private:
         Key key;
         Record* record = nullptr;
     };
+    // How many attribute positions remember the name found there last.
+    static constexpr size_t kRememberedPositions = 16;
 
-    const Name& Find(const Key& key);
+    Record& Find(const Key& key);
     Record& Make(const Key& key);
     bool Owned(const xmlChar* text) const;
     void Grow();
@@ -71,6 +77,7 @@ private:
     std::vector<Slot> slots_; // open addressing, a power of two long, at most half full
     size_t used_ = 0;
     std::vector<std::unique_ptr<Record>> records_;
+    Slot lastAtPosition_[kRememberedPositions]; // the attribute names found last, by index
 };
 
 } // namespace platform::msxml

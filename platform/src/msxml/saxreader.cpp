@@ -18,7 +18,8 @@
 #include <vector>
 
 namespace platform::msxml {
-namespace {
+// The objects a parse hands to its handler (named, not file-local: the reader keeps them).
+namespace sax {
 
 // A span of UTF-16 text inside a buffer that may still grow.
 struct Span {
@@ -219,29 +220,138 @@ public:
     }
 };
 
-// One parse: the bridge from libxml2's SAX2 callbacks to the content handler.
-class SaxRun {
+} // namespace sax
+
+using sax::SaxAttributes;
+using sax::SaxLocator;
+
+// What one parse leaves to the next parse of the same reader, so that a reader that parses page
+// after page makes its parser, its names and its objects once: libxml2's push parser, reset for
+// each parse (its dictionary, and with it the names made from it, kept), the attributes and the
+// locator (made again when a handler still holds the ones before), the read buffer and the
+// vectors of the parse. Only a parse that ended well leaves its parser, and only while the
+// names it has met stay few: a failed parse, or one of many names, frees it.
+class SaxSession {
 public:
-    explicit SaxRun(ISAXContentHandler* handler) : handler_(handler) {
-        attributes_.Attach(com::New<SaxAttributes>());
-        locator_.Attach(com::New<SaxLocator>());
+    static constexpr ULONG kChunk = 64 * 1024;
+    // The most names a kept parser's dictionary may hold: beyond it the next parse starts anew,
+    // so that a reader fed one document of odd names after another does not keep them all.
+    static constexpr size_t kMostKeptNames = 4096;
+
+    SaxSession() = default;
+    ~SaxSession() { FreeParser(); }
+    SaxSession(const SaxSession&) = delete;
+    SaxSession& operator=(const SaxSession&) = delete;
+
+    // The buffer reads go into, kChunk bytes; throws std::bad_alloc when memory runs out.
+    char* Chunk() {
+        if (!chunk_) {
+            chunk_ = std::make_unique_for_overwrite<char[]>(kChunk); // not filled: read into
+        }
+        return chunk_.get();
     }
-    ~SaxRun() {
+
+    // The parser for a parse whose first bytes are first[0, size), calling back with user,
+    // and the objects it hands out: the parser kept when it was made for the same kind of
+    // input, else a new one with names of its own (its dictionary is new); attributes and a
+    // locator that no handler holds. Null when memory runs out.
+    xmlParserCtxtPtr Begin(xmlSAXHandler& sax, void* user, const char* first, int size,
+                           bool textIsUtf8) {
+        const bool reuse = context_ && textIsUtf8_ == textIsUtf8 &&
+                           xmlCtxtResetPush(context_, first, size, nullptr, nullptr) == 0;
+        if (!reuse) {
+            FreeParser();
+            attributes_.Release();
+        }
+        if (!attributes_ || HeldElsewhere(*attributes_)) {
+            attributes_.Attach(com::New<SaxAttributes>());
+        }
+        if (!locator_ || HeldElsewhere(*locator_)) {
+            locator_.Attach(com::New<SaxLocator>());
+        }
+        if (!attributes_ || !locator_) {
+            return nullptr;
+        }
+        if (!reuse) {
+            context_ = xmlCreatePushParserCtxt(&sax, user, first, size, nullptr);
+            textIsUtf8_ = textIsUtf8;
+            if (!context_) {
+                return nullptr;
+            }
+        }
+        context_->userData = user;
+        attributes_->Names().UseDictionary(context_->dict);
+        locator_->context = context_;
+        return context_;
+    }
+
+    // After the parse: the parser is kept for the next when the parse ended well and its
+    // dictionary is still small. A handler that keeps the locator past the parse finds no
+    // position; one that keeps the attributes keeps their names.
+    void Finish(bool endedWell) {
         if (locator_) {
             locator_->context = nullptr;
         }
         if (attributes_) {
+            attributes_->Names().UseDictionary(nullptr);
+        }
+        if (!endedWell || (context_ && !SmallDictionary(context_->dict))) {
+            FreeParser();
+        } else if (attributes_ && context_) {
+            attributes_->Names().UseDictionary(context_->dict);
+        }
+    }
+
+    SaxAttributes& Attributes() const noexcept { return *attributes_; }
+    SaxLocator& Locator() const noexcept { return *locator_; }
+
+    WideText scratch; // the text of the event being called
+    std::vector<int> prefixCounts;
+    std::vector<const SaxNames::Name*> prefixes; // the declarations in scope, innermost last
+
+private:
+    static bool SmallDictionary(xmlDictPtr dictionary) {
+        const int names = xmlDictSize(dictionary);
+        return names >= 0 && static_cast<size_t>(names) <= kMostKeptNames;
+    }
+    template <class T>
+    static bool HeldElsewhere(T& object) {
+        object.AddRef();
+        return object.Release() > 1;
+    }
+    void FreeParser() {
+        if (attributes_) {
             attributes_->Names().UseDictionary(nullptr); // it goes with the parser
         }
+        if (context_) {
+            xmlFreeParserCtxt(context_);
+            context_ = nullptr;
+        }
+    }
+
+    xmlParserCtxtPtr context_ = nullptr;
+    bool textIsUtf8_ = false;
+    CComPtr<SaxAttributes> attributes_;
+    CComPtr<SaxLocator> locator_;
+    std::unique_ptr<char[]> chunk_;
+};
+
+namespace {
+
+// One parse: the bridge from libxml2's SAX2 callbacks to the content handler.
+class SaxRun {
+public:
+    SaxRun(ISAXContentHandler* handler, SaxSession& session)
+        : handler_(handler), session_(session), scratch_(session.scratch),
+          prefixCounts_(session.prefixCounts), prefixes_(session.prefixes) {
+        scratch_.Clear();
+        prefixCounts_.clear();
+        prefixes_.clear();
     }
     SaxRun(const SaxRun&) = delete;
     SaxRun& operator=(const SaxRun&) = delete;
 
-    void UseDictionary(xmlDictPtr dictionary) noexcept { Names().UseDictionary(dictionary); }
-    SaxNames& Names() noexcept { return attributes_->Names(); }
-
-    // False when the attributes or the locator could not be made.
-    bool Ready() const { return attributes_ && locator_; }
+    SaxNames& Names() noexcept { return session_.Attributes().Names(); }
 
     xmlParserCtxtPtr context = nullptr;
     // The first failure of the handler, or E_OUTOFMEMORY from a callback; it stops the parse.
@@ -292,8 +402,8 @@ public:
 
     static void SetDocumentLocator(void* user, xmlSAXLocatorPtr) {
         Callback(user, [](SaxRun& run) {
-            run.locator_->context = run.context;
-            run.Call([&](ISAXContentHandler* h) { return h->putDocumentLocator(run.locator_); });
+            ISAXLocator* locator = &run.session_.Locator();
+            run.Call([&](ISAXContentHandler* h) { return h->putDocumentLocator(locator); });
         });
     }
     static void StartDocument(void* user) {
@@ -334,11 +444,11 @@ public:
                                                  scratch.Data(), static_cast<int>(scratch.Size()));
                 });
             }
-            SaxAttributes& list = *run.attributes_;
+            SaxAttributes& list = run.session_.Attributes();
             list.Clear();
             for (int i = 0; i < attributeCount; ++i) {
                 const xmlChar** a = attributes + 5 * i; // local, prefix, URI, value, value end
-                list.Add(run.Names().Of(a[0], a[1], a[2]),
+                list.Add(run.Names().OfAttribute(static_cast<size_t>(i), a[0], a[1], a[2]),
                          std::string_view(reinterpret_cast<const char*>(a[3]),
                                           static_cast<size_t>(a[4] - a[3])));
             }
@@ -410,18 +520,17 @@ private:
         Call([&](ISAXContentHandler* h) {
             return start ? h->startElement(name.uri.data(), length(name.uri), name.local.data(),
                                            length(name.local), name.qname.data(),
-                                           length(name.qname), attributes_)
+                                           length(name.qname), &session_.Attributes())
                          : h->endElement(name.uri.data(), length(name.uri), name.local.data(),
                                          length(name.local), name.qname.data(), length(name.qname));
         });
     }
 
     ISAXContentHandler* handler_;
-    CComPtr<SaxAttributes> attributes_;
-    CComPtr<SaxLocator> locator_;
-    WideText scratch_; // the text of the event being called
-    std::vector<int> prefixCounts_;
-    std::vector<const SaxNames::Name*> prefixes_; // the declarations in scope, innermost last
+    SaxSession& session_;
+    WideText& scratch_; // the text of the event being called
+    std::vector<int>& prefixCounts_;
+    std::vector<const SaxNames::Name*>& prefixes_; // the declarations in scope, innermost last
     unsigned depth_ = 0;
 };
 
@@ -444,27 +553,23 @@ xmlSAXHandler MakeHandler() {
 
 // Feeds chunks from next(buffer, size, &read) to the parser until it gives no more.
 template <class Next>
-HRESULT Run(ISAXContentHandler* handler, bool textIsUtf8, Next&& next) {
-    constexpr ULONG kChunk = 64 * 1024;
-    const auto chunk = std::make_unique_for_overwrite<char[]>(kChunk); // not filled: read into
-    char* const buffer = chunk.get();
+HRESULT Run(SaxSession& session, ISAXContentHandler* handler, bool textIsUtf8, Next&& next) {
+    constexpr ULONG kChunk = SaxSession::kChunk;
+    char* const buffer = session.Chunk();
     ULONG read = 0;
     HRESULT hr = next(buffer, kChunk, &read);
     if (FAILED(hr)) {
         return hr;
     }
-    SaxRun run(handler);
-    if (!run.Ready()) {
-        return E_OUTOFMEMORY;
-    }
+    SaxRun run(handler, session);
     xmlSAXHandler sax = MakeHandler();
     const int first = textIsUtf8 ? 0 : static_cast<int>(read < 4 ? read : 4);
-    xmlParserCtxtPtr ctxt = xmlCreatePushParserCtxt(&sax, &run, buffer, first, nullptr);
+    xmlParserCtxtPtr ctxt = session.Begin(sax, &run, buffer, first, textIsUtf8);
     if (!ctxt) {
+        session.Finish(false);
         return E_OUTOFMEMORY;
     }
     run.context = ctxt;
-    run.UseDictionary(ctxt->dict);
     // Errors raised outside the parser context (the encoding converters) reach the thread's
     // handler: count them too, rather than letting them reach standard error.
     void* oldErrorContext = xmlStructuredErrorContext;
@@ -494,7 +599,7 @@ HRESULT Run(ISAXContentHandler* handler, bool textIsUtf8, Next&& next) {
     }
     const bool wellFormed = ctxt->wellFormed && !run.malformed;
     xmlSetStructuredErrorFunc(oldErrorContext, oldError);
-    xmlFreeParserCtxt(ctxt);
+    session.Finish(wellFormed && readFailure == S_OK && run.handlerFailure == S_OK && !run.refused);
     if (FAILED(readFailure)) {
         return readFailure;
     }
@@ -526,9 +631,24 @@ HRESULT SaxReader::putContentHandler(ISAXContentHandler* handler) {
     return S_OK;
 }
 
+SaxReader::SaxReader() = default;
+
+SaxReader::~SaxReader() = default;
+
 HRESULT SaxReader::parse(VARIANT input) {
     return Guarded([&]() -> HRESULT {
         CComPtr<ISAXContentHandler> handler = handler_; // kept while the parse runs
+        // The session is the parse's while it runs: a handler that parses again with this
+        // reader gets a session of its own.
+        std::unique_ptr<SaxSession> session = std::move(session_);
+        if (!session) {
+            session = std::make_unique<SaxSession>();
+        }
+        const auto run = [&](bool textIsUtf8, auto&& next) {
+            const HRESULT hr = Run(*session, handler, textIsUtf8, next);
+            session_ = std::move(session);
+            return hr;
+        };
         if (input.vt == VT_BSTR) {
             std::u16string_view text = View(input.bstrVal);
             if (!text.empty() && text.front() == u'\xFEFF') {
@@ -539,7 +659,7 @@ HRESULT SaxReader::parse(VARIANT input) {
                 return E_FAIL;
             }
             size_t offset = 0;
-            return Run(handler, true, [&](char* buffer, ULONG size, ULONG* read) {
+            return run(true, [&](char* buffer, ULONG size, ULONG* read) {
                 const size_t count = std::min<size_t>(size, bytes.size() - offset);
                 bytes.copy(buffer, count, offset);
                 offset += count;
@@ -554,7 +674,7 @@ HRESULT SaxReader::parse(VARIANT input) {
         if (FAILED(input.punkVal->QueryInterface(&stream))) {
             return E_INVALIDARG;
         }
-        return Run(handler, false, [&](char* buffer, ULONG size, ULONG* read) {
+        return run(false, [&](char* buffer, ULONG size, ULONG* read) {
             *read = 0;
             const HRESULT hr = stream->Read(buffer, size, read);
             if (*read > size) {

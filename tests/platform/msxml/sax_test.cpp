@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <new>
 #include <string>
+#include <string_view>
+#include <utility>
 
 using namespace domtest;
 
@@ -338,22 +340,132 @@ TEST_F(Sax, LocatorAndAttributesKeptPastTheParseStayUsable) {
     EXPECT_EQ("y", Utf8(name, length)) << "names live as long as the attributes";
 }
 
+// A reader's first parse makes its objects (later parses reuse them).
 TEST_F(Sax, AParseThatCannotMakeItsObjectsFailsBeforeAnyEvent) {
-    RecordingHandler handler; // outlives the reader, which holds it
-    CComPtr<ISAXXMLReader> reader = NewReader();
-    ASSERT_EQ(S_OK, reader->putContentHandler(&handler));
+    RecordingHandler handler; // outlives the readers, which hold it
     CComBSTR text(u"<a x='1'/>");
+    const auto newReader = [&] {
+        CComPtr<ISAXXMLReader> reader = NewReader();
+        EXPECT_EQ(S_OK, reader->putContentHandler(&handler));
+        return reader;
+    };
+    CComPtr<ISAXXMLReader> counted = newReader();
     const unsigned long before = platformtest::AllocationCount();
-    ASSERT_EQ(S_OK, reader->parse(Text(text)));
+    ASSERT_EQ(S_OK, counted->parse(Text(text)));
     const unsigned long allocations = platformtest::AllocationCount() - before;
     ASSERT_GT(allocations, 0u);
     for (unsigned long n = 1; n <= allocations; ++n) {
         SCOPED_TRACE(n);
+        CComPtr<ISAXXMLReader> reader = newReader();
         handler.log.clear();
-        platformtest::AllocationFailure failure(n);
-        EXPECT_EQ(E_OUTOFMEMORY, reader->parse(Text(text)));
+        HRESULT hr = S_OK;
+        {
+            platformtest::AllocationFailure failure(n);
+            hr = reader->parse(Text(text));
+        }
+        EXPECT_EQ(E_OUTOFMEMORY, hr);
         EXPECT_EQ("", handler.log);
+        handler.log.clear();
+        EXPECT_EQ(S_OK, reader->parse(Text(text))) << "the reader is whole after it";
     }
+}
+
+// One reader parsing document after document (as a filter parses its pages) keeps its parser
+// and names between them: each parse hears its own document alone, whatever came before (text
+// or a stream, the same names or others, a document that failed, or one whose handler keeps
+// the attributes, which then keep what they had).
+TEST_F(Sax, OneReaderParsesDocumentAfterDocument) {
+    const auto stream = [](const std::string& xml) {
+        CComPtr<IStream> made;
+        EXPECT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, &made));
+        EXPECT_EQ(S_OK, made->Write(xml.data(), static_cast<ULONG>(xml.size()), nullptr));
+        LARGE_INTEGER start{};
+        EXPECT_EQ(S_OK, made->Seek(start, STREAM_SEEK_SET, nullptr));
+        return made;
+    };
+    const struct {
+        const char* xml;
+        bool asStream;
+        HRESULT expected;
+        const char* events; // after locator and startDocument; null: not compared
+    } documents[] = {
+        {"<a x='1' y='2'><b x='3'/></a>", false, S_OK,
+         "start {}a a x{}=1 y{}=2\nstart {}b b x{}=3\nend b\nend a\nendDocument\n"},
+        {"<a y='2' x='1'><b x='3'/></a>", true, S_OK,
+         "start {}a a y{}=2 x{}=1\nstart {}b b x{}=3\nend b\nend a\nendDocument\n"},
+        {"<?xml version='1.0' encoding='ISO-8859-1'?><a x='\xE9'/>", true, S_OK,
+         "start {}a a x{}=\xC3\xA9\nend a\nendDocument\n"},
+        {"<a><b></a>", true, E_FAIL, nullptr},
+        {"<p:a xmlns:p='urn:2' p:x='1'/>", true, S_OK,
+         "startPrefix p=urn:2\nstart {urn:2}a p:a p:x{urn:2}=1 xmlns:p{}=urn:2\nend p:a\n"
+         "endPrefix p\nendDocument\n"},
+        {"<p:a xmlns:p='urn:1' p:x='1'/>", false, S_OK,
+         "startPrefix p=urn:1\nstart {urn:1}a p:a p:x{urn:1}=1 xmlns:p{}=urn:1\nend p:a\n"
+         "endPrefix p\nendDocument\n"},
+        {"<a x='1' y='2'><b x='3'/></a>", true, S_OK,
+         "start {}a a x{}=1 y{}=2\nstart {}b b x{}=3\nend b\nend a\nendDocument\n"},
+    };
+    CComPtr<ISAXXMLReader> reader = NewReader();
+    CComPtr<ISAXAttributes> kept; // from the first document, held through the others
+    for (const auto& d : documents) {
+        SCOPED_TRACE(d.xml);
+        RecordingHandler handler;
+        handler.keep = !kept;
+        ASSERT_EQ(S_OK, reader->putContentHandler(&handler));
+        CComBSTR text = Bstr(d.xml);
+        CComPtr<IStream> bytes = stream(d.xml);
+        EXPECT_EQ(d.expected, reader->parse(d.asStream ? Unknown(bytes) : Text(text)));
+        ASSERT_EQ(S_OK, reader->putContentHandler(nullptr));
+        if (d.events) {
+            EXPECT_EQ(std::string("locator\nstartDocument\n") + d.events, handler.log);
+        }
+        if (!kept) {
+            kept = handler.keptAttributes;
+        }
+        ASSERT_TRUE(kept);
+        const WCHAR* value = nullptr;
+        int length = 0;
+        ASSERT_EQ(S_OK, kept->getQName(0, &value, &length));
+        EXPECT_EQ("x", Utf8(value, length)) << "held attributes keep what they had";
+        ASSERT_EQ(S_OK, kept->getValue(0, &value, &length));
+        EXPECT_EQ("3", Utf8(value, length));
+    }
+}
+
+// A handler may parse again with the reader that calls it: the inner parse runs with objects of
+// its own, and the outer one goes on as if it had not been.
+TEST_F(Sax, AHandlerMayParseAgainWithItsOwnReader) {
+    class Nesting final : public RecordingHandler {
+    public:
+        ISAXXMLReader* reader = nullptr;
+        RecordingHandler inner;
+        HRESULT innerResult = E_FAIL;
+        HRESULT STDMETHODCALLTYPE startElement(const WCHAR* uri, int uriLength, const WCHAR* local,
+                                               int localLength, const WCHAR* qname, int qnameLength,
+                                               ISAXAttributes* attributes) override {
+            if (reader && std::u16string_view(local, static_cast<size_t>(localLength)) == u"b") {
+                ISAXXMLReader* again = std::exchange(reader, nullptr);
+                again->putContentHandler(&inner);
+                CComBSTR text(u"<c z='9'/>");
+                innerResult = again->parse(Text(text));
+                again->putContentHandler(this);
+            }
+            return RecordingHandler::startElement(uri, uriLength, local, localLength, qname,
+                                                  qnameLength, attributes);
+        }
+    };
+    CComPtr<ISAXXMLReader> reader = NewReader();
+    Nesting handler;
+    handler.reader = reader;
+    ASSERT_EQ(S_OK, reader->putContentHandler(&handler));
+    CComBSTR text(u"<a x='1'><b y='2'/><d w='3'/></a>");
+    EXPECT_EQ(S_OK, reader->parse(Text(text)));
+    EXPECT_EQ(S_OK, handler.innerResult);
+    EXPECT_EQ("locator\nstartDocument\nstart {}c c z{}=9\nend c\nendDocument\n", handler.inner.log);
+    EXPECT_EQ("locator\nstartDocument\nstart {}a a x{}=1\nstart {}b b y{}=2\nend b\n"
+              "start {}d d w{}=3\nend d\nend a\nendDocument\n",
+              handler.log);
+    ASSERT_EQ(S_OK, reader->putContentHandler(nullptr));
 }
 
 } // namespace

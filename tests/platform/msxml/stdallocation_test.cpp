@@ -251,7 +251,9 @@ private:
 
 // The SAX reader widens what libxml2 hands it into buffers of its own that grow with the
 // longest name, value or text: each of their allocations may fail, and every one stops the
-// parse with E_OUTOFMEMORY instead of escaping through libxml2.
+// parse with E_OUTOFMEMORY instead of escaping through libxml2. A reader's first parse makes
+// them; a later one reuses them (its parser and names too) and allocates less, and fails as
+// well wherever it does.
 TEST_F(DomStdAllocation, ASaxParseThatMeetsBadAllocAnswersOutOfMemory) {
     std::string xml =
         "<?xml version='1.0'?><p:a xmlns:p='urn:p' x='1' p:y='\xC3\xA9\xF0\x9D\x84\x9E'>"
@@ -260,30 +262,43 @@ TEST_F(DomStdAllocation, ASaxParseThatMeetsBadAllocAnswersOutOfMemory) {
     CComBSTR text = Bstr(xml);
     CountingHandler whole;
     CountingHandler handler;
-    CComPtr<ISAXXMLReader> reader; // released before the handlers it holds
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SAXXMLReader60, nullptr, CLSCTX_INPROC_SERVER,
-                                     IID_ISAXXMLReader, reinterpret_cast<void**>(&reader)));
-    ASSERT_EQ(S_OK, reader->putContentHandler(&whole));
-    const unsigned long start = newCalls;
-    ASSERT_EQ(S_OK, reader->parse(Text(text)));
-    const unsigned long calls = newCalls - start;
-    ASSERT_GT(calls, 0u);
-    ASSERT_EQ(S_OK, reader->putContentHandler(&handler));
-    for (unsigned long n = 1; n <= calls; ++n) {
-        SCOPED_TRACE(n);
-        handler = CountingHandler();
-        HRESULT hr = S_OK;
-        {
-            NewFailure failure(n);
-            hr = reader->parse(Text(text));
+    for (const bool later : {false, true}) {
+        SCOPED_TRACE(later ? "a later parse" : "a reader's first parse");
+        // A reader that has parsed before when later is set; released before the handlers.
+        const auto readerFor = [&](ISAXContentHandler* heard) {
+            CComPtr<ISAXXMLReader> reader;
+            EXPECT_EQ(S_OK, CoCreateInstance(CLSID_SAXXMLReader60, nullptr, CLSCTX_INPROC_SERVER,
+                                             IID_ISAXXMLReader, reinterpret_cast<void**>(&reader)));
+            EXPECT_EQ(S_OK, reader->putContentHandler(heard));
+            if (later) {
+                EXPECT_EQ(S_OK, reader->parse(Text(text)));
+            }
+            return reader;
+        };
+        whole = CountingHandler();
+        CComPtr<ISAXXMLReader> counted = readerFor(&whole);
+        whole = CountingHandler();
+        const unsigned long start = newCalls;
+        ASSERT_EQ(S_OK, counted->parse(Text(text)));
+        const unsigned long calls = newCalls - start;
+        ASSERT_GT(calls, 0u);
+        for (unsigned long n = 1; n <= calls; ++n) {
+            SCOPED_TRACE(n);
+            CComPtr<ISAXXMLReader> reader = readerFor(&handler);
+            handler = CountingHandler();
+            HRESULT hr = S_OK;
+            {
+                NewFailure failure(n);
+                hr = reader->parse(Text(text));
+            }
+            EXPECT_EQ(E_OUTOFMEMORY, hr);
+            EXPECT_LT(handler.events, whole.events);
+            handler = CountingHandler();
+            EXPECT_EQ(S_OK, reader->parse(Text(text))) << "the reader is whole after it";
+            EXPECT_EQ(whole.events, handler.events);
+            EXPECT_EQ(whole.units, handler.units);
         }
-        EXPECT_EQ(E_OUTOFMEMORY, hr);
-        EXPECT_LT(handler.events, whole.events);
     }
-    handler = CountingHandler();
-    EXPECT_EQ(S_OK, reader->parse(Text(text)));
-    EXPECT_EQ(whole.events, handler.events);
-    EXPECT_EQ(whole.units, handler.units);
 }
 
 } // namespace
