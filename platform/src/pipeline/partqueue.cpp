@@ -18,6 +18,7 @@ public:
             return E_POINTER;
         }
         bool wakeReader = false;
+        FinishedParts done; // released after the lock is left
         {
             std::unique_lock lock(mutex_);
             bool deep = false;
@@ -42,6 +43,7 @@ public:
                 return hr;
             }
             wakeReader = waiting_.readers.Woken(items_.size() >= batch_);
+            done.TakeFinished(taken_);
         }
         // Woken after the lock is left, so that the reader does not wake only to wait for it.
         if (wakeReader) {
@@ -76,6 +78,7 @@ public:
             }
             *part = items_.front().Detach();
             items_.pop_front();
+            KeepForTheWriter(*part);
             wakeWriter = waiting_.writers.Woken(items_.size() + batch_ <= depth_);
         }
         if (wakeWriter) {
@@ -85,20 +88,24 @@ public:
     }
 
     HRESULT Close() {
+        std::deque<ATL::CComPtr<IUnknown>> taken; // released outside the lock
         std::lock_guard lock(mutex_);
         if (cancelled_) {
             return kCancelled;
         }
         closed_ = true;
+        taken.swap(taken_);
         WakeEveryone();
         return S_OK;
     }
 
     void Cancel() override {
         std::deque<ATL::CComPtr<IUnknown>> dropped; // released outside the lock
+        std::deque<ATL::CComPtr<IUnknown>> taken;
         std::lock_guard lock(mutex_);
         cancelled_ = true;
         dropped.swap(items_);
+        taken.swap(taken_);
         WakeEveryone();
     }
     bool ReadToEnd() override {
@@ -117,14 +124,62 @@ public:
         WakeEveryone();
     }
     void WriterReturned() override {
+        std::deque<ATL::CComPtr<IUnknown>> taken;
         std::lock_guard lock(mutex_);
         writerGone_ = true;
+        taken.swap(taken_);
         WakeEveryone();
     }
     ATL::CComPtr<IUnknown> Reader() override;
     ATL::CComPtr<IUnknown> Writer() override;
 
 private:
+    // Parts the reader finished with, moved out of taken_ under the lock and released after it
+    // on the writer's thread. A part is usually made on the writer's side (read from the
+    // input, or new) and its memory is best freed there: freed on the reader's thread, every
+    // block of it goes back to the writer thread's heap under that heap's lock, which the
+    // writer's own allocations hold at the same moment, and one of the two threads sleeps.
+    class FinishedParts {
+    public:
+        FinishedParts() = default;
+        FinishedParts(const FinishedParts&) = delete;
+        FinishedParts& operator=(const FinishedParts&) = delete;
+        ~FinishedParts() {
+            for (size_t i = 0; i < count_; ++i) {
+                parts_[i]->Release();
+            }
+        }
+        // All but the part the reader took last, which it may still be working on; at most a
+        // handful a call, so that no Put pays for a long backlog at once (the reader takes at
+        // most one part more for each part put, so the backlog only shrinks).
+        void TakeFinished(std::deque<ATL::CComPtr<IUnknown>>& taken) {
+            while (taken.size() > 1 && count_ < kMost) {
+                parts_[count_++] = taken.front().Detach();
+                taken.pop_front();
+            }
+        }
+
+    private:
+        static constexpr size_t kMost = 16;
+        IUnknown* parts_[kMost];
+        size_t count_ = 0;
+    };
+
+    // Keeps a reference to a part the reader takes, for the writer to release once the reader
+    // is done with it: the reader's own last Release then leaves the part alive, and the
+    // writer's frees it on the thread that made it. Not once the writer closed or returned,
+    // as no Put will come to release it; nor when there is no memory for it (the part is
+    // then freed wherever its last reference goes, as without this).
+    void KeepForTheWriter(IUnknown* part) {
+        if (closed_ || writerGone_) {
+            return;
+        }
+        try {
+            taken_.emplace_back(part);
+        } catch (const std::bad_alloc&) {
+        }
+    }
+
     // Nothing more will be put.
     bool Stopped() const { return cancelled_ || readerGone_ || closed_; }
     // Nothing more will come for the reader.
@@ -185,6 +240,7 @@ private:
     std::condition_variable roomMade_;  // a waiting writer's
     AllWaiters waiting_;
     std::deque<ATL::CComPtr<IUnknown>> items_;
+    std::deque<ATL::CComPtr<IUnknown>> taken_; // by the reader, for the writer to release
     bool closed_ = false;
     bool writerGone_ = false;
     bool readerGone_ = false;
