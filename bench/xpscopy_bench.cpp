@@ -10,8 +10,11 @@
 //                                       child process
 //   xpscopy_bench --once copy|floor|libzip PAGES [JOB]
 //                                       one copy by one of them, for counting its instructions:
-//                                       valgrind --tool=callgrind --toggle-collect='*Copy*'
-//                                       xpscopy_bench --once floor 1000
+//                                       valgrind --tool=callgrind
+//                                       --toggle-collect='*CopyEntriesRaw*'
+//                                       xpscopy_bench --once floor 1000 (the copy's function is
+//                                       CopyThroughPipeline; a pattern that also matches a
+//                                       function the copy calls stops the count inside it)
 #include <atlbase.h>
 #include <xpspackage.h>
 

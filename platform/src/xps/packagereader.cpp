@@ -50,7 +50,8 @@ public:
             Fail(kBadPackage, "the package has no /_rels/.rels");
         }
         std::optional<std::string> start;
-        const std::span<const Relationship> relationships = RelationshipsOf("/");
+        const std::span<const Relationship> relationships =
+            RelationshipsOf("/", &storedPackageRelationships_);
         packageRelationships_.assign(relationships.begin(), relationships.end());
         for (const Relationship& r : packageRelationships_) {
             std::optional<XpsFlavour> flavour;
@@ -62,6 +63,7 @@ public:
                 flavour = XpsFlavour_OpenXps;
             } else if (r.type == kThumbnailRelationship && !r.external) {
                 thumbnailName_ = ResolvePartReference("/", r.target);
+                ++thumbnails_;
                 continue;
             } else {
                 continue;
@@ -155,12 +157,14 @@ private:
                         return page;
                     }
                     documentMarkup_.reset();
+                    documentStored_.reset();
                     stage_ = Stage::Documents;
                 }
                 IUnknown* document = NextDocument();
                 if (!document) {
                     stage_ = Stage::Done;
                     sequenceMarkup_.reset();
+                    sequenceStored_.reset();
                     return nullptr;
                 }
                 stage_ = Stage::Pages;
@@ -181,6 +185,15 @@ private:
                 Carry(r, "/", {std::string(kThumbnailRelationship)}, state.carried);
             }
         }
+        // The stored part says no more than the document does: the sequence, at most one
+        // thumbnail and what is carried (not a second thumbnail, an external one or another
+        // kind of fixed representation, which are dropped).
+        if (packageRelationships_.size() == 1 + thumbnails_ + state.carried.size() &&
+            thumbnails_ <= 1) {
+            state.storedRelationships = std::move(storedPackageRelationships_);
+            state.sequence = sequenceName_;
+        }
+        storedPackageRelationships_.reset();
         packageRelationships_.clear();
         if (thumbnailName_) {
             const PartLocation location = package_->Locate(*thumbnailName_);
@@ -227,24 +240,41 @@ private:
         return ticket;
     }
 
-    std::unique_ptr<MarkupReader> OpenMarkup(const std::string& partName, const char* element) {
-        auto markup = std::make_unique<MarkupReader>(package_->OpenPart(partName), partName);
+    // Opens the markup of a fixed document or the sequence, whose root must be element; stored
+    // receives the markup as the package stores it.
+    std::unique_ptr<MarkupReader> OpenMarkup(const std::string& partName, const char* element,
+                                             std::shared_ptr<StoredMarkup>& stored) {
+        auto content =
+            std::make_shared<PackagePartContent>(package_, partName, package_->Locate(partName));
+        auto markup = std::make_unique<MarkupReader>(content->Open(), partName);
         if (!markup->NextElement() || markup->LocalName() != element ||
             (markup->NamespaceUri() != NamesOf(XpsFlavour_MicrosoftXps).markup &&
              markup->NamespaceUri() != NamesOf(XpsFlavour_OpenXps).markup)) {
             Fail(kBadPackage, partName + " is not a " + element);
+        }
+        stored = std::make_shared<StoredMarkup>(std::move(content), flavour_);
+        if (markup->NamespaceUri() != NamesOf(flavour_).markup) {
+            stored->NoteOther();
         }
         return markup;
     }
 
     // The part that the Source of the next child element named element of the markup names,
     // and where it is, or false at the end of the markup; throws when the part is missing.
-    bool NextReference(MarkupReader& markup, const char* element, const char* what,
-                       std::string& name, PartLocation& location, std::string* width = nullptr,
-                       std::string* height = nullptr) {
+    // stored learns what else the markup holds and where it ends.
+    bool NextReference(MarkupReader& markup, StoredMarkup& stored, const char* element,
+                       const char* what, std::string& name, PartLocation& location,
+                       std::string* width = nullptr, std::string* height = nullptr) {
         while (markup.NextElement()) {
-            if (markup.Depth() != 1 || markup.LocalName() != element) {
+            if (markup.Depth() != 1) {
                 continue;
+            }
+            if (markup.LocalName() != element ||
+                markup.NamespaceUri() != NamesOf(flavour_).markup) {
+                stored.NoteOther();
+                if (markup.LocalName() != element) {
+                    continue;
+                }
             }
             auto source = markup.Attribute("Source");
             if (!source) {
@@ -260,6 +290,7 @@ private:
             }
             return true;
         }
+        stored.Finish();
         return false;
     }
 
@@ -274,12 +305,15 @@ private:
             Fail(kMissingPart,
                  "the FixedDocumentSequence " + sequenceName_ + " is missing from the package");
         }
-        sequenceMarkup_ = OpenMarkup(sequenceName_, "FixedDocumentSequence");
         StructureState state;
+        sequenceMarkup_ = OpenMarkup(sequenceName_, "FixedDocumentSequence", state.markup);
+        sequenceStored_ = state.markup;
         state.uri = sequenceName_;
         state.contentType = package_->ContentTypeOf(sequenceName_);
+        state.readFlavour = flavour_;
         Measure(sequenceName_, state);
-        const std::span<const Relationship> relationships = RelationshipsOf(sequenceName_);
+        const std::span<const Relationship> relationships =
+            RelationshipsOf(sequenceName_, &state.storedRelationships);
         state.ticket = TicketOf(sequenceName_, relationships);
         for (const Relationship& r : relationships) {
             Carry(r, sequenceName_, {printTicketType_}, state.carried);
@@ -340,18 +374,22 @@ private:
     IUnknown* NextDocument() {
         std::string name;
         PartLocation location;
-        if (!NextReference(*sequenceMarkup_, "DocumentReference", "FixedDocument", name,
-                           location)) {
+        if (!NextReference(*sequenceMarkup_, *sequenceStored_, "DocumentReference", "FixedDocument",
+                           name, location)) {
             return nullptr;
         }
         Visit(name, location, "FixedDocument");
-        documentMarkup_ = OpenMarkup(name, "FixedDocument");
         StructureState state;
+        state.namedBy = {sequenceStored_->Identity(), sequenceStored_->NameChild()};
+        documentMarkup_ = OpenMarkup(name, "FixedDocument", state.markup);
+        documentStored_ = state.markup;
         state.uri = name;
         state.contentType = package_->ContentTypeOf(name);
+        state.readFlavour = flavour_;
         state.storedSize = location.storedSize;
         state.fullSize = location.fullSize;
-        const std::span<const Relationship> relationships = RelationshipsOf(name);
+        const std::span<const Relationship> relationships =
+            RelationshipsOf(name, &state.storedRelationships);
         state.ticket = TicketOf(name, relationships);
         restrictedFonts_.clear();
         for (const Relationship& r : relationships) {
@@ -367,10 +405,12 @@ private:
         PageState state;
         std::string name;
         PartLocation location;
-        if (!NextReference(*documentMarkup_, "PageContent", "FixedPage", name, location,
-                           &state.width, &state.height)) {
+        if (!NextReference(*documentMarkup_, *documentStored_, "PageContent", "FixedPage", name,
+                           location, &state.width, &state.height)) {
             return nullptr;
         }
+        state.namedBy = {documentStored_->Identity(), documentStored_->NameChild()};
+        state.readFlavour = flavour_;
         Visit(name, location, "FixedPage");
         const std::span<const Relationship> relationships =
             RelationshipsOf(name, &state.storedRelationships);
@@ -486,11 +526,15 @@ private:
     Stage stage_ = Stage::XpsDocument;
     std::unique_ptr<MarkupReader> sequenceMarkup_;
     std::unique_ptr<MarkupReader> documentMarkup_;
+    std::shared_ptr<StoredMarkup> sequenceStored_;   // of sequenceMarkup_
+    std::shared_ptr<StoredMarkup> documentStored_;   // of documentMarkup_
     RelationshipsParser relationshipsParser_;        // for every relationships part
     EntryInflater inflater_;                         // for every small relationships part
     std::string relsBytes_;                          // the last small relationships part read
     std::vector<Relationship> packageRelationships_; // until the XPS document is made
-    std::vector<bool> visited_;                      // by entry: the documents and pages walked
+    std::shared_ptr<const PackagePartContent> storedPackageRelationships_; // likewise
+    size_t thumbnails_ = 0;     // relationships of the package to a thumbnail inside it
+    std::vector<bool> visited_; // by entry: the documents and pages walked
     HRESULT failure_ = S_OK;
     std::string lastError_;
 };

@@ -1,6 +1,7 @@
 #include "packagewriter.h"
 
 #include "fontembedding.h"
+#include "markupreader.h"
 #include "partname.h"
 #include "partobjects.h"
 #include "zipwriter.h"
@@ -111,6 +112,12 @@ public:
             if (XpsDocumentState* state = XpsDocumentStateOf(document)) {
                 flavour_ = state->flavour;
                 packageRelationships_ = WriteCarried(state->carried);
+                if (!state->relationshipsChanged && state->storedRelationships) {
+                    storedPackageRelationships_ = state->storedRelationships;
+                    storedSequenceName_ = state->sequence;
+                } else {
+                    storedPackageRelationships_.reset();
+                }
             }
             ATL::CComPtr<IPartThumbnail> thumbnail;
             if (SUCCEEDED(document->GetThumbnail(&thumbnail)) && thumbnail) {
@@ -149,6 +156,8 @@ public:
             TakeCarriedRestrictedFonts(*document_, document);
             Remember(Claim(document_->uri), kDocumentName, kStructurePart);
             documents_.push_back(document_->uri);
+            const StructureState* state = StructureStateOf(document);
+            CountChild(*sequence_, state ? state->namedBy : NamedBy{});
         });
     }
 
@@ -160,55 +169,49 @@ public:
             if (!document_) {
                 Fail(E_UNEXPECTED, "a FixedPage was sent before its FixedDocument");
             }
-            PartCore* core = CoreOf(page);
-            PageState* state = PageStateOf(page);
+            ATL::CComPtr<IXpsObjectInternal> internals;
+            PartCore* core = nullptr;
+            PageState* state = nullptr;
+            if (SUCCEEDED(page->QueryInterface(&internals))) {
+                core = internals->Core();
+                state = internals->Page();
+            }
             if (!core || !state) {
                 Fail(E_INVALIDARG, "a FixedPage that was not made by this platform was sent");
             }
             WriteContent(*core);
+            CountChild(*document_, state->namedBy);
             // Unchanged relationships are copied as stored; only changed ones are written anew.
-            const bool stored = state->storedRelationships && !state->relationshipsChanged;
+            const bool stored = state->storedRelationships && !state->relationshipsChanged &&
+                                state->readFlavour == flavour_;
             std::string rels;
             for (const PageResource& resource : state->resources) {
-                const std::string& name = WritePart(resource.part);
+                const PartCore& part = CoreOrFail(resource.part);
+                const std::string& name = WritePart(part);
                 if (!stored) {
                     rels += Relationship("required-resource", name);
                 }
-                NameRestrictedFont(resource.part, name);
+                NameRestrictedFont(part, name);
             }
             if (state->ticket) {
-                const std::string& name = WritePart(state->ticket);
+                const std::string& name = WritePart(CoreOrFail(state->ticket));
                 if (!stored) {
                     rels += Relationship("printticket", name);
                 }
             }
             if (stored) {
                 WriteCarriedParts(state->carried);
-                const PackagePartContent& relationships = *state->storedRelationships;
-                const uint64_t key = Claim(relationships.Name());
-                NoteContentType(relationships.Name(), kRelationshipsContentType);
-                Remember(key, CopyStored(relationships.Name(), relationships), kStructurePart);
+                WriteStoredRelationships(*state->storedRelationships);
             } else {
                 rels += WriteCarried(state->carried);
                 WriteRelationships(core->uri, rels);
             }
-            // The document's markup grows by one reference; the page itself is done.
-            std::string& markup = scratch_;
-            markup.assign("<PageContent Source=\"");
-            AppendEscaped(markup, ReferenceFrom(document_->uri, core->uri));
-            markup += '"';
-            if (!state->width.empty()) {
-                markup += " Width=\"";
-                AppendEscaped(markup, state->width);
-                markup += '"';
+            // The document's markup grows by one reference, unless it may still pass as read;
+            // the page itself is done.
+            if (!document_->childrenAsRead) {
+                ReferenceFirstPages(*document_, document_->children - 1);
+                AppendPageReference(*document_, core->uri, state->width, state->height);
             }
-            if (!state->height.empty()) {
-                markup += " Height=\"";
-                AppendEscaped(markup, state->height);
-                markup += '"';
-            }
-            markup += "/>";
-            document_->pageReferences.Append(markup);
         });
     }
 
@@ -218,25 +221,35 @@ public:
                 Fail(E_UNEXPECTED, "the job has no FixedDocumentSequence");
             }
             FinishDocument();
-            std::string markup = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><FixedDocumentSequence "
-                                 "xmlns=\"" +
-                                 std::string(NamesOf(flavour_).markup) + "\">";
-            for (const std::string& document : documents_) {
-                markup += "<DocumentReference Source=\"" +
-                          Escaped(ReferenceFrom(sequence_->uri, document)) + "\"/>";
+            if (MarkupAsRead(*sequence_)) {
+                NoteContentType(sequence_->uri, sequence_->contentType);
+                WriteStored(sequence_->uri, sequence_->markup->Part());
+            } else {
+                std::string markup =
+                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?><FixedDocumentSequence xmlns=\"" +
+                    std::string(NamesOf(flavour_).markup) + "\">";
+                for (const std::string& document : documents_) {
+                    markup += "<DocumentReference Source=\"" +
+                              Escaped(ReferenceFrom(sequence_->uri, document)) + "\"/>";
+                }
+                markup += "</FixedDocumentSequence>";
+                WriteText(sequence_->uri, sequence_->contentType, markup);
             }
-            markup += "</FixedDocumentSequence>";
-            WriteText(sequence_->uri, sequence_->contentType, markup);
-            WriteRelationships(sequence_->uri, sequence_->relationships);
+            WriteStructureRelationships(*sequence_);
 
-            std::string rels =
-                Relationship("fixedrepresentation", sequence_->uri) + packageRelationships_;
-            if (thumbnailName_) {
-                rels += "<Relationship Id=\"R" + std::to_string(++relationshipId_) + "\" Type=\"" +
-                        std::string(kThumbnailRelationship) + "\" Target=\"" +
-                        Escaped(*thumbnailName_) + "\"/>";
+            // The package's relationships name the sequence the package did.
+            if (storedPackageRelationships_ && sequence_->uri == storedSequenceName_) {
+                WriteStoredRelationships(*storedPackageRelationships_);
+            } else {
+                std::string rels =
+                    Relationship("fixedrepresentation", sequence_->uri) + packageRelationships_;
+                if (thumbnailName_) {
+                    rels += "<Relationship Id=\"R" + std::to_string(++relationshipId_) +
+                            "\" Type=\"" + std::string(kThumbnailRelationship) + "\" Target=\"" +
+                            Escaped(*thumbnailName_) + "\"/>";
+                }
+                WriteRelationships("/", rels);
             }
-            WriteRelationships("/", rels);
             WriteContentTypes();
             zip_->Commit();
             closed_ = true;
@@ -262,8 +275,17 @@ private:
         std::string uri;
         std::string contentType;
         std::string relationships;
-        TextChunks pageReferences;             // PageContent elements of a document
+        TextChunks pageReferences;             // PageContent elements of a document's first pages
+        uint32_t referenced = 0;               // pages in pageReferences
         std::set<std::string> restrictedFonts; // named from a document, folded
+        // As read from a package, copied as stored while they say what the writer would: the
+        // markup (see MarkupAsRead) and the relationships part (unless a restricted font was
+        // named since).
+        std::shared_ptr<const StoredMarkup> markup;
+        uint64_t markupIdentity = 0;
+        std::shared_ptr<const PackagePartContent> storedRelationships;
+        uint32_t children = 0;       // pages or documents sent
+        bool childrenAsRead = false; // each the one markup names at its place
     };
 
     // Runs one step of the job; after a failure the job is dead and its file gone.
@@ -300,6 +322,14 @@ private:
             structure.uri = state->uri;
             structure.contentType = state->contentType;
             structure.relationships = WriteCarried(state->carried);
+            if (state->markup) {
+                structure.markup = state->markup;
+                structure.markupIdentity = state->markup->Identity();
+                structure.childrenAsRead = true;
+            }
+            if (!state->relationshipsChanged && state->readFlavour == flavour_) {
+                structure.storedRelationships = state->storedRelationships;
+            }
         } else {
             structure.uri = std::move(fallbackUri);
             structure.contentType = fallbackContentType;
@@ -318,9 +348,8 @@ private:
     // A restricted font (one whose licence allows print and preview only) is named by a
     // restricted-font relationship from the fixed document whose pages use it, once; the pages
     // name it as a required resource like any font.
-    void NameRestrictedFont(IUnknown* part, const std::string& name) {
-        const PartCore* core = CoreOf(part);
-        if (core && IsRestrictedFont(*core) &&
+    void NameRestrictedFont(const PartCore& core, const std::string& name) {
+        if (IsRestrictedFont(core) &&
             document_->restrictedFonts.insert(FoldPartName(name)).second) {
             document_->relationships += Relationship("restricted-font", name);
         }
@@ -366,26 +395,108 @@ private:
         }
     }
 
+    // Counts a page or document sent into parent, whose markup stays as read while each child
+    // is the one it names at that place.
+    static void CountChild(Structure& parent, const NamedBy& named) {
+        parent.childrenAsRead = parent.childrenAsRead && named.markup == parent.markupIdentity &&
+                                named.position == parent.children;
+        ++parent.children;
+    }
+
+    // Adds the reference of a page to its document's markup.
+    void AppendPageReference(Structure& document, std::string_view page, std::string_view width,
+                             std::string_view height) {
+        std::string& markup = scratch_;
+        markup.assign("<PageContent Source=\"");
+        AppendEscaped(markup, ReferenceFrom(document.uri, page));
+        markup += '"';
+        if (!width.empty()) {
+            markup += " Width=\"";
+            AppendEscaped(markup, width);
+            markup += '"';
+        }
+        if (!height.empty()) {
+            markup += " Height=\"";
+            AppendEscaped(markup, height);
+            markup += '"';
+        }
+        markup += "/>";
+        document.pageReferences.Append(markup);
+        ++document.referenced;
+    }
+
+    // Makes the references of a document's first count pages, which its markup as read named
+    // in that order (the writer makes none while the markup may pass as read), as they were
+    // when the reader handed the pages out: read again from that markup.
+    void ReferenceFirstPages(Structure& document, uint32_t count) {
+        if (document.referenced >= count) {
+            return;
+        }
+        MarkupReader markup(document.markup->Part().Open(), document.uri);
+        markup.NextElement(); // the root, checked by the reader
+        while (document.referenced < count && markup.NextElement()) {
+            if (markup.Depth() != 1 || markup.LocalName() != "PageContent") {
+                continue;
+            }
+            const std::optional<std::string_view> source = markup.Attribute("Source");
+            if (!source) {
+                break;
+            }
+            AppendPageReference(document, ResolvePartReference(document.uri, *source),
+                                markup.Attribute("Width").value_or(""),
+                                markup.Attribute("Height").value_or(""));
+        }
+        if (document.referenced < count) {
+            Fail(kBadPackage, document.uri + " no longer names the pages it named when read");
+        }
+    }
+
+    // Whether the markup as read names exactly the children sent, in their order and in the
+    // namespace of the flavour written: the markup the writer would make says no more.
+    bool MarkupAsRead(const Structure& structure) const {
+        return structure.childrenAsRead && structure.markup &&
+               structure.markup->Flavour() == flavour_ &&
+               structure.markup->Children() == structure.children;
+    }
+
+    void WriteStructureRelationships(const Structure& structure) {
+        if (structure.storedRelationships && structure.restrictedFonts.empty()) {
+            WriteStoredRelationships(*structure.storedRelationships);
+        } else {
+            WriteRelationships(structure.uri, structure.relationships);
+        }
+    }
+
     void FinishDocument() {
         if (!document_) {
             return;
         }
-        // Written in three pieces, so that the references of a long document are never copied.
-        const std::string head =
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?><FixedDocument xmlns=\"" +
-            std::string(NamesOf(flavour_).markup) + "\">";
-        const std::string_view tail = "</FixedDocument>";
         NoteContentType(document_->uri, document_->contentType);
-        zip_->Begin(EntryNameOf(document_->uri), 6,
-                    head.size() + document_->pageReferences.Size() + tail.size());
-        zip_->Write(head.data(), head.size());
-        for (const std::string& chunk : document_->pageReferences.Chunks()) {
-            zip_->Write(chunk.data(), chunk.size());
+        ZipWriter::EntryId written;
+        if (MarkupAsRead(*document_)) {
+            written = WriteStored(document_->uri, document_->markup->Part());
+        } else {
+            if (document_->childrenAsRead) {
+                ReferenceFirstPages(*document_, document_->children);
+            }
+            // Written in three pieces, so that the references of a long document are never
+            // copied.
+            const std::string head =
+                "<?xml version=\"1.0\" encoding=\"UTF-8\"?><FixedDocument xmlns=\"" +
+                std::string(NamesOf(flavour_).markup) + "\">";
+            const std::string_view tail = "</FixedDocument>";
+            zip_->Begin(EntryNameOf(document_->uri), 6,
+                        head.size() + document_->pageReferences.Size() + tail.size());
+            zip_->Write(head.data(), head.size());
+            for (const std::string& chunk : document_->pageReferences.Chunks()) {
+                zip_->Write(chunk.data(), chunk.size());
+            }
+            zip_->Write(tail.data(), tail.size());
+            written = zip_->End();
         }
-        zip_->Write(tail.data(), tail.size());
         // From here on the ZIP writer keeps the document's name.
-        Find(document_->uri, PartNameKey(document_->uri))->name = zip_->End();
-        WriteRelationships(document_->uri, document_->relationships);
+        Find(document_->uri, PartNameKey(document_->uri))->name = written;
+        WriteStructureRelationships(*document_);
         document_.reset();
     }
 
@@ -490,57 +601,77 @@ private:
     }
 
     void NoteContentType(const std::string& uri, std::string_view contentType) {
-        const size_t slash = uri.rfind('/');
-        const size_t dot = uri.rfind('.');
-        if (dot != std::string::npos && (slash == std::string::npos || dot > slash) &&
-            dot + 1 < uri.size()) {
-            // Most parts repeat a default noted for one of the last few parts (a page, its
-            // ticket, its relationships), under an extension in lower case.
-            const std::string_view extension = std::string_view(uri).substr(dot + 1);
-            for (const auto* recent : recentDefaults_) {
-                if (recent && recent->first == extension && recent->second == contentType) {
-                    return;
-                }
-            }
-            const bool lower = std::none_of(extension.begin(), extension.end(),
-                                            [](char c) { return c >= 'A' && c <= 'Z'; });
-            const std::string folded = lower ? std::string() : FoldPartName(extension);
-            auto it = defaults_.find(lower ? extension : std::string_view(folded));
-            if (it == defaults_.end()) {
-                it = defaults_
-                         .emplace(lower ? std::string(extension) : folded, std::string(contentType))
-                         .first;
-            } else if (it->second != contentType) {
-                overrides_.emplace_back(uri, contentType);
-                return;
-            }
-            recentDefaults_[nextRecent_] = &*it;
-            nextRecent_ = (nextRecent_ + 1) % recentDefaults_.size();
+        // The extension: what follows the last "." of the last segment.
+        size_t start = uri.size();
+        while (start > 0 && uri[start - 1] != '.' && uri[start - 1] != '/') {
+            --start;
+        }
+        if (start == 0 || uri[start - 1] != '.' || start == uri.size()) {
+            overrides_.emplace_back(uri, contentType);
             return;
         }
-        overrides_.emplace_back(uri, contentType);
+        const std::string_view extension = std::string_view(uri).substr(start);
+        // Most parts repeat a default noted lately (a page, its ticket, its relationships),
+        // under an extension in lower case: one slot of a small cache, picked by the extension,
+        // says so.
+        const DefaultType*& cached =
+            defaultsByExtension_[(extension.size() * 31 +
+                                  static_cast<unsigned char>(extension.back())) %
+                                 defaultsByExtension_.size()];
+        if (cached && cached->first == extension && cached->second == contentType) {
+            return;
+        }
+        const bool lower = std::none_of(extension.begin(), extension.end(),
+                                        [](char c) { return c >= 'A' && c <= 'Z'; });
+        const std::string folded = lower ? std::string() : FoldPartName(extension);
+        auto it = defaults_.find(lower ? extension : std::string_view(folded));
+        if (it == defaults_.end()) {
+            it =
+                defaults_.emplace(lower ? std::string(extension) : folded, std::string(contentType))
+                    .first;
+        } else if (it->second != contentType) {
+            overrides_.emplace_back(uri, contentType);
+            return;
+        }
+        cached = &*it;
     }
 
-    // Writes a resource or ticket once, however many pages name it; answers its name (valid
-    // while part lives). The same content sent again under its name is the same part (one
-    // object, or the reader's objects for one entry of its package); other content under a
-    // name already written is refused, since the parts that name it could not all have theirs.
-    const std::string& WritePart(IUnknown* part) {
-        PartCore* core = CoreOf(part);
+    static const PartCore& CoreOrFail(IUnknown* part) {
+        const PartCore* core = CoreOf(part);
         if (!core) {
             Fail(E_INVALIDARG, "a part that was not made by this platform was sent");
         }
-        const uint64_t key = PartNameKey(core->uri);
-        const uint64_t content = core->content->Identity();
-        if (const Written* written = Find(core->uri, key)) {
+        return *core;
+    }
+
+    const std::string& WritePart(IUnknown* part) { return WritePart(CoreOrFail(part)); }
+
+    // Writes a resource or ticket once, however many pages name it; answers its name (valid
+    // while the part lives). The same content sent again under its name is the same part (one
+    // object, or the reader's objects for one entry of its package); other content under a
+    // name already written is refused, since the parts that name it could not all have theirs.
+    const std::string& WritePart(const PartCore& core) {
+        const uint64_t content = core.content->Identity();
+        // The fonts and images that page after page names are found among the last repeated.
+        for (const RepeatedPart& repeated : repeatedParts_) {
+            if (repeated.content == content && repeated.uri == core.uri) {
+                return core.uri;
+            }
+        }
+        const uint64_t key = PartNameKey(core.uri);
+        if (const Written* written = Find(core.uri, key)) {
             if (written->content != content) {
-                Fail(kNameTaken, "a different part named " + core->uri +
+                Fail(kNameTaken, "a different part named " + core.uri +
                                      " was written already: two parts may not share a name");
             }
-            return core->uri;
+            RepeatedPart& repeated = repeatedParts_[nextRepeated_];
+            nextRepeated_ = (nextRepeated_ + 1) % repeatedParts_.size();
+            repeated.content = content;
+            repeated.uri.assign(core.uri);
+            return core.uri;
         }
-        Remember(key, Write(*core), content);
-        return core->uri;
+        Remember(key, Write(core), content);
+        return core.uri;
     }
 
     void WriteContent(const PartCore& core) {
@@ -552,7 +683,7 @@ private:
     ZipWriter::EntryId Write(const PartCore& core) {
         NoteContentType(core.uri, core.contentType);
         if (const PackagePartContent* stored = core.Unchanged()) {
-            return CopyStored(core.uri, *stored);
+            return WriteStored(core.uri, *stored);
         }
         auto source = core.content->Open();
         zip_->Begin(EntryNameOf(core.uri), LevelOf(core.compression), core.content->FullSize());
@@ -562,8 +693,9 @@ private:
         return zip_->End();
     }
 
-    // Copies a part's entries as stored, keeping its pieces; answers the first entry.
-    ZipWriter::EntryId CopyStored(const std::string& uri, const PackagePartContent& stored) {
+    // Writes a part's entries as the package stored them, keeping its pieces; answers the first
+    // entry.
+    ZipWriter::EntryId WriteStored(const std::string& uri, const PackagePartContent& stored) {
         ZipWriter::EntryId first = 0;
         const auto& entries = stored.Location().entries;
         for (size_t i = 0; i < entries.size(); ++i) {
@@ -597,6 +729,13 @@ private:
         zip_->Begin(EntryNameOf(uri), 6, text.size());
         zip_->Write(text.data(), text.size());
         return zip_->End();
+    }
+
+    // A relationships part passing as the package stored it.
+    void WriteStoredRelationships(const PackagePartContent& relationships) {
+        const uint64_t key = Claim(relationships.Name());
+        NoteContentType(relationships.Name(), kRelationshipsContentType);
+        Remember(key, WriteStored(relationships.Name(), relationships), kStructurePart);
     }
 
     void WriteRelationships(const std::string& source, const std::string& relationships) {
@@ -638,6 +777,10 @@ private:
     XpsFlavour flavour_ = XpsFlavour_MicrosoftXps;
     std::optional<std::string> thumbnailName_;
     std::string packageRelationships_; // carried relationships of the package
+    // The package's relationships part as read and the sequence it names, copied as stored
+    // when that sequence is the one written.
+    std::shared_ptr<const PackagePartContent> storedPackageRelationships_;
+    std::string storedSequenceName_;
     std::unique_ptr<Structure> sequence_;
     std::unique_ptr<Structure> document_;
     std::vector<std::string> documents_;
@@ -652,10 +795,17 @@ private:
     };
     std::vector<WrittenSlot> writtenSlots_;
     size_t writtenCount_ = 0;
+    // Parts found written already when sent again, the last few.
+    struct RepeatedPart {
+        uint64_t content = kFree;
+        std::string uri;
+    };
+    std::array<RepeatedPart, 4> repeatedParts_;
+    size_t nextRepeated_ = 0;
     std::map<std::string, std::string, std::less<>> defaults_; // by folded extension
-    // Defaults used last, looked at before defaults_ (map nodes never move).
-    std::array<const std::pair<const std::string, std::string>*, 4> recentDefaults_{};
-    size_t nextRecent_ = 0;
+    // Defaults used lately, looked at before defaults_ (map nodes never move).
+    using DefaultType = std::pair<const std::string, std::string>;
+    std::array<const DefaultType*, 8> defaultsByExtension_{};
     std::vector<std::pair<std::string, std::string>> overrides_;
     unsigned long long relationshipId_ = 0;
     std::unordered_map<uint64_t, bool> fontRestricted_; // by content identity

@@ -479,6 +479,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE SetPrintTicket(IPartPrintTicket* ticket) override {
         state_.ticket = ticket;
+        state_.relationshipsChanged = true;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetContentType(BSTR* contentType) override {
@@ -513,6 +514,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE SetThumbnail(IPartThumbnail* thumbnail) override {
         state_.thumbnail = thumbnail;
+        state_.relationshipsChanged = true;
         return S_OK;
     }
     XpsDocumentState* STDMETHODCALLTYPE Document() override { return &state_; }

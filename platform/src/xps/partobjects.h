@@ -9,6 +9,8 @@
 
 #include "atlbase.h"
 
+#include <atomic>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -79,16 +81,70 @@ struct CarriedRelationship {
     ATL::CComPtr<IUnknown> part; // the target part; null when external or missing
 };
 
+// The markup of a fixed document or of the sequence as its package stores it, and what the
+// reader learnt of it while handing out the parts it names (a document's pages, the sequence's
+// documents). The writer copies the markup as stored when it was sent exactly those parts in
+// their order; it cannot know that before the reader has read the markup to its end.
+//
+// The reader alone calls NameChild, NoteOther and Finish, on its thread; the writer, on
+// another, reads Children, which Finish publishes.
+class StoredMarkup {
+public:
+    StoredMarkup(std::shared_ptr<const PackagePartContent> part, XpsFlavour flavour)
+        : part_(std::move(part)), flavour_(flavour) {}
+
+    const PackagePartContent& Part() const { return *part_; }
+    // Tells this markup apart from any other read in the process.
+    uint64_t Identity() const { return part_->Identity(); }
+    // The flavour whose namespace the markup was checked against.
+    XpsFlavour Flavour() const { return flavour_; }
+
+    // The place of the next part the markup names, which the reader hands out.
+    uint32_t NameChild() { return named_++; }
+    // The markup holds more than the parts the reader hands out (an element of another kind or
+    // namespace): written anew, it would lose nothing the parts know, but copied it could name
+    // what was never written.
+    void NoteOther() { plain_ = false; }
+    // The reader has read the markup to its end.
+    void Finish() { children_.store(plain_ ? named_ : kUnknown, std::memory_order_release); }
+
+    // How many parts the markup names, once the reader has read it to its end and found
+    // nothing but those parts in the flavour's namespace; nothing otherwise.
+    std::optional<uint32_t> Children() const {
+        const int64_t children = children_.load(std::memory_order_acquire);
+        return children == kUnknown ? std::nullopt
+                                    : std::optional<uint32_t>(static_cast<uint32_t>(children));
+    }
+
+private:
+    static constexpr int64_t kUnknown = -1;
+    std::shared_ptr<const PackagePartContent> part_;
+    XpsFlavour flavour_;
+    uint32_t named_ = 0;
+    bool plain_ = true;
+    std::atomic<int64_t> children_{kUnknown};
+};
+
+// Which markup named a page or a document, by its StoredMarkup's identity (0 for a part no
+// markup of a package named), and the part's place among those it names.
+struct NamedBy {
+    uint64_t markup = 0;
+    uint32_t position = 0;
+};
+
 // What a page carries beside its markup; reached by the writer through PageStateOf.
 struct PageState {
     std::vector<PageResource> resources;
     ATL::CComPtr<IPartPrintTicket> ticket;
     std::string width, height; // of its PageContent reference, when given
-    // The relationships part the page was read with; the writer copies it as stored while no
-    // resource or ticket of the page has been set or deleted.
+    // The relationships part the page was read with, in the relationship types of readFlavour;
+    // the writer copies it as stored while no resource or ticket of the page has been set or
+    // deleted.
     std::shared_ptr<const PackagePartContent> storedRelationships;
     bool relationshipsChanged = false;
+    XpsFlavour readFlavour = XpsFlavour_MicrosoftXps;
     std::vector<CarriedRelationship> carried;
+    NamedBy namedBy;
 };
 IFixedPage* MakePage(std::string uri, std::string contentType,
                      std::shared_ptr<const PartContent> content, EXpsCompressionOptions compression,
@@ -102,6 +158,13 @@ struct StructureState {
     uint64_t storedSize = 0, fullSize = 0; // of the markup the package held
     ATL::CComPtr<IPartPrintTicket> ticket;
     std::vector<CarriedRelationship> carried;
+    // As read from a package: the markup, and the relationships part in the relationship types
+    // of readFlavour, which the writer copies as stored until the ticket is set.
+    std::shared_ptr<StoredMarkup> markup;
+    std::shared_ptr<const PackagePartContent> storedRelationships;
+    bool relationshipsChanged = false;
+    XpsFlavour readFlavour = XpsFlavour_MicrosoftXps;
+    NamedBy namedBy; // a document's place in its sequence
 };
 IFixedDocument* MakeDocument(StructureState state);
 IFixedDocumentSequence* MakeSequence(StructureState state);
@@ -111,6 +174,12 @@ struct XpsDocumentState {
     XpsFlavour flavour = XpsFlavour_MicrosoftXps;
     ATL::CComPtr<IPartThumbnail> thumbnail;
     std::vector<CarriedRelationship> carried;
+    // The package's relationships part, when the sequence (named sequence), the thumbnail and
+    // the carried relationships are all it holds; the writer copies it as stored until the
+    // thumbnail is set.
+    std::shared_ptr<const PackagePartContent> storedRelationships;
+    std::string sequence;
+    bool relationshipsChanged = false;
 };
 IXpsDocument* MakeXpsDocument(XpsDocumentState state);
 XpsDocumentState* XpsDocumentStateOf(IUnknown* document);

@@ -52,16 +52,6 @@ std::map<std::string, StoredEntry> ByName(const std::vector<StoredEntry>& entrie
     return byName;
 }
 
-bool Regenerated(const std::string& name) {
-    auto ends = [&](const std::string& suffix) {
-        return name.size() >= suffix.size() &&
-               name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
-    };
-    // A page's relationships pass as stored; the writer makes the others anew.
-    return (ends(".rels") && !ends(".fpage.rels")) || ends(".fdseq") || ends(".fdoc") ||
-           name == "[Content_Types].xml";
-}
-
 TEST(XpsWriter, CopiesUnchangedPartsAsStoredAndSharedResourcesOnce) {
     for (const char* arguments : {"--documents 2 --pages 3 --lines 3 --page-tickets every",
                                   "--pages 2 --lines 3 --pieces 3 --store"}) {
@@ -72,8 +62,8 @@ TEST(XpsWriter, CopiesUnchangedPartsAsStoredAndSharedResourcesOnce) {
         const auto in = ByName(ListZip(dir.Path("in.xps")));
         const auto out = ByName(ListZip(dir.Path("out.xps")));
         for (const auto& [name, entry] : in) {
-            if (Regenerated(name)) {
-                continue;
+            if (name == "[Content_Types].xml") {
+                continue; // the writer's own
             }
             auto copied = out.find(name);
             ASSERT_NE(out.end(), copied) << name;
@@ -304,8 +294,9 @@ TEST(XpsWriter, CarriesRelationshipsTheInterfacesDoNotShow) {
     EXPECT_NE(std::string::npos, ZipContent(out, "_rels/Job.fdseq.rels")
                                      .find("Target=\"https://example.org/\" "
                                            "TargetMode=\"External\""));
+    // As stored, relative to the document; made anew, absolute.
     EXPECT_NE(std::string::npos,
-              ZipContent(out, "Doc/_rels/1.fdoc.rels").find("/Doc/Structure/Doc.struct"));
+              ZipContent(out, "Doc/_rels/1.fdoc.rels").find("Structure/Doc.struct\""));
     for (const char* page : {"1", "2"}) {
         EXPECT_NE(std::string::npos,
                   ZipContent(out, std::string("Doc/Pages/_rels/") + page + ".fpage.rels")
@@ -717,6 +708,265 @@ TEST(XpsWriter, AFontPartOfNoFontBytesStatesNoRestriction) {
         EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), font->GetFontRestriction(&restriction));
         EXPECT_EQ(Xps_Restricted_Font_Installable, restriction);
     }
+}
+
+} // namespace
+
+namespace {
+
+// The structure's markup and relationships parts pass as the package stored them while they
+// say exactly what the writer would write; any change makes them anew, naming what was sent.
+const char* const kStructureParts[] = {
+    "_rels/.rels",
+    "Job.fdseq",
+    "_rels/Job.fdseq.rels",
+    "Doc/1.fdoc",
+    "Doc/_rels/1.fdoc.rels",
+    "Doc/Pages/_rels/1.fpage.rels",
+    "Doc/Pages/_rels/2.fpage.rels",
+};
+
+// What a case keeps while the parts pass.
+struct Held {
+    ATL::CComPtr<IUnknown> part;
+    NewPart made;
+};
+
+struct StructureCase {
+    const char* name;
+    // Changes SmallJob's entries before it is read; null keeps them.
+    std::function<void(std::vector<Entry>&)> job;
+    // Sends the part the reader gave at index (0 the XPS document, 1 the sequence, 2 the
+    // document, 3 and 4 the pages) as the case will: changed, held back, dropped or with others.
+    std::function<void(IXpsDocumentConsumer*, IUnknown* part, int index, Held&)> send;
+    std::vector<std::string> anew; // the structure parts written anew; the others as stored
+    // The pages the copy names, in order.
+    std::vector<std::string> pages = {"page /Doc/Pages/1.fpage", "page /Doc/Pages/2.fpage"};
+};
+
+void Send(IXpsDocumentConsumer* writer, IUnknown* part) {
+    ASSERT_EQ(S_OK, XpsSendPart(writer, part));
+}
+
+const std::string kPageMarkup =
+    "<FixedPage xmlns=\"http://schemas.microsoft.com/xps/2005/06\" Width=\"96\" Height=\"96\"/>";
+
+const StructureCase kStructureCases[] = {
+    {"nothing changed", nullptr, nullptr, {}},
+    {"the last page dropped",
+     nullptr,
+     [](IXpsDocumentConsumer* writer, IUnknown* part, int index, Held&) {
+         if (index != 4) {
+             Send(writer, part);
+         }
+     },
+     {"Doc/1.fdoc"},
+     {"page /Doc/Pages/1.fpage"}},
+    {"a new page after the last",
+     nullptr,
+     [](IXpsDocumentConsumer* writer, IUnknown* part, int index, Held&) {
+         Send(writer, part);
+         if (index == 4) {
+             NewPart page = MakeNewPart(writer, u"/Doc/Pages/3.fpage", IID_IFixedPage, kPageMarkup);
+             page.stream->Close();
+             Send(writer, page.part);
+         }
+     },
+     {"Doc/1.fdoc"},
+     {"page /Doc/Pages/1.fpage", "page /Doc/Pages/2.fpage", "page /Doc/Pages/3.fpage"}},
+    {"the pages sent in the other order",
+     nullptr,
+     [](IXpsDocumentConsumer* writer, IUnknown* part, int index, Held& held) {
+         if (index == 3) {
+             held.part = part;
+             return;
+         }
+         Send(writer, part);
+         if (index == 4) {
+             Send(writer, held.part);
+         }
+     },
+     {"Doc/1.fdoc"},
+     {"page /Doc/Pages/2.fpage", "page /Doc/Pages/1.fpage"}},
+    {"the document's markup holds an element of another kind",
+     [](std::vector<Entry>& entries) {
+         SetEntry(entries, "Doc/1.fdoc",
+                  "<FixedDocument xmlns=\"http://schemas.microsoft.com/xps/2005/06\">"
+                  "<PageContent Source=\"Pages/1.fpage\" Width=\"96\" Height=\"96\"/>"
+                  "<DocumentOutline/><PageContent Source=\"Pages/2.fpage\"/></FixedDocument>");
+     },
+     nullptr,
+     {"Doc/1.fdoc"}},
+    {"the document's markup in the other flavour's namespace",
+     [](std::vector<Entry>& entries) {
+         SetEntry(entries, "Doc/1.fdoc",
+                  "<FixedDocument xmlns=\"http://schemas.openxps.org/oxps/v1.0\">"
+                  "<PageContent Source=\"Pages/1.fpage\"/><PageContent Source=\"Pages/2.fpage\"/>"
+                  "</FixedDocument>");
+     },
+     nullptr,
+     {"Doc/1.fdoc"}},
+    {"the document's ticket set",
+     nullptr,
+     [](IXpsDocumentConsumer* writer, IUnknown* part, int index, Held&) {
+         if (index == 2) {
+             ATL::CComPtr<IPartPrintTicket> ticket;
+             ASSERT_EQ(S_OK, As<IFixedDocument>(part)->GetPrintTicket(&ticket));
+             ASSERT_EQ(S_OK, As<IFixedDocument>(part)->SetPrintTicket(ticket));
+         }
+         Send(writer, part);
+     },
+     {"Doc/_rels/1.fdoc.rels"}},
+    {"the sequence's ticket taken away",
+     nullptr,
+     [](IXpsDocumentConsumer* writer, IUnknown* part, int index, Held&) {
+         if (index == 1) {
+             ASSERT_EQ(S_OK, As<IFixedDocumentSequence>(part)->SetPrintTicket(nullptr));
+         }
+         Send(writer, part);
+     },
+     {"_rels/Job.fdseq.rels"}},
+    {"a thumbnail given to the job",
+     nullptr,
+     [](IXpsDocumentConsumer* writer, IUnknown* part, int index, Held& held) {
+         if (index == 0) {
+             held.made = MakeNewPart(writer, u"/Thumbnail.png", IID_IPartThumbnail, kPng);
+             held.made.stream->Close();
+             ASSERT_EQ(S_OK,
+                       As<IXpsDocument>(part)->SetThumbnail(As<IPartThumbnail>(held.made.part)));
+         }
+         Send(writer, part);
+     },
+     {"_rels/.rels"}},
+    {"a font to print and preview only given to the first page",
+     nullptr,
+     [](IXpsDocumentConsumer* writer, IUnknown* part, int index, Held& held) {
+         if (index == 3) {
+             // The font's bytes allow print and preview only (fsType 4).
+             held.made =
+                 MakeNewPart(writer, u"/Fonts/Font.ttf", IID_IPartFont2, FontStating(0x0004));
+             held.made.stream->Close();
+             ASSERT_EQ(S_OK, As<IFixedPage>(part)->SetPagePart(held.made.part));
+         }
+         Send(writer, part);
+     },
+     {"Doc/_rels/1.fdoc.rels", "Doc/Pages/_rels/1.fpage.rels"}},
+    {"the job read from a package that does not say all its relationships",
+     [](std::vector<Entry>& entries) {
+         // A second thumbnail and an external one: the reader keeps one.
+         SetEntry(entries, "_rels/.rels",
+                  "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
+                  "relationships\"><Relationship Id=\"R0\" Type=\"http://schemas.microsoft.com/"
+                  "xps/2005/06/fixedrepresentation\" Target=\"/Job.fdseq\"/><Relationship "
+                  "Id=\"R1\" Type=\"http://schemas.openxmlformats.org/package/2006/relationships/"
+                  "metadata/thumbnail\" Target=\"/Images/dot.png\"/><Relationship Id=\"R2\" "
+                  "Type=\"http://schemas.openxmlformats.org/package/2006/relationships/metadata/"
+                  "thumbnail\" Target=\"http://example.org/t.png\" TargetMode=\"External\"/>"
+                  "</Relationships>");
+     },
+     nullptr,
+     {"_rels/.rels"}},
+};
+
+void PrintTo(const StructureCase& test, std::ostream* out) {
+    *out << test.name;
+}
+
+class StructureParts : public ::testing::TestWithParam<StructureCase> {};
+
+TEST_P(StructureParts, PassAsStoredOnlyWhileTheySayWhatWasSent) {
+    const StructureCase& test = GetParam();
+    TempDir dir;
+    std::vector<Entry> entries = SmallJob();
+    if (test.job) {
+        test.job(entries);
+    }
+    WriteZip(dir.Path("in.xps"), entries);
+    ATL::CComPtr<IXpsDocumentProvider> reader = Open(dir.Path("in.xps"));
+    ATL::CComPtr<IXpsDocumentConsumer> writer = Create(dir.Path("out.xps"));
+    ASSERT_TRUE(reader && writer);
+    Held held;
+    for (int index = 0;; ++index) {
+        ATL::CComPtr<IUnknown> part;
+        ASSERT_EQ(S_OK, reader->GetXpsPart(&part));
+        if (!part) {
+            break;
+        }
+        if (test.send) {
+            ASSERT_NO_FATAL_FAILURE(test.send(writer, part, index, held));
+        } else {
+            ASSERT_NO_FATAL_FAILURE(Send(writer, part));
+        }
+    }
+    ASSERT_EQ(S_OK, writer->CloseSender());
+
+    const std::string out = dir.Path("out.xps");
+    const auto written = ByName(ListZip(out));
+    for (const char* name : kStructureParts) {
+        SCOPED_TRACE(name);
+        if (!written.count(name)) {
+            continue; // a part of a page not sent
+        }
+        const std::string bytes = ZipContent(out, name);
+        const bool anew = std::find(test.anew.begin(), test.anew.end(), name) != test.anew.end();
+        const auto source = std::find_if(entries.begin(), entries.end(),
+                                         [&](const Entry& entry) { return entry.name == name; });
+        ASSERT_NE(entries.end(), source);
+        if (anew) {
+            EXPECT_EQ(0u, bytes.find("<?xml")) << bytes; // the writer's own
+        } else {
+            EXPECT_EQ(source->bytes, bytes);
+        }
+    }
+    const Walk walk = WalkReader(Open(out), /*readStreams=*/true);
+    EXPECT_EQ(S_OK, walk.result) << walk.message;
+    std::vector<std::string> pages;
+    std::copy_if(walk.parts.begin(), walk.parts.end(), std::back_inserter(pages),
+                 [](const std::string& part) { return part.rfind("page ", 0) == 0; });
+    EXPECT_EQ(test.pages, pages);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, StructureParts, ::testing::ValuesIn(kStructureCases),
+                         NamedByField<StructureCase>);
+
+} // namespace
+
+namespace {
+
+// Parts read from an OpenXPS package, sent after the XPS document of a Microsoft XPS one: the
+// writer keeps the flavour it was given, so no part may pass in the other's names.
+TEST(XpsWriter, WritesPartsOfTheOtherFlavourAnewInItsOwn) {
+    TempDir dir;
+    WriteZip(dir.Path("microsoft.xps"), SmallJob(false));
+    WriteZip(dir.Path("open.xps"), SmallJob(true));
+    ATL::CComPtr<IXpsDocumentProvider> microsoft = Open(dir.Path("microsoft.xps"));
+    ATL::CComPtr<IXpsDocumentProvider> open = Open(dir.Path("open.xps"));
+    ATL::CComPtr<IXpsDocumentConsumer> writer = Create(dir.Path("out.xps"));
+    ASSERT_TRUE(microsoft && open && writer);
+    ATL::CComPtr<IUnknown> document, skipped;
+    ASSERT_EQ(S_OK, microsoft->GetXpsPart(&document));
+    ASSERT_EQ(S_OK, open->GetXpsPart(&skipped));
+    ASSERT_EQ(S_OK, XpsSendPart(writer, document));
+    while (true) {
+        ATL::CComPtr<IUnknown> part;
+        ASSERT_EQ(S_OK, open->GetXpsPart(&part));
+        if (!part) {
+            break;
+        }
+        ASSERT_EQ(S_OK, XpsSendPart(writer, part));
+    }
+    ASSERT_EQ(S_OK, writer->CloseSender());
+    const std::string out = dir.Path("out.xps");
+    for (const char* name : kStructureParts) {
+        EXPECT_EQ(std::string::npos, ZipContent(out, name).find("openxps")) << name;
+    }
+    ATL::CComPtr<IXpsDocumentProvider> reader = Open(out);
+    XpsFlavour flavour;
+    ASSERT_EQ(S_OK, XpsGetReaderFlavour(reader, &flavour));
+    EXPECT_EQ(XpsFlavour_MicrosoftXps, flavour);
+    const Walk walk = WalkReader(reader, /*readStreams=*/true);
+    EXPECT_EQ(S_OK, walk.result) << walk.message;
+    EXPECT_EQ(5u, walk.parts.size());
 }
 
 } // namespace
