@@ -19,6 +19,8 @@ void WINAPI XpsDefaultPackageLimits(XpsPackageLimits* limits) {
         limits->maxJobBytes = 16ull << 30;
         limits->maxRatio = 1000;
         limits->ratioFloor = 1ull << 20;
+        limits->readAheadPages = 32;
+        limits->readAheadFloor = 1024;
     }
 }
 

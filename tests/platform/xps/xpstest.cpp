@@ -139,10 +139,21 @@ void SetEntry(std::vector<Entry>& entries, const std::string& name, const char* 
     }
 }
 
-ATL::CComPtr<IXpsDocumentProvider> Open(const std::string& path) {
+ATL::CComPtr<IXpsDocumentProvider> Open(const std::string& path, const XpsPackageLimits* limits) {
     ATL::CComPtr<IXpsDocumentProvider> reader;
-    EXPECT_EQ(S_OK, XpsOpenPackageReader(path.c_str(), nullptr, &reader)) << path;
+    EXPECT_EQ(S_OK, XpsOpenPackageReader(path.c_str(), limits, &reader)) << path;
     return reader;
+}
+
+XpsPackageLimits WithReadAhead(const ReadAhead& readAhead, const XpsPackageLimits* base) {
+    XpsPackageLimits limits;
+    XpsDefaultPackageLimits(&limits);
+    if (base) {
+        limits = *base;
+    }
+    limits.readAheadPages = readAhead.pages;
+    limits.readAheadFloor = 0;
+    return limits;
 }
 
 std::string ReadFile(const std::string& path) {
