@@ -393,17 +393,25 @@ private:
         return MakeDocument(std::move(state));
     }
 
-    // Has the relationships of the document's pages read ahead, where that pays.
+    // Has the relationships of the document's pages read ahead, where that pays; without the
+    // memory for it, the walk reads them alone.
     void StartReadingAhead(const std::string& name, const PartLocation& location) {
         const XpsPackageLimits& limits = package_->Archive().Limits();
         if (!RelationshipsReadAhead::Applies(limits, location.fullSize)) {
+            if (readAhead_) {
+                readAhead_->End();
+            }
             return;
         }
-        if (!readAhead_) {
-            readAhead_ = RelationshipsReadAhead::Start(package_, limits);
-        }
-        if (readAhead_) {
-            readAhead_->Begin(name, location);
+        try {
+            if (!readAhead_) {
+                readAhead_ = RelationshipsReadAhead::Start(package_, limits);
+            }
+            if (readAhead_) {
+                readAhead_->Begin(name, location);
+            }
+        } catch (const std::bad_alloc&) {
+            readAhead_.reset();
         }
     }
 

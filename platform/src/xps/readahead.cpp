@@ -94,6 +94,7 @@ void RelationshipsReadAhead::Begin(const std::string& name, const PartLocation& 
         busy_ = true;
         produced_.store(0);
         consumed_.store(0);
+        claimed_.store(0);
         ended_.store(false);
         cancel_.store(false);
     }
@@ -106,24 +107,25 @@ const ReadAheadPage* RelationshipsReadAhead::Next(const std::string& page) {
     if (!active_) {
         return nullptr;
     }
-    const uint32_t n = taken_;
-    // The walk is done with the page before: its slot is free.
+    const uint32_t n = taken_++;
+    // The walk is past the pages before: their slots are free.
     consumed_.store(n);
     if (workerWaiting_.load() && n + window_ - produced_.load() >= batch_) {
         std::lock_guard lock(mutex_);
         workerWake_.notify_one();
     }
-    if (produced_.load() <= n && !ended_.load()) {
-        std::unique_lock lock(mutex_);
-        walkWaiting_.store(true);
-        walkWake_.wait(lock, [&] { return produced_.load() > n || ended_.load(); });
-        walkWaiting_.store(false);
-    }
     if (produced_.load() <= n) {
-        End(); // the thread stopped short of this page
-        return nullptr;
+        if (ended_.load() && produced_.load() <= n) {
+            End(); // the thread stopped short of this page
+            return nullptr;
+        }
+        // Not read yet: claimed here, the thread passes over it; claimed by the thread, it is
+        // being read, and the walk reads it too rather than wait.
+        uint32_t unclaimed = n;
+        if (claimed_.compare_exchange_strong(unclaimed, n + 1) || produced_.load() <= n) {
+            return nullptr;
+        }
     }
-    taken_ = n + 1;
     const ReadAheadPage& slot = slots_[n % window_];
     if (slot.page != page) {
         End(); // the walk and the thread disagree: the walk goes on alone
@@ -183,17 +185,20 @@ void RelationshipsReadAhead::Scout(Reading& reading, const std::string& document
         if (!WaitForRoom(n)) {
             return;
         }
-        Read(reading, reading.page, slots_[n % window_]);
-        produced_.store(++n);
-        if (walkWaiting_.load() && n - consumed_.load() >= batch_) {
-            std::lock_guard lock(mutex_);
-            walkWake_.notify_one();
+        ReadAheadPage& slot = slots_[n % window_];
+        uint32_t unclaimed = n;
+        if (claimed_.compare_exchange_strong(unclaimed, n + 1)) {
+            Read(reading, reading.page, slot);
+        } else {
+            slot.page.assign(reading.page);
+            slot.readByWalk = true; // the walk reads it itself
         }
+        produced_.store(++n);
     }
 }
 
 bool RelationshipsReadAhead::WaitForRoom(uint32_t n) {
-    const auto roomOrCancel = [&] { return cancel_.load() || n - consumed_.load() < window_; };
+    const auto roomOrCancel = [&] { return cancel_.load() || n < consumed_.load() + window_; };
     if (!roomOrCancel()) {
         std::unique_lock lock(mutex_);
         workerWaiting_.store(true);

@@ -14,9 +14,11 @@
 // not read (damaged, too large to read whole, no memory) or never reached is read by the walk
 // itself, which meets the damage where it would have without the thread.
 //
-// The walk's side (Begin, Next, End, the destructor) is one thread at a time. A side that
-// waits for the other is woken when half the window is ready (or free), or when the other
-// stops, rather than for every page.
+// The walk never waits for the thread: a page the thread has not begun when the walk needs
+// it, the walk claims and reads itself (the thread then passes over it); one the thread is
+// still reading, the walk reads too. The thread waits when the window is full and is woken
+// once half of it is free, rather than for every page. The walk's side (Begin, Next, End, the
+// destructor) is one thread at a time.
 #pragma once
 
 #include "markupreader.h"
@@ -68,9 +70,9 @@ public:
     // Reads ahead the pages of the fixed document name (ending what was read of another).
     void Begin(const std::string& name, const PartLocation& location);
     // What was read of the document's next page, which the walk found to be page; valid until
-    // the next call. Null when the walk is to read its relationships itself; once the thread
-    // stopped short of a page or found another page than the walk, for every later page of the
-    // document too.
+    // the next call. Null when the walk is to read its relationships itself: the thread could
+    // not or has not yet; once the thread stopped short of a page or found another page than
+    // the walk, for every later page of the document.
     const ReadAheadPage* Next(const std::string& page);
     // The walk is done with the document; waits for the thread to leave it.
     void End();
@@ -92,7 +94,7 @@ private:
 
     std::mutex mutex_;
     std::condition_variable workerWake_; // a document to read, room, or stop
-    std::condition_variable walkWake_;   // pages ready, or the thread left the document
+    std::condition_variable walkWake_;   // the thread left the document
     // Under mutex_:
     bool stop_ = false;
     bool pending_ = false; // Begin gave a document the thread has not taken yet
@@ -100,13 +102,15 @@ private:
     std::string document_;
     PartLocation documentLocation_;
 
-    // Pages of the current document the thread has read, and the walk is done with; the thread
-    // reads page n into its slot only while n - consumed_ < window_.
+    // Pages of the current document the thread has put in their slots (read, or passed over),
+    // and the walk is past; the thread fills page n's slot only while n < consumed_ + window_.
     std::atomic<uint32_t> produced_{0};
     std::atomic<uint32_t> consumed_{0};
-    std::atomic<bool> ended_{false};  // the thread read its last page of the document
+    // Pages claimed, by the thread to read them or by the walk to read them itself: page n is
+    // read by whichever moves claimed_ from n to n + 1.
+    std::atomic<uint32_t> claimed_{0};
+    std::atomic<bool> ended_{false};  // the thread filled its last slot of the document
     std::atomic<bool> cancel_{false}; // the thread is to leave the document (or stop)
-    std::atomic<bool> walkWaiting_{false};
     std::atomic<bool> workerWaiting_{false};
     // The walk's own, read by no other thread.
     bool active_ = false; // a document is being read ahead for the walk

@@ -66,17 +66,6 @@ void PatchEnd(std::string& zip, size_t offset, uint32_t value) {
     }
 }
 
-std::string Rels(const std::string& body) {
-    return "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
-           "relationships\">" +
-           body + "</Relationships>";
-}
-
-std::string Rel(const std::string& type, const std::string& target) {
-    return "<Relationship Id=\"X\" Type=\"http://schemas.microsoft.com/xps/2005/06/" + type +
-           "\" Target=\"" + target + "\"/>";
-}
-
 std::string Page(size_t padding) {
     return "<FixedPage xmlns=\"http://schemas.microsoft.com/xps/2005/06\" Width=\"96\" "
            "Height=\"96\">" +

@@ -19,17 +19,6 @@ constexpr HRESULT kMissing = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 constexpr HRESULT kTooLarge = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
 constexpr int kPages = 12;
 
-std::string Rels(const std::string& body) {
-    return "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
-           "relationships\">" +
-           body + "</Relationships>";
-}
-
-std::string Rel(const std::string& type, const std::string& target) {
-    return "<Relationship Id=\"X\" Type=\"http://schemas.microsoft.com/xps/2005/06/" + type +
-           "\" Target=\"" + target + "\"/>";
-}
-
 std::string PageRels(int page) {
     return "Doc/Pages/_rels/" + std::to_string(page) + ".fpage.rels";
 }

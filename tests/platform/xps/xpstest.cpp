@@ -60,6 +60,17 @@ void WriteZip(const std::string& path, const std::vector<Entry>& entries, bool z
     ASSERT_EQ(ZIP_OK, zipClose(zip, nullptr));
 }
 
+std::string Rels(const std::string& body) {
+    return "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
+           "relationships\">" +
+           body + "</Relationships>";
+}
+
+std::string Rel(const std::string& type, const std::string& target) {
+    return "<Relationship Id=\"X\" Type=\"http://schemas.microsoft.com/xps/2005/06/" + type +
+           "\" Target=\"" + target + "\"/>";
+}
+
 std::vector<Entry> SmallJob(bool openXps) {
     const std::string ns = openXps ? "http://schemas.openxps.org/oxps/v1.0"
                                    : "http://schemas.microsoft.com/xps/2005/06";

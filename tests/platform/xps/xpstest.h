@@ -49,6 +49,10 @@ void WriteZip(const std::string& path, const std::vector<Entry>& entries, bool z
 // The entries of a small valid XPS job: a sequence with a ticket, one document with a ticket
 // and two pages, the first with a ticket, both using one image resource.
 std::vector<Entry> SmallJob(bool openXps = false);
+// A relationships part holding body, and a relationship of a Microsoft XPS type named by its
+// last segment (printticket, required-resource, ...), to write into such jobs.
+std::string Rels(const std::string& body);
+std::string Rel(const std::string& type, const std::string& target);
 // Replaces the entry named name (adding it when missing), or removes it when bytes is null.
 void SetEntry(std::vector<Entry>& entries, const std::string& name, const char* bytes);
 
