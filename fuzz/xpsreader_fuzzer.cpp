@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (FILE* file = std::fopen(in.c_str(), "wb")) {
         std::fwrite(data, 1, size, file);
         std::fclose(file);
-        XpsPackageLimits limits{1 << 22, 1 << 24, 200, 1 << 16};
+        XpsPackageLimits limits{1 << 22, 1 << 24, 200, 1 << 16, 4, 0};
         ATL::CComPtr<IXpsDocumentProvider> reader;
         ATL::CComPtr<IXpsDocumentConsumer> writer;
         if (SUCCEEDED(XpsOpenPackageReader(in.c_str(), &limits, &reader)) &&

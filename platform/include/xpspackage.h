@@ -11,12 +11,18 @@
 #include "filterpipeline.h"
 
 // Bounds on what a reader inflates, so that a small hostile package cannot make it write
-// gigabytes into memory or onto disk.
+// gigabytes into memory or onto disk, and how far it reads ahead.
 struct XpsPackageLimits {
     ULONGLONG maxPartBytes; // full size of one part
     ULONGLONG maxJobBytes;  // full sizes of all parts read, added up
     ULONG maxRatio;         // full size over stored size, for parts past ratioFloor bytes
     ULONGLONG ratioFloor;
+    // The pages whose relationships a thread of the reader's own reads ahead of the walk (0:
+    // none, and no such thread), in fixed documents whose markup holds at least
+    // readAheadFloor bytes. The thread runs only where the process may use two processors or
+    // more. Nothing a caller sees depends on it but the time.
+    ULONG readAheadPages;
+    ULONGLONG readAheadFloor;
 };
 
 // clang-format off
@@ -46,7 +52,9 @@ enum XpsFlavour {
 };
 
 extern "C" {
-// The defaults: 1 GiB a part, 16 GiB a job, 1000:1 past 1 MiB.
+// The defaults: 1 GiB a part, 16 GiB a job, 1000:1 past 1 MiB; 32 pages read ahead in fixed
+// documents of 1 KiB of markup or more (about 16 pages), or as many as the environment
+// variable FILTERUTILITIES_READ_AHEAD says (0: none).
 PLATFORM_EXPORT void WINAPI XpsDefaultPackageLimits(XpsPackageLimits* limits);
 
 // Opens the package at path (a file name in the system's own encoding); limits may be null.

@@ -333,8 +333,10 @@ namespace {
 // The pieces of an interleaved part read one after the other.
 class PiecesSource final : public ByteSource {
 public:
-    PiecesSource(std::shared_ptr<ZipArchive> archive, PartLocation location, std::string name)
-        : archive_(std::move(archive)), location_(std::move(location)), name_(std::move(name)) {}
+    PiecesSource(std::shared_ptr<ZipArchive> archive, PartLocation location, std::string name,
+                 Charge charge)
+        : archive_(std::move(archive)), location_(std::move(location)), name_(std::move(name)),
+          charge_(charge) {}
 
     size_t Read(void* buffer, size_t count) override {
         while (true) {
@@ -347,7 +349,7 @@ public:
                     (charged_ += entry.fullSize) > archive_->Limits().maxPartBytes) {
                     Fail(kTooLarge, name_ + ": its pieces hold more than a part may");
                 }
-                current_ = archive_->OpenContent(entry, name_);
+                current_ = archive_->OpenContent(entry, name_, charge_);
             }
             if (const size_t got = current_->Read(buffer, count)) {
                 return got;
@@ -360,6 +362,7 @@ private:
     std::shared_ptr<ZipArchive> archive_;
     PartLocation location_;
     std::string name_;
+    Charge charge_;
     std::unique_ptr<ByteSource> current_;
     size_t next_ = 0;
     uint64_t charged_ = 0;
@@ -368,8 +371,8 @@ private:
 } // namespace
 
 std::unique_ptr<ByteSource> Package::OpenPart(const PartLocation& location,
-                                              const std::string& partName) const {
-    return std::make_unique<PiecesSource>(archive_, location, partName);
+                                              const std::string& partName, Charge charge) const {
+    return std::make_unique<PiecesSource>(archive_, location, partName, charge);
 }
 
 bool Package::IsSmall(const PartLocation& location) {
@@ -386,7 +389,7 @@ bool Package::IsSmall(const PartLocation& location) {
 }
 
 void Package::ReadWhole(const PartLocation& location, const std::string& partName,
-                        EntryInflater& inflater, std::string& out) const {
+                        EntryInflater& inflater, std::string& out, Charge charge) const {
     out.clear();
     uint64_t charged = 0;
     for (const ZipEntry& entry : location.entries) {
@@ -394,7 +397,7 @@ void Package::ReadWhole(const PartLocation& location, const std::string& partNam
             (charged += entry.fullSize) > archive_->Limits().maxPartBytes) {
             Fail(kTooLarge, partName + ": its pieces hold more than a part may");
         }
-        inflater.Append(*archive_, entry, partName, out);
+        inflater.Append(*archive_, entry, partName, out, charge);
     }
 }
 

@@ -66,12 +66,12 @@ public:
     const std::string& ContentTypeOf(std::string_view partName) const;
     // The part's content, checked while it is read.
     std::unique_ptr<ByteSource> OpenPart(std::string_view partName) const;
-    std::unique_ptr<ByteSource> OpenPart(const PartLocation& location,
-                                         const std::string& partName) const;
+    std::unique_ptr<ByteSource> OpenPart(const PartLocation& location, const std::string& partName,
+                                         Charge charge = Charge::kJob) const;
     // Replaces out by the part's whole content, checked as OpenPart checks it, inflated with
     // inflater; for small parts (see IsSmall).
     void ReadWhole(const PartLocation& location, const std::string& partName,
-                   EntryInflater& inflater, std::string& out) const;
+                   EntryInflater& inflater, std::string& out, Charge charge = Charge::kJob) const;
     // Whether a part is small enough to be read whole rather than streamed.
     static bool IsSmall(const PartLocation& location);
     // The identity of a part's content (see PartContent::Identity): one per entry of the

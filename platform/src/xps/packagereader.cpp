@@ -4,6 +4,8 @@
 #include "package.h"
 #include "partname.h"
 #include "partobjects.h"
+#include "readahead.h"
+#include "structurereference.h"
 
 #include <optional>
 #include <unordered_set>
@@ -102,6 +104,7 @@ public:
         });
         if (FAILED(hr)) {
             failure_ = hr;
+            readAhead_.reset(); // the walk ends here
         }
         return hr;
     }
@@ -156,6 +159,9 @@ private:
                     if (IUnknown* page = NextPage()) {
                         return page;
                     }
+                    if (readAhead_) {
+                        readAhead_->End();
+                    }
                     documentMarkup_.reset();
                     documentStored_.reset();
                     stage_ = Stage::Documents;
@@ -163,6 +169,7 @@ private:
                 IUnknown* document = NextDocument();
                 if (!document) {
                     stage_ = Stage::Done;
+                    readAhead_.reset();
                     sequenceMarkup_.reset();
                     sequenceStored_.reset();
                     return nullptr;
@@ -265,33 +272,17 @@ private:
     bool NextReference(MarkupReader& markup, StoredMarkup& stored, const char* element,
                        const char* what, std::string& name, PartLocation& location,
                        std::string* width = nullptr, std::string* height = nullptr) {
-        while (markup.NextElement()) {
-            if (markup.Depth() != 1) {
-                continue;
-            }
-            if (markup.LocalName() != element ||
-                markup.NamespaceUri() != NamesOf(flavour_).markup) {
-                stored.NoteOther();
-                if (markup.LocalName() != element) {
-                    continue;
-                }
-            }
-            auto source = markup.Attribute("Source");
-            if (!source) {
-                Fail(kBadPackage, markup.PartName() + " has a " + element + " without Source");
-            }
-            if (width) {
-                *width = markup.Attribute("Width").value_or("");
-                *height = markup.Attribute("Height").value_or("");
-            }
-            if (!package_->TryLocateReference(markup.PartName(), *source, name, location)) {
-                Fail(kMissingPart, std::string("the ") + what + " " + name + " named by " +
-                                       markup.PartName() + " is missing from the package");
-            }
-            return true;
+        bool other = false;
+        const bool found =
+            NextStructureReference(*package_, markup, NamesOf(flavour_).markup, element, what, name,
+                                   location, other, width, height);
+        if (other) {
+            stored.NoteOther();
         }
-        stored.Finish();
-        return false;
+        if (!found) {
+            stored.Finish();
+        }
+        return found;
     }
 
     void Measure(const std::string& name, StructureState& state) const {
@@ -383,6 +374,7 @@ private:
         state.namedBy = {sequenceStored_->Identity(), sequenceStored_->NameChild()};
         documentMarkup_ = OpenMarkup(name, "FixedDocument", state.markup);
         documentStored_ = state.markup;
+        StartReadingAhead(name, location);
         state.uri = name;
         state.contentType = package_->ContentTypeOf(name);
         state.readFlavour = flavour_;
@@ -401,6 +393,43 @@ private:
         return MakeDocument(std::move(state));
     }
 
+    // Has the relationships of the document's pages read ahead, where that pays; without the
+    // memory for it, the walk reads them alone.
+    void StartReadingAhead(const std::string& name, const PartLocation& location) {
+        const XpsPackageLimits& limits = package_->Archive().Limits();
+        if (!RelationshipsReadAhead::Applies(limits, location.fullSize)) {
+            if (readAhead_) {
+                readAhead_->End();
+            }
+            return;
+        }
+        try {
+            if (!readAhead_) {
+                readAhead_ = RelationshipsReadAhead::Start(package_, limits);
+            }
+            if (readAhead_) {
+                readAhead_->Begin(name, location);
+            }
+        } catch (const std::bad_alloc&) {
+            readAhead_.reset();
+        }
+    }
+
+    // The relationships of a page as they were read ahead, counted against the job's limit
+    // now, as the walk would have counted them reading them itself.
+    std::span<const Relationship> TakeReadAhead(const ReadAheadPage& ahead,
+                                                std::shared_ptr<const PackagePartContent>& stored) {
+        if (!ahead.hasRelationships) {
+            return {};
+        }
+        for (const ZipEntry& entry : ahead.relationshipsLocation.entries) {
+            package_->Archive().ChargeJob(entry.fullSize, ahead.relationshipsName);
+        }
+        stored = std::make_shared<PackagePartContent>(package_, ahead.relationshipsName,
+                                                      ahead.relationshipsLocation);
+        return ahead.Relationships();
+    }
+
     IUnknown* NextPage() {
         PageState state;
         std::string name;
@@ -412,8 +441,10 @@ private:
         state.namedBy = {documentStored_->Identity(), documentStored_->NameChild()};
         state.readFlavour = flavour_;
         Visit(name, location, "FixedPage");
+        const ReadAheadPage* ahead = readAhead_ ? readAhead_->Next(name) : nullptr;
         const std::span<const Relationship> relationships =
-            RelationshipsOf(name, &state.storedRelationships);
+            ahead ? TakeReadAhead(*ahead, state.storedRelationships)
+                  : RelationshipsOf(name, &state.storedRelationships);
         state.ticket = TicketOf(name, relationships);
         std::unordered_set<std::string> manyResources; // folded names, once there are many
         for (const Relationship& r : relationships) {
@@ -537,6 +568,9 @@ private:
     std::vector<bool> visited_; // by entry: the documents and pages walked
     HRESULT failure_ = S_OK;
     std::string lastError_;
+    // Reads the pages' relationships ahead of the walk; last, so that its thread is joined
+    // before anything it reads with goes.
+    std::unique_ptr<RelationshipsReadAhead> readAhead_;
 };
 
 } // namespace

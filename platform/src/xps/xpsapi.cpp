@@ -5,11 +5,26 @@
 #include "packagewriter.h"
 #include "partobjects.h"
 
+#include <cstdlib>
+#include <cstring>
+
 using namespace platform::xps;
 
 namespace {
 thread_local std::string lastOpenError;
+
+// FILTERUTILITIES_READ_AHEAD: the pages a reader reads ahead by default, 0 for none; anything
+// but a plain number leaves the default.
+ULONG DefaultReadAheadPages() {
+    constexpr ULONG kPages = 32;
+    const char* text = std::getenv("FILTERUTILITIES_READ_AHEAD");
+    if (!text || !*text || std::strlen(text) > 9 ||
+        std::strspn(text, "0123456789") != std::strlen(text)) {
+        return kPages;
+    }
+    return static_cast<ULONG>(std::strtoul(text, nullptr, 10));
 }
+} // namespace
 
 extern "C" {
 
@@ -19,6 +34,8 @@ void WINAPI XpsDefaultPackageLimits(XpsPackageLimits* limits) {
         limits->maxJobBytes = 16ull << 30;
         limits->maxRatio = 1000;
         limits->ratioFloor = 1ull << 20;
+        limits->readAheadPages = DefaultReadAheadPages();
+        limits->readAheadFloor = 1024;
     }
 }
 

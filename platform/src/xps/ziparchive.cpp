@@ -48,9 +48,9 @@ namespace {
 class CheckedContentSource final : public ByteSource {
 public:
     CheckedContentSource(std::shared_ptr<ZipArchive> archive, std::unique_ptr<ByteSource> raw,
-                         const ZipEntry& entry, std::string name)
-        : archive_(std::move(archive)), raw_(std::move(raw)), entry_(entry),
-          name_(std::move(name)) {
+                         const ZipEntry& entry, std::string name, Charge charge)
+        : archive_(std::move(archive)), raw_(std::move(raw)), entry_(entry), name_(std::move(name)),
+          charge_(charge) {
         if (entry_.method == Z_DEFLATED) {
             // Small entries get a small buffer: most parts of a job are a few KiB.
             inputSize_ = static_cast<size_t>(
@@ -96,7 +96,9 @@ private:
             Fail(kBadPackage, name_ + ": the content is longer than the package declares");
         }
         done_ += produced;
-        archive_->ChargeJob(produced, name_);
+        if (charge_ == Charge::kJob) {
+            archive_->ChargeJob(produced, name_);
+        }
         crc_ = ZipCrc32(crc_, buffer, produced);
         return produced;
     }
@@ -152,6 +154,7 @@ private:
     std::unique_ptr<ByteSource> raw_;
     ZipEntry entry_;
     std::string name_;
+    Charge charge_;
     z_stream stream_{};
     bool inflating_ = false;
     bool streamEnded_ = false;
@@ -169,8 +172,9 @@ private:
 // of its own. Checks what CheckedContentSource checks.
 class WholeContentSource final : public ByteSource {
 public:
-    WholeContentSource(std::shared_ptr<ZipArchive> archive, const ZipEntry& entry, std::string name)
-        : archive_(std::move(archive)), entry_(entry), name_(std::move(name)) {}
+    WholeContentSource(std::shared_ptr<ZipArchive> archive, const ZipEntry& entry, std::string name,
+                       Charge charge)
+        : archive_(std::move(archive)), entry_(entry), name_(std::move(name)), charge_(charge) {}
 
     size_t Read(void* buffer, size_t count) override {
         if (damage_) {
@@ -178,7 +182,7 @@ public:
         }
         if (!inflated_) {
             try {
-                archive_->ReadWhole(entry_, name_, content_);
+                archive_->ReadWhole(entry_, name_, content_, charge_);
             } catch (const PackageError& error) {
                 content_.clear();
                 damage_ = error;
@@ -196,6 +200,7 @@ private:
     std::shared_ptr<ZipArchive> archive_;
     ZipEntry entry_;
     std::string name_;
+    Charge charge_;
     std::string content_;
     size_t next_ = 0;
     bool inflated_ = false;
@@ -323,23 +328,25 @@ void ZipArchive::CheckContent(const ZipEntry& entry, const std::string& name) co
     }
 }
 
-std::unique_ptr<ByteSource> ZipArchive::OpenContent(const ZipEntry& entry,
-                                                    const std::string& name) {
+std::unique_ptr<ByteSource> ZipArchive::OpenContent(const ZipEntry& entry, const std::string& name,
+                                                    Charge charge) {
     CheckContent(entry, name);
     if (entry.method == kDeflated && entry.fullSize <= kWholeContentBytes &&
         entry.storedSize <= kWholeContentBytes) {
-        return std::make_unique<WholeContentSource>(shared_from_this(), entry, name);
+        return std::make_unique<WholeContentSource>(shared_from_this(), entry, name, charge);
     }
-    return std::make_unique<CheckedContentSource>(shared_from_this(), OpenRaw(entry), entry, name);
+    return std::make_unique<CheckedContentSource>(shared_from_this(), OpenRaw(entry), entry, name,
+                                                  charge);
 }
 
-void ZipArchive::ReadWhole(const ZipEntry& entry, const std::string& name, std::string& out) {
+void ZipArchive::ReadWhole(const ZipEntry& entry, const std::string& name, std::string& out,
+                           Charge charge) {
     std::unique_ptr<EntryInflater> inflater(spareInflater_.exchange(nullptr));
     if (!inflater) {
         inflater = std::make_unique<EntryInflater>();
     }
     out.clear();
-    inflater->Append(*this, entry, name, out);
+    inflater->Append(*this, entry, name, out, charge);
     EntryInflater* none = nullptr;
     if (spareInflater_.compare_exchange_strong(none, inflater.get())) {
         inflater.release();
@@ -371,7 +378,7 @@ EntryInflater::EntryInflater() = default;
 EntryInflater::~EntryInflater() = default;
 
 void EntryInflater::Append(ZipArchive& archive, const ZipEntry& entry, const std::string& name,
-                           std::string& out) {
+                           std::string& out, Charge charge) {
     archive.CheckContent(entry, name);
     if (entry.fullSize > UINT32_MAX / 2 || entry.storedSize > UINT32_MAX / 2) {
         Fail(kTooLarge, name + ": too large to be read whole");
@@ -386,7 +393,9 @@ void EntryInflater::Append(ZipArchive& archive, const ZipEntry& entry, const std
         produced = Inflate(input_.data() + start, entry, name, out, base);
     }
     out.resize(base + produced);
-    archive.ChargeJob(produced, name);
+    if (charge == Charge::kJob) {
+        archive.ChargeJob(produced, name);
+    }
     if (produced < entry.fullSize) {
         Fail(kBadPackage, name + ": the content is shorter than the package declares");
     }

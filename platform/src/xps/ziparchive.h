@@ -26,6 +26,11 @@ public:
 
 class EntryInflater;
 
+// Whether the bytes a read inflates count against the job's limit. Bytes read ahead of the walk
+// do not: the reader counts them when the walk reaches them, so the limit is passed at the same
+// part whether or not anything was read ahead.
+enum class Charge { kJob, kNone };
+
 // Entry streams hold the archive, so it lives as long as the last of them; they read the file
 // at offsets of their own and may be used on different threads.
 class PLATFORM_EXPORT ZipArchive : public std::enable_shared_from_this<ZipArchive> {
@@ -47,13 +52,15 @@ public:
     // its local header is damaged or its bytes would run into the central directory.
     std::unique_ptr<ByteSource> OpenRaw(const ZipEntry& entry);
     // The entry's content, inflated and checked. name is used in messages.
-    std::unique_ptr<ByteSource> OpenContent(const ZipEntry& entry, const std::string& name);
+    std::unique_ptr<ByteSource> OpenContent(const ZipEntry& entry, const std::string& name,
+                                            Charge charge = Charge::kJob);
     // Throws what OpenContent throws when the entry's content may not be read: a method other
     // than stored or deflated, sizes that disagree, a part too large or a decompression bomb.
     void CheckContent(const ZipEntry& entry, const std::string& name) const;
     // Replaces out by the entry's content, inflated whole and checked as OpenContent checks it,
     // by an EntryInflater the archive keeps for the next call. Any thread.
-    void ReadWhole(const ZipEntry& entry, const std::string& name, std::string& out);
+    void ReadWhole(const ZipEntry& entry, const std::string& name, std::string& out,
+                   Charge charge = Charge::kJob);
     // Reads the entry's stored bytes into out, with its local header in one go where they are
     // small, and answers where in out they start; throws as OpenRaw does.
     size_t ReadStored(const ZipEntry& entry, std::vector<unsigned char>& out);
@@ -91,7 +98,7 @@ public:
 
     // Appends the entry's content to out. name is used in messages.
     void Append(ZipArchive& archive, const ZipEntry& entry, const std::string& name,
-                std::string& out);
+                std::string& out, Charge charge = Charge::kJob);
 
 private:
     struct Stream;

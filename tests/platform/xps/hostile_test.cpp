@@ -66,17 +66,6 @@ void PatchEnd(std::string& zip, size_t offset, uint32_t value) {
     }
 }
 
-std::string Rels(const std::string& body) {
-    return "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
-           "relationships\">" +
-           body + "</Relationships>";
-}
-
-std::string Rel(const std::string& type, const std::string& target) {
-    return "<Relationship Id=\"X\" Type=\"http://schemas.microsoft.com/xps/2005/06/" + type +
-           "\" Target=\"" + target + "\"/>";
-}
-
 std::string Page(size_t padding) {
     return "<FixedPage xmlns=\"http://schemas.microsoft.com/xps/2005/06\" Width=\"96\" "
            "Height=\"96\">" +
@@ -103,7 +92,7 @@ void PrintTo(const HostileCase& test, std::ostream* out) {
 }
 
 XpsPackageLimits Limits(ULONGLONG part, ULONGLONG job, ULONG ratio, ULONGLONG floor) {
-    return {part, job, ratio, floor};
+    return {part, job, ratio, floor, 0, 0};
 }
 
 const HostileCase kCases[] = {
@@ -371,37 +360,41 @@ TEST_P(HostilePackages, FailWithAClearErrorAfterThePartsBeforeTheDamage) {
         WriteFile(path, bytes);
     }
 
-    // Twice: with whole part name keys, and with all of them colliding, when the names alone
-    // must tell duplicates and loops from distinct parts.
+    // With whole part name keys, and with all of them colliding, when the names alone must tell
+    // duplicates and loops from distinct parts; each with page relationships read ahead and not.
     for (const unsigned keyBits : {64u, 0u}) {
-        SCOPED_TRACE(keyBits);
-        platformtest::PartNameKeyBits keys(keyBits);
-        ATL::CComPtr<IXpsDocumentProvider> reader;
-        const HRESULT opened =
-            XpsOpenPackageReader(path.c_str(), test.limits ? &*test.limits : nullptr, &reader);
-        std::string message;
-        if (test.partsBefore == kAtOpen) {
-            EXPECT_EQ(test.expected, opened);
-            EXPECT_EQ(nullptr, reader.p);
-            ATL::CComBSTR text;
-            ASSERT_EQ(S_OK, XpsGetLastOpenErrorText(&text));
-            message = Narrow(text);
-        } else {
-            ASSERT_EQ(S_OK, opened);
-            const Walk walk = WalkReader(reader, /*readStreams=*/true);
-            EXPECT_EQ(test.expected, walk.result);
-            EXPECT_EQ(test.partsBefore, walk.parts.size()) << ::testing::PrintToString(walk.parts);
-            message = walk.message;
-            ATL::CComPtr<IUnknown> after;
-            if (test.inStream) {
-                EXPECT_NE(std::string::npos, walk.parts.back().find("(unreadable)"));
+        for (const ReadAhead& readAhead : kReadAheads) {
+            SCOPED_TRACE(std::to_string(keyBits) + " key bits, read-ahead " + readAhead.name);
+            platformtest::PartNameKeyBits keys(keyBits);
+            const XpsPackageLimits limits =
+                WithReadAhead(readAhead, test.limits ? &*test.limits : nullptr);
+            ATL::CComPtr<IXpsDocumentProvider> reader;
+            const HRESULT opened = XpsOpenPackageReader(path.c_str(), &limits, &reader);
+            std::string message;
+            if (test.partsBefore == kAtOpen) {
+                EXPECT_EQ(test.expected, opened);
+                EXPECT_EQ(nullptr, reader.p);
+                ATL::CComBSTR text;
+                ASSERT_EQ(S_OK, XpsGetLastOpenErrorText(&text));
+                message = Narrow(text);
             } else {
-                // The walk stays stopped at the damage.
-                EXPECT_EQ(test.expected, reader->GetXpsPart(&after));
+                ASSERT_EQ(S_OK, opened);
+                const Walk walk = WalkReader(reader, /*readStreams=*/true);
+                EXPECT_EQ(test.expected, walk.result);
+                EXPECT_EQ(test.partsBefore, walk.parts.size())
+                    << ::testing::PrintToString(walk.parts);
+                message = walk.message;
+                ATL::CComPtr<IUnknown> after;
+                if (test.inStream) {
+                    EXPECT_NE(std::string::npos, walk.parts.back().find("(unreadable)"));
+                } else {
+                    // The walk stays stopped at the damage.
+                    EXPECT_EQ(test.expected, reader->GetXpsPart(&after));
+                }
             }
+            EXPECT_NE(std::string::npos, message.find(test.message)) << message;
+            EXPECT_EQ(std::string::npos, message.find('\n')) << message;
         }
-        EXPECT_NE(std::string::npos, message.find(test.message)) << message;
-        EXPECT_EQ(std::string::npos, message.find('\n')) << message;
     }
     EXPECT_EQ(std::vector<std::string>{"job.xps"}, dir.Names()); // nothing written beside it
 }

@@ -25,8 +25,9 @@ ATL::CComPtr<IXpsDocumentConsumer> Create(const std::string& path) {
 
 // Copies in to out part by part; edit may change each page before it is sent.
 void Copy(const std::string& in, const std::string& out,
-          const std::function<void(IXpsDocumentConsumer*, IFixedPage*)>& edit = nullptr) {
-    ATL::CComPtr<IXpsDocumentProvider> reader = Open(in);
+          const std::function<void(IXpsDocumentConsumer*, IFixedPage*)>& edit = nullptr,
+          const XpsPackageLimits* limits = nullptr) {
+    ATL::CComPtr<IXpsDocumentProvider> reader = Open(in, limits);
     ATL::CComPtr<IXpsDocumentConsumer> writer = Create(out);
     ASSERT_TRUE(reader && writer);
     while (true) {
@@ -55,28 +56,31 @@ std::map<std::string, StoredEntry> ByName(const std::vector<StoredEntry>& entrie
 TEST(XpsWriter, CopiesUnchangedPartsAsStoredAndSharedResourcesOnce) {
     for (const char* arguments : {"--documents 2 --pages 3 --lines 3 --page-tickets every",
                                   "--pages 2 --lines 3 --pieces 3 --store"}) {
-        SCOPED_TRACE(arguments);
-        TempDir dir;
-        MakeJob(dir.Path("in.xps"), arguments);
-        Copy(dir.Path("in.xps"), dir.Path("out.xps"));
-        const auto in = ByName(ListZip(dir.Path("in.xps")));
-        const auto out = ByName(ListZip(dir.Path("out.xps")));
-        for (const auto& [name, entry] : in) {
-            if (name == "[Content_Types].xml") {
-                continue; // the writer's own
+        for (const ReadAhead& readAhead : kReadAheads) {
+            SCOPED_TRACE(std::string(arguments) + ", read-ahead " + readAhead.name);
+            TempDir dir;
+            MakeJob(dir.Path("in.xps"), arguments);
+            const XpsPackageLimits limits = WithReadAhead(readAhead);
+            Copy(dir.Path("in.xps"), dir.Path("out.xps"), nullptr, &limits);
+            const auto in = ByName(ListZip(dir.Path("in.xps")));
+            const auto out = ByName(ListZip(dir.Path("out.xps")));
+            for (const auto& [name, entry] : in) {
+                if (name == "[Content_Types].xml") {
+                    continue; // the writer's own
+                }
+                auto copied = out.find(name);
+                ASSERT_NE(out.end(), copied) << name;
+                // The same stored bytes: never inflated and deflated again.
+                EXPECT_EQ(entry.method, copied->second.method) << name;
+                EXPECT_EQ(entry.storedSize, copied->second.storedSize) << name;
+                EXPECT_EQ(entry.crc, copied->second.crc) << name;
             }
-            auto copied = out.find(name);
-            ASSERT_NE(out.end(), copied) << name;
-            // The same stored bytes: never inflated and deflated again.
-            EXPECT_EQ(entry.method, copied->second.method) << name;
-            EXPECT_EQ(entry.storedSize, copied->second.storedSize) << name;
-            EXPECT_EQ(entry.crc, copied->second.crc) << name;
+            EXPECT_EQ(in.size(), out.size());
+            EXPECT_EQ(1, std::count_if(out.begin(), out.end(), [](const auto& e) {
+                          return e.first.find("Font0.ttf") != std::string::npos;
+                      }));
+            EXPECT_EQ(std::vector<std::string>({"in.xps", "out.xps"}), dir.Names());
         }
-        EXPECT_EQ(in.size(), out.size());
-        EXPECT_EQ(1, std::count_if(out.begin(), out.end(), [](const auto& e) {
-                      return e.first.find("Font0.ttf") != std::string::npos;
-                  }));
-        EXPECT_EQ(std::vector<std::string>({"in.xps", "out.xps"}), dir.Names());
     }
 }
 
@@ -882,48 +886,54 @@ TEST_P(StructureParts, PassAsStoredOnlyWhileTheySayWhatWasSent) {
         test.job(entries);
     }
     WriteZip(dir.Path("in.xps"), entries);
-    ATL::CComPtr<IXpsDocumentProvider> reader = Open(dir.Path("in.xps"));
-    ATL::CComPtr<IXpsDocumentConsumer> writer = Create(dir.Path("out.xps"));
-    ASSERT_TRUE(reader && writer);
-    Held held;
-    for (int index = 0;; ++index) {
-        ATL::CComPtr<IUnknown> part;
-        ASSERT_EQ(S_OK, reader->GetXpsPart(&part));
-        if (!part) {
-            break;
+    for (const ReadAhead& readAhead : kReadAheads) {
+        SCOPED_TRACE(std::string("read-ahead ") + readAhead.name);
+        const XpsPackageLimits limits = WithReadAhead(readAhead);
+        ATL::CComPtr<IXpsDocumentProvider> reader = Open(dir.Path("in.xps"), &limits);
+        ATL::CComPtr<IXpsDocumentConsumer> writer = Create(dir.Path("out.xps"));
+        ASSERT_TRUE(reader && writer);
+        Held held;
+        for (int index = 0;; ++index) {
+            ATL::CComPtr<IUnknown> part;
+            ASSERT_EQ(S_OK, reader->GetXpsPart(&part));
+            if (!part) {
+                break;
+            }
+            if (test.send) {
+                ASSERT_NO_FATAL_FAILURE(test.send(writer, part, index, held));
+            } else {
+                ASSERT_NO_FATAL_FAILURE(Send(writer, part));
+            }
         }
-        if (test.send) {
-            ASSERT_NO_FATAL_FAILURE(test.send(writer, part, index, held));
-        } else {
-            ASSERT_NO_FATAL_FAILURE(Send(writer, part));
-        }
-    }
-    ASSERT_EQ(S_OK, writer->CloseSender());
+        ASSERT_EQ(S_OK, writer->CloseSender());
 
-    const std::string out = dir.Path("out.xps");
-    const auto written = ByName(ListZip(out));
-    for (const char* name : kStructureParts) {
-        SCOPED_TRACE(name);
-        if (!written.count(name)) {
-            continue; // a part of a page not sent
+        const std::string out = dir.Path("out.xps");
+        const auto written = ByName(ListZip(out));
+        for (const char* name : kStructureParts) {
+            SCOPED_TRACE(name);
+            if (!written.count(name)) {
+                continue; // a part of a page not sent
+            }
+            const std::string bytes = ZipContent(out, name);
+            const bool anew =
+                std::find(test.anew.begin(), test.anew.end(), name) != test.anew.end();
+            const auto source =
+                std::find_if(entries.begin(), entries.end(),
+                             [&](const Entry& entry) { return entry.name == name; });
+            ASSERT_NE(entries.end(), source);
+            if (anew) {
+                EXPECT_EQ(0u, bytes.find("<?xml")) << bytes; // the writer's own
+            } else {
+                EXPECT_EQ(source->bytes, bytes);
+            }
         }
-        const std::string bytes = ZipContent(out, name);
-        const bool anew = std::find(test.anew.begin(), test.anew.end(), name) != test.anew.end();
-        const auto source = std::find_if(entries.begin(), entries.end(),
-                                         [&](const Entry& entry) { return entry.name == name; });
-        ASSERT_NE(entries.end(), source);
-        if (anew) {
-            EXPECT_EQ(0u, bytes.find("<?xml")) << bytes; // the writer's own
-        } else {
-            EXPECT_EQ(source->bytes, bytes);
-        }
+        const Walk walk = WalkReader(Open(out), /*readStreams=*/true);
+        EXPECT_EQ(S_OK, walk.result) << walk.message;
+        std::vector<std::string> pages;
+        std::copy_if(walk.parts.begin(), walk.parts.end(), std::back_inserter(pages),
+                     [](const std::string& part) { return part.rfind("page ", 0) == 0; });
+        EXPECT_EQ(test.pages, pages);
     }
-    const Walk walk = WalkReader(Open(out), /*readStreams=*/true);
-    EXPECT_EQ(S_OK, walk.result) << walk.message;
-    std::vector<std::string> pages;
-    std::copy_if(walk.parts.begin(), walk.parts.end(), std::back_inserter(pages),
-                 [](const std::string& part) { return part.rfind("page ", 0) == 0; });
-    EXPECT_EQ(test.pages, pages);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, StructureParts, ::testing::ValuesIn(kStructureCases),

@@ -60,6 +60,17 @@ void WriteZip(const std::string& path, const std::vector<Entry>& entries, bool z
     ASSERT_EQ(ZIP_OK, zipClose(zip, nullptr));
 }
 
+std::string Rels(const std::string& body) {
+    return "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
+           "relationships\">" +
+           body + "</Relationships>";
+}
+
+std::string Rel(const std::string& type, const std::string& target) {
+    return "<Relationship Id=\"X\" Type=\"http://schemas.microsoft.com/xps/2005/06/" + type +
+           "\" Target=\"" + target + "\"/>";
+}
+
 std::vector<Entry> SmallJob(bool openXps) {
     const std::string ns = openXps ? "http://schemas.openxps.org/oxps/v1.0"
                                    : "http://schemas.microsoft.com/xps/2005/06";
@@ -139,10 +150,21 @@ void SetEntry(std::vector<Entry>& entries, const std::string& name, const char* 
     }
 }
 
-ATL::CComPtr<IXpsDocumentProvider> Open(const std::string& path) {
+ATL::CComPtr<IXpsDocumentProvider> Open(const std::string& path, const XpsPackageLimits* limits) {
     ATL::CComPtr<IXpsDocumentProvider> reader;
-    EXPECT_EQ(S_OK, XpsOpenPackageReader(path.c_str(), nullptr, &reader)) << path;
+    EXPECT_EQ(S_OK, XpsOpenPackageReader(path.c_str(), limits, &reader)) << path;
     return reader;
+}
+
+XpsPackageLimits WithReadAhead(const ReadAhead& readAhead, const XpsPackageLimits* base) {
+    XpsPackageLimits limits;
+    XpsDefaultPackageLimits(&limits);
+    if (base) {
+        limits = *base;
+    }
+    limits.readAheadPages = readAhead.pages;
+    limits.readAheadFloor = 0;
+    return limits;
 }
 
 std::string ReadFile(const std::string& path) {

@@ -49,11 +49,27 @@ void WriteZip(const std::string& path, const std::vector<Entry>& entries, bool z
 // The entries of a small valid XPS job: a sequence with a ticket, one document with a ticket
 // and two pages, the first with a ticket, both using one image resource.
 std::vector<Entry> SmallJob(bool openXps = false);
+// A relationships part holding body, and a relationship of a Microsoft XPS type named by its
+// last segment (printticket, required-resource, ...), to write into such jobs.
+std::string Rels(const std::string& body);
+std::string Rel(const std::string& type, const std::string& target);
 // Replaces the entry named name (adding it when missing), or removes it when bytes is null.
 void SetEntry(std::vector<Entry>& entries, const std::string& name, const char* bytes);
 
-// A reader of path, expected to open.
-ATL::CComPtr<IXpsDocumentProvider> Open(const std::string& path);
+// A reader of path, expected to open; limits as XpsOpenPackageReader takes them.
+ATL::CComPtr<IXpsDocumentProvider> Open(const std::string& path,
+                                        const XpsPackageLimits* limits = nullptr);
+
+// The ways a reader reads page relationships ahead that every walk must be alike in: not at
+// all, one page ahead, and the default window. Each reads ahead in documents of any size (the
+// default floor leaves the tests' small documents to the walk alone).
+struct ReadAhead {
+    const char* name;
+    ULONG pages;
+};
+inline constexpr ReadAhead kReadAheads[] = {{"off", 0}, {"one page", 1}, {"default", 32}};
+// base (the defaults when null) reading ahead as readAhead says.
+XpsPackageLimits WithReadAhead(const ReadAhead& readAhead, const XpsPackageLimits* base = nullptr);
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
