@@ -166,6 +166,7 @@ TEST(Run, BadInputGivesOneLineExitTwoAndNoOutput) {
         {"run", "--ticket", in, in, out},
         {"run", "--pipeline", folder.Path("fifo"), in, out},
         {"run", in, "/dev/null"},
+        {"run", in, ""},
         {"run", in, folder.Path("fifo")},
         {"run", in, folder.Path("")},
         {"run", in, folder.Path("nofolder/out.xps")},
@@ -204,21 +205,25 @@ TEST(Run, OutputFollowsTheRulesOfEveryCommand) {
     EXPECT_TRUE(S_ISLNK(status.st_mode));
     EXPECT_EQ(listing, Listing(same));
 
-    // A disk that fills: exit 1, the old file kept, nothing else left.
-    ToolSetting smallFiles;
-    smallFiles.beforeExec = [] {
-        signal(SIGXFSZ, SIG_IGN); // a write past the limit then fails with EFBIG
-        const rlimit limit{64 * 1024, 64 * 1024};
-        setrlimit(RLIMIT_FSIZE, &limit);
-    };
-    WriteFile(folder.Path("kept.xps"), "old");
-    run = RunFilterutil({"run", in, folder.Path("kept.xps")}, smallFiles);
-    EXPECT_EQ(1, run.status);
-    EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
-    EXPECT_NE(std::string::npos, run.err.find("kept.xps")) << run.err;
-    EXPECT_EQ("old", ReadFile(folder.Path("kept.xps")));
-    EXPECT_EQ(std::vector<std::string>({"in.xps", "kept.xps", "link.xps", "same.xps"}),
-              folder.Entries());
+    // A disk that fills (a file size limit, whether the caller ignores SIGXFSZ or leaves it to
+    // end the process): exit 1, the old file kept, nothing else left.
+    for (const bool ignoreSignal : {true, false}) {
+        SCOPED_TRACE(ignoreSignal ? "SIGXFSZ ignored" : "SIGXFSZ as it comes");
+        ToolSetting smallFiles;
+        smallFiles.beforeExec = [ignoreSignal] {
+            signal(SIGXFSZ, ignoreSignal ? SIG_IGN : SIG_DFL);
+            const rlimit limit{64 * 1024, 64 * 1024};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        };
+        WriteFile(folder.Path("kept.xps"), "old");
+        run = RunFilterutil({"run", in, folder.Path("kept.xps")}, smallFiles);
+        EXPECT_EQ(1, run.status);
+        EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find("kept.xps")) << run.err;
+        EXPECT_EQ("old", ReadFile(folder.Path("kept.xps")));
+        EXPECT_EQ(std::vector<std::string>({"in.xps", "kept.xps", "link.xps", "same.xps"}),
+                  folder.Entries());
+    }
 }
 
 TEST(Run, ProgressLineOnlyOnATerminal) {

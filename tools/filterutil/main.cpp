@@ -9,6 +9,7 @@
 #include <objbase.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <exception>
 #include <functional>
@@ -340,6 +341,9 @@ int Run(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A write past the file size limit fails with EFBIG and is reported like a full disk,
+    // rather than ending the process with the temporary output left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     try {
         return Run(argc, argv);
     } catch (const filterutil::ToolError& e) {

@@ -17,6 +17,10 @@ namespace {
 // The file a target names: a symbolic link is followed, so that the link stays and the file
 // it names is replaced.
 std::string ResolveTarget(const std::string& target) {
+    if (target.empty()) {
+        // No name at all: the package would be made in the working folder and never placed.
+        Fail(E_INVALIDARG, "the output file name is empty");
+    }
     std::string path = target;
     for (int hops = 0; hops < 40; ++hops) {
         struct stat status;
