@@ -9,8 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -223,6 +225,53 @@ TEST(Run, OutputFollowsTheRulesOfEveryCommand) {
         EXPECT_EQ("old", ReadFile(folder.Path("kept.xps")));
         EXPECT_EQ(std::vector<std::string>({"in.xps", "kept.xps", "link.xps", "same.xps"}),
                   folder.Entries());
+    }
+}
+
+// A signal that ends the tool while it writes OUT leaves OUT as it was and no temporary beside
+// it; the tool ends by that signal.
+TEST(Run, ASignalLeavesNoHalfWrittenOutput) {
+    ScratchFolder folder;
+    const std::string in = folder.Path("in.xps");
+    ASSERT_EQ(0, Shell(std::string("python3 '" XPSTEST_MAKE_XPS "' '") + in +
+                       "' --documents 4 --pages 300 --lines 20"));
+    const std::string out = folder.Path("out.xps");
+    const std::vector<std::vector<std::string>> commands = {
+        {"xps", "copy", in, out},
+        {"run", "--filter", "copy", in, out},
+    };
+    for (const auto& command : commands) {
+        for (const int signal : {SIGINT, SIGTERM}) {
+            SCOPED_TRACE(command[0] + " " + strsignal(signal));
+            WriteFile(out, "old");
+            std::vector<char*> argv{const_cast<char*>(FILTERUTIL_PROGRAM)};
+            for (const std::string& argument : command) {
+                argv.push_back(const_cast<char*>(argument.c_str()));
+            }
+            argv.push_back(nullptr);
+            const pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                std::signal(SIGINT, SIG_DFL); // as a shell's foreground job has it
+                execv(FILTERUTIL_PROGRAM, argv.data());
+                _exit(127);
+            }
+            // Signalled once the package is being made beside OUT.
+            bool writing = false;
+            for (int wait = 0; wait < 20000 && !writing; ++wait) {
+                for (const std::string& name : folder.Entries()) {
+                    writing = writing || name.rfind(".out.xps.", 0) == 0;
+                }
+                usleep(writing ? 0 : 1000);
+            }
+            kill(child, signal);
+            int status = 0;
+            ASSERT_EQ(child, waitpid(child, &status, 0));
+            EXPECT_TRUE(writing);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+            EXPECT_EQ("old", ReadFile(out));
+            EXPECT_EQ(std::vector<std::string>({"in.xps", "out.xps"}), folder.Entries());
+        }
     }
 }
 
