@@ -302,7 +302,8 @@ private:
         // The em GDI measured with: the height asked for, unless GDI could not honour it (a
         // cell height, or a size beyond what it measures), then the one its metrics give.
         const double measuredEm = metrics.tmHeight - metrics.tmInternalLeading;
-        g.emSize = logical.lfHeight < 0 && std::abs(-logical.lfHeight - measuredEm) <= 1
+        g.emSize = logical.lfHeight < 0 &&
+                           std::abs(-static_cast<double>(logical.lfHeight) - measuredEm) <= 1
                        ? -static_cast<double>(logical.lfHeight)
                        : measuredEm;
         g.originX = record.x;

@@ -78,4 +78,9 @@ PLATFORM_EXPORT HRESULT WINAPI XpsSendPart(IXpsDocumentConsumer* consumer, IUnkn
 // Creates a writer whose output becomes path when CloseSender succeeds.
 PLATFORM_EXPORT HRESULT WINAPI XpsCreatePackageWriter(const char* path,
                                                       IXpsDocumentConsumer** consumer);
+
+// Removes the files the writers of the process are making beside their targets and have not
+// yet moved into place. Async-signal-safe: a program's handler of SIGINT or SIGTERM calls it
+// before the process ends, so that no half-written package is left behind.
+PLATFORM_EXPORT void WINAPI XpsRemoveUnfinishedPackageFiles();
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <sys/wait.h>
 #include <vector>
@@ -97,7 +98,8 @@ TEST(BuiltinFilters, BadFilterOptionsAreRefusedBeforeTheJob) {
         {"report:out=", "is not KEY=VALUE"},
         {"report:out=a,out=b", "given twice"},
         {"report:merge=no", "merge of report is on or off"},
-        {"report:out=" + in, "is the job's IN or OUT"},
+        {"report:out=" + in, "is the job's IN, OUT or --ticket"},
+        {"report:out=" + out, "is the job's OUT"},
         {"report:out=" + folder.Path("missing/report"), "cannot be opened"},
         {"reprot",
          "no filter is named \"reprot\" (built-in filters: copy, report, ticket, watermark)"},
@@ -130,6 +132,29 @@ TEST(BuiltinFilters, BadFilterOptionsAreRefusedBeforeTheJob) {
         EXPECT_NE(std::string::npos, run.err.find(message)) << run.err;
         EXPECT_EQ(inBytes, ReadFile(in));
         EXPECT_EQ((std::vector<std::string>{"in.xps"}), folder.Entries());
+    }
+
+    // A report file shared with another file of the job is refused before it is emptied.
+    const std::string ticket = folder.Path("ticket.xml");
+    const std::string report = folder.Path("report.jsonl");
+    WriteFile(ticket, "<kept/>");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> shared = {
+        {{"--ticket", ticket, "--filter", "report:out=" + ticket},
+         "is the job's IN, OUT or --ticket"},
+        {{"--filter", "report:out=" + report, "--filter",
+          "report:out=" + folder.Path("./report.jsonl")},
+         "is given to two report filters"},
+    };
+    for (const auto& [options, message] : shared) {
+        SCOPED_TRACE(::testing::PrintToString(options));
+        std::vector<std::string> arguments{"run"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        arguments.insert(arguments.end(), {in, out});
+        const ToolRun run = RunFilterutil(arguments);
+        EXPECT_EQ(2, run.status);
+        EXPECT_NE(std::string::npos, run.err.find(message)) << run.err;
+        EXPECT_EQ("<kept/>", ReadFile(ticket));
+        EXPECT_FALSE(std::filesystem::exists(out));
     }
 }
 

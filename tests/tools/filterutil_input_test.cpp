@@ -83,6 +83,10 @@ TEST(FilterutilErrors, BadInputSaysWhyWithStatusTwo) {
         {{"ticket", "set", kJobTicket, "psk:A", "psk:X", "-o", folder.Path("")}, "is a directory"},
         {{"ticket", "effective", "--default", kJobTicket, "Page\"Size"},
          "is not a Print Schema keyword feature"},
+        {{"ticket", "effective", "--default", "-", "--page", "-", "PageMediaSize"},
+         "only one ticket can be read from standard input"},
+        {{"ticket", "merge", "-", "-", "--scope", "job"},
+         "only one ticket can be read from standard input"},
         {tooManySettings, "the settings do not fit the devmode's block"},
     };
     for (const Case& c : cases) {

@@ -9,8 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -166,6 +168,7 @@ TEST(Run, BadInputGivesOneLineExitTwoAndNoOutput) {
         {"run", "--ticket", in, in, out},
         {"run", "--pipeline", folder.Path("fifo"), in, out},
         {"run", in, "/dev/null"},
+        {"run", in, ""},
         {"run", in, folder.Path("fifo")},
         {"run", in, folder.Path("")},
         {"run", in, folder.Path("nofolder/out.xps")},
@@ -204,21 +207,72 @@ TEST(Run, OutputFollowsTheRulesOfEveryCommand) {
     EXPECT_TRUE(S_ISLNK(status.st_mode));
     EXPECT_EQ(listing, Listing(same));
 
-    // A disk that fills: exit 1, the old file kept, nothing else left.
-    ToolSetting smallFiles;
-    smallFiles.beforeExec = [] {
-        signal(SIGXFSZ, SIG_IGN); // a write past the limit then fails with EFBIG
-        const rlimit limit{64 * 1024, 64 * 1024};
-        setrlimit(RLIMIT_FSIZE, &limit);
+    // A disk that fills (a file size limit, whether the caller ignores SIGXFSZ or leaves it to
+    // end the process): exit 1, the old file kept, nothing else left.
+    for (const bool ignoreSignal : {true, false}) {
+        SCOPED_TRACE(ignoreSignal ? "SIGXFSZ ignored" : "SIGXFSZ as it comes");
+        ToolSetting smallFiles;
+        smallFiles.beforeExec = [ignoreSignal] {
+            signal(SIGXFSZ, ignoreSignal ? SIG_IGN : SIG_DFL);
+            const rlimit limit{64 * 1024, 64 * 1024};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        };
+        WriteFile(folder.Path("kept.xps"), "old");
+        run = RunFilterutil({"run", in, folder.Path("kept.xps")}, smallFiles);
+        EXPECT_EQ(1, run.status);
+        EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find("kept.xps")) << run.err;
+        EXPECT_EQ("old", ReadFile(folder.Path("kept.xps")));
+        EXPECT_EQ(std::vector<std::string>({"in.xps", "kept.xps", "link.xps", "same.xps"}),
+                  folder.Entries());
+    }
+}
+
+// A signal that ends the tool while it writes OUT leaves OUT as it was and no temporary beside
+// it; the tool ends by that signal.
+TEST(Run, ASignalLeavesNoHalfWrittenOutput) {
+    ScratchFolder folder;
+    const std::string in = folder.Path("in.xps");
+    ASSERT_EQ(0, Shell(std::string("python3 '" XPSTEST_MAKE_XPS "' '") + in +
+                       "' --documents 4 --pages 300 --lines 20"));
+    const std::string out = folder.Path("out.xps");
+    const std::vector<std::vector<std::string>> commands = {
+        {"xps", "copy", in, out},
+        {"run", "--filter", "copy", in, out},
     };
-    WriteFile(folder.Path("kept.xps"), "old");
-    run = RunFilterutil({"run", in, folder.Path("kept.xps")}, smallFiles);
-    EXPECT_EQ(1, run.status);
-    EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
-    EXPECT_NE(std::string::npos, run.err.find("kept.xps")) << run.err;
-    EXPECT_EQ("old", ReadFile(folder.Path("kept.xps")));
-    EXPECT_EQ(std::vector<std::string>({"in.xps", "kept.xps", "link.xps", "same.xps"}),
-              folder.Entries());
+    for (const auto& command : commands) {
+        for (const int signal : {SIGINT, SIGTERM}) {
+            SCOPED_TRACE(command[0] + " " + strsignal(signal));
+            WriteFile(out, "old");
+            std::vector<char*> argv{const_cast<char*>(FILTERUTIL_PROGRAM)};
+            for (const std::string& argument : command) {
+                argv.push_back(const_cast<char*>(argument.c_str()));
+            }
+            argv.push_back(nullptr);
+            const pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                std::signal(SIGINT, SIG_DFL); // as a shell's foreground job has it
+                execv(FILTERUTIL_PROGRAM, argv.data());
+                _exit(127);
+            }
+            // Signalled once the package is being made beside OUT.
+            bool writing = false;
+            for (int wait = 0; wait < 20000 && !writing; ++wait) {
+                for (const std::string& name : folder.Entries()) {
+                    writing = writing || name.rfind(".out.xps.", 0) == 0;
+                }
+                usleep(writing ? 0 : 1000);
+            }
+            kill(child, signal);
+            int status = 0;
+            ASSERT_EQ(child, waitpid(child, &status, 0));
+            EXPECT_TRUE(writing);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+            EXPECT_EQ("old", ReadFile(out));
+            EXPECT_EQ(std::vector<std::string>({"in.xps", "out.xps"}), folder.Entries());
+        }
+    }
 }
 
 TEST(Run, ProgressLineOnlyOnATerminal) {

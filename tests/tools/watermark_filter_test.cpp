@@ -811,6 +811,27 @@ TEST(WatermarkFilter, AnImageThatCannotBeDrawnLeavesThePages) {
     }
 }
 
+// Numbers at and beyond the ends of their ranges give a job that is written and reads back.
+TEST(WatermarkFilter, SettingsAtTheEndsOfTheirRangesGiveAJob) {
+    ScratchFolder folder;
+    const std::string in = folder.Path("in.xps");
+    MakeJob(in, "--pages 1");
+    for (const char* extreme :
+         {"<FontHeight>2147483647</FontHeight>", "<FontHeight>1e300</FontHeight>",
+          "<FontHeight>-2147483648</FontHeight>",
+          "<FontEsc>2147483647</FontEsc><XOffset>1e308</XOffset>",
+          "<Density>99999</Density><FontWeight>-99999999999</FontWeight>"}) {
+        SCOPED_TRACE(extreme);
+        const std::string out = folder.Path("out.xps");
+        const ToolRun run = RunFilterutil(
+            {"run", "--printer", kPrinter, "--filter",
+             std::string("watermark:settings=<Type>0</Type><KldWmText>X</KldWmText>") + extreme, in,
+             out});
+        ASSERT_EQ(0, run.status) << run.err;
+        EXPECT_EQ(0, RunFilterutil({"xps", "list", out}).status);
+    }
+}
+
 // The module, named in a pipeline configuration file, draws the job's own settings text: its
 // client job data.
 TEST(WatermarkFilter, TheModuleDrawsTheJobsOwnSettingsText) {

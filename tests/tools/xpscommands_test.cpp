@@ -172,6 +172,7 @@ TEST(XpsCommands, BadInputGivesOneLineExitTwoAndNoOutput) {
         {"xps", "copy", folder.Path("evil.xps"), folder.Path("out.xps")},
         {"xps", "copy", folder.Path("good.xps"), "/dev/full"},
         {"xps", "copy", folder.Path("good.xps"), folder.Path("")},
+        {"xps", "copy", folder.Path("good.xps"), ""},
         {"xps", "list", folder.Path("evil.xps")},
         {"xps", "list"},
         {"xps", "copy", folder.Path("good.xps")},

@@ -16,6 +16,8 @@
 
 #include <kldutil/keldanexception.h>
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
 #include <sstream>
 
@@ -121,6 +123,9 @@ int TicketEffective(const Arguments& arguments) {
     }
     if (features.empty()) {
         throw ToolError("ticket effective: name at least one FEATURE");
+    }
+    if (std::count(std::begin(paths), std::end(paths), std::optional<std::string>("-")) > 1) {
+        throw ToolError("ticket effective: only one ticket can be read from standard input");
     }
 
     PrintSchemaFile files[XpsFilterPrintTicketBase::kTicketCount];

@@ -7,8 +7,10 @@
 #include <atlbase.h>
 #include <kldutil/keldanexception.h>
 #include <objbase.h>
+#include <xpspackage.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <exception>
 #include <functional>
@@ -337,9 +339,35 @@ int Run(int argc, char** argv) {
     return command->second(filterutil::Arguments(arguments.begin() + 2, arguments.end()));
 }
 
+// A signal that ends the process first removes the package being written beside OUT, then
+// ends it as the signal would have.
+extern "C" void EndOnSignal(int signal) {
+    XpsRemoveUnfinishedPackageFiles();
+    ::raise(signal); // the handler was reset: delivered once this returns
+}
+
+void RemoveUnfinishedOutputOnSignals() {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        struct sigaction action {};
+        // A signal the caller ignores (nohup) stays ignored.
+        if (::sigaction(signal, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) {
+            continue;
+        }
+        action = {};
+        action.sa_handler = EndOnSignal;
+        action.sa_flags = SA_RESETHAND;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(signal, &action, nullptr);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    // A write past the file size limit fails with EFBIG and is reported like a full disk,
+    // rather than ending the process with the temporary output left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
+    RemoveUnfinishedOutputOnSignals();
     try {
         return Run(argc, argv);
     } catch (const filterutil::ToolError& e) {

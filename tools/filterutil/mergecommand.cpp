@@ -75,6 +75,9 @@ MergeArguments ParseArguments(const Arguments& arguments) {
     if (!scoped) {
         throw ToolError("ticket merge: --scope job|document|page is required");
     }
+    if (positional[0] == "-" && positional[1] == "-") {
+        throw ToolError("ticket merge: only one ticket can be read from standard input");
+    }
     parsed.base = positional[0];
     parsed.delta = positional[1];
     if (parsed.printer.empty()) {

@@ -218,6 +218,22 @@ struct RunArguments {
     std::vector<std::string> filters;
 };
 
+// A report file is made (emptied) before the job starts: it may not be a file the job reads
+// or writes, nor the file of an earlier report filter, which both would write at once.
+void RefuseSharedReportFile(const std::string& path, const RunArguments& arguments,
+                            const std::vector<std::string>& reportFiles) {
+    const platformpipeline::JobSettings& settings = arguments.settings;
+    if (SameFile(path, settings.input) || SameFile(path, settings.output) ||
+        (!settings.ticket.empty() && SameFile(path, settings.ticket))) {
+        throw ToolError("run: the report file " + path + " is the job's IN, OUT or --ticket");
+    }
+    for (const std::string& earlier : reportFiles) {
+        if (SameFile(path, earlier)) {
+            throw ToolError("run: the report file " + path + " is given to two report filters");
+        }
+    }
+}
+
 RunArguments ParseArguments(const Arguments& arguments) {
     RunArguments parsed;
     std::vector<std::string> positional;
@@ -271,6 +287,7 @@ platformpipeline::Pipeline BuildPipeline(const RunArguments& arguments) {
         }
         return pipeline;
     }
+    std::vector<std::string> reportFiles; // made already, by the filters before
     for (const std::string& argument : arguments.filters) {
         const auto [name, options] = SplitFilterArgument(argument);
         const BuiltinFilter* found = nullptr;
@@ -291,9 +308,8 @@ platformpipeline::Pipeline BuildPipeline(const RunArguments& arguments) {
                 throw ToolError("run: the filter option " + key + " of " + name +
                                 " is given twice");
             }
-            if (key == "out" && (SameFile(value, arguments.settings.input) ||
-                                 SameFile(value, arguments.settings.output))) {
-                throw ToolError("run: the report file " + value + " is the job's IN or OUT");
+            if (key == "out") {
+                RefuseSharedReportFile(value, arguments, reportFiles);
             }
         }
         platformpipeline::Filter filter;
@@ -304,6 +320,15 @@ platformpipeline::Pipeline BuildPipeline(const RunArguments& arguments) {
         if (FAILED(hr)) {
             throw ToolError("run: the filter " + name + " cannot be made: " + DescribeHresult(hr),
                             kExitFailure);
+        }
+        if (const std::string* out = FindOption(options, "out");
+            out && std::string(found->name) == "report") {
+            // An OUT that does not exist yet is the file just made under its name.
+            if (SameFile(*out, arguments.settings.output)) {
+                std::remove(out->c_str());
+                throw ToolError("run: the report file " + *out + " is the job's OUT");
+            }
+            reportFiles.push_back(*out);
         }
         pipeline.filters.push_back(std::move(filter));
     }

@@ -2,6 +2,7 @@
 
 #include "xps.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -14,9 +15,45 @@
 namespace platform::xps {
 namespace {
 
+// The new files not yet committed, by name, for a signal handler to remove. A slot is taken
+// (1), filled and then published (2); the handler reads only published slots and neither locks
+// nor allocates. The names are copies, so that a handler on another thread never reads a string
+// its owner frees. A file made while every slot is taken is still removed by its owner.
+constexpr size_t kUnfinishedSlots = 64;
+struct UnfinishedSlot {
+    std::atomic<int> state{0};
+    char path[PATH_MAX];
+};
+UnfinishedSlot unfinished[kUnfinishedSlots];
+
+size_t RememberUnfinished(const std::string& path) {
+    if (path.size() >= PATH_MAX) {
+        return kUnfinishedSlots;
+    }
+    for (size_t i = 0; i < kUnfinishedSlots; ++i) {
+        int free = 0;
+        if (unfinished[i].state.compare_exchange_strong(free, 1)) {
+            std::memcpy(unfinished[i].path, path.c_str(), path.size() + 1);
+            unfinished[i].state.store(2);
+            return i;
+        }
+    }
+    return kUnfinishedSlots;
+}
+
+void ForgetUnfinished(size_t slot) {
+    if (slot < kUnfinishedSlots) {
+        unfinished[slot].state.store(0);
+    }
+}
+
 // The file a target names: a symbolic link is followed, so that the link stays and the file
 // it names is replaced.
 std::string ResolveTarget(const std::string& target) {
+    if (target.empty()) {
+        // No name at all: the package would be made in the working folder and never placed.
+        Fail(E_INVALIDARG, "the output file name is empty");
+    }
     std::string path = target;
     for (int hops = 0; hops < 40; ++hops) {
         struct stat status;
@@ -76,6 +113,7 @@ ReplacementFile::ReplacementFile(const std::string& target)
              target + ": cannot create a file beside it: " + std::strerror(errno));
     }
     temporary_ = name;
+    unfinishedSlot_ = RememberUnfinished(temporary_);
 }
 
 ReplacementFile::~ReplacementFile() {
@@ -90,6 +128,8 @@ void ReplacementFile::Discard() {
         fd_ = -1;
         unlink(temporary_.c_str());
     }
+    ForgetUnfinished(unfinishedSlot_);
+    unfinishedSlot_ = kUnfinishedSlots;
 }
 
 void ReplacementFile::Failed(const char* what, int error) const {
@@ -172,6 +212,18 @@ void ReplacementFile::Commit() {
         Failed("cannot move the package into place", error);
     }
     committed_ = true;
+    // After the rename: a signal before it still removes the file, one after it finds no file
+    // under that name.
+    ForgetUnfinished(unfinishedSlot_);
+    unfinishedSlot_ = kUnfinishedSlots;
+}
+
+void RemoveUnfinishedFiles() {
+    for (UnfinishedSlot& slot : unfinished) {
+        if (slot.state.load() == 2) {
+            unlink(slot.path);
+        }
+    }
 }
 
 } // namespace platform::xps

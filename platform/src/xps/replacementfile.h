@@ -46,6 +46,10 @@ private:
     size_t used_ = 0;
     uint64_t flushed_ = 0;
     bool committed_ = false;
+    size_t unfinishedSlot_ = SIZE_MAX; // where a signal handler finds the new file's name
 };
+
+// Removes every new file not yet committed or discarded; async-signal-safe.
+void RemoveUnfinishedFiles();
 
 } // namespace platform::xps

@@ -4,6 +4,7 @@
 #include "packagereader.h"
 #include "packagewriter.h"
 #include "partobjects.h"
+#include "replacementfile.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -101,6 +102,10 @@ HRESULT WINAPI XpsCreatePackageWriter(const char* path, IXpsDocumentConsumer** c
         return S_OK;
     });
 }
+void WINAPI XpsRemoveUnfinishedPackageFiles() {
+    platform::xps::RemoveUnfinishedFiles();
+}
+
 HRESULT WINAPI XpsGetLastOpenErrorText(BSTR* text) {
     if (!text) {
         return E_POINTER;
