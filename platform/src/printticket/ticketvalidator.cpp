@@ -75,7 +75,7 @@ private:
         }
         xmlNode* kept = nullptr;
         for (xmlNode* option : Children(feature, "Option")) {
-            if (Matches(option, offered.options) && (offered.pickMany || !kept)) {
+            if ((offered.pickMany || !kept) && Matches(option, offered)) {
                 kept = kept ? kept : option;
                 continue;
             }
@@ -115,18 +115,17 @@ private:
 
     // A named option matches an offered option of that name; a nameless one (such as N-up's,
     // told apart by PagesPerSheet) an offered nameless option whose scored values it repeats.
-    static bool Matches(const xmlNode* option, const std::vector<Option>& offered) {
+    static bool Matches(const xmlNode* option, const Feature& offered) {
         QNameView name;
         std::string storage;
-        const bool named = ElementName(option, name, storage);
-        if (!named && xmlHasProp(option, reinterpret_cast<const xmlChar*>("name"))) {
+        if (ElementName(option, name, storage)) {
+            return offered.optionNames.contains(name);
+        }
+        if (xmlHasProp(option, reinterpret_cast<const xmlChar*>("name"))) {
             return false; // a name that does not resolve matches nothing
         }
-        for (const Option& candidate : offered) {
-            if (named != candidate.named || (named && !(name == QNameView(candidate.name)))) {
-                continue;
-            }
-            if (named || SameScoredValues(option, candidate)) {
+        for (const Option& candidate : offered.options) {
+            if (!candidate.named && SameScoredValues(option, candidate)) {
                 return true;
             }
         }
