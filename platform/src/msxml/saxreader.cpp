@@ -504,12 +504,17 @@ public:
         });
     }
     // Well-formedness errors stop libxml2 by themselves; namespace errors do not, and are
-    // failures all the same, except those a document may carry (see IsTolerated).
+    // failures all the same, except those a document may carry (see IsTolerated). An error of
+    // the input's decoding (bytes that are not the text of their encoding) is raised while
+    // libxml2 pushes a chunk into its input buffer, which stopping the parser would free under
+    // it: the parser stops by itself once the push fails, and no further chunk is fed.
     static void RecordError(void* user, xmlErrorPtr error) {
         if (user && error && error->level >= XML_ERR_ERROR && !IsTolerated(*error)) {
             SaxRun& run = Of(user);
             run.malformed = true;
-            xmlStopParser(run.context);
+            if (error->domain != XML_FROM_IO && error->domain != XML_FROM_I18N) {
+                xmlStopParser(run.context);
+            }
         }
     }
 
@@ -584,7 +589,8 @@ HRESULT Run(SaxSession& session, ISAXContentHandler* handler, bool textIsUtf8, N
     const char* rest = buffer + first;
     ULONG restSize = read - static_cast<ULONG>(first);
     HRESULT readFailure = S_OK;
-    while (read > 0 && !ctxt->disableSAX && run.handlerFailure == S_OK && !run.refused) {
+    while (read > 0 && !ctxt->disableSAX && run.handlerFailure == S_OK && !run.refused &&
+           !run.malformed) {
         xmlParseChunk(ctxt, rest, static_cast<int>(restSize), 0);
         hr = next(buffer, kChunk, &read);
         if (FAILED(hr)) {
@@ -594,7 +600,7 @@ HRESULT Run(SaxSession& session, ISAXContentHandler* handler, bool textIsUtf8, N
         rest = buffer;
         restSize = read;
     }
-    if (readFailure == S_OK && run.handlerFailure == S_OK && !run.refused) {
+    if (readFailure == S_OK && run.handlerFailure == S_OK && !run.refused && !run.malformed) {
         xmlParseChunk(ctxt, nullptr, 0, 1);
     }
     const bool wellFormed = ctxt->wellFormed && !run.malformed;
