@@ -6,8 +6,9 @@
 // PrintTicket provider opens for the printer, and print tickets merged and validated against
 // it. The input is a scope digit ('0' page, '1' document, '2' job), the capabilities document,
 // a form feed, the base ticket, then, after another form feed, the delta (none: no delta).
-// Capabilities that do not parse are refused; a merged ticket must validate again without a
-// conflict and come out byte for byte the same. Nothing may crash or leak.
+// Capabilities that do not parse are refused; a merge either refuses with a message or
+// merges, and a merged ticket must validate again without a conflict and come out byte for
+// byte the same. Nothing may crash or leak.
 #include "printticket/providers.h"
 
 #include <atlbase.h>
@@ -16,6 +17,7 @@
 #include <prntvpt.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -24,8 +26,11 @@
 
 namespace {
 
-void Require(bool condition) {
+#define Require(condition) Check(condition, #condition)
+
+void Check(bool condition, const char* what) {
     if (!condition) {
+        std::fprintf(stderr, "failed: %s\n", what);
         std::abort();
     }
 }
@@ -58,7 +63,13 @@ HRESULT Merge(HPTPROVIDER provider, std::string_view base, const std::string_vie
     BSTR message = nullptr;
     const HRESULT hr = PTMergeAndValidatePrintTicket(provider, baseStream, deltaStream, scope,
                                                      resultStream, &message);
-    const bool refused = hr == E_PRINTTICKET_FORMAT || hr == E_DELTA_PRINTTICKET_FORMAT;
+    // Capabilities whose names resolve only in part are refused once validation needs what
+    // they cannot name (an option to fall back on, say).
+    const bool refused = hr == E_PRINTTICKET_FORMAT || hr == E_DELTA_PRINTTICKET_FORMAT ||
+                         hr == E_PRINTCAPABILITIES_FORMAT;
+    if (!refused && hr != S_PT_NO_CONFLICT && hr != S_PT_CONFLICT_RESOLVED) {
+        std::fprintf(stderr, "merge: 0x%08X\n", static_cast<unsigned>(hr));
+    }
     Require(refused || hr == S_PT_NO_CONFLICT || hr == S_PT_CONFLICT_RESOLVED);
     Require(refused == (message != nullptr && SysStringLen(message) > 0));
     SysFreeString(message);
