@@ -55,8 +55,8 @@ struct Provider {
     LastBaseTicket lastBase;
 };
 
-PLATFORM_EXPORT HPTPROVIDER
-AddProvider(std::unique_ptr<Provider> provider); // null when memory runs out
+// Keeps the provider under a new handle; null when memory runs out.
+PLATFORM_EXPORT HPTPROVIDER AddProvider(std::unique_ptr<Provider> provider);
 // The provider, or null with *status E_HANDLE (not open) or E_INVALIDARG (another thread's).
 std::shared_ptr<Provider> FindProvider(HPTPROVIDER handle, HRESULT* status);
 HRESULT RemoveProvider(HPTPROVIDER handle);
