@@ -51,7 +51,9 @@ private:
         Source(const std::vector<uint8_t>& bytes, size_t step) : bytes_(bytes), step_(step) {}
         size_t Read(void* buffer, size_t count) override {
             const size_t got = std::min({count, step_, bytes_.size() - at_});
-            std::memcpy(buffer, bytes_.data() + at_, got);
+            if (got > 0) {
+                std::memcpy(buffer, bytes_.data() + at_, got);
+            }
             at_ += got;
             return got;
         }
