@@ -569,17 +569,19 @@ HRESULT Run(SaxSession& session, ISAXContentHandler* handler, bool textIsUtf8, N
     SaxRun run(handler, session);
     xmlSAXHandler sax = MakeHandler();
     const int first = textIsUtf8 ? 0 : static_cast<int>(read < 4 ? read : 4);
+    // Errors raised outside the parser context (the encoding converters) reach the thread's
+    // handler: count them too, rather than letting them reach standard error. Making the
+    // parser decodes the first bytes already, so the handler is in place before.
+    void* oldErrorContext = xmlStructuredErrorContext;
+    xmlStructuredErrorFunc oldError = xmlStructuredError;
+    xmlSetStructuredErrorFunc(&run, SaxRun::RecordError);
     xmlParserCtxtPtr ctxt = session.Begin(sax, &run, buffer, first, textIsUtf8);
     if (!ctxt) {
+        xmlSetStructuredErrorFunc(oldErrorContext, oldError);
         session.Finish(false);
         return E_OUTOFMEMORY;
     }
     run.context = ctxt;
-    // Errors raised outside the parser context (the encoding converters) reach the thread's
-    // handler: count them too, rather than letting them reach standard error.
-    void* oldErrorContext = xmlStructuredErrorContext;
-    xmlStructuredErrorFunc oldError = xmlStructuredError;
-    xmlSetStructuredErrorFunc(&run, SaxRun::RecordError);
     int options = XML_PARSE_NONET | XML_PARSE_NOENT | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
     if (textIsUtf8) {
         options |= XML_PARSE_IGNORE_ENC;
