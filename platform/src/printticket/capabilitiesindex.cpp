@@ -126,17 +126,13 @@ bool ParseInteger(const std::string& text, int64_t& out) {
     return begin != end && error == std::errc() && stop == end;
 }
 
-bool CapabilitiesIndex::Option::ScoredValue(QNameView property, std::string_view& text) const {
+const std::optional<std::string>* CapabilitiesIndex::Option::ScoredValue(QNameView property) const {
     for (const auto& [name, value] : scoredValues) {
         if (QNameView(name) == property) {
-            if (!value) {
-                return false;
-            }
-            text = *value;
-            return true;
+            return &value;
         }
     }
-    return false;
+    return nullptr;
 }
 
 const CapabilitiesIndex::Feature* CapabilitiesIndex::Feature::Nested(QNameView name) const {

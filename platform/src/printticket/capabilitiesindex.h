@@ -30,8 +30,9 @@ public:
         // when that ScoredProperty holds no Value.
         std::vector<std::pair<QName, std::optional<std::string>>> scoredValues;
 
-        // The text the first ScoredProperty of that name holds, as NamedValueText reads it.
-        bool ScoredValue(QNameView property, std::string_view& text) const;
+        // The Value text of the first ScoredProperty of that name, as NamedValueText reads
+        // it (none when it holds no Value); null when the option has no such property.
+        const std::optional<std::string>* ScoredValue(QNameView property) const;
     };
 
     struct Feature {
