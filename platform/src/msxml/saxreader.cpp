@@ -504,12 +504,17 @@ public:
         });
     }
     // Well-formedness errors stop libxml2 by themselves; namespace errors do not, and are
-    // failures all the same, except those a document may carry (see IsTolerated).
+    // failures all the same, except those a document may carry (see IsTolerated). An error of
+    // the input's decoding (bytes that are not the text of their encoding) is raised while
+    // libxml2 pushes a chunk into its input buffer, which stopping the parser would free under
+    // it: the parser stops by itself once the push fails, and no further chunk is fed.
     static void RecordError(void* user, xmlErrorPtr error) {
         if (user && error && error->level >= XML_ERR_ERROR && !IsTolerated(*error)) {
             SaxRun& run = Of(user);
             run.malformed = true;
-            xmlStopParser(run.context);
+            if (error->domain != XML_FROM_IO && error->domain != XML_FROM_I18N) {
+                xmlStopParser(run.context);
+            }
         }
     }
 
@@ -564,17 +569,19 @@ HRESULT Run(SaxSession& session, ISAXContentHandler* handler, bool textIsUtf8, N
     SaxRun run(handler, session);
     xmlSAXHandler sax = MakeHandler();
     const int first = textIsUtf8 ? 0 : static_cast<int>(read < 4 ? read : 4);
+    // Errors raised outside the parser context (the encoding converters) reach the thread's
+    // handler: count them too, rather than letting them reach standard error. Making the
+    // parser decodes the first bytes already, so the handler is in place before.
+    void* oldErrorContext = xmlStructuredErrorContext;
+    xmlStructuredErrorFunc oldError = xmlStructuredError;
+    xmlSetStructuredErrorFunc(&run, SaxRun::RecordError);
     xmlParserCtxtPtr ctxt = session.Begin(sax, &run, buffer, first, textIsUtf8);
     if (!ctxt) {
+        xmlSetStructuredErrorFunc(oldErrorContext, oldError);
         session.Finish(false);
         return E_OUTOFMEMORY;
     }
     run.context = ctxt;
-    // Errors raised outside the parser context (the encoding converters) reach the thread's
-    // handler: count them too, rather than letting them reach standard error.
-    void* oldErrorContext = xmlStructuredErrorContext;
-    xmlStructuredErrorFunc oldError = xmlStructuredError;
-    xmlSetStructuredErrorFunc(&run, SaxRun::RecordError);
     int options = XML_PARSE_NONET | XML_PARSE_NOENT | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
     if (textIsUtf8) {
         options |= XML_PARSE_IGNORE_ENC;
@@ -584,7 +591,8 @@ HRESULT Run(SaxSession& session, ISAXContentHandler* handler, bool textIsUtf8, N
     const char* rest = buffer + first;
     ULONG restSize = read - static_cast<ULONG>(first);
     HRESULT readFailure = S_OK;
-    while (read > 0 && !ctxt->disableSAX && run.handlerFailure == S_OK && !run.refused) {
+    while (read > 0 && !ctxt->disableSAX && run.handlerFailure == S_OK && !run.refused &&
+           !run.malformed) {
         xmlParseChunk(ctxt, rest, static_cast<int>(restSize), 0);
         hr = next(buffer, kChunk, &read);
         if (FAILED(hr)) {
@@ -594,7 +602,7 @@ HRESULT Run(SaxSession& session, ISAXContentHandler* handler, bool textIsUtf8, N
         rest = buffer;
         restSize = read;
     }
-    if (readFailure == S_OK && run.handlerFailure == S_OK && !run.refused) {
+    if (readFailure == S_OK && run.handlerFailure == S_OK && !run.refused && !run.malformed) {
         xmlParseChunk(ctxt, nullptr, 0, 1);
     }
     const bool wellFormed = ctxt->wellFormed && !run.malformed;

@@ -1,6 +1,7 @@
 #include "printticket/capabilitiesindex.h"
 
 #include <charconv>
+#include <unordered_set>
 
 namespace platform::printticket {
 namespace {
@@ -44,18 +45,17 @@ CapabilitiesIndex::Option MakeOption(const xmlNode* node) {
     option.node = node;
     option.named = ElementName(node, option.name);
     std::string storage;
+    // The names taken so far, so that an option of many scored properties is read in one pass.
+    std::unordered_set<QName, QNameHash, QNameEqual> seen;
     for (const xmlNode* child = node->children; child; child = child->next) {
         QNameView name;
         if (!IsFrameworkElement(child, "ScoredProperty") || !ElementName(child, name, storage)) {
             continue;
         }
-        bool seen = false;
-        for (const auto& [earlier, text] : option.scoredValues) {
-            seen = seen || QNameView(earlier) == name;
-        }
-        if (seen) {
+        if (seen.contains(name)) {
             continue; // the first of a name answers for it
         }
+        seen.insert(name.Copy());
         std::optional<std::string> text;
         for (const xmlNode* value = child->children; value; value = value->next) {
             if (IsFrameworkElement(value, "Value")) {
@@ -75,9 +75,13 @@ CapabilitiesIndex::Feature MakeFeature(const xmlNode* node, QName name) {
     for (const xmlNode* child = node->children; child; child = child->next) {
         if (IsFrameworkElement(child, "Option")) {
             feature.options.push_back(MakeOption(child));
+            if (feature.options.back().named) {
+                feature.optionNames.insert(feature.options.back().name);
+            }
         } else if (IsFrameworkElement(child, "Feature")) {
             QName nestedName;
             if (ElementName(child, nestedName)) {
+                feature.nestedIndex.try_emplace(nestedName, feature.nested.size());
                 feature.nested.push_back(MakeFeature(child, std::move(nestedName)));
             }
         }
@@ -122,26 +126,18 @@ bool ParseInteger(const std::string& text, int64_t& out) {
     return begin != end && error == std::errc() && stop == end;
 }
 
-bool CapabilitiesIndex::Option::ScoredValue(QNameView property, std::string_view& text) const {
+const std::optional<std::string>* CapabilitiesIndex::Option::ScoredValue(QNameView property) const {
     for (const auto& [name, value] : scoredValues) {
         if (QNameView(name) == property) {
-            if (!value) {
-                return false;
-            }
-            text = *value;
-            return true;
-        }
-    }
-    return false;
-}
-
-const CapabilitiesIndex::Feature* CapabilitiesIndex::Feature::Nested(QNameView name) const {
-    for (const Feature& feature : nested) {
-        if (QNameView(feature.name) == name) {
-            return &feature;
+            return &value;
         }
     }
     return nullptr;
+}
+
+const CapabilitiesIndex::Feature* CapabilitiesIndex::Feature::Nested(QNameView name) const {
+    const auto found = nestedIndex.find(name);
+    return found == nestedIndex.end() ? nullptr : &nested[found->second];
 }
 
 CapabilitiesIndex::CapabilitiesIndex(const xmlDoc* capabilities) {

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -29,19 +30,24 @@ public:
         // when that ScoredProperty holds no Value.
         std::vector<std::pair<QName, std::optional<std::string>>> scoredValues;
 
-        // The text the first ScoredProperty of that name holds, as NamedValueText reads it.
-        bool ScoredValue(QNameView property, std::string_view& text) const;
+        // The Value text of the first ScoredProperty of that name, as NamedValueText reads
+        // it (none when it holds no Value); null when the option has no such property.
+        const std::optional<std::string>* ScoredValue(QNameView property) const;
     };
 
     struct Feature {
         const xmlNode* node = nullptr;
         QName name;
         std::vector<Option> options; // none: the printer leaves the options open
-        bool pickMany = false;       // psf:SelectionType is psk:PickMany
+        // The names of the named options, so that a ticket's option is matched by one look-up.
+        std::unordered_set<QName, QNameHash, QNameEqual> optionNames;
+        bool pickMany = false; // psf:SelectionType is psk:PickMany
         // The first option marked psk:IsDefault, else the first option; null without options.
         const xmlNode* defaultOption = nullptr;
-        // Every nested feature whose name resolves, in document order.
+        // Every nested feature whose name resolves, in document order, and where the first
+        // of each name stands in it.
         std::vector<Feature> nested;
+        std::unordered_map<QName, size_t, QNameHash, QNameEqual> nestedIndex;
 
         // The first nested feature of that name, or null.
         const Feature* Nested(QNameView name) const;

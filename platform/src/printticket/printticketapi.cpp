@@ -13,7 +13,9 @@
 #include "atlbase.h"
 
 #include <new>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace platform::printticket {
 namespace {
@@ -82,8 +84,88 @@ Document ParseTicket(const std::string& bytes, HRESULT formatError, const char* 
     return doc;
 }
 
+// A namespace URI as an attribute value writes it: libxml2 writes a declaration's URI as it
+// stands, only quoted, so a URI holding '&' or '<' (which a ticket may carry, escaped) would
+// come out as text that is not well-formed, and one holding a tab or a line break as text that
+// reads back as another URI. Null when the URI needs no escaping.
+std::optional<std::string> EscapedUri(const xmlChar* href) {
+    const std::string_view text(reinterpret_cast<const char*>(href));
+    if (text.find_first_of("&<\t\n\r") == std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::string escaped;
+    for (const char c : text) {
+        switch (c) {
+        case '&':
+            escaped += "&amp;";
+            break;
+        case '<':
+            escaped += "&lt;";
+            break;
+        case '\t':
+            escaped += "&#9;";
+            break;
+        case '\n':
+            escaped += "&#10;";
+            break;
+        case '\r':
+            escaped += "&#13;";
+            break;
+        default:
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+// Whether a declaration of the tree has a URI that needs escaping; when rewrite, gives each
+// such declaration its escaped text (throws std::bad_alloc).
+bool EscapeNamespaceUris(xmlNode* root, bool rewrite) {
+    for (xmlNode* node = root; node;) {
+        if (node->type == XML_ELEMENT_NODE) {
+            for (xmlNs* ns = node->nsDef; ns; ns = ns->next) {
+                if (!ns->href) {
+                    continue;
+                }
+                const std::optional<std::string> escaped = EscapedUri(ns->href);
+                if (escaped && !rewrite) {
+                    return true;
+                }
+                if (escaped) {
+                    xmlChar* copy = xmlStrdup(reinterpret_cast<const xmlChar*>(escaped->c_str()));
+                    if (!copy) {
+                        throw std::bad_alloc();
+                    }
+                    xmlFree(const_cast<xmlChar*>(ns->href));
+                    ns->href = copy;
+                }
+            }
+        }
+        if (node->type == XML_ELEMENT_NODE && node->children) {
+            node = node->children;
+            continue;
+        }
+        while (node && node != root && !node->next) {
+            node = node->parent;
+        }
+        node = node && node != root ? node->next : nullptr;
+    }
+    return false;
+}
+
 // The formatted text of a ticket.
 std::string TicketText(const xmlDoc* doc) {
+    // A ticket with a namespace URI that needs escaping is written from a copy whose
+    // declarations hold their escaped text.
+    Document escaped;
+    if (xmlNode* root = xmlDocGetRootElement(doc); root && EscapeNamespaceUris(root, false)) {
+        escaped.reset(xmlCopyDoc(const_cast<xmlDoc*>(doc), 1));
+        if (!escaped) {
+            throw std::bad_alloc();
+        }
+        EscapeNamespaceUris(xmlDocGetRootElement(escaped.get()), true);
+        doc = escaped.get();
+    }
     xmlChar* bytes = nullptr;
     int size = 0;
     xmlDocDumpFormatMemoryEnc(const_cast<xmlDoc*>(doc), &bytes, &size, "UTF-8", 1);

@@ -9,6 +9,7 @@
 
 #include "printticket/capabilitiesindex.h"
 
+#include "platformexport.h"
 #include "platformprinters.h"
 #include "prntvpt.h"
 
@@ -44,8 +45,8 @@ struct PrinterCapabilities {
 // The capabilities of printer, parsed and indexed by the first provider that asks for them and
 // kept while the description lives. Null with *status set (E_PRINTCAPABILITIES_FORMAT,
 // E_OUTOFMEMORY) when they do not parse; a failure is not kept. Throws std::bad_alloc.
-std::shared_ptr<const PrinterCapabilities> CapabilitiesOf(const platformprinters::Printer& printer,
-                                                          HRESULT* status);
+PLATFORM_EXPORT std::shared_ptr<const PrinterCapabilities>
+CapabilitiesOf(const platformprinters::Printer& printer, HRESULT* status);
 
 struct Provider {
     std::thread::id owner;
@@ -54,7 +55,8 @@ struct Provider {
     LastBaseTicket lastBase;
 };
 
-HPTPROVIDER AddProvider(std::unique_ptr<Provider> provider); // null when memory runs out
+// Keeps the provider under a new handle; null when memory runs out.
+PLATFORM_EXPORT HPTPROVIDER AddProvider(std::unique_ptr<Provider> provider);
 // The provider, or null with *status E_HANDLE (not open) or E_INVALIDARG (another thread's).
 std::shared_ptr<Provider> FindProvider(HPTPROVIDER handle, HRESULT* status);
 HRESULT RemoveProvider(HPTPROVIDER handle);

@@ -75,7 +75,7 @@ private:
         }
         xmlNode* kept = nullptr;
         for (xmlNode* option : Children(feature, "Option")) {
-            if (Matches(option, offered.options) && (offered.pickMany || !kept)) {
+            if ((offered.pickMany || !kept) && Matches(option, offered)) {
                 kept = kept ? kept : option;
                 continue;
             }
@@ -95,6 +95,7 @@ private:
                 xmlFreeNode(fallback);
                 throw std::bad_alloc();
             }
+            DropUnnamedScoredProperties(fallback);
             Changed();
         }
     }
@@ -113,20 +114,34 @@ private:
         return option;
     }
 
+    // The scored properties of an option taken from the capabilities whose names do not
+    // resolve where it now stands: the index leaves them out, so the option would not match
+    // the very option it was taken from when the ticket is validated again.
+    static void DropUnnamedScoredProperties(xmlNode* option) {
+        std::string storage;
+        for (xmlNode* child = option->children; child;) {
+            xmlNode* next = child->next;
+            QNameView name;
+            if (!ElementName(child, name, storage)) {
+                Remove(child);
+            }
+            child = next;
+        }
+    }
+
     // A named option matches an offered option of that name; a nameless one (such as N-up's,
     // told apart by PagesPerSheet) an offered nameless option whose scored values it repeats.
-    static bool Matches(const xmlNode* option, const std::vector<Option>& offered) {
+    static bool Matches(const xmlNode* option, const Feature& offered) {
         QNameView name;
         std::string storage;
-        const bool named = ElementName(option, name, storage);
-        if (!named && xmlHasProp(option, reinterpret_cast<const xmlChar*>("name"))) {
+        if (ElementName(option, name, storage)) {
+            return offered.optionNames.contains(name);
+        }
+        if (xmlHasProp(option, reinterpret_cast<const xmlChar*>("name"))) {
             return false; // a name that does not resolve matches nothing
         }
-        for (const Option& candidate : offered) {
-            if (named != candidate.named || (named && !(name == QNameView(candidate.name)))) {
-                continue;
-            }
-            if (named || SameScoredValues(option, candidate)) {
+        for (const Option& candidate : offered.options) {
+            if (!candidate.named && SameScoredValues(option, candidate)) {
                 return true;
             }
         }
@@ -139,12 +154,16 @@ private:
             if (!IsFrameworkElement(scored, "ScoredProperty")) {
                 continue;
             }
+            // The same property, with the same Value or, as one that refers to a parameter,
+            // none on both sides.
             QNameView name;
+            if (!ElementName(scored, name, storage)) {
+                return false;
+            }
+            const std::optional<std::string>* theirs = candidate.ScoredValue(name);
             std::string mine;
-            std::string_view theirs;
-            if (!ElementName(scored, name, storage) ||
-                !NamedValueText(option, "ScoredProperty", name, mine) ||
-                !candidate.ScoredValue(name, theirs) || mine != theirs) {
+            const bool valued = NamedValueText(option, "ScoredProperty", name, mine);
+            if (!theirs || valued != theirs->has_value() || (valued && mine != **theirs)) {
                 return false;
             }
         }

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "filereader.h"
+#include "platformexport.h"
 #include "platformprinters.h"
 
 #include <string>
@@ -24,10 +25,11 @@ using platformprinters::Printer;
 // printer it is empty and the files come from inside the library. The document files read are
 // added to documents when given, each with its stamp from before it was read. Throws
 // DescriptionError.
-Printer ReadDescription(std::string_view text, const std::string& source, const std::string& folder,
-                        StampedFiles* documents = nullptr);
+PLATFORM_EXPORT Printer ReadDescription(std::string_view text, const std::string& source,
+                                        const std::string& folder,
+                                        StampedFiles* documents = nullptr);
 
-struct DescriptionError {
+struct PLATFORM_EXPORT DescriptionError {
     std::string message;
 };
 
