@@ -338,7 +338,7 @@ private:
             const Connection in = chain_[i].input;
             std::shared_ptr<Link> link;
             if (out == Connection::Parts && in == Connection::Parts) {
-                link = MakePartQueue(settings_.queueDepth);
+                link = MakePartQueue(settings_.queueDepth, links_.back());
             } else if (out == Connection::Bytes && in == Connection::Bytes) {
                 link = MakeBytePipe(kBytePipeCapacity);
             } else if (out == Connection::Parts) {
