@@ -93,8 +93,8 @@ struct JobResult {
     // The filters that had not returned from StartOperation or ShutdownOperation when the
     // shutdown's grace ran out (the job has failed then). Each one's threads run on, detached,
     // and hold what they use: the filter, its links, the job's state and the pipeline's
-    // modules, which stay loaded until they return. A process ending with such a thread should end
-    // at once (_Exit), not run its static destructors beneath it.
+    // modules, which stay loaded until they return. A process ending with such a thread should
+    // end at once (_Exit), not run its static destructors beneath it.
     std::vector<std::string> abandoned;
     bool Succeeded() const { return failedAt == FailedAt::Nothing; }
 };

@@ -18,6 +18,19 @@ ULONG References(IUnknown* object) {
 
 // References to parts, oldest first, in a ring of fixed room, so that keeping one, letting one
 // go and turning the oldest to the back never allocate. Released with the ring.
+// The object a part is, as COM tells objects apart (the IUnknown it answers), without a
+// reference: the caller holds the part. A filter may send one object through different
+// interfaces. The part itself when it answers no IUnknown.
+IUnknown* Identity(IUnknown* part) {
+    IUnknown* identity = nullptr;
+    if (FAILED(part->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity))) ||
+        !identity) {
+        return part;
+    }
+    identity->Release();
+    return identity;
+}
+
 class KeptParts {
 public:
     explicit KeptParts(size_t room) : ring_(room, nullptr) {}
@@ -85,7 +98,8 @@ public:
         }
         // A part the writer took from the queue before it and passes on is that queue's to
         // free; asked before this queue's lock is taken, so that no lock is held under another.
-        const bool keep = !(upstream_ && upstream_->Keeps(part));
+        IUnknown* const identity = Identity(part);
+        const bool keep = !(upstream_ && upstream_->Keeps(identity));
         bool wakeReader = false;
         FinishedParts done; // released after the lock is left
         {
@@ -105,7 +119,7 @@ public:
                 return E_UNEXPECTED; // sent after CloseSender
             }
             const HRESULT hr = com::Guarded([&] {
-                items_.push_back(Item{part, keep});
+                items_.push_back(Item{part, identity, keep});
                 return S_OK;
             });
             if (FAILED(hr)) {
@@ -145,12 +159,12 @@ public:
                 readToEnd_ = true;
                 return S_OK;
             }
-            *part = items_.front().part.Detach();
-            const bool keep = items_.front().keep;
-            items_.pop_front();
-            if (keep) {
-                KeepForTheWriter(*part);
+            Item& item = items_.front();
+            if (item.keep) {
+                KeepForTheWriter(item.identity);
             }
+            *part = item.part.Detach();
+            items_.pop_front();
             wakeWriter = waiting_.writers.Woken(items_.size() + batch_ <= depth_);
         }
         if (wakeWriter) {
@@ -203,16 +217,16 @@ public:
         WakeEveryone();
     }
 
-    // Whether this queue, or one before it, keeps the part for its writer to free: the part
-    // came from there.
-    bool Keeps(IUnknown* part) {
+    // Whether this queue, or one before it, keeps the part (its Identity) for its writer to
+    // free: the part came from there.
+    bool Keeps(IUnknown* identity) {
         {
             std::lock_guard lock(mutex_);
-            if (kept_.Contains(part)) {
+            if (kept_.Contains(identity)) {
                 return true;
             }
         }
-        return upstream_ && upstream_->Keeps(part);
+        return upstream_ && upstream_->Keeps(identity);
     }
     ATL::CComPtr<IUnknown> Reader() override;
     ATL::CComPtr<IUnknown> Writer() override;
@@ -220,7 +234,8 @@ public:
 private:
     struct Item {
         ATL::CComPtr<IUnknown> part;
-        bool keep; // the writer made it, or at least did not take it from the queue before
+        IUnknown* identity; // alive while the part is
+        bool keep;          // the writer made it, or at least did not take it from the queue before
     };
 
     // Parts every other holder has let go, moved out of kept_ under the lock and released after
@@ -264,9 +279,9 @@ private:
     // the writer closed or returned, as no Put will come to release it; not twice for one part
     // sent twice; nor when there is no memory for it (the part is then freed wherever its last
     // reference goes, as without this).
-    void KeepForTheWriter(IUnknown* part) {
-        if (!closed_ && !writerGone_ && !kept_.Full() && !kept_.Contains(part)) {
-            kept_.PushBack(part);
+    void KeepForTheWriter(IUnknown* identity) {
+        if (!closed_ && !writerGone_ && !kept_.Full() && !kept_.Contains(identity)) {
+            kept_.PushBack(identity);
         }
     }
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <deque>
 #include <memory>
 #include <string>
@@ -88,19 +89,47 @@ struct Life {
     std::string freedOn;
 };
 
-class Traced final : public testfilters::Unknown<IUnknown> {
+// An object of two interfaces at two addresses, as a filter's own part may be: passed on
+// through the second, it is still the one object COM's identity (its IUnknown) names.
+class Traced final : public IPrintReadStreamFactory, public IXpsDocumentProvider {
 public:
     explicit Traced(Life& life) : life_(life) { life_.madeOn = tThread; }
-    ~Traced() override { life_.freedOn = tThread; }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPrintReadStreamFactory)) {
+            *object = static_cast<IPrintReadStreamFactory*>(this);
+        } else if (IsEqualIID(riid, IID_IXpsDocumentProvider)) {
+            *object = static_cast<IXpsDocumentProvider*>(this);
+        } else {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --references_;
+        if (left == 0) {
+            life_.freedOn = tThread;
+            delete this;
+        }
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE GetStream(IPrintReadStream**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetXpsPart(IUnknown**) override { return E_NOTIMPL; }
 
 private:
+    ~Traced() = default;
+
     Life& life_;
+    std::atomic<ULONG> references_{1};
 };
 
 // A chain of filters joined by part queues, each step run on a thread of the filter's own: the
-// first makes a part a round; each one between passes on what it takes and sends a part of
-// its own, the second holding its first part back for three rounds; the last lets go of what
-// it takes.
+// first makes a part a round; each one between passes on what it takes (through another
+// interface) and sends a part of its own, the second holding its first part back for three
+// rounds; the last lets go of what it takes.
 TEST(PartQueue, FreesEveryPartOnTheThreadOfTheFilterThatMadeItInChainsOfAnyLength) {
     for (const size_t filters : {2u, 3u, 4u}) {
         SCOPED_TRACE(std::to_string(filters) + " filters");
@@ -126,8 +155,14 @@ TEST(PartQueue, FreesEveryPartOnTheThreadOfTheFilterThatMadeItInChainsOfAnyLengt
         };
         const auto make = [&] {
             ATL::CComPtr<IUnknown> part;
-            part.Attach(new Traced(lives.emplace_back()));
+            part.Attach(static_cast<IPrintReadStreamFactory*>(new Traced(lives.emplace_back())));
             return part;
+        };
+        // What a filter between passes on: the part, through its other interface.
+        const auto otherFace = [](IUnknown* part) {
+            ATL::CComPtr<IXpsDocumentProvider> face;
+            EXPECT_EQ(S_OK, part->QueryInterface(&face));
+            return face;
         };
 
         constexpr int kRounds = 6;
@@ -145,11 +180,11 @@ TEST(PartQueue, FreesEveryPartOnTheThreadOfTheFilterThatMadeItInChainsOfAnyLengt
                             heldBack = part;
                             continue;
                         }
-                        send(k + 1, part);
+                        send(k + 1, otherFace(part));
                         ++sent;
                     }
                     if (k == 1 && round == 3) {
-                        send(k + 1, heldBack);
+                        send(k + 1, otherFace(heldBack));
                         heldBack.Release();
                         ++sent;
                     }
