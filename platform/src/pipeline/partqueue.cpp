@@ -277,7 +277,7 @@ private:
     // last: the reader's own last Release then leaves the part alive, and the writer's frees it
     // on the thread that made it, whether the reader let the part go or passed it on. Not once
     // the writer closed or returned, as no Put will come to release it; not twice for one part
-    // sent twice; nor when there is no memory for it (the part is then freed wherever its last
+    // sent twice; nor when the ring is full (the part is then freed wherever its last
     // reference goes, as without this).
     void KeepForTheWriter(IUnknown* identity) {
         if (!closed_ && !writerGone_ && !kept_.Full() && !kept_.Contains(identity)) {
