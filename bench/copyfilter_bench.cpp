@@ -2,14 +2,16 @@
 // `filterutil run --filter copy IN OUT` does: the filter on its own thread, on the XPS filter
 // base with merging on, joined to the input and output packages by the host), beside the floor
 // measured in the same run: every ZIP entry's stored bytes copied raw with the platform's own
-// ZIP code; and the job through two copy filters, which hand every part between their threads.
+// ZIP code; and the job through two and three copy filters, which hand every part between
+// their threads (with three, every part passes the middle filter's thread unchanged).
 // Each reports wall time and the processor time of the whole process (all threads).
 //
 //   copyfilter_bench [benchmark flags]        both, on a 1,000-page job with a ticket on every
 //                                             page (the job of xpscopy_bench)
-//   copyfilter_bench --once host|chain|floor [JOB [COUNT]]
+//   copyfilter_bench --once host|chain|chain3|floor [JOB [COUNT]]
 //                                             COUNT copies (1 by default) by one of them (chain:
-//                                             two copy filters joined by a part queue), for
+//                                             two copy filters joined by a part queue; chain3:
+//                                             three), for
 //                                             counting instructions: the difference between
 //                                             two counts leaves out the process's start-up
 //                                             (bench/copyfilter-instructions.sh)
@@ -76,6 +78,11 @@ void CopyTwiceThroughHost(const std::string& in, const std::string& out) {
     CopyThroughHostChain(in, out, 2);
 }
 
+// Three: every part the first filter reads passes the middle one unchanged.
+void CopyThriceThroughHost(const std::string& in, const std::string& out) {
+    CopyThroughHostChain(in, out, 3);
+}
+
 using CopyFunction = void (*)(const std::string& in, const std::string& out);
 
 void BM_Copy(benchmark::State& state, CopyFunction copy) {
@@ -94,6 +101,10 @@ BENCHMARK_CAPTURE(BM_Copy, TwoCopyFiltersThroughHost, &CopyTwiceThroughHost)
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime()
     ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Copy, ThreeCopyFiltersThroughHost, &CopyThriceThroughHost)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
 BENCHMARK_CAPTURE(BM_Copy, FloorRawEntryCopy, &benchfloor::CopyEntriesRaw)
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime()
@@ -107,12 +118,13 @@ int main(int argc, char** argv) {
             const std::string what = argv[2];
             const std::string in = argc >= 4 ? std::string(argv[3]) : MakeJob();
             const int count = argc == 5 ? std::atoi(argv[4]) : 1;
-            const CopyFunction copy = what == "host"    ? &CopyThroughHost
-                                      : what == "chain" ? &CopyTwiceThroughHost
-                                      : what == "floor" ? &benchfloor::CopyEntriesRaw
-                                                        : nullptr;
+            const CopyFunction copy = what == "host"     ? &CopyThroughHost
+                                      : what == "chain"  ? &CopyTwiceThroughHost
+                                      : what == "chain3" ? &CopyThriceThroughHost
+                                      : what == "floor"  ? &benchfloor::CopyEntriesRaw
+                                                         : nullptr;
             if (!copy) {
-                throw std::runtime_error("--once takes host, chain or floor");
+                throw std::runtime_error("--once takes host, chain, chain3 or floor");
             }
             if (count < 1 || count > 1000) {
                 throw std::runtime_error("--once copies from 1 to 1000 times");

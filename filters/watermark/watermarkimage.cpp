@@ -65,6 +65,7 @@ struct Header {
     uint32_t height = 0;
     double dpiX = 0; // 0: not stated
     double dpiY = 0;
+    bool compressed = true; // the pixels are compressed in the file: deflating gains nothing
 };
 
 // IHDR gives the size; pHYs, when it comes before the image data, the resolution (pixels per
@@ -146,8 +147,10 @@ bool ReadJpeg(const std::vector<BYTE>& b, Header& h) {
 }
 
 // The first image file directory: width (256), length (257), resolutions (282, 283) and their
-// unit (296: 2 inch, the default, 3 centimetre).
+// unit (296: 2 inch, the default, 3 centimetre), and whether its pixels are compressed (259:
+// 1, the default, for none).
 bool ReadTiff(const std::vector<BYTE>& b, Header& h) {
+    h.compressed = false;
     const bool little = b[0] == 'I';
     const auto u16 = [&](size_t at) -> uint32_t {
         return little ? uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 : Big16(&b[at]);
@@ -186,6 +189,8 @@ bool ReadTiff(const std::vector<BYTE>& b, Header& h) {
             }
         } else if (tag == 296) {
             unit = value;
+        } else if (tag == 259) {
+            h.compressed = value != 1;
         }
     }
     if (unit == 2 || unit == 3) {
@@ -297,6 +302,7 @@ HRESULT WatermarkImage::Parse(std::vector<BYTE> bytes, WatermarkImage* image) {
         image->m_height = header.height;
         image->m_dpiX = believable(header.dpiX) ? header.dpiX : 96;
         image->m_dpiY = believable(header.dpiY) ? header.dpiY : 96;
+        image->m_compressed = header.compressed;
         return S_OK;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
@@ -332,6 +338,10 @@ HRESULT WatermarkImage::WriteResourceData(IUnknown* newPart, IPrintWriteStream* 
     HRESULT hr = newPart->QueryInterface(IID_IPartImage, reinterpret_cast<void**>(&part));
     if (SUCCEEDED(hr)) {
         hr = part->SetImageContent(m_contentType.c_str());
+    }
+    if (SUCCEEDED(hr) && m_compressed) {
+        // Deflating compressed pixels costs time and gains nothing: the writer stores them.
+        hr = part->SetPartCompression(Compression_NotCompressed);
     }
     constexpr size_t kSlice = 1 << 20;
     for (size_t at = 0; SUCCEEDED(hr) && at < m_bytes.size(); at += kSlice) {

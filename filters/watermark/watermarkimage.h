@@ -10,6 +10,8 @@
 //   damaged; nothing is kept then.
 // - The part name holds a GUID made when the file is loaded ("/Resources/Images/{GUID}.png",
 //   ".jpg", ".tif"); the resource cache's key names it, so the part is written once per job.
+// - The part asks to be stored rather than deflated when the file's pixels are compressed
+//   already (PNG, JPEG, a TIFF that names a compression); an uncompressed TIFF is deflated.
 // - The object owns its bytes; it is used by the filter's thread.
 #pragma once
 
@@ -44,6 +46,8 @@ public:
     const std::u16string& ContentType() const noexcept { return m_contentType; }
     const std::u16string& PartName() const noexcept { return m_partName; }
     const std::vector<BYTE>& Bytes() const noexcept { return m_bytes; }
+    // Whether the file's pixels are compressed, so that the part is stored as it is.
+    bool IsCompressed() const noexcept { return m_compressed; }
 
     // Where a drawing puts the picture, in 1/96 inch, and how opaque it is.
     struct Placement {
@@ -72,4 +76,5 @@ private:
     uint32_t m_height = 0;
     double m_dpiX = 96;
     double m_dpiY = 96;
+    bool m_compressed = true;
 };

@@ -12,8 +12,10 @@
 // unread, its output left open, no FilterFinished) fails as it returns: its neighbours learn
 // of the return only through the shutdown, so none is named for the broken pipe or the short
 // input the filter left behind.
-// A filter that does not return once told to shut down does not hold the job: after the grace
-// period of JobSettings the job ends with its first failure, and the filter is left running.
+// Each filter is told to shut down on a thread of its own. A filter that does not return once
+// told, from StartOperation or from ShutdownOperation itself, holds neither the job nor the
+// other filters: after the grace period of JobSettings the job ends with its first failure,
+// and the filter is left running.
 #pragma once
 
 #include "atlbase.h"
@@ -68,8 +70,9 @@ struct JobSettings {
     // Called on the calling thread a few times a second while pages reach the output.
     std::function<void(uint64_t pages)> progress;
     // Once the job is being shut down, how long its filters have to return from
-    // StartOperation. A filter still in it then (blocked in its own code, deaf to
-    // ShutdownOperation) is left behind: the job ends without it (see JobResult::abandoned).
+    // StartOperation and ShutdownOperation. A filter still in either then (blocked in its own
+    // code, deaf to ShutdownOperation or stuck in it) is left behind: the job ends without it
+    // (see JobResult::abandoned).
     std::chrono::milliseconds shutdownGrace{std::chrono::seconds(10)};
 };
 
@@ -87,11 +90,11 @@ struct JobResult {
     std::string filter;  // the failing filter's name, when failedAt is Filter
     std::string message; // one line saying what went wrong
     uint64_t pages = 0;  // pages sent to the output package
-    // The filters that had not returned from StartOperation when the shutdown's grace ran out
-    // (the job has failed then). Each one's thread runs on, detached, and holds what it uses:
-    // its filter, its links, the job's state and the pipeline's modules, which stay loaded
-    // until it returns. A process ending with such a thread should end at once (_Exit), not
-    // run its static destructors beneath it.
+    // The filters that had not returned from StartOperation or ShutdownOperation when the
+    // shutdown's grace ran out (the job has failed then). Each one's threads run on, detached,
+    // and hold what they use: the filter, its links, the job's state and the pipeline's
+    // modules, which stay loaded until they return. A process ending with such a thread should
+    // end at once (_Exit), not run its static destructors beneath it.
     std::vector<std::string> abandoned;
     bool Succeeded() const { return failedAt == FailedAt::Nothing; }
 };

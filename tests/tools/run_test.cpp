@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <sys/resource.h>
@@ -121,9 +122,10 @@ TEST(Run, AFilterThatFailsIsNamedWithItsHresult) {
     }
 }
 
-// A filter deaf to the job's shutdown does not hold the tool: after the host's grace period
-// the failure is said, the filter left running is named, and the process ends at once (its
-// thread still in the filter's module), with no output file.
+// A filter deaf to the job's shutdown does not hold the tool: after the grace period given
+// (well under the host's default of 10 seconds) the failure is said, the filter left running
+// is named, and the process ends at once (its thread still in the filter's module), with no
+// output file.
 TEST(Run, AFilterThatIgnoresTheShutdownIsLeftRunningAndTheToolEnds) {
     ScratchFolder folder;
     const std::string in = folder.Path("in.xps");
@@ -131,8 +133,12 @@ TEST(Run, AFilterThatIgnoresTheShutdownIsLeftRunningAndTheToolEnds) {
     const std::string configuration =
         WriteConfiguration(folder, {{"failing", testfiltermodule::kFailAtPageTwoText},
                                     {"deaf", testfiltermodule::kIgnoresShutdownText}});
-    const ToolRun run =
-        RunFilterutil({"run", "--pipeline", configuration, in, folder.Path("out.xps")});
+    const auto started = std::chrono::steady_clock::now();
+    const ToolRun run = RunFilterutil({"run", "--shutdown-grace", "0.5", "--pipeline",
+                                       configuration, in, folder.Path("out.xps")});
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(took, std::chrono::milliseconds(500));
+    EXPECT_LT(took, std::chrono::seconds(10)) << "the grace given was not the one waited";
     EXPECT_EQ(1, run.status) << run.err;
     EXPECT_EQ("filterutil: filter deaf did not stop when the job was shut down; it was left "
               "running\nfilterutil: filter failing failed with 0x8004D00A: StartOperation "
@@ -172,6 +178,13 @@ TEST(Run, BadInputGivesOneLineExitTwoAndNoOutput) {
         {"run", in, folder.Path("fifo")},
         {"run", in, folder.Path("")},
         {"run", in, folder.Path("nofolder/out.xps")},
+        {"run", "--shutdown-grace", in, out},
+        {"run", "--shutdown-grace", "", in, out},
+        {"run", "--shutdown-grace", "0", in, out},
+        {"run", "--shutdown-grace", "-1", in, out},
+        {"run", "--shutdown-grace", "1e3", in, out},
+        {"run", "--shutdown-grace", "86401", in, out},
+        {"run", "--shutdown-grace", "1", "--shutdown-grace", "2", in, out},
     };
     for (const auto& arguments : runs) {
         SCOPED_TRACE(::testing::PrintToString(arguments));

@@ -706,6 +706,8 @@ struct PictureCase {
     double dpi;
     const char* scale; // the settings' Scale, in tenths of a millimetre to the inch
     const char* extension;
+    const char* tiffCompression; // for a TIFF: Ghostscript's -sCompression
+    bool stored;                 // rather than deflated: the pixels are compressed already
 };
 
 void PrintTo(const PictureCase& c, std::ostream* out) {
@@ -719,7 +721,8 @@ protected:
 };
 
 // An image watermark on every page of a job: MuPDF draws each page changed only inside the
-// picture's box; the picture is one part, of its kind, named by every page.
+// picture's box; the picture is one part, of its kind, named by every page, holding the file's
+// bytes, stored as they are when they are compressed already.
 TEST_P(ImageWatermark, IsDrawnInItsBoxFromOnePart) {
     const PictureCase& c = GetParam();
     ScratchFolder folder;
@@ -730,8 +733,11 @@ TEST_P(ImageWatermark, IsDrawnInItsBoxFromOnePart) {
                            std::to_string(c.width) + " " + std::to_string(c.height) + " " +
                            std::to_string(c.dpi)));
     } else {
+        const std::string device = std::string(c.extension) == "tif"
+                                       ? std::string("tiff24nc -sCompression=") + c.tiffCompression
+                                       : std::string("jpeg");
         ASSERT_EQ(0,
-                  Shell("gs -q -dSAFER -dNOPAUSE -dBATCH -sDEVICE=jpeg -r" +
+                  Shell("gs -q -dSAFER -dNOPAUSE -dBATCH -sDEVICE=" + device + " -r" +
                         std::to_string(static_cast<int>(c.dpi)) + " -g" + std::to_string(c.width) +
                         "x" + std::to_string(c.height) + " -sOutputFile='" + image +
                         "' -c '0.8 0.1 0.1 setrgbcolor 0 0 1000 1000 rectfill showpage'"))
@@ -764,18 +770,28 @@ TEST_P(ImageWatermark, IsDrawnInItsBoxFromOnePart) {
     }
     EXPECT_EQ(1u, names.size()) << list.out;
     EXPECT_EQ(4, named) << list.out;
+    // The entries of the picture: how many, each one's method (0 stored, 8 deflated), and
+    // whether it holds the file's bytes.
     const std::string entries = folder.Path("entries.txt");
-    ASSERT_EQ(0, Shell("python3 -c 'import sys, zipfile; print(sum(n.startswith(\"Resources/"
-                       "Images/\") for n in zipfile.ZipFile(sys.argv[1]).namelist()))' '" +
-                       out + "' > '" + entries + "'"));
-    EXPECT_EQ("1\n", ReadFile(entries)) << "the picture is stored once";
+    ASSERT_EQ(0, Shell("python3 -c 'import sys, zipfile\n"
+                       "z = zipfile.ZipFile(sys.argv[1]); file = open(sys.argv[2], \"rb\").read()\n"
+                       "for i in z.infolist():\n"
+                       "    if i.filename.startswith(\"Resources/Images/\"):\n"
+                       "        print(i.compress_type, z.read(i) == file)' '" +
+                       out + "' '" + image + "' > '" + entries + "'"));
+    EXPECT_EQ(c.stored ? "0 True\n" : "8 True\n", ReadFile(entries))
+        << "the picture is one entry with the file's bytes, "
+        << (c.stored ? "stored as they are" : "deflated");
 }
 
-INSTANTIATE_TEST_SUITE_P(Pictures, ImageWatermark,
-                         ::testing::Values(PictureCase{"Png", "picture.jpg", 60, 40, 150,
-                                                       "<Scale>508</Scale>", "png"},
-                                           PictureCase{"Jpeg", "picture", 80, 50, 72, "", "jpg"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Pictures, ImageWatermark,
+    ::testing::Values(
+        PictureCase{"Png", "picture.jpg", 60, 40, 150, "<Scale>508</Scale>", "png", "", true},
+        PictureCase{"Jpeg", "picture", 80, 50, 72, "", "jpg", "", true},
+        PictureCase{"TiffLzw", "picture.png", 80, 50, 72, "", "tif", "lzw", true},
+        PictureCase{"TiffUncompressed", "picture.tif", 80, 50, 72, "", "tif", "none", false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // An image file that cannot be drawn (missing, not a picture, a folder) leaves every page as it
 // came; the filter says why once, and the job goes on.

@@ -1,5 +1,6 @@
 // The image watermark's picture: its kind told by its signature, its pixel size and resolution
-// read from PNG, JPEG and TIFF headers, damaged or foreign files refused.
+// read from PNG, JPEG and TIFF headers, and whether its pixels are compressed; damaged or
+// foreign files refused.
 #include <watermark/watermarkimage.h>
 
 #include <gtest/gtest.h>
@@ -60,16 +61,19 @@ Bytes Jpeg(uint16_t width, uint16_t height, BYTE unit, uint16_t density) {
     return b;
 }
 
-// A little- or big-endian TIFF with width, length, a resolution of dpi/1 and its unit.
-Bytes Tiff(bool little, uint32_t width, uint32_t height, uint32_t dpi, uint16_t unit) {
+// A little- or big-endian TIFF with width, length, a resolution of dpi/1 and its unit, and the
+// compression, when not 0.
+Bytes Tiff(bool little, uint32_t width, uint32_t height, uint32_t dpi, uint16_t unit,
+           uint16_t compression = 0) {
     Bytes b;
     const auto put = [&](uint32_t v, int size) { little ? Little(b, v, size) : Big(b, v, size); };
     b.insert(b.end(), little ? std::initializer_list<BYTE>{'I', 'I'}
                              : std::initializer_list<BYTE>{'M', 'M'});
     put(42, 2);
     put(8, 4);
-    const uint32_t rational = 8 + 2 + 5 * 12 + 4;
-    put(5, 2);
+    const uint32_t entries = compression ? 6 : 5;
+    const uint32_t rational = 8 + 2 + entries * 12 + 4;
+    put(entries, 2);
     const auto entry = [&](uint16_t tag, uint16_t type, uint32_t value) {
         put(tag, 2);
         put(type, 2);
@@ -83,6 +87,9 @@ Bytes Tiff(bool little, uint32_t width, uint32_t height, uint32_t dpi, uint16_t 
     };
     entry(256, 3, width);
     entry(257, 4, height);
+    if (compression) {
+        entry(259, 3, compression);
+    }
     entry(282, 5, rational);
     entry(283, 5, rational);
     entry(296, 3, unit);
@@ -92,6 +99,7 @@ Bytes Tiff(bool little, uint32_t width, uint32_t height, uint32_t dpi, uint16_t 
     return b;
 }
 
+// So does whether its pixels are compressed already, which has the part stored, not deflated.
 TEST(WatermarkImageTest, KindSizeAndResolutionComeFromTheFile) {
     const struct {
         const char* name;
@@ -99,15 +107,19 @@ TEST(WatermarkImageTest, KindSizeAndResolutionComeFromTheFile) {
         const char16_t* contentType;
         uint32_t width, height;
         double dpi;
+        bool compressed;
     } cases[] = {
-        {"PNG with pHYs", Png(60, 40, 5906), u"image/png", 60, 40, 150.01},
-        {"PNG without", Png(7, 9, 0), u"image/png", 7, 9, 96},
-        {"JPEG per inch", Jpeg(80, 50, 1, 72), u"image/jpeg", 80, 50, 72},
-        {"JPEG per centimetre", Jpeg(80, 50, 2, 118), u"image/jpeg", 80, 50, 299.72},
-        {"JPEG without density", Jpeg(3, 4, 0, 1), u"image/jpeg", 3, 4, 96},
-        {"TIFF little-endian", Tiff(true, 300, 200, 300, 2), u"image/tiff", 300, 200, 300},
-        {"TIFF big-endian, cm", Tiff(false, 5, 6, 100, 3), u"image/tiff", 5, 6, 254},
-        {"TIFF without unit", Tiff(true, 5, 6, 100, 1), u"image/tiff", 5, 6, 96},
+        {"PNG with pHYs", Png(60, 40, 5906), u"image/png", 60, 40, 150.01, true},
+        {"PNG without", Png(7, 9, 0), u"image/png", 7, 9, 96, true},
+        {"JPEG per inch", Jpeg(80, 50, 1, 72), u"image/jpeg", 80, 50, 72, true},
+        {"JPEG per centimetre", Jpeg(80, 50, 2, 118), u"image/jpeg", 80, 50, 299.72, true},
+        {"JPEG without density", Jpeg(3, 4, 0, 1), u"image/jpeg", 3, 4, 96, true},
+        {"TIFF little-endian", Tiff(true, 300, 200, 300, 2), u"image/tiff", 300, 200, 300, false},
+        {"TIFF big-endian, cm", Tiff(false, 5, 6, 100, 3), u"image/tiff", 5, 6, 254, false},
+        {"TIFF without unit", Tiff(true, 5, 6, 100, 1), u"image/tiff", 5, 6, 96, false},
+        {"TIFF uncompressed", Tiff(false, 5, 6, 100, 2, 1), u"image/tiff", 5, 6, 100, false},
+        {"TIFF LZW", Tiff(true, 5, 6, 100, 2, 5), u"image/tiff", 5, 6, 100, true},
+        {"TIFF deflated, big-endian", Tiff(false, 5, 6, 100, 2, 8), u"image/tiff", 5, 6, 100, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -119,6 +131,7 @@ TEST(WatermarkImageTest, KindSizeAndResolutionComeFromTheFile) {
         EXPECT_NEAR(c.dpi, image.DotsPerInchX(), 0.01);
         EXPECT_NEAR(c.width * 96 / c.dpi, image.Width(), 0.01);
         EXPECT_EQ(c.bytes, image.Bytes());
+        EXPECT_EQ(c.compressed, image.IsCompressed());
     }
 }
 

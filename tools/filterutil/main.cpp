@@ -26,7 +26,7 @@ constexpr char kUsage[] = R"(usage: filterutil ticket COMMAND [OPTIONS] FILE
        filterutil forms [--printer P] [--json]
        filterutil xps list [--json] JOB.xps
        filterutil xps copy IN.xps OUT.xps
-       filterutil run [--printer P] [--ticket T] [--user U]
+       filterutil run [--printer P] [--ticket T] [--user U] [--shutdown-grace SECONDS]
                       [--pipeline CONFIG.xml | --filter NAME...] IN.xps OUT.xps
 
 Reads Print Schema documents (print tickets and print capabilities) through the FilterUtilities
@@ -206,8 +206,8 @@ commands:
       would: parts are copied as stored, the flavour is kept. OUT appears only when the whole
       job was written.
 
-  run [--printer P] [--ticket T] [--user U] [--pipeline CONFIG.xml | --filter NAME...]
-      IN.xps OUT.xps
+  run [--printer P] [--ticket T] [--user U] [--shutdown-grace SECONDS]
+      [--pipeline CONFIG.xml | --filter NAME...] IN.xps OUT.xps
       Prints the job IN through a pipeline of filters, as the spooler's filter pipeline
       does, and writes what the last filter sends to OUT. The filters are those a pipeline
       configuration file names (<Filters><Filter dll="module.so" clsid="{...}" name="...">
@@ -239,7 +239,10 @@ commands:
       terminal a line there counts the pages written. OUT is written as xps copy writes it
       (a file, never a device or FIFO) and appears only when every filter finished well. A
       filter that fails or asks to shut the job down stops every filter; standard error
-      names the first that failed, with its HRESULT, and the exit status is 1.
+      names the first that failed, with its HRESULT, and the exit status is 1. A filter
+      that has not returned SECONDS after it was told to stop (10 unless --shutdown-grace
+      gives another, above 0 and at most 86400; fractions such as 0.5 are allowed) is
+      left running: standard error names it and the tool ends at once.
 
   The edit commands write the edited ticket (UTF-8, with its XML declaration) to OUT, or to
   standard output without -o or with -o -; the input file changes only when -o names it. A

@@ -2,8 +2,8 @@
 // as the spooler runs a driver's filters: the filters built into the tool (--filter) or those a
 // pipeline configuration file names (--pipeline); with neither, the host copies the job.
 //
-//   run [--printer P] [--ticket T] [--user U] [--pipeline CONFIG.xml | --filter NAME...]
-//       IN.xps OUT.xps
+//   run [--printer P] [--ticket T] [--user U] [--shutdown-grace SECONDS]
+//       [--pipeline CONFIG.xml | --filter NAME...] IN.xps OUT.xps
 //
 // A built-in filter may take options after its name: NAME:KEY=VALUE[,KEY=VALUE...]
 // (report:out=FILE,merge=off;
@@ -11,6 +11,7 @@
 #include "commands.h"
 
 #include "builtinfilters.h"
+#include "seconds.h"
 
 #include <watermark/watermarkfilter.h>
 
@@ -216,6 +217,7 @@ struct RunArguments {
     platformpipeline::JobSettings settings;
     std::string configuration;
     std::vector<std::string> filters;
+    bool graceGiven = false;
 };
 
 // A report file is made (emptied) before the job starts: it may not be a file the job reads
@@ -258,6 +260,17 @@ RunArguments ParseArguments(const Arguments& arguments) {
             parsed.configuration = value();
         } else if (argument == "--filter") {
             parsed.filters.push_back(value());
+        } else if (argument == "--shutdown-grace") {
+            if (parsed.graceGiven) {
+                throw ToolError("run: --shutdown-grace is given twice");
+            }
+            const auto grace = ParseSeconds(value());
+            if (!grace) {
+                throw ToolError("run: --shutdown-grace takes seconds above 0 and at most " +
+                                std::to_string(kMostSeconds.count()) + ", such as 2 or 0.5");
+            }
+            parsed.settings.shutdownGrace = *grace;
+            parsed.graceGiven = true;
         } else if (argument.size() > 1 && argument[0] == '-') {
             throw ToolError("run: unknown option " + argument);
         } else {
@@ -266,7 +279,8 @@ RunArguments ParseArguments(const Arguments& arguments) {
     }
     if (positional.size() != 2) {
         throw ToolError("usage: filterutil run [--printer P] [--ticket T] [--user U] "
-                        "[--pipeline CONFIG.xml | --filter NAME...] IN.xps OUT.xps");
+                        "[--shutdown-grace SECONDS] [--pipeline CONFIG.xml | --filter NAME...] "
+                        "IN.xps OUT.xps");
     }
     if (!parsed.configuration.empty() && !parsed.filters.empty()) {
         throw ToolError("run: give --pipeline or --filter, not both");

@@ -186,7 +186,8 @@ const IID& WriterIid(Connection connection) {
 
 // What one filter's thread uses, held by the thread itself: a thread the job leaves behind
 // (see JobSettings::shutdownGrace) keeps it all after the host is gone, the filter's module
-// included.
+// included. The thread that calls the filter's ShutdownOperation holds one too, without the
+// links.
 struct FilterRun {
     std::vector<std::shared_ptr<void>> modules; // released last: they hold the filter's code
     ATL::CComPtr<IPrintPipelineFilter> filter;
@@ -197,6 +198,8 @@ struct FilterRun {
     std::string name;
 };
 
+using Clock = std::chrono::steady_clock;
+
 class Host {
 public:
     Host(const platformpipeline::Pipeline& pipeline, const JobSettings& settings)
@@ -204,20 +207,16 @@ public:
           job_(std::make_shared<JobState>(chain_.size())) {}
 
     ~Host() {
-        // Every thread is joined before anything it uses goes: one still running here (the
-        // host was left by an exception) is stopped first.
-        bool running = false;
-        for (const std::thread& thread : threads_) {
-            running = running || thread.joinable();
-        }
-        if (running) {
+        // Every thread is joined before anything it uses goes, or left behind holding it: one
+        // still running here (the host was left by an exception) is stopped first.
+        if (job_->AnyRunning()) {
             ShutDown();
-        }
-        for (std::thread& thread : threads_) {
-            if (thread.joinable()) {
-                thread.join();
+            bool failure = false;
+            while (job_->WaitForChange(UntilNextLook(), failure) && !GraceOver()) {
             }
+            LeaveBehind();
         }
+        JoinThreads();
         if (output_) {
             output_->Discard();
         }
@@ -339,7 +338,7 @@ private:
             const Connection in = chain_[i].input;
             std::shared_ptr<Link> link;
             if (out == Connection::Parts && in == Connection::Parts) {
-                link = MakePartQueue(settings_.queueDepth);
+                link = MakePartQueue(settings_.queueDepth, links_.back());
             } else if (out == Connection::Bytes && in == Connection::Bytes) {
                 link = MakeBytePipe(kBytePipeCapacity);
             } else if (out == Connection::Parts) {
@@ -436,7 +435,11 @@ private:
     }
 
     void RunFilters() {
+        // Room for every thread and name up front, so that leaving a filter behind never
+        // needs memory.
         threads_.reserve(filters_.size());
+        stoppers_.resize(filters_.size());
+        abandoned_.reserve(filters_.size());
         for (size_t i = 0; i < filters_.size(); ++i) {
             auto run = std::make_shared<FilterRun>();
             run->modules = modules_;
@@ -457,40 +460,63 @@ private:
                 break;
             }
         }
-        std::optional<std::chrono::steady_clock::time_point> deadline;
         bool running = true;
         while (running) {
             bool failure = false;
-            auto wait =
-                std::chrono::duration_cast<std::chrono::steady_clock::duration>(kProgressInterval);
-            if (deadline) {
-                wait = std::min(wait, std::max(*deadline - std::chrono::steady_clock::now(),
-                                               std::chrono::steady_clock::duration::zero()));
-            }
-            running = job_->WaitForChange(wait, failure);
+            running = job_->WaitForChange(UntilNextLook(), failure);
             if (failure) {
                 ShutDown();
-                deadline = std::chrono::steady_clock::now() + settings_.shutdownGrace;
             }
             ReportProgress();
-            if (running && deadline && std::chrono::steady_clock::now() >= *deadline) {
+            if (running && GraceOver()) {
                 LeaveBehind();
                 break;
             }
         }
-        for (std::thread& thread : threads_) {
-            if (thread.joinable()) {
-                thread.join();
+        JoinThreads();
+    }
+
+    // How long the host waits before it looks again: until the next progress report, or the
+    // end of the shutdown's grace if that comes first.
+    Clock::duration UntilNextLook() const {
+        Clock::duration wait = kProgressInterval;
+        if (graceEnds_) {
+            wait = std::min(wait, std::max(*graceEnds_ - Clock::now(), Clock::duration::zero()));
+        }
+        return wait;
+    }
+
+    bool GraceOver() const { return graceEnds_ && Clock::now() >= *graceEnds_; }
+
+    // The filters still in StartOperation or ShutdownOperation when the shutdown's grace ran
+    // out: their threads run on, detached, on what they hold themselves, and the job ends
+    // without them.
+    void LeaveBehind() noexcept {
+        for (size_t i = 0; i < stoppers_.size(); ++i) {
+            if (!job_->Running(i)) {
+                continue;
+            }
+            if (i < threads_.size() && threads_[i].joinable()) {
+                threads_[i].detach();
+            }
+            if (stoppers_[i].joinable()) {
+                stoppers_[i].detach();
+            }
+            try {
+                abandoned_.push_back(chain_[i].name);
+            } catch (const std::bad_alloc&) {
+                abandoned_.emplace_back(); // nameless, within the room reserved
             }
         }
     }
 
-    // The filters still in StartOperation when the shutdown's grace ran out: their threads run
-    // on, detached, on what they hold themselves, and the job ends without them.
-    void LeaveBehind() {
-        for (const size_t i : job_->ThreadsRunning()) {
-            threads_[i].detach();
-            abandoned_.push_back(chain_[i].name);
+    void JoinThreads() {
+        for (std::vector<std::thread>* threads : {&threads_, &stoppers_}) {
+            for (std::thread& thread : *threads) {
+                if (thread.joinable()) {
+                    thread.join();
+                }
+            }
         }
     }
 
@@ -541,19 +567,62 @@ private:
         keep->ThreadEnded(index);
     }
 
-    // Every filter is told to stop, then every link wakes whoever waits on it: a filter woken
-    // by its cancelled link already knows that the pipeline stopped it, and does not answer
-    // with a failure (and a shutdown request) of its own.
+    // Every filter is told to stop, each on a thread of its own, then every link wakes
+    // whoever waits on it: a filter woken by its cancelled link already knows that the
+    // pipeline stopped it, and does not answer with a failure (and a shutdown request) of its
+    // own. A ShutdownOperation that blocks holds neither the host nor the other filters: the
+    // links wait for the answers a quarter of the grace at most, so that the filters they wake
+    // have the rest to return, and a filter still in ShutdownOperation when the grace is over
+    // is left behind with it. Called once; the grace starts here.
     void ShutDown() {
-        for (const ATL::CComPtr<IPrintPipelineFilter>& filter : filters_) {
-            Shielded([&] { return filter->ShutdownOperation(); });
+        if (graceEnds_) {
+            return;
         }
+        graceEnds_ = Clock::now() + settings_.shutdownGrace;
+        for (size_t i = 0; i < filters_.size(); ++i) {
+            TellToStop(i);
+        }
+        job_->WaitForStops(settings_.shutdownGrace / 4);
         for (const std::shared_ptr<Link>& link : links_) {
             link->Cancel();
         }
         if (output_) {
             output_->Cancel();
         }
+    }
+
+    void TellToStop(size_t i) {
+        if (i < stoppers_.size()) {
+            try {
+                auto run = std::make_shared<FilterRun>();
+                run->modules = modules_;
+                run->filter = filters_[i];
+                run->job = job_;
+                run->index = i;
+                job_->StopStarted(i);
+                try {
+                    stoppers_[i] = std::thread(
+                        [run = std::move(run)]() mutable { StopFilter(std::move(run)); });
+                } catch (const std::system_error&) {
+                    job_->StopEnded(i);
+                    throw;
+                }
+                return;
+            } catch (const std::bad_alloc&) {
+            } catch (const std::system_error&) {
+            }
+        }
+        // No thread to spare: the filter is told on this one rather than not at all.
+        Shielded([&] { return filters_[i]->ShutdownOperation(); });
+    }
+
+    static void StopFilter(std::shared_ptr<FilterRun> run) {
+        Shielded([&] { return run->filter->ShutdownOperation(); });
+        // Released before the host can see the call returned, as in RunFilter.
+        const size_t index = run->index;
+        std::shared_ptr<JobState> keep = std::move(run->job);
+        run.reset();
+        keep->StopEnded(index);
     }
 
     void ReportProgress() {
@@ -580,7 +649,9 @@ private:
     std::shared_ptr<Output> output_;
     std::vector<ATL::CComPtr<IPrintPipelineFilter>> filters_;
     std::vector<std::thread> threads_;
-    std::vector<std::string> abandoned_; // filters left running after the shutdown's grace
+    std::vector<std::thread> stoppers_;          // per filter: its ShutdownOperation's, once told
+    std::optional<Clock::time_point> graceEnds_; // set once the job is being shut down
+    std::vector<std::string> abandoned_;         // filters left running after the shutdown's grace
     uint64_t reportedPages_ = 0;
 };
 

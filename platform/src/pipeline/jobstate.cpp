@@ -53,29 +53,47 @@ bool JobState::HasFinished(size_t filter) const {
 void JobState::ThreadStarted(size_t filter) {
     std::lock_guard lock(mutex_);
     ++running_;
-    if (filter < threadRunning_.size()) {
-        threadRunning_[filter] = true;
+    if (filter < threadsRunning_.size()) {
+        ++threadsRunning_[filter];
     }
 }
 
 void JobState::ThreadEnded(size_t filter) {
     std::lock_guard lock(mutex_);
     --running_;
-    if (filter < threadRunning_.size()) {
-        threadRunning_[filter] = false;
+    if (filter < threadsRunning_.size()) {
+        --threadsRunning_[filter];
     }
     changed_.notify_all();
 }
 
-std::vector<size_t> JobState::ThreadsRunning() const {
+void JobState::StopStarted(size_t filter) {
     std::lock_guard lock(mutex_);
-    std::vector<size_t> running;
-    for (size_t filter = 0; filter < threadRunning_.size(); ++filter) {
-        if (threadRunning_[filter]) {
-            running.push_back(filter);
-        }
+    ++stopping_;
+    ++running_;
+    if (filter < threadsRunning_.size()) {
+        ++threadsRunning_[filter];
     }
-    return running;
+}
+
+void JobState::StopEnded(size_t filter) {
+    std::lock_guard lock(mutex_);
+    --stopping_;
+    --running_;
+    if (filter < threadsRunning_.size()) {
+        --threadsRunning_[filter];
+    }
+    changed_.notify_all();
+}
+
+bool JobState::Running(size_t filter) const {
+    std::lock_guard lock(mutex_);
+    return filter < threadsRunning_.size() && threadsRunning_[filter] != 0;
+}
+
+bool JobState::AnyRunning() const {
+    std::lock_guard lock(mutex_);
+    return running_ != 0;
 }
 
 } // namespace platform::pipeline

@@ -3,20 +3,103 @@
 #include "../xps/partobjects.h"
 
 #include <chrono>
+#include <utility>
+#include <vector>
 
 namespace platform::pipeline {
 namespace {
 
+// The references an object has, as its own count answers them: exact for the in-process
+// objects parts are (their counts are atomic), though COM promises nothing of the figure.
+ULONG References(IUnknown* object) {
+    object->AddRef();
+    return object->Release();
+}
+
+// References to parts, oldest first, in a ring of fixed room, so that keeping one, letting one
+// go and turning the oldest to the back never allocate. Released with the ring.
+// The object a part is, as COM tells objects apart (the IUnknown it answers), without a
+// reference: the caller holds the part. A filter may send one object through different
+// interfaces. The part itself when it answers no IUnknown.
+IUnknown* Identity(IUnknown* part) {
+    IUnknown* identity = nullptr;
+    if (FAILED(part->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity))) ||
+        !identity) {
+        return part;
+    }
+    identity->Release();
+    return identity;
+}
+
+class KeptParts {
+public:
+    explicit KeptParts(size_t room) : ring_(room, nullptr) {}
+    ~KeptParts() {
+        while (size_ != 0) {
+            PopFront()->Release();
+        }
+    }
+    KeptParts(const KeptParts&) = delete;
+    KeptParts& operator=(const KeptParts&) = delete;
+
+    size_t Size() const { return size_; }
+    bool Full() const { return size_ == ring_.size(); }
+    bool Contains(const IUnknown* part) const {
+        for (size_t i = 0; i < size_; ++i) {
+            if (ring_[(head_ + i) % ring_.size()] == part) {
+                return true;
+            }
+        }
+        return false;
+    }
+    // Adds a reference of the ring's own; not when Full.
+    void PushBack(IUnknown* part) {
+        part->AddRef();
+        ring_[(head_ + size_++) % ring_.size()] = part;
+    }
+    IUnknown* Front() const { return ring_[head_]; }
+    // The oldest part, with the ring's reference.
+    IUnknown* PopFront() {
+        IUnknown* part = std::exchange(ring_[head_], nullptr);
+        head_ = (head_ + 1) % ring_.size();
+        --size_;
+        return part;
+    }
+    void FrontToBack() {
+        IUnknown* part = PopFront();
+        ring_[(head_ + size_++) % ring_.size()] = part;
+    }
+    // Everything the ring holds, handed to a ring of no room.
+    void SwapWith(KeptParts& other) noexcept {
+        ring_.swap(other.ring_);
+        std::swap(head_, other.head_);
+        std::swap(size_, other.size_);
+    }
+
+private:
+    std::vector<IUnknown*> ring_;
+    size_t head_ = 0;
+    size_t size_ = 0;
+};
+
 class PartQueue final : public Link, public std::enable_shared_from_this<PartQueue> {
 public:
-    explicit PartQueue(size_t depth)
-        : depth_(depth ? depth : 1), batch_(depth_ > 1 ? depth_ / 2 : 1) {}
+    // Keeps 4 * depth + 64 parts for the writer at most: past that (parts held long, or by an
+    // object whose count never says it is alone) a part the reader takes is not kept, so that
+    // memory stays flat, and it is freed wherever its last holder lets it go.
+    PartQueue(size_t depth, std::shared_ptr<PartQueue> upstream)
+        : depth_(depth ? depth : 1), batch_(depth_ > 1 ? depth_ / 2 : 1),
+          upstream_(std::move(upstream)), kept_(4 * depth_ + 64) {}
 
     // Waits for room, then queues part.
     HRESULT Put(IUnknown* part) {
         if (!part) {
             return E_POINTER;
         }
+        // A part the writer took from the queue before it and passes on is that queue's to
+        // free; asked before this queue's lock is taken, so that no lock is held under another.
+        IUnknown* const identity = Identity(part);
+        const bool keep = !(upstream_ && upstream_->Keeps(identity));
         bool wakeReader = false;
         FinishedParts done; // released after the lock is left
         {
@@ -36,14 +119,14 @@ public:
                 return E_UNEXPECTED; // sent after CloseSender
             }
             const HRESULT hr = com::Guarded([&] {
-                items_.emplace_back(part);
+                items_.push_back(Item{part, identity, keep});
                 return S_OK;
             });
             if (FAILED(hr)) {
                 return hr;
             }
             wakeReader = waiting_.readers.Woken(items_.size() >= batch_);
-            done.TakeFinished(taken_);
+            done.TakeFinished(kept_);
         }
         // Woken after the lock is left, so that the reader does not wake only to wait for it.
         if (wakeReader) {
@@ -76,9 +159,12 @@ public:
                 readToEnd_ = true;
                 return S_OK;
             }
-            *part = items_.front().Detach();
+            Item& item = items_.front();
+            if (item.keep) {
+                KeepForTheWriter(item.identity);
+            }
+            *part = item.part.Detach();
             items_.pop_front();
-            KeepForTheWriter(*part);
             wakeWriter = waiting_.writers.Woken(items_.size() + batch_ <= depth_);
         }
         if (wakeWriter) {
@@ -88,24 +174,24 @@ public:
     }
 
     HRESULT Close() {
-        std::deque<ATL::CComPtr<IUnknown>> taken; // released outside the lock
+        KeptParts kept(0); // released outside the lock
         std::lock_guard lock(mutex_);
         if (cancelled_) {
             return kCancelled;
         }
         closed_ = true;
-        taken.swap(taken_);
+        kept.SwapWith(kept_);
         WakeEveryone();
         return S_OK;
     }
 
     void Cancel() override {
-        std::deque<ATL::CComPtr<IUnknown>> dropped; // released outside the lock
-        std::deque<ATL::CComPtr<IUnknown>> taken;
+        std::deque<Item> dropped; // released outside the lock
+        KeptParts kept(0);
         std::lock_guard lock(mutex_);
         cancelled_ = true;
         dropped.swap(items_);
-        taken.swap(taken_);
+        kept.SwapWith(kept_);
         WakeEveryone();
     }
     bool ReadToEnd() override {
@@ -117,28 +203,46 @@ public:
         return closed_;
     }
     void ReaderReturned() override {
-        std::deque<ATL::CComPtr<IUnknown>> dropped;
+        std::deque<Item> dropped;
         std::lock_guard lock(mutex_);
         readerGone_ = true;
         dropped.swap(items_);
         WakeEveryone();
     }
     void WriterReturned() override {
-        std::deque<ATL::CComPtr<IUnknown>> taken;
+        KeptParts kept(0);
         std::lock_guard lock(mutex_);
         writerGone_ = true;
-        taken.swap(taken_);
+        kept.SwapWith(kept_);
         WakeEveryone();
+    }
+
+    // Whether this queue, or one before it, keeps the part (its Identity) for its writer to
+    // free: the part came from there.
+    bool Keeps(IUnknown* identity) {
+        {
+            std::lock_guard lock(mutex_);
+            if (kept_.Contains(identity)) {
+                return true;
+            }
+        }
+        return upstream_ && upstream_->Keeps(identity);
     }
     ATL::CComPtr<IUnknown> Reader() override;
     ATL::CComPtr<IUnknown> Writer() override;
 
 private:
-    // Parts the reader finished with, moved out of taken_ under the lock and released after it
-    // on the writer's thread. A part is usually made on the writer's side (read from the
-    // input, or new) and its memory is best freed there: freed on the reader's thread, every
-    // block of it goes back to the writer thread's heap under that heap's lock, which the
-    // writer's own allocations hold at the same moment, and one of the two threads sleeps.
+    struct Item {
+        ATL::CComPtr<IUnknown> part;
+        IUnknown* identity; // alive while the part is
+        bool keep;          // the writer made it, or at least did not take it from the queue before
+    };
+
+    // Parts every other holder has let go, moved out of kept_ under the lock and released after
+    // it on the writer's thread. A part is made on the writer's side (read from the input, or
+    // new) and its memory is best freed there: freed on another thread, every block of it goes
+    // back to the writer thread's heap under that heap's lock, which the writer's own
+    // allocations hold at the same moment, and one of the two threads sleeps.
     class FinishedParts {
     public:
         FinishedParts() = default;
@@ -149,13 +253,17 @@ private:
                 parts_[i]->Release();
             }
         }
-        // All but the part the reader took last, which it may still be working on; at most a
-        // handful a call, so that no Put pays for a long backlog at once (the reader takes at
-        // most one part more for each part put, so the backlog only shrinks).
-        void TakeFinished(std::deque<ATL::CComPtr<IUnknown>>& taken) {
-            while (taken.size() > 1 && count_ < kMost) {
-                parts_[count_++] = taken.front().Detach();
-                taken.pop_front();
+        // The oldest parts that the queue alone still holds, a handful at most, so that no Put
+        // pays for a long backlog at once. The first one held elsewhere (the reader at work on
+        // it, a filter further on, a filter holding it back) ends the look and goes to the
+        // back, so that it holds up no part behind it.
+        void TakeFinished(KeptParts& kept) {
+            while (count_ < kMost && kept.Size() != 0) {
+                if (References(kept.Front()) > 1) {
+                    kept.FrontToBack();
+                    return;
+                }
+                parts_[count_++] = kept.PopFront();
             }
         }
 
@@ -165,18 +273,15 @@ private:
         size_t count_ = 0;
     };
 
-    // Keeps a reference to a part the reader takes, for the writer to release once the reader
-    // is done with it: the reader's own last Release then leaves the part alive, and the
-    // writer's frees it on the thread that made it. Not once the writer closed or returned,
-    // as no Put will come to release it; nor when there is no memory for it (the part is
-    // then freed wherever its last reference goes, as without this).
-    void KeepForTheWriter(IUnknown* part) {
-        if (closed_ || writerGone_) {
-            return;
-        }
-        try {
-            taken_.emplace_back(part);
-        } catch (const std::bad_alloc&) {
+    // Keeps a reference to a part the reader takes, for the writer to release once it is the
+    // last: the reader's own last Release then leaves the part alive, and the writer's frees it
+    // on the thread that made it, whether the reader let the part go or passed it on. Not once
+    // the writer closed or returned, as no Put will come to release it; not twice for one part
+    // sent twice; nor when the ring is full (the part is then freed wherever its last
+    // reference goes, as without this).
+    void KeepForTheWriter(IUnknown* identity) {
+        if (!closed_ && !writerGone_ && !kept_.Full() && !kept_.Contains(identity)) {
+            kept_.PushBack(identity);
         }
     }
 
@@ -235,12 +340,14 @@ private:
 
     const size_t depth_;
     const size_t batch_; // half the queue: each side works through several parts per wake-up
+    // The queue the writer reads, when it is one: parts taken from it are its to free.
+    const std::shared_ptr<PartQueue> upstream_;
     std::mutex mutex_;
     std::condition_variable partsCame_; // a waiting reader's
     std::condition_variable roomMade_;  // a waiting writer's
     AllWaiters waiting_;
-    std::deque<ATL::CComPtr<IUnknown>> items_;
-    std::deque<ATL::CComPtr<IUnknown>> taken_; // by the reader, for the writer to release
+    std::deque<Item> items_;
+    KeptParts kept_; // taken by the reader, for the writer to release
     bool closed_ = false;
     bool writerGone_ = false;
     bool readerGone_ = false;
@@ -302,8 +409,8 @@ ATL::CComPtr<IUnknown> PartQueue::Writer() {
 
 } // namespace
 
-std::shared_ptr<Link> MakePartQueue(size_t depth) {
-    return std::make_shared<PartQueue>(depth);
+std::shared_ptr<Link> MakePartQueue(size_t depth, const std::shared_ptr<Link>& upstream) {
+    return std::make_shared<PartQueue>(depth, std::dynamic_pointer_cast<PartQueue>(upstream));
 }
 
 } // namespace platform::pipeline

@@ -4,9 +4,11 @@
 // so the reader's thread sees everything the writer's thread did to it. A neighbour that waits
 // (a reader on an empty queue, a writer on a full one) is woken when half the queue has come or
 // gone, or when the other side stops, rather than for every part; what is less than that
-// reaches it within a couple of milliseconds all the same. The queue keeps a reference to each
-// part the reader takes and drops it on the writer's thread once the reader has taken the next,
-// so that a part the reader let go is freed where it was made, not across threads.
+// reaches it within a couple of milliseconds all the same.
+// A part is freed on the thread that made it, however many filters it passes: the queue keeps
+// a reference to each part its reader takes and drops it on the writer's thread once every
+// other holder has let the part go, unless the writer took the part from the queue before it
+// (its `upstream`), which then keeps it for its own writer, the part's maker.
 #pragma once
 
 #include "pipeline.h"
@@ -17,6 +19,8 @@
 
 namespace platform::pipeline {
 
-PLATFORM_EXPORT std::shared_ptr<Link> MakePartQueue(size_t depth);
+// upstream: the link the writer reads; it counts only when it is a part queue too.
+PLATFORM_EXPORT std::shared_ptr<Link>
+MakePartQueue(size_t depth, const std::shared_ptr<Link>& upstream = nullptr);
 
 } // namespace platform::pipeline

@@ -9,10 +9,10 @@
 //   object past the job never reaches freed memory.
 // - The JobState is shared by the host and the objects that report to it (manager controls,
 //   links); it records the first failure and which filters finished.
-// Threads: each filter's StartOperation runs on its own thread; links are the only state those
-// threads share, and each link guards itself with its own mutex. A link never calls the
-// JobState while it holds that mutex, and the JobState calls no link, so no lock is taken
-// under another.
+// Threads: each filter's StartOperation runs on its own thread, and so does its
+// ShutdownOperation once the job is being stopped; links are the only state those threads
+// share, and each link guards itself with its own mutex. A link never calls the JobState while
+// it holds that mutex, and the JobState calls no link, so no lock is taken under another.
 #pragma once
 
 #include "../com/comobject.h"
@@ -47,10 +47,11 @@ ATL::CComPtr<IUnknown> NewObject(Args&&... args) {
 std::string Narrow(const WCHAR* text);
 
 // What one job has come to: its first failure, the filters that finished, the threads still
-// running. Thread-safe.
+// running. A filter has a thread of its own for StartOperation and, once the job is being
+// stopped, one for its ShutdownOperation; it runs while either does. Thread-safe.
 class JobState {
 public:
-    explicit JobState(size_t filters) : finished_(filters, false), threadRunning_(filters, false) {}
+    explicit JobState(size_t filters) : finished_(filters, false), threadsRunning_(filters, 0) {}
 
     // Records a failure unless one is recorded already; wakes the host.
     void Fail(FailedAt at, const std::string& filter, HRESULT hr, const std::string& message);
@@ -62,8 +63,19 @@ public:
 
     void ThreadStarted(size_t filter);
     void ThreadEnded(size_t filter);
-    // The filters whose threads have started and not ended, in order.
-    std::vector<size_t> ThreadsRunning() const;
+    // A thread calling the filter's ShutdownOperation: it runs for the filter until StopEnded.
+    void StopStarted(size_t filter);
+    void StopEnded(size_t filter);
+    // Whether a thread of the filter, or of any filter, has started and not ended.
+    bool Running(size_t filter) const;
+    bool AnyRunning() const;
+    // Waits until every ShutdownOperation call has returned or the timeout passes; answers
+    // whether they all returned.
+    template <class Duration>
+    bool WaitForStops(Duration timeout) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, timeout, [&] { return stopping_ == 0; });
+    }
     // Waits until every thread has ended, a failure waits to be acted on, or the timeout
     // passes; answers whether threads are still running.
     template <class Duration>
@@ -84,8 +96,9 @@ private:
     std::optional<platformpipeline::JobResult> failure_;
     bool failureHandled_ = false;
     std::vector<bool> finished_;
-    std::vector<bool> threadRunning_;
-    size_t running_ = 0;
+    std::vector<unsigned> threadsRunning_; // per filter
+    size_t running_ = 0;                   // threads, all filters together
+    size_t stopping_ = 0;                  // ShutdownOperation calls not returned
 };
 
 // A connection that the host can wake and check: between two filters, or a filter and the

@@ -269,43 +269,55 @@ TEST(Host, SlowFilterBetweenFastOnesHoldsThemBack) {
     EXPECT_EQ(24u, progress.back());
 }
 
-// A filter blocked in its own code and deaf to ShutdownOperation does not hold the job: once
-// the grace period has passed, the job ends with the first failure, names the filter it left
-// behind and leaves no output. The thread left behind runs on with what it holds, and ends
-// on its own when its filter wakes.
-TEST(Host, AFilterThatIgnoresTheShutdownIsLeftBehindAfterTheGracePeriod) {
-    pipelinetest::Job job(4);
-    job.settings.shutdownGrace = std::chrono::milliseconds(1000);
-    const Script failing = Acting(Act::FailAtPage, 1);
-    const Script deaf = Acting(Act::IgnoresShutdown);
-    platformpipeline::Pipeline pipeline;
-    pipeline.filters = {InProcess("failing", failing), InProcess("deaf", deaf),
-                        InProcess("last", Pass())};
-    // Stands for the modules the filters' code comes from.
-    std::weak_ptr<void> module;
-    {
-        auto loaded = std::make_shared<int>(0);
-        module = loaded;
-        pipeline.modules.push_back(std::move(loaded));
-    }
-    std::thread([] {}).join(); // the sanitizer's own thread, out of the count
-    const size_t threads = pipelinetest::ThreadCount();
-    const auto started = std::chrono::steady_clock::now();
-    const platformpipeline::JobResult result = platformpipeline::RunJob(pipeline, job.settings);
-    EXPECT_GE(std::chrono::steady_clock::now() - started, job.settings.shutdownGrace);
-    EXPECT_EQ(FailedAt::Filter, result.failedAt);
-    EXPECT_EQ("failing", result.filter);
-    EXPECT_EQ(kFilterError, result.hr) << std::hex << result.hr;
-    EXPECT_EQ(std::vector<std::string>{"deaf"}, result.abandoned);
-    EXPECT_EQ(1, deaf.record->shutdowns.load());
-    EXPECT_FALSE(std::filesystem::exists(job.Output())) << "a failed job left output";
-    pipeline = {};
-    EXPECT_FALSE(module.expired()) << "the module was let go under a running filter";
+// A filter blocked in its own code, deaf to ShutdownOperation or stuck inside it, does not
+// hold the job: once the grace period has passed, the job ends with the first failure, names
+// the filter it left behind and leaves no output, and every other filter was told to stop
+// and has returned. The threads left behind run on with what they hold (the filter and the
+// modules its code comes from), and end on their own when the filter wakes.
+TEST(Host, AFilterThatDoesNotStopIsLeftBehindAfterTheGracePeriod) {
+    for (const Act act : {Act::IgnoresShutdown, Act::StuckInShutdown}) {
+        SCOPED_TRACE(act == Act::IgnoresShutdown ? "deaf to the shutdown" : "stuck in it");
+        pipelinetest::Job job(4);
+        job.settings.shutdownGrace = std::chrono::milliseconds(1000);
+        const Script failing = Acting(Act::FailAtPage, 1);
+        const Script stuck = Acting(act);
+        const Script last = Pass();
+        platformpipeline::Pipeline pipeline;
+        // The filter left behind comes before one that must still be told to stop.
+        pipeline.filters = {InProcess("failing", failing), InProcess("stuck", stuck),
+                            InProcess("last", last)};
+        // Stands for the modules the filters' code comes from.
+        std::weak_ptr<void> module;
+        {
+            auto loaded = std::make_shared<int>(0);
+            module = loaded;
+            pipeline.modules.push_back(std::move(loaded));
+        }
+        std::thread([] {}).join(); // the sanitizer's own thread, out of the count
+        const size_t threads = pipelinetest::ThreadCount();
+        const auto started = std::chrono::steady_clock::now();
+        const platformpipeline::JobResult result = platformpipeline::RunJob(pipeline, job.settings);
+        EXPECT_GE(std::chrono::steady_clock::now() - started, job.settings.shutdownGrace);
+        EXPECT_EQ(FailedAt::Filter, result.failedAt);
+        EXPECT_EQ("failing", result.filter);
+        EXPECT_EQ(kFilterError, result.hr) << std::hex << result.hr;
+        EXPECT_EQ(std::vector<std::string>{"stuck"}, result.abandoned);
+        for (const Script* script : {&failing, &stuck, &last}) {
+            EXPECT_EQ(1, script->record->shutdowns.load());
+        }
+        EXPECT_TRUE(last.destroyed->IsOpen()) << "a filter that stopped was kept";
+        EXPECT_EQ(threads + 1, pipelinetest::ThreadCountSettled(threads + 1))
+            << "only the stuck filter's thread may be left";
+        EXPECT_FALSE(std::filesystem::exists(job.Output())) << "a failed job left output";
+        pipeline = {};
+        EXPECT_FALSE(module.expired()) << "the module was let go under a running filter";
+        EXPECT_FALSE(stuck.destroyed->IsOpen()) << "the filter was released under its thread";
 
-    deaf.release->Open();
-    EXPECT_TRUE(deaf.destroyed->WaitOpen()) << "the filter left behind was never released";
-    EXPECT_EQ(threads, pipelinetest::ThreadCountSettled(threads)) << "its thread never ended";
-    EXPECT_TRUE(module.expired()) << "the thread never let the module go";
+        stuck.release->Open();
+        EXPECT_TRUE(stuck.destroyed->WaitOpen()) << "the filter left behind was never released";
+        EXPECT_EQ(threads, pipelinetest::ThreadCountSettled(threads)) << "its thread never ended";
+        EXPECT_TRUE(module.expired()) << "the thread never let the module go";
+    }
 }
 
 TEST(Host, DamagedInputIsTheInputsFailureAndThePartsBeforeItFlow) {

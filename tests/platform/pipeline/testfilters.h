@@ -68,6 +68,10 @@ public:
         open_ = true;
         opened_.notify_all();
     }
+    bool IsOpen() const {
+        std::lock_guard lock(mutex_);
+        return open_;
+    }
     // false when the door is still shut after a time no healthy job comes near.
     bool WaitOpen() const {
         std::unique_lock lock(mutex_);
@@ -97,6 +101,7 @@ struct Script {
         Throws,          // StartOperation throws, as a filter's own fault
         IgnoresShutdown, // StartOperation waits in the filter's own code for `release`,
                          // deaf to ShutdownOperation, then answers E_ABORT
+        StuckInShutdown, // passes parts, but ShutdownOperation waits for `release`
     };
     Act act = Act::Pass;
     int page = 0;
@@ -107,7 +112,7 @@ struct Script {
     std::shared_ptr<Record> upstream;   // the record of the filter before, for mostAhead
     std::shared_ptr<Record> downstream; // the record of the filter after
     int upstreamSends = 0;
-    std::shared_ptr<Gate> release = std::make_shared<Gate>();   // for IgnoresShutdown
+    std::shared_ptr<Gate> release = std::make_shared<Gate>();   // for the two that wait for it
     std::shared_ptr<Gate> destroyed = std::make_shared<Gate>(); // opened as the filter goes
 };
 
@@ -184,6 +189,9 @@ public:
     }
     HRESULT STDMETHODCALLTYPE ShutdownOperation() override {
         ++script_.record->shutdowns;
+        if (script_.act == Script::Act::StuckInShutdown) {
+            script_.release->WaitOpen();
+        }
         stop_ = true;
         return S_OK;
     }
