@@ -52,9 +52,9 @@ enum XpsFlavour {
 };
 
 extern "C" {
-// The defaults: 1 GiB a part, 16 GiB a job, 1000:1 past 1 MiB; 32 pages read ahead in fixed
-// documents of 1 KiB of markup or more (about 16 pages), or as many as the environment
-// variable FILTERUTILITIES_READ_AHEAD says (0: none).
+// The defaults: 1 GiB a part, 16 GiB a job, 1000:1 past 1 MiB; no pages read ahead, or as many
+// as the environment variable FILTERUTILITIES_READ_AHEAD says, in fixed documents of 1 KiB of
+// markup or more (about 16 pages).
 PLATFORM_EXPORT void WINAPI XpsDefaultPackageLimits(XpsPackageLimits* limits);
 
 // Opens the package at path (a file name in the system's own encoding); limits may be null.

@@ -124,6 +124,8 @@ TEST(BuiltinFilters, BadFilterOptionsAreRefusedBeforeTheJob) {
         {"watermark:settings=<Type>0</Type>,parameter=2", "parameter names the job's own"},
         {"watermark:parameter=99999999999", "parameter is a whole number"},
         {"watermark:text=\xC3", "text is not UTF-8 text"},
+        {"watermark:text=A</KldWmText>B", "text may not hold '<' before a letter or '/'"},
+        {"watermark:text=<FontFace>Courier</FontFace>Draft", "text may not hold '<'"},
     };
     for (const auto& [filter, message] : cases) {
         SCOPED_TRACE(filter);

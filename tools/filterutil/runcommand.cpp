@@ -135,6 +135,16 @@ HRESULT MakeWatermark(const FilterOptions& options, IClassFactory** factory) {
     const std::u16string turn =
         angle ? u"<FontEsc>" + FromUtf8(std::to_string(*angle * 10)) + u"</FontEsc>" : u"";
     if (plain) {
+        // The settings text has no escapes: a tag inside the text would end it early or set
+        // another field of the watermark, so that what is drawn is not what was given.
+        for (size_t at = plain->find(u'<'); at != std::u16string::npos;
+             at = plain->find(u'<', at + 1)) {
+            const char16_t next = at + 1 < plain->size() ? (*plain)[at + 1] : u' ';
+            if (next == u'/' || (next >= u'A' && next <= u'Z') || (next >= u'a' && next <= u'z')) {
+                throw ToolError("run: the watermark option text may not hold '<' before a letter "
+                                "or '/', which the watermark settings read as a tag");
+            }
+        }
         made.settings = u"<Type>0</Type><KldWmText>" + *plain + u"</KldWmText>" + turn;
     } else if (stamp) {
         made.settings = u"<Type>1</Type><KldWmText>" + FromUtf8(std::to_string(*stamp)) +

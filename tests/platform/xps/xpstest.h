@@ -67,7 +67,7 @@ struct ReadAhead {
     const char* name;
     ULONG pages;
 };
-inline constexpr ReadAhead kReadAheads[] = {{"off", 0}, {"one page", 1}, {"default", 32}};
+inline constexpr ReadAhead kReadAheads[] = {{"off", 0}, {"one page", 1}, {"32 pages", 32}};
 // base (the defaults when null) reading ahead as readAhead says.
 XpsPackageLimits WithReadAhead(const ReadAhead& readAhead, const XpsPackageLimits* base = nullptr);
 
