@@ -74,7 +74,10 @@ public:
     STDMETHODIMP GetUri(BSTR*) override { return E_NOTIMPL; }
     STDMETHODIMP GetStream(IPrintReadStream**) override { return E_NOTIMPL; }
     STDMETHODIMP GetPartCompression(EXpsCompressionOptions*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetPartCompression(EXpsCompressionOptions) override { return E_NOTIMPL; }
+    STDMETHODIMP SetPartCompression(EXpsCompressionOptions option) override {
+        // An image is either left to the writer's default or stored as it is.
+        return option == Compression_NotCompressed ? S_OK : E_INVALIDARG;
+    }
     STDMETHODIMP GetImageProperties(BSTR*) override { return E_NOTIMPL; }
     STDMETHODIMP SetImageContent(const WCHAR* type) override {
         contentType = type;

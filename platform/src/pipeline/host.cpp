@@ -579,10 +579,14 @@ private:
             return;
         }
         graceEnds_ = Clock::now() + settings_.shutdownGrace;
-        for (size_t i = 0; i < filters_.size(); ++i) {
+        // From the last filter to the first, each answering before the one before it is told:
+        // a filter released by its ShutdownOperation may send on the part it held, and the
+        // filter after it, already told, stops before that part's hook.
+        const auto answersBy = Clock::now() + settings_.shutdownGrace / 4;
+        for (size_t i = filters_.size(); i-- > 0;) {
             TellToStop(i);
+            job_->WaitForStops(std::max(answersBy - Clock::now(), Clock::duration::zero()));
         }
-        job_->WaitForStops(settings_.shutdownGrace / 4);
         for (const std::shared_ptr<Link>& link : links_) {
             link->Cancel();
         }
