@@ -7,6 +7,8 @@
 // is obfuscated (bit 0) and how many bytes a read of the part gives at most (the other bits);
 // the rest is the part's content. Whatever the bytes, the answer is a permission or none; the
 // same font obfuscated with its part name's key reads the same.
+#include "fuzzcheck.h"
+
 #include "xps/fontembedding.h"
 #include "xps/partcontent.h"
 
@@ -20,12 +22,6 @@
 #include <vector>
 
 namespace {
-
-void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
 
 constexpr std::string_view kPartName =
     "/Resources/Fonts/0B3E2D4C-5A69-4B78-8C9D-AEBFC0D1E2F3.odttf";
@@ -89,8 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             hidden[at] ^= kKey[15 - at % 16];
         }
         const Content hiddenContent(std::move(hidden), step);
-        Require(platform::xps::ReadFsType(hiddenContent, kPartName, true) == fsType);
-        Require(!platform::xps::ReadFsType(hiddenContent, "/Resources/Fonts/font.odttf", true));
+        FUZZ_REQUIRE(platform::xps::ReadFsType(hiddenContent, kPartName, true) == fsType);
+        FUZZ_REQUIRE(
+            !platform::xps::ReadFsType(hiddenContent, "/Resources/Fonts/font.odttf", true));
     }
     return 0;
 }

@@ -9,6 +9,8 @@
 // Capabilities that do not parse are refused; a merge either refuses with a message or
 // merges, and a merged ticket must validate again without a conflict and come out byte for
 // byte the same. Nothing may crash or leak.
+#include "fuzzcheck.h"
+#include "fuzzstreams.h"
 #include "printticket/providers.h"
 
 #include <atlbase.h>
@@ -26,34 +28,8 @@
 
 namespace {
 
-#define Require(condition) Check(condition, #condition)
-
-void Check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "failed: %s\n", what);
-        std::abort();
-    }
-}
-
-CComPtr<IStream> StreamOf(std::string_view bytes) {
-    CComPtr<IStream> stream;
-    Require(SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)));
-    stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
-    LARGE_INTEGER start{};
-    stream->Seek(start, STREAM_SEEK_SET, nullptr);
-    return stream;
-}
-
-std::string ContentOf(IStream* stream) {
-    LARGE_INTEGER start{};
-    stream->Seek(start, STREAM_SEEK_SET, nullptr);
-    std::string bytes;
-    char buffer[4096];
-    for (ULONG read = 0; SUCCEEDED(stream->Read(buffer, sizeof buffer, &read)) && read > 0;) {
-        bytes.append(buffer, read);
-    }
-    return bytes;
-}
+using fuzzstreams::ContentOf;
+using fuzzstreams::StreamOf;
 
 HRESULT Merge(HPTPROVIDER provider, std::string_view base, const std::string_view* delta,
               EPrintTicketScope scope, std::string& result) {
@@ -70,8 +46,8 @@ HRESULT Merge(HPTPROVIDER provider, std::string_view base, const std::string_vie
     if (!refused && hr != S_PT_NO_CONFLICT && hr != S_PT_CONFLICT_RESOLVED) {
         std::fprintf(stderr, "merge: 0x%08X\n", static_cast<unsigned>(hr));
     }
-    Require(refused || hr == S_PT_NO_CONFLICT || hr == S_PT_CONFLICT_RESOLVED);
-    Require(refused == (message != nullptr && SysStringLen(message) > 0));
+    FUZZ_REQUIRE(refused || hr == S_PT_NO_CONFLICT || hr == S_PT_CONFLICT_RESOLVED);
+    FUZZ_REQUIRE(refused == (message != nullptr && SysStringLen(message) > 0));
     SysFreeString(message);
     result = refused ? std::string() : ContentOf(resultStream);
     return hr;
@@ -91,11 +67,11 @@ HPTPROVIDER OpenProvider(std::string_view capabilities) {
     HRESULT status = S_OK;
     provider->capabilities = platform::printticket::CapabilitiesOf(provider->printer, &status);
     if (!provider->capabilities) {
-        Require(status == E_PRINTCAPABILITIES_FORMAT);
+        FUZZ_REQUIRE(status == E_PRINTCAPABILITIES_FORMAT);
         return nullptr;
     }
     const HPTPROVIDER handle = platform::printticket::AddProvider(std::move(provider));
-    Require(handle != nullptr);
+    FUZZ_REQUIRE(handle != nullptr);
     return handle;
 }
 
@@ -127,9 +103,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Merge(provider, base, split == std::string_view::npos ? nullptr : &delta, scope, merged);
     if (SUCCEEDED(hr)) {
         std::string again;
-        Require(Merge(provider, merged, nullptr, scope, again) == S_PT_NO_CONFLICT);
-        Require(again == merged);
+        FUZZ_REQUIRE(Merge(provider, merged, nullptr, scope, again) == S_PT_NO_CONFLICT);
+        FUZZ_REQUIRE(again == merged);
     }
-    Require(PTCloseProvider(provider) == S_OK);
+    FUZZ_REQUIRE(PTCloseProvider(provider) == S_OK);
     return 0;
 }

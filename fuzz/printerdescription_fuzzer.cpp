@@ -6,6 +6,8 @@
 // inside the library. Whatever the text, the printer is read or refused with a message; a
 // printer read has a name fit for a printer and both of its documents. Nothing may crash, hang
 // or leak.
+#include "fuzzcheck.h"
+
 #include "spooler/printers.h"
 
 #include <cstdint>
@@ -13,27 +15,17 @@
 #include <string>
 #include <string_view>
 
-namespace {
-
-void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     platformprinters::Printer printer;
     try {
         printer = platform::spooler::ReadDescription(text, "fuzz.printer", std::string());
     } catch (const platform::spooler::DescriptionError& error) {
-        Require(!error.message.empty());
+        FUZZ_REQUIRE(!error.message.empty());
         return 0;
     }
-    Require(printer && !printer->name.empty() && !printer->driverName.empty());
-    Require(!printer->capabilities.empty() && !printer->defaultTicket.empty());
-    Require(printer->forms.size() <= size);
+    FUZZ_REQUIRE(printer && !printer->name.empty() && !printer->driverName.empty());
+    FUZZ_REQUIRE(!printer->capabilities.empty() && !printer->defaultTicket.empty());
+    FUZZ_REQUIRE(printer->forms.size() <= size);
     return 0;
 }

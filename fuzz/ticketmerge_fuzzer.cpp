@@ -4,6 +4,8 @@
 // is a scope digit ('0' page, '1' document, '2' job), the base ticket, then, after a form
 // feed, the delta (no form feed: no delta). Bad tickets must be refused with a message; a
 // merged ticket must validate again without a conflict and come out byte for byte the same.
+#include "fuzzstreams.h"
+
 #include <atlbase.h>
 #include <objbase.h>
 #include <prntvpt.h>
@@ -15,27 +17,8 @@
 
 namespace {
 
-CComPtr<IStream> StreamOf(std::string_view bytes) {
-    CComPtr<IStream> stream;
-    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream))) {
-        std::abort();
-    }
-    stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
-    LARGE_INTEGER start{};
-    stream->Seek(start, STREAM_SEEK_SET, nullptr);
-    return stream;
-}
-
-std::string ContentOf(IStream* stream) {
-    LARGE_INTEGER start{};
-    stream->Seek(start, STREAM_SEEK_SET, nullptr);
-    std::string bytes;
-    char buffer[4096];
-    for (ULONG read = 0; SUCCEEDED(stream->Read(buffer, sizeof buffer, &read)) && read > 0;) {
-        bytes.append(buffer, read);
-    }
-    return bytes;
-}
+using fuzzstreams::ContentOf;
+using fuzzstreams::StreamOf;
 
 HRESULT Merge(HPTPROVIDER provider, std::string_view base, const std::string_view* delta,
               EPrintTicketScope scope, std::string& result) {

@@ -4,6 +4,8 @@
 // and resolution read from its PNG chunks, JPEG segments or TIFF directory. A file that is
 // accepted has a size and a believable resolution, draws as markup with finite numbers, and is
 // written to the next filter as it came; anything else is refused. Nothing may crash or leak.
+#include "fuzzcheck.h"
+
 #include <watermark/watermarkimage.h>
 
 #include <atlbase.h>
@@ -18,15 +20,6 @@
 #include <vector>
 
 namespace {
-
-#define Require(condition) Check(condition, #condition)
-
-void Check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "failed: %s\n", what);
-        std::abort();
-    }
-}
 
 // A pipeline write stream that keeps what it is given.
 class Sink final : public IPrintWriteStream {
@@ -93,24 +86,24 @@ private:
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     WatermarkImage image;
     if (FAILED(WatermarkImage::Parse(std::vector<BYTE>(data, data + size), &image))) {
-        Require(image.Bytes().empty() && image.PartName().empty());
+        FUZZ_REQUIRE(image.Bytes().empty() && image.PartName().empty());
         return 0;
     }
-    Require(image.PixelWidth() > 0 && image.PixelHeight() > 0);
-    Require(image.DotsPerInchX() >= 1 && image.DotsPerInchY() >= 1);
-    Require(std::isfinite(image.Width()) && std::isfinite(image.Height()));
-    Require(image.Bytes().size() == size);
+    FUZZ_REQUIRE(image.PixelWidth() > 0 && image.PixelHeight() > 0);
+    FUZZ_REQUIRE(image.DotsPerInchX() >= 1 && image.DotsPerInchY() >= 1);
+    FUZZ_REQUIRE(std::isfinite(image.Width()) && std::isfinite(image.Height()));
+    FUZZ_REQUIRE(image.Bytes().size() == size);
 
     const std::u16string markup =
         image.Markup(u"p:", WatermarkImage::Placement{1, 2, image.Width(), image.Height(), 0.5});
-    Require(markup.find(image.PartName()) != std::u16string::npos);
-    Require(markup.find(u"nan") == std::u16string::npos &&
-            markup.find(u"inf") == std::u16string::npos);
+    FUZZ_REQUIRE(markup.find(image.PartName()) != std::u16string::npos);
+    FUZZ_REQUIRE(markup.find(u"nan") == std::u16string::npos &&
+                 markup.find(u"inf") == std::u16string::npos);
 
     Sink sink;
     ImagePart part;
-    Require(SUCCEEDED(image.WriteResourceData(&part, &sink)));
-    Require(part.contentType == image.ContentType());
-    Require(sink.bytes.size() == size && std::memcmp(sink.bytes.data(), data, size) == 0);
+    FUZZ_REQUIRE(SUCCEEDED(image.WriteResourceData(&part, &sink)));
+    FUZZ_REQUIRE(part.contentType == image.ContentType());
+    FUZZ_REQUIRE(sink.bytes.size() == size && std::memcmp(sink.bytes.data(), data, size) == 0);
     return 0;
 }

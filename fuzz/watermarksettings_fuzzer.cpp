@@ -7,6 +7,8 @@
 // Each input byte is one UTF-16 unit of the text. Whatever the text, the record is read or the
 // parse fails cleanly, and a record read places and measures its text with finite numbers.
 // Nothing may crash, hang or leak.
+#include "fuzzcheck.h"
+
 #include <filterutilities/xpsfilterprintticketwatermarkimpl.h>
 
 #include <kldutil/keldanexception.h>
@@ -25,12 +27,6 @@ namespace {
 
 using PrintSchema::Watermark::WatermarkData;
 
-void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
-
 constexpr char16_t kTicket[] =
     u"<psf:PrintTicket "
     u"xmlns:psf=\"http://schemas.microsoft.com/windows/2003/08/printing/printschemaframework\" "
@@ -40,10 +36,11 @@ constexpr char16_t kTicket[] =
 
 CComPtr<IXMLDOMDocument2> Ticket() {
     CComPtr<IXMLDOMDocument2> dom;
-    Require(SUCCEEDED(::CoCreateInstance(CLSID_DOMDocument60, nullptr, CLSCTX_INPROC_SERVER,
-                                         IID_IXMLDOMDocument2, reinterpret_cast<void**>(&dom))));
+    FUZZ_REQUIRE(
+        SUCCEEDED(::CoCreateInstance(CLSID_DOMDocument60, nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_IXMLDOMDocument2, reinterpret_cast<void**>(&dom))));
     VARIANT_BOOL loaded = VARIANT_FALSE;
-    Require(dom->loadXML(CComBSTR(kTicket), &loaded) == S_OK && loaded == VARIANT_TRUE);
+    FUZZ_REQUIRE(dom->loadXML(CComBSTR(kTicket), &loaded) == S_OK && loaded == VARIANT_TRUE);
     return dom;
 }
 
@@ -51,7 +48,7 @@ void RequirePlaced(const WatermarkData& record) {
     for (const double value : {double{record.x}, double{record.y}, double{record.extentWidth},
                                double{record.extentHeight}, record.xOffset, record.yOffset,
                                record.pageWidth, record.pageHeight, double{record.imageScale}}) {
-        Require(std::isfinite(value));
+        FUZZ_REQUIRE(std::isfinite(value));
     }
 }
 
@@ -62,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     static const bool initialised = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-    Require(initialised);
+    FUZZ_REQUIRE(initialised);
     static const CComPtr<IXMLDOMDocument2> ticket = Ticket();
 
     std::u16string text;
@@ -77,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CXString settings(text);
     HRESULT status = S_OK;
     const WatermarkData& record = view.ParseWatermarkData(&settings, nullptr, &status);
-    Require(status != E_POINTER);
+    FUZZ_REQUIRE(status != E_POINTER);
     if (SUCCEEDED(status)) {
         RequirePlaced(record);
     }
